@@ -1,0 +1,22 @@
+#pragma once
+// Conversions between numbers and text. Independent of the process locale: a point is the
+// decimal separator and there is never a thousands separator.
+
+#include <string>
+#include <string_view>
+
+namespace tillvane {
+
+// Decimal integer prefix: leading white space, an optional sign, then digits up to the first
+// other character; 0 when there are none. Saturates at the int range instead of overflowing.
+int ParseDecimalInt(std::string_view text);
+
+// Decimal number prefix as a price, quantity or amount: leading white space, an optional
+// sign, digits with "." as the decimal point and an optional exponent; 0 when there is no
+// number. Infinities and NaN are not numbers here: they give 0.
+double ParseDecimalDouble(std::string_view text);
+
+// `value` rounded to `decimals` places, as printf's "%0.<decimals>f" writes it in the C locale.
+std::string FormatFixed(double value, int decimals);
+
+}  // namespace tillvane

@@ -1,0 +1,28 @@
+#include "platform/clock.h"
+
+#include <chrono>
+
+namespace tillvane::platform {
+
+namespace {
+constexpr std::size_t kMaxFormattedTime = 128;
+}
+
+LocalTime NowLocal() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    LocalTime result;
+    localtime_r(&seconds, &result.tm);
+    result.milliseconds =
+        static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    return result;
+}
+
+std::string FormatLocalTime(const LocalTime& time, const char* format) {
+    char buffer[kMaxFormattedTime];
+    const std::size_t length = std::strftime(buffer, sizeof buffer, format, &time.tm);
+    return std::string(buffer, length);
+}
+
+}  // namespace tillvane::platform

@@ -1,0 +1,91 @@
+#pragma once
+// The register interface: every receipt command ends as a call of one of these operations on
+// the active driver. It also holds what every driver shares: the receipt state, the shared
+// settings, the VAT groups, the running totals and the register log.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registers/register_log.h"
+
+namespace tillvane {
+
+class INILoader;
+
+// Field sizes of the shared settings; longer configured values are cut to these.
+inline constexpr std::size_t kMaxDisabledCommandsLength = 99;
+inline constexpr std::size_t kMaxVatGroupNameLength = 9;
+inline constexpr std::size_t kMaxVatGroupCodeLength = 5;
+// NextField bounds used to read TVA_GROUPS: entries at "|", name and code at ":".
+inline constexpr std::size_t kMaxVatEntryLength = 200;
+inline constexpr std::size_t kMaxVatFieldLength = 100;
+
+inline constexpr int kDefaultMaxItemNameSize = 80;
+
+enum class ReceiptState : int {
+    unconfigured = 0,  // the driver exists, but its settings have not loaded
+    ready = 1,         // no receipt is open
+    selling = 2,       // a receipt is open
+    afterSell = 3,     // the last receipt was closed; a new one may begin
+};
+
+struct VatGroup {
+    std::string name;  // matched against SellItem's vatGroup, case-sensitive
+    std::string code;  // what the driver writes to the device for this group
+};
+
+class VirtualRegister {
+public:
+    virtual ~VirtualRegister() = default;
+
+    virtual bool CommandH() = 0;
+    virtual bool CommandF() = 0;
+    virtual bool BeginSell() = 0;
+    // `message` is the caller's reply text, or null; a refusal of unequal totals goes there.
+    virtual bool CloseReceipt(std::string* message) = 0;
+    virtual bool ResetAfterSell() = 0;
+    // Up to five pieces of one text line of at most 15 characters each; an empty view stands
+    // for an absent piece.
+    virtual bool PrintText(std::string_view piece1, std::string_view piece2,
+                           std::string_view piece3, std::string_view piece4,
+                           std::string_view piece5) = 0;
+    virtual bool Payment(int paymentType, double amount) = 0;
+    virtual bool CommandN() = 0;
+    virtual bool Discount(float percent) = 0;
+    virtual bool CashInOut(double amount) = 0;
+    virtual bool ReceiptDuplicate() = 0;
+    virtual bool DailyReportsZ() = 0;
+    virtual bool DailyReportsX() = 0;
+    // The driver may shorten `name` in place.
+    virtual bool SellItem(std::string& name, double price, double quantity,
+                          std::string_view vatGroup, char itemGroup, int number) = 0;
+    // Reads the driver's own keys; a driver whose settings load becomes ready.
+    virtual bool LoadDriverSettings(const INILoader& configuration);
+
+    // Reads the shared keys (disabledCommands, allowPriceDecimals, maxItemNameSize,
+    // alwaysSellEqualsPayed, TVA_GROUPS), then calls LoadDriverSettings.
+    bool LoadSharedSettings(const INILoader& configuration);
+
+    void WriteLog(std::string_view message) const { log.Write(message); }
+    // True when the upper-case `letter` occurs anywhere in disabledCommands.
+    bool IsCommandDisabled(char letter) const;
+    // The first VAT group whose name equals `name` byte for byte, or null.
+    const VatGroup* FindVatGroup(std::string_view name) const;
+    // The equal-totals rule: when alwaysSellEqualsPayed is 1 and soldTotal and paidTotal
+    // differ as "%0.2f" texts, logs "Valoarea serviciilor difera de valoarea achitata. %s<>%s",
+    // copies it into `message` when given, and returns false. True when the receipt may close.
+    bool TotalsAllowClose(std::string* message) const;
+
+    RegisterLog log;
+    ReceiptState state = ReceiptState::unconfigured;
+    std::string disabledCommands;  // held upper-cased
+    int allowPriceDecimals = 1;
+    int maxItemNameSize = kDefaultMaxItemNameSize;
+    int alwaysSellEqualsPayed = 0;
+    double soldTotal = 0.0;
+    double paidTotal = 0.0;
+    std::vector<VatGroup> vatGroups;
+};
+
+}  // namespace tillvane

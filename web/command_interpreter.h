@@ -1,0 +1,24 @@
+#pragma once
+// The receipt command interpreter: one command text ("|" between lines, "^" between fields)
+// becomes calls of the driver's operations.
+
+#include <string>
+#include <string_view>
+
+namespace tillvane {
+
+class VirtualRegister;
+
+// Capacity of the reply text, terminator included: the reply never holds more than
+// kReplyTextCapacity - 1 characters.
+inline constexpr std::size_t kReplyTextCapacity = 4088;
+// Longest command text the front end accepts, in characters.
+inline constexpr std::size_t kMaxCommandTextLength = 99999;
+
+// Runs every line of `text` against `driver` (null when no driver was configured). Empties
+// `replyText` first and leaves the reason of a failure in it. `hexNames` means the name
+// field of every SI line is written in hexadecimal.
+bool ExecuteCommandText(std::string_view text, std::string& replyText, bool hexNames,
+                        VirtualRegister* driver);
+
+}  // namespace tillvane
