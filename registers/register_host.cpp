@@ -1,0 +1,84 @@
+#include "registers/register_host.h"
+
+#include <array>
+
+#include "config/ini_loader.h"
+#include "config/text_split.h"
+#include "registers/text/fprint_register.h"
+
+namespace tillvane {
+
+namespace {
+
+using DriverFactory = std::unique_ptr<VirtualRegister> (*)();
+
+std::unique_ptr<VirtualRegister> CreateTextDriver() {
+    return std::make_unique<FPrintRegister>();
+}
+
+// The serial driver plugs in here: return the serial fiscal-printer driver once it exists.
+// Until then the serial models create no driver and Initialize reports false.
+std::unique_ptr<VirtualRegister> CreateSerialDriver() {
+    return nullptr;
+}
+
+struct DriverModel {
+    std::string_view word;      // value of driverModel, upper-cased
+    std::string_view logEntry;  // register log entry written when the model is chosen
+    DriverFactory create;
+};
+
+constexpr std::string_view kTextModelEntry = "SellText model initiated";
+constexpr std::string_view kSerialModelEntry =
+    "SerialUFP (universal fiscal printer) model initiated";
+
+constexpr std::array kDriverModels = {
+    DriverModel{"SELLTEXT", kTextModelEntry, CreateTextDriver},
+    DriverModel{"TEXTSELL", kTextModelEntry, CreateTextDriver},
+    DriverModel{"SERIAL", kSerialModelEntry, CreateSerialDriver},
+    DriverModel{"SERIALUFP", kSerialModelEntry, CreateSerialDriver},
+    DriverModel{"UFP", kSerialModelEntry, CreateSerialDriver},
+};
+
+const DriverModel* FindDriverModel(std::string_view word) {
+    for (const DriverModel& model : kDriverModels) {
+        if (model.word == word) return &model;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool RegisterHost::Initialize(const std::string& configPath, const std::string& logPath) {
+    driver_.reset();
+    log_.SetPath(logPath);
+
+    INILoader configuration;
+    if (!configuration.Load(configPath)) {
+        // Go on with the empty loader: every key then reads as missing.
+        WriteLog("Failed to open " + configPath);
+    }
+
+    configuration.GetValue(driverModel_, "driverModel");
+    if (driverModel_.size() > kMaxDriverModelLength) driverModel_.resize(kMaxDriverModelLength);
+    UpperAscii(driverModel_);
+
+    const DriverModel* model = FindDriverModel(driverModel_);
+    if (model == nullptr) {
+        WriteLog("Driver model [" + driverModel_ + "] not implemented");
+        return false;
+    }
+    WriteLog(model->logEntry);
+    driver_ = model->create();
+    if (!driver_) return false;
+
+    driver_->log = log_;
+    driver_->LoadSharedSettings(configuration);  // a driver that fails stays unconfigured
+    return true;
+}
+
+void RegisterHost::ReleaseDriver() {
+    driver_.reset();
+}
+
+}  // namespace tillvane

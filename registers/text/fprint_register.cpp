@@ -1,0 +1,317 @@
+#include "registers/text/fprint_register.h"
+
+#include <cerrno>
+#include <cmath>
+
+#include "config/ini_loader.h"
+#include "config/numbers.h"
+#include "config/text_split.h"
+#include "platform/clock.h"
+#include "registers/text/receipt_path.h"
+
+namespace tillvane {
+
+namespace {
+
+constexpr std::string_view kFixedFields = ",1,______,_,__;";
+constexpr char kFieldEnd = ';';
+constexpr char kLineEnd = '\n';
+constexpr const char* kTimeStampFormat = "BON_%Y%m%d_%H%M%S";
+
+constexpr int kAmountDecimals = 2;
+constexpr int kQuantityDecimals = 3;
+constexpr double kHundredthsPerUnit = 100.0;
+
+// Creates `path` for writing; `exclusive` fails when the file exists already.
+std::FILE* OpenReceiptFile(const std::string& path, bool exclusive) {
+    return std::fopen(path.c_str(), exclusive ? "wbx" : "wb");
+}
+
+std::string MillisecondsText(int milliseconds) {
+    std::string text = std::to_string(milliseconds);
+    while (text.size() < 3) text.insert(text.begin(), '0');
+    return text;
+}
+
+// One piece of a printed text line: at most 15 characters, and no ";" that would end the
+// field early.
+std::string PrintTextPiece(std::string_view piece) {
+    std::string result(piece.substr(0, kMaxPrintTextPieceLength));
+    for (char& c : result) {
+        if (c == kFieldEnd) c = ' ';
+    }
+    return result;
+}
+
+}  // namespace
+
+FPrintRegister::FPrintRegister() {
+    receiptText_.reserve(kMaxReceiptTextLength);
+}
+
+std::string FPrintRegister::RecordPrefix(char letter) {
+    std::string line(1, letter);
+    line += kFixedFields;
+    return line;
+}
+
+std::string FPrintRegister::DatalessLine(char letter) {
+    return RecordPrefix(letter) + kLineEnd;
+}
+
+bool FPrintRegister::LoadDriverSettings(const INILoader& configuration) {
+    std::string folder;
+    if (configuration.GetValue(folder, "outputFolder")) folder = NormaliseOutputFolder(folder);
+    std::string fileName;
+    if (configuration.GetValue(fileName, "outputFileName")) TrimTrailingBlanks(fileName);
+
+    // A cut path would name another place, so an over-long one leaves the driver unconfigured.
+    if (folder.size() > kMaxReceiptPathLength) {
+        WriteLog("outputFolder longer than " + std::to_string(kMaxReceiptPathLength) +
+                 " characters refused: " + folder);
+        return false;
+    }
+    if (fileName.size() > kMaxOutputFileNameLength) {
+        WriteLog("outputFileName longer than " + std::to_string(kMaxOutputFileNameLength) +
+                 " characters refused: " + fileName);
+        return false;
+    }
+    outputFolder_ = std::move(folder);
+    outputFileName_ = std::move(fileName);
+    state = ReceiptState::ready;
+    return true;
+}
+
+FPrintRegister::FileHandle FPrintRegister::CreateTimeStampedFile(std::string& path) {
+    const platform::LocalTime now = platform::NowLocal();
+    const std::string baseName =
+        platform::FormatLocalTime(now, kTimeStampFormat) + "_" + MillisecondsText(now.milliseconds);
+    // Two receipts begun within one millisecond must not share a file: the second takes the
+    // next free name with the same time stamp.
+    for (int suffix = 0; suffix <= kMaxReceiptNameSuffix; ++suffix) {
+        const std::string name = suffix == 0 ? baseName : baseName + "_" + std::to_string(suffix);
+        path = ReceiptPath(outputFolder_, name);
+        if (path.size() > kMaxReceiptPathLength) return nullptr;
+        errno = 0;
+        FileHandle file(OpenReceiptFile(path, true));
+        if (file || errno != EEXIST) return file;
+    }
+    return nullptr;
+}
+
+bool FPrintRegister::CreateReceiptFile() {
+    std::string path;
+    FileHandle file;
+    if (!outputFileName_.empty()) {
+        // A fixed name: every receipt and report replaces the same file.
+        path = ReceiptPath(outputFolder_, outputFileName_);
+        if (path.size() <= kMaxReceiptPathLength) file.reset(OpenReceiptFile(path, false));
+    } else {
+        file = CreateTimeStampedFile(path);
+    }
+    if (path.size() > kMaxReceiptPathLength) {
+        WriteLog("Receipt path longer than " + std::to_string(kMaxReceiptPathLength) +
+                 " characters refused: " + path);
+        return false;
+    }
+    if (!file) {
+        WriteLog("Error creating file " + path);
+        return false;
+    }
+    receiptFile_ = std::move(file);
+    receiptPath_ = std::move(path);
+    return true;
+}
+
+bool FPrintRegister::BeginSell() {
+    if (state != ReceiptState::ready && state != ReceiptState::afterSell) {
+        WriteLog("BeginSell: Status not ready or afterSell");
+        return false;
+    }
+    receiptText_.clear();
+    if (!CreateReceiptFile()) return false;
+    state = ReceiptState::selling;
+    soldTotal = 0.0;
+    paidTotal = 0.0;
+    return true;
+}
+
+bool FPrintRegister::CloseReceipt(std::string* message) {
+    if (state != ReceiptState::selling) return false;
+    if (!TotalsAllowClose(message)) {
+        receiptFile_.reset();  // the file stays in the folder, empty
+        receiptText_.clear();
+        state = ReceiptState::ready;
+        return false;
+    }
+    // The whole receipt reaches the disk in one write, so the printer never sees half of it.
+    const std::size_t written =
+        std::fwrite(receiptText_.data(), 1, receiptText_.size(), receiptFile_.get());
+    const bool complete = written == receiptText_.size();
+    const bool closed = std::fclose(receiptFile_.release()) == 0;
+    receiptText_.clear();
+    if (!complete || !closed) {
+        // The receipt did not reach the disk whole: say so rather than report a sale that
+        // will never print. A new receipt may begin.
+        WriteLog("Error writing file " + receiptPath_);
+        state = ReceiptState::ready;
+        return false;
+    }
+    state = ReceiptState::afterSell;
+    return true;
+}
+
+bool FPrintRegister::ResetAfterSell() {
+    if (state != ReceiptState::afterSell) return false;
+    state = ReceiptState::ready;
+    return true;
+}
+
+bool FPrintRegister::CanAppendLine(std::string_view line) const {
+    if (state != ReceiptState::selling) return false;
+    if (line.size() > kMaxReceiptTextLength - receiptText_.size()) {
+        WriteLog("Receipt text full: line refused");
+        return false;
+    }
+    return true;
+}
+
+bool FPrintRegister::CommandH() {
+    if (IsCommandDisabled('H') || IsCommandDisabled('F')) return true;
+    const std::string line = DatalessLine('H');
+    if (!CanAppendLine(line)) return false;
+    receiptText_ += line;
+    return true;
+}
+
+bool FPrintRegister::CommandF() {
+    if (IsCommandDisabled('H') || IsCommandDisabled('F')) return true;
+    const std::string line = DatalessLine('F');
+    if (!CanAppendLine(line)) return false;
+    receiptText_ += line;
+    return true;
+}
+
+bool FPrintRegister::CommandN() {
+    if (IsCommandDisabled('N')) return true;
+    const std::string line = DatalessLine('N');
+    if (!CanAppendLine(line)) return false;
+    receiptText_ += line;
+    return true;
+}
+
+bool FPrintRegister::PrintText(std::string_view piece1, std::string_view piece2,
+                               std::string_view piece3, std::string_view piece4,
+                               std::string_view piece5) {
+    if (IsCommandDisabled('P')) return true;
+    std::string line = RecordPrefix('P');
+    for (const std::string_view piece : {piece1, piece2, piece3, piece4, piece5}) {
+        line += PrintTextPiece(piece);
+        line += kFieldEnd;
+    }
+    line += kLineEnd;
+    if (!CanAppendLine(line)) return false;
+    receiptText_ += line;
+    return true;
+}
+
+bool FPrintRegister::Payment(int paymentType, double amount) {
+    if (IsCommandDisabled('T')) {
+        WriteLog("ERROR: T command disabled (unsupported payment modes)");
+        return false;
+    }
+    const std::string line = RecordPrefix('T') + std::to_string(paymentType) + kFieldEnd +
+                             FormatFixed(amount, kAmountDecimals) + ";;;;\n";
+    if (!CanAppendLine(line)) return false;
+    paidTotal += amount;
+    receiptText_ += line;
+    return true;
+}
+
+bool FPrintRegister::Discount(float percent) {
+    if (IsCommandDisabled('C')) {
+        WriteLog("ERROR: C command disabled (unsupported discounts)");
+        return false;
+    }
+    const double widened = static_cast<double>(percent);
+    const std::string line = RecordPrefix('C') + (percent >= 0.0f ? "1" : "0") + kFieldEnd +
+                             FormatFixed(std::fabs(widened), kAmountDecimals) + ";;;;\n";
+    if (!CanAppendLine(line)) return false;
+    // The fraction is taken in single precision, then widened.
+    const double fraction = static_cast<double>(percent / 100.0f);
+    soldTotal -= fraction * soldTotal;
+    receiptText_ += line;
+    return true;
+}
+
+bool FPrintRegister::CashInOut(double amount) {
+    if (IsCommandDisabled('I')) {
+        WriteLog("ERROR: I command disabled (unsupported in/out cash)");
+        return false;
+    }
+    const std::string line = RecordPrefix('I') + (amount >= 0.0 ? "1" : "0") + kFieldEnd +
+                             FormatFixed(std::fabs(amount), kAmountDecimals) + ";;;;\n";
+    if (!CanAppendLine(line)) return false;
+    receiptText_ += line;
+    return true;
+}
+
+bool FPrintRegister::SellItem(std::string& name, double price, double quantity,
+                              std::string_view vatGroup, char itemGroup, int number) {
+    const VatGroup* group = FindVatGroup(vatGroup);
+    if (group == nullptr) {
+        WriteLog("VAT NOT FOUND");
+        return false;
+    }
+    if (state != ReceiptState::selling) return false;
+
+    const std::string priceText = allowPriceDecimals != 0
+                                      ? FormatFixed(price, kAmountDecimals)
+                                      : FormatFixed(price * kHundredthsPerUnit, 0);
+    // Unsigned on purpose: a setting of 0 empties the name, a negative one never cuts it.
+    const auto maxNameLength = static_cast<unsigned int>(maxItemNameSize);
+    if (name.size() > maxNameLength) name.resize(maxNameLength);
+
+    std::string line = RecordPrefix('S');
+    line += name;  // as given: a ";" in it is kept
+    line += kFieldEnd;
+    line += priceText;
+    line += kFieldEnd;
+    line += FormatFixed(quantity, kQuantityDecimals);
+    line += kFieldEnd;
+    line += std::to_string(number);
+    line += kFieldEnd;
+    line += itemGroup;
+    line += kFieldEnd;
+    line += group->code;
+    line += ";0;0;\n";
+    if (!CanAppendLine(line)) return false;
+    soldTotal += price * quantity;
+    receiptText_ += line;
+    return true;
+}
+
+bool FPrintRegister::OneLineReport(char letter, std::string_view disabledMessage) {
+    if (IsCommandDisabled(letter)) {
+        WriteLog(disabledMessage);
+        return false;
+    }
+    if (!BeginSell()) return false;
+    receiptText_ += DatalessLine(letter);
+    return CloseReceipt(nullptr);
+}
+
+bool FPrintRegister::ReceiptDuplicate() {
+    return OneLineReport('D', "ERROR: D command disabled (unsupported ReceiptDuplicate)");
+}
+
+bool FPrintRegister::DailyReportsZ() {
+    return OneLineReport('Z', "ERROR: Z command disabled (unsupported ZReport)");
+}
+
+bool FPrintRegister::DailyReportsX() {
+    // The X report's message names the Z report; it is kept word for word.
+    return OneLineReport('X', "ERROR: X command disabled (unsupported ZReport)");
+}
+
+}  // namespace tillvane

@@ -1,0 +1,80 @@
+#pragma once
+// The text-file driver: each receipt or report becomes a small file of command lines in the
+// output folder, from which the fiscal printer's own file-watching software prints it.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "registers/virtual_register.h"
+
+namespace tillvane {
+
+// Longest outputFileName; a longer one is refused, since a cut name would be another file.
+inline constexpr std::size_t kMaxOutputFileNameLength = 99;
+// Most characters a receipt's lines may hold together; a line that would pass it is refused.
+inline constexpr std::size_t kMaxReceiptTextLength = 99999;
+// Longest piece of a printed text line.
+inline constexpr std::size_t kMaxPrintTextPieceLength = 15;
+// Time-stamped names taken already get "_1" ... up to this suffix before BeginSell gives up.
+inline constexpr int kMaxReceiptNameSuffix = 999;
+
+class FPrintRegister : public VirtualRegister {
+  public:
+    FPrintRegister();
+
+    bool CommandH() override;
+    bool CommandF() override;
+    bool BeginSell() override;
+    bool CloseReceipt(std::string* message) override;
+    bool ResetAfterSell() override;
+    bool PrintText(std::string_view piece1, std::string_view piece2, std::string_view piece3,
+                   std::string_view piece4, std::string_view piece5) override;
+    bool Payment(int paymentType, double amount) override;
+    bool CommandN() override;
+    bool Discount(float percent) override;
+    bool CashInOut(double amount) override;
+    bool ReceiptDuplicate() override;
+    bool DailyReportsZ() override;
+    bool DailyReportsX() override;
+    bool SellItem(std::string& name, double price, double quantity, std::string_view vatGroup,
+                  char itemGroup, int number) override;
+    // Reads outputFolder and outputFileName; refuses paths too long to hold.
+    bool LoadDriverSettings(const INILoader& configuration) override;
+
+    const std::string& outputFolder() const { return outputFolder_; }
+    const std::string& outputFileName() const { return outputFileName_; }
+    // Path of the receipt file opened by the last successful BeginSell.
+    const std::string& receiptPath() const { return receiptPath_; }
+    // The lines collected for the open receipt.
+    const std::string& receiptText() const { return receiptText_; }
+
+  private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+    // Creates the receipt file; false (logged) when no file could be made.
+    bool CreateReceiptFile();
+    // Creates a time-stamped file, never replacing one that exists.
+    FileHandle CreateTimeStampedFile(std::string& path);
+    // A command line without data fields ("H,1,______,_,__;\n" and the like).
+    static std::string DatalessLine(char letter);
+    // The record letter, the fixed text and the data fields, each closed by ";".
+    static std::string RecordPrefix(char letter);
+    // True while a receipt is open and `line` fits into it; a line that does not fit is
+    // refused whole and logged.
+    bool CanAppendLine(std::string_view line) const;
+    // Makes a file of its own holding the one line of a report.
+    bool OneLineReport(char letter, std::string_view disabledMessage);
+
+    FileHandle receiptFile_;
+    std::string receiptPath_;
+    std::string outputFolder_;
+    std::string outputFileName_;
+    std::string receiptText_;
+};
+
+}  // namespace tillvane
