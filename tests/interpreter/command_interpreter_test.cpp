@@ -1,0 +1,364 @@
+#include "web/command_interpreter.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/interpreter/recording_register.h"
+
+namespace tillvane {
+namespace {
+
+using testing::RecordingRegister;
+using Calls = std::vector<std::string>;
+using namespace std::string_view_literals;
+
+constexpr std::string_view kErrorHead = "EROARE PROTOCOL WEB LA LINIA [";
+
+struct Script {
+    const char* name;
+    std::string text;
+    Calls calls;
+    bool result;
+    std::string reply;
+    bool hexNames = false;
+    std::set<std::string, std::less<>> failing = {};
+    std::string closeMessage = {};
+    bool withDriver = true;
+};
+
+std::string Repeat(std::string_view unit, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += unit;
+    return text;
+}
+
+const std::string kPrintText70 =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789!#$%&*()";
+const std::string kLongLine(10001, 'X');
+
+const Script kScripts[] = {
+    // Lines and codes.
+    {"EmptyText", "", {}, true, ""},
+    {"OnlyBlanks", "   ", {}, true, ""},
+    {"TrailingBar", "BS|", {"BeginSell"}, true, ""},
+    {"EmptyLineFails", "BS||ES", {"BeginSell"}, false, "EROARE PROTOCOL WEB LA LINIA []"},
+    {"LoneBarIsAnEmptyLine", "|", {}, false, "EROARE PROTOCOL WEB LA LINIA []"},
+    {"BlankLineFails", "BS|   |ES", {"BeginSell"}, false, "EROARE PROTOCOL WEB LA LINIA []"},
+    {"LowerCaseCode", "bs", {}, true, ""},
+    {"UnknownCode", "XX^1^2", {}, true, ""},
+    {"TrailingBlankInCode", "BS ", {}, true, ""},
+    {"LeadingBlankInCode", " BS", {"BeginSell"}, true, ""},
+    {"TabIsNotABlank", "\tBS", {}, true, ""},
+    {"ExtraFieldIgnored", "BS^anything", {"BeginSell"}, true, ""},
+    {"DeviceCommands",
+     "LK|UK|RR|RO",
+     {"CommandH", "CommandF", "CommandN", "ResetAfterSell"},
+     true,
+     ""},
+    {"TypicalReceipt",
+     "BS|SI^Apa minerala^2.50^2^A|PT^Multumim|AP^0^5.00|ES",
+     {"BeginSell", "SellItem(Apa minerala,2.5,2,A,1,1)", "PrintText(Multumim,,,,)", "Payment(0,5)",
+      "CloseReceipt"},
+     true,
+     ""},
+    {"IgnoredFailuresGoOn",
+     "BS|LK|PT^x|AP^1^2|RO",
+     {"BeginSell", "CommandH", "PrintText(x,,,,)", "Payment(1,2)", "ResetAfterSell"},
+     true,
+     "",
+     false,
+     {"BeginSell", "CommandH", "PrintText", "Payment", "ResetAfterSell"}},
+    {"LineOf10001EndsText", "BS|" + kLongLine + "|ES", {"BeginSell"}, true, ""},
+    {"LineOf10000Runs", "XX^" + std::string(9997, 'x') + "|BS", {"BeginSell"}, true, ""},
+    {"CodeOf1025Fails",
+     std::string(1025, 'B'),
+     {},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [" + std::string(1025, 'B') + "]"},
+    // Reports end the text with their result.
+    {"ZReportEndsText", "ZR|BS", {"DailyReportsZ"}, true, ""},
+    {"XReportEndsText", "XR|BS", {"DailyReportsX"}, true, ""},
+    {"ZReportFails",
+     "BS|ZR|BS",
+     {"BeginSell", "DailyReportsZ"},
+     false,
+     "",
+     false,
+     {"DailyReportsZ"}},
+    {"XReportFails", "XR", {"DailyReportsX"}, false, "", false, {"DailyReportsX"}},
+    // Printed text.
+    {"PrintText70",
+     "PT^" + kPrintText70,
+     {"PrintText(ABCDEFGHIJKLMNO,PQRSTUVWXYZabcd,efghijklmnopqrs,tuvwxyz01234567,)"},
+     true,
+     ""},
+    {"PrintText16", "PT^0123456789abcdef", {"PrintText(0123456789abcde,f,,,)"}, true, ""},
+    {"PrintTextMissing", "PT", {"PrintText(,,,,)"}, true, ""},
+    {"PrintTextTooLong", "PT^" + std::string(1025, 't'), {"PrintText(,,,,)"}, true, ""},
+    {"PrintTextIsNotACommand", "PT^ES|BS", {"PrintText(ES,,,,)", "BeginSell"}, true, ""},
+    {"PrintTextBlanks", "PT^  Multumim  ^more", {"PrintText(Multumim  ,,,,)"}, true, ""},
+    // Sold items.
+    {"SellItem", "SI^Apa^2.50^1^A", {"SellItem(Apa,2.5,1,A,1,1)"}, true, ""},
+    {"SellItemPrefix", "SI^Apa^2.50^1^A^^123", {"SellItem(123^Apa,2.5,1,A,1,1)"}, true, ""},
+    {"SellItemGroupAndPrefix", "SI^Apa^2.50^1^A^7^P", {"SellItem(P^Apa,2.5,1,A,7,1)"}, true, ""},
+    {"SellItemPrefixOf10",
+     "SI^Apa^1^1^A^^0123456789",
+     {"SellItem(0123456789^Apa,1,1,A,1,1)"},
+     true,
+     ""},
+    {"SellItemPrefixOf11Ignored",
+     "SI^Apa^1^1^A^^01234567890",
+     {"SellItem(Apa,1,1,A,1,1)"},
+     true,
+     ""},
+    // An item group over its bound of 20 reads as empty, like any over-long argument.
+    {"SellItemGroupOf20",
+     "SI^Apa^1^1^A^" + std::string(20, 'g'),
+     {},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [SI^Apa^1^1^A^" + std::string(20, 'g') +
+         "], invalid ItemGroup [" + std::string(20, 'g') + "]"},
+    {"SellItemGroupOf21",
+     "SI^Apa^1^1^A^" + std::string(21, 'g'),
+     {"SellItem(Apa,1,1,A,1,1)"},
+     true,
+     ""},
+    {"SellItemNoFields", "SI", {"SellItem(,0,0,,1,1)"}, true, ""},
+    {"SellItemNumbers", "SI^Apa^ 1.5e1x^2,5^B", {"SellItem(Apa,15,2,B,1,1)"}, true, ""},
+    {"SellItemNotNumbers", "SI^Apa^abc^-^A", {"SellItem(Apa,0,0,A,1,1)"}, true, ""},
+    {"SellItemVatKeepsTrailingBlank", "SI^Apa^1^1^A ", {"SellItem(Apa,1,1,A ,1,1)"}, true, ""},
+    {"SellItemName200",
+     "SI^" + std::string(200, 'n') + "^1^1^A",
+     {"SellItem(" + std::string(200, 'n') + ",1,1,A,1,1)"},
+     true,
+     ""},
+    // An over-long price reads as empty, and so do the fields that re-read its text.
+    {"SellItemLongPrice", "SI^Apa^123456789012345678901^2^A", {"SellItem(Apa,0,0,,1,1)"}, true, ""},
+    {"SellItemGroupOfTwo",
+     "SI^Apa^2.50^1^A^12|BS",
+     {},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [SI^Apa^2.50^1^A^12], invalid ItemGroup [12]"},
+    {"SellItemGroupTrailingBlank",
+     "SI^Apa^2.50^1^A^1 ",
+     {},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [SI^Apa^2.50^1^A^1 ], invalid ItemGroup [1 ]"},
+    {"SellItemFails",
+     "BS|SI^Apa^1^1^Q|ES",
+     {"BeginSell", "SellItem(Apa,1,1,Q,1,1)"},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [SI^Apa^1^1^Q], check log",
+     false,
+     {"SellItem"}},
+    // Hex-encoded names.
+    {"HexName", "SI^4170^1^1^A", {"SellItem(Ap,1,1,A,1,1)"}, true, "", true},
+    {"HexNameOddLength",
+     "SI^417^1^1^A",
+     {std::string("SellItem(A\x07,1,1,A,1,1)")},
+     true,
+     "",
+     true},
+    {"HexNameZero", "SI^00^1^1^A", {"SellItem(,1,1,A,1,1)"}, true, "", true},
+    {"HexNameEndsAtZero", "SI^41004142^1^1^A", {"SellItem(A,1,1,A,1,1)"}, true, "", true},
+    {"HexNameNoDigitIsZero", "SI^41G142^1^1^A", {"SellItem(A,1,1,A,1,1)"}, true, "", true},
+    {"HexNameStrtolGroups",
+     "SI^41 F-1+f1G\t2^1^1^A",
+     {std::string("SellItem(A\x0F\xFF\x0F\x01\x02,1,1,A,1,1)")},
+     true,
+     "",
+     true},
+    {"HexNamePrefixNotDecoded", "SI^4170^1^1^A^^31", {"SellItem(31^Ap,1,1,A,1,1)"}, true, "", true},
+    {"HexName100Bytes",
+     "SI^" + Repeat("61", 100) + "^1^1^A",
+     {"SellItem(" + std::string(100, 'a') + ",1,1,A,1,1)"},
+     true,
+     "",
+     true},
+    {"HexNamesOff", "SI^4170^1^1^A", {"SellItem(4170,1,1,A,1,1)"}, true, ""},
+    // Payments.
+    {"PaymentTypeFive",
+     "AP^5^10",
+     {},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [AP^5^10], invalid paymentType [5]"},
+    {"PaymentTypeNegative",
+     "AP^-1^10",
+     {},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [AP^-1^10], invalid paymentType [-1]"},
+    {"PaymentTypeHuge",
+     "AP^99999^10",
+     {},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [AP^99999^10], invalid paymentType [99999]"},
+    {"PaymentTypeEmpty", "AP^^10", {"Payment(0,10)"}, true, ""},
+    {"PaymentTypeLongIsReread", "AP^123456^50", {"Payment(0,123456)"}, true, ""},
+    {"PaymentTypeFour", "AP^+4^1.5", {"Payment(4,1.5)"}, true, ""},
+    {"PaymentNotNumbers", "AP^abc^x|AP^2x^3.999", {"Payment(0,0)", "Payment(2,3.999)"}, true, ""},
+    {"PaymentNoFields", "AP", {"Payment(0,0)"}, true, ""},
+    // Closing the receipt.
+    {"CloseReceiptRefused",
+     "BS|ES|BS",
+     {"BeginSell", "CloseReceipt"},
+     false,
+     "Valoarea serviciilor difera de valoarea achitata. 12.50<>12.40",
+     false,
+     {"CloseReceipt"},
+     "Valoarea serviciilor difera de valoarea achitata. 12.50<>12.40"},
+    {"CloseReceiptFailsSilently", "ES", {"CloseReceipt"}, false, "", false, {"CloseReceipt"}},
+    {"CloseReceiptMessageKept",
+     "ES|ZR",
+     {"CloseReceipt", "DailyReportsZ"},
+     true,
+     "note",
+     false,
+     {},
+     "note"},
+    {"LaterErrorReplacesMessage",
+     "ES|AP^9",
+     {"CloseReceipt"},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [AP^9], invalid paymentType [9]",
+     false,
+     {},
+     "note"},
+    // Bad input.
+    {"NulEndsText", std::string("BS\0|ES", 6), {"BeginSell"}, true, ""},
+    {"NulInsideField", std::string("SI^Ap\0a^1^1^A", 13), {"SellItem(Ap,0,0,,1,1)"}, true, ""},
+    {"BinaryName", "SI^\x01\xfe\x80^1^1^A", {"SellItem(\x01\xfe\x80,1,1,A,1,1)"}, true, ""},
+    {"BinaryCode", "\xff\xfe^\x01|BS", {"BeginSell"}, true, ""},
+    // No driver configured.
+    {"NoDriverQuietCommands", "BS|LK|UK|RR|PT^x|AP^1^2|RO|XX", {}, true, "", false, {}, "", false},
+    {"NoDriverSellItem",
+     "SI^Apa^1^1^A|BS",
+     {},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [SI^Apa^1^1^A], check log",
+     false,
+     {},
+     "",
+     false},
+    {"NoDriverItemGroup",
+     "SI^Apa^1^1^A^12",
+     {},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [SI^Apa^1^1^A^12], invalid ItemGroup [12]",
+     false,
+     {},
+     "",
+     false},
+    {"NoDriverPaymentType",
+     "AP^7^1",
+     {},
+     false,
+     "EROARE PROTOCOL WEB LA LINIA [AP^7^1], invalid paymentType [7]",
+     false,
+     {},
+     "",
+     false},
+    {"NoDriverCloseReceipt", "BS|ES|BS", {}, false, "", false, {}, "", false},
+    {"NoDriverZReport", "ZR", {}, false, "", false, {}, "", false},
+    {"NoDriverXReport", "BS|XR|BS", {}, false, "", false, {}, "", false},
+};
+
+void PrintTo(const Script& script, std::ostream* out) {
+    *out << script.name;
+}
+
+class CommandScriptTest : public ::testing::TestWithParam<Script> {};
+
+TEST_P(CommandScriptTest, CallsDriverAndAnswers) {
+    const Script& script = GetParam();
+    RecordingRegister driver;
+    driver.failing = script.failing;
+    driver.closeMessage = script.closeMessage;
+    std::string reply = "stale reply of an earlier request";
+
+    const bool result = ExecuteCommandText(script.text, reply, script.hexNames,
+                                           script.withDriver ? &driver : nullptr);
+
+    EXPECT_EQ(driver.calls, script.calls);
+    EXPECT_EQ(result, script.result);
+    EXPECT_EQ(reply, script.reply);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, CommandScriptTest, ::testing::ValuesIn(kScripts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A message that quotes a long line is cut inside the quoted line so that the whole message,
+// frame and detail included, fits the reply.
+TEST(CommandInterpreterReplyBound, LongQuotedLineIsCutToFit) {
+    constexpr std::size_t kMaxReply = kReplyTextCapacity - 1;
+    static_assert(kMaxReply == 4087);
+    const std::string tail(9000, 'n');
+    struct Case {
+        std::string line;
+        const char* failing;
+        std::string ending;
+    };
+    const Case cases[] = {
+        {std::string(9000, 'B'), "", "]"},
+        {std::string(4056, 'B'), "", "]"},  // fits exactly: nothing is cut
+        {std::string(4057, 'B'), "", "]"},
+        {"SI^Apa^1^1^A^XY^" + tail, "", "], invalid ItemGroup [XY]"},
+        {"SI^Apa^1^1^A^^^" + tail, "SellItem", "], check log"},
+        {"AP^9^1^" + tail, "", "], invalid paymentType [9]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line.substr(0, 20) + " length " + std::to_string(c.line.size()));
+        RecordingRegister driver;
+        driver.failing.insert(c.failing);
+        std::string reply;
+
+        EXPECT_FALSE(ExecuteCommandText(c.line, reply, false, &driver));
+
+        const std::size_t quoted = kMaxReply - kErrorHead.size() - c.ending.size();
+        EXPECT_LE(reply.size(), kMaxReply);
+        EXPECT_EQ(reply, std::string(kErrorHead) + c.line.substr(0, quoted) + c.ending);
+    }
+}
+
+TEST(CommandInterpreterReplyBound, LongCloseReceiptMessageIsTrimmed) {
+    RecordingRegister driver;
+    driver.closeMessage = std::string(2000, 'a') + std::string(8000, 'b');
+    std::string reply;
+
+    EXPECT_TRUE(ExecuteCommandText("ES", reply, false, &driver));
+
+    EXPECT_EQ(reply, driver.closeMessage.substr(0, kReplyTextCapacity - 1));
+}
+
+// Random texts of codes, separators, digits, blanks, NUL and high bytes, with every operation
+// failing at random: nothing crashes and the reply never outgrows its bound.
+TEST(CommandInterpreterReplyBound, RandomTextsKeepTheBound) {
+    // "|" comes last, so that rounds which leave it out make one long line.
+    static constexpr std::string_view kPieces[] = {"BS", "SI", "AP", "^", "PT",   "ES",   "ZR",
+                                                   "XR", "RO", "^",  " ", "41",   "9",    "-",
+                                                   ".",  "0",  "A",  "x", "\0"sv, "\xff", "|"};
+    std::mt19937 random(20240601);
+    for (int round = 0; round < 500; ++round) {
+        const std::size_t alphabet = 4 + random() % (std::size(kPieces) - 3);
+        std::string text;
+        const std::size_t pieces = random() % 6000;
+        for (std::size_t i = 0; i < pieces; ++i) text += kPieces[random() % alphabet];
+        RecordingRegister driver;
+        for (const char* operation : {"SellItem", "CloseReceipt", "DailyReportsZ"}) {
+            if (random() % 2 == 0) driver.failing.insert(operation);
+        }
+        driver.closeMessage = std::string(random() % 5000, 'm');
+        std::string reply;
+
+        ExecuteCommandText(text, reply, random() % 2 == 0, random() % 4 == 0 ? nullptr : &driver);
+
+        ASSERT_LE(reply.size(), kReplyTextCapacity - 1) << text.substr(0, 200);
+    }
+}
+
+}  // namespace
+}  // namespace tillvane
