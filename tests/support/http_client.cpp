@@ -185,7 +185,9 @@ HttpResponse HttpConnection::ReadResponse() {
         response.headers[Lower(line.substr(0, colon))] = Trim(line.substr(colon + 1));
     }
     const std::string length = response.Header("content-length");
-    if (Lower(response.Header("transfer-encoding")).find("chunked") != std::string::npos) {
+    if ((status >= 100 && status < 200) || status == 204 || status == 304) {
+        // These never carry a body.
+    } else if (Lower(response.Header("transfer-encoding")).find("chunked") != std::string::npos) {
         if (!impl_->ReadChunkedBody(response.body, deadline, response.error)) return response;
     } else if (!length.empty()) {
         const std::size_t size = std::strtoul(length.c_str(), nullptr, 10);

@@ -1,0 +1,16 @@
+#include "web/form_fields.h"
+
+namespace tillvane {
+
+void FormFields::Add(std::string name, std::string value) {
+    fields_.emplace_back(std::move(name), std::move(value));
+}
+
+std::string FormFields::Value(std::string_view name) const {
+    for (const auto& [fieldName, value] : fields_) {
+        if (fieldName == name) return value;
+    }
+    return {};
+}
+
+}  // namespace tillvane

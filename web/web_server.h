@@ -1,0 +1,61 @@
+#pragma once
+// A small HTTP/1.1 server driven by an EventPump: keep-alive connections, query strings and
+// urlencoded or multipart forms, and limits that refuse what does not fit with a clear HTTP
+// error. Handlers run one at a time on the thread that runs the pump.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tillvane {
+
+class EventPump;
+class WebRequest;
+class WebServer;
+struct WebServerState;
+
+// Default limits. Whoever hosts the server may set others in WebServerLimits.
+inline constexpr std::size_t kDefaultMaxHeaderBytes = 8 * 1024;  // request line and header
+inline constexpr std::size_t kDefaultMaxBodyBytes = 1024 * 1024;
+// The longest a client may take to send one request, or to take one response.
+inline constexpr std::chrono::milliseconds kDefaultIdleTimeout{30000};
+// Longest decoded request path, leading "/" not counted.
+inline constexpr std::size_t kDefaultMaxPathLength = 4096;
+// Connections open at once; more are closed as soon as they are accepted.
+inline constexpr std::size_t kDefaultMaxConnections = 256;
+
+struct WebServerLimits {
+    std::size_t maxHeaderBytes = kDefaultMaxHeaderBytes;  // larger: 431
+    std::size_t maxBodyBytes = kDefaultMaxBodyBytes;      // larger: 413
+    std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout;
+    std::size_t maxPathLength = kDefaultMaxPathLength;  // longer: 414
+    std::size_t maxConnections = kDefaultMaxConnections;
+};
+
+// A handler answers through WebRequest::Write; what it writes is sent with status 200.
+using RequestHandler = std::function<void(WebServer& server, WebRequest& request)>;
+
+class WebServer {
+  public:
+    explicit WebServer(EventPump& pump, const WebServerLimits& limits = {});
+    // Closes the listening socket and every connection. Destroy the server on the thread that
+    // ran the pump, after its loop has returned, and before the pump.
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    void OnPost(RequestHandler handler);
+    void OnGet(RequestHandler handler);
+
+    // Listens on `port` of every IPv4 address; connections are served once the pump runs.
+    // False, with the reason in `failureReason`, when the port cannot be opened.
+    bool Host(int port, std::string& failureReason);
+    // The port listened on; 0 before a successful Host.
+    int port() const;
+
+  private:
+    std::shared_ptr<WebServerState> state_;
+};
+
+}  // namespace tillvane
