@@ -1,0 +1,387 @@
+#include "registers/text/fprint_register.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <functional>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "tests/registers/register_test_support.h"
+
+namespace tillvane {
+namespace {
+
+using testing::FileNames;
+using testing::LogMessages;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+constexpr const char* kNotReady = "BeginSell: Status not ready or afterSell";
+
+class TextDriverTest : public ::testing::Test {
+  protected:
+    // A driver writing into the folder "out", with the groups A:1 and B:2 and `settings`.
+    FPrintRegister& Configure(const std::string& settings = "") {
+        std::filesystem::create_directory(out_);
+        driver_ = testing::MakeTextDriver(
+            dir_, "TVA_GROUPS=A:1|B:2\r\noutputFolder=" + out_.string() + "\r\n" + settings);
+        return *driver_;
+    }
+    std::vector<std::string> Log() const { return LogMessages(dir_.File("register.log")); }
+    // Content of the one receipt file in "out".
+    std::string OnlyReceipt() const {
+        const auto names = FileNames(out_);
+        EXPECT_EQ(names.size(), 1u);
+        return names.empty() ? "" : ReadFile(out_ / names.front());
+    }
+    bool Sell(std::string name, double price = 1.0, double quantity = 1.0) {
+        return driver_->SellItem(name, price, quantity, "A", '1', 1);
+    }
+
+    TempDir dir_;
+    std::filesystem::path out_ = dir_.path() / "out";
+    std::unique_ptr<FPrintRegister> driver_;
+};
+
+TEST_F(TextDriverTest, WholeReceiptIsWrittenAtCloseInOneFile) {
+    FPrintRegister& driver = Configure();
+    ASSERT_TRUE(driver.BeginSell());
+    EXPECT_TRUE(driver.CommandH());
+    std::string name = "Apa";
+    EXPECT_TRUE(driver.SellItem(name, 2.5, 2, "A", '1', 1));
+    EXPECT_TRUE(driver.PrintText("a;b", "", "0123456789ABCDEFGH", "", ""));
+    EXPECT_TRUE(driver.Payment(0, 5.0));
+    EXPECT_TRUE(driver.CommandN());
+    EXPECT_TRUE(driver.Discount(10.0f));
+    EXPECT_TRUE(driver.CashInOut(-3.0));
+    EXPECT_TRUE(driver.CommandF());
+    EXPECT_EQ(OnlyReceipt(), "");  // created at BeginSell, written only at the close
+    EXPECT_NEAR(driver.soldTotal, 4.5, 1e-6);
+    EXPECT_DOUBLE_EQ(driver.paidTotal, 5.0);
+    std::string message = "untouched";
+    EXPECT_TRUE(driver.CloseReceipt(&message));
+    EXPECT_EQ(message, "untouched");
+    EXPECT_EQ(driver.state, ReceiptState::afterSell);
+
+    const auto names = FileNames(out_);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_TRUE(std::regex_match(names[0], std::regex(R"(BON_\d{8}_\d{6}_\d{3}\.txt)")));
+    EXPECT_EQ(OnlyReceipt(),
+              "H,1,______,_,__;\n"
+              "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
+              "P,1,______,_,__;a b;;0123456789ABCDE;;;\n"
+              "T,1,______,_,__;0;5.00;;;;\n"
+              "N,1,______,_,__;\n"
+              "C,1,______,_,__;1;10.00;;;;\n"
+              "I,1,______,_,__;0;3.00;;;;\n"
+              "F,1,______,_,__;\n");
+    EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(TextDriverTest, SellLineFields) {
+    const struct {
+        std::string settings;
+        std::string name;
+        double price;
+        double quantity;
+        std::string expectedName;
+        std::string expectedNumbers;  // price text and quantity
+    } cases[] = {
+        {"", "Apa", 12.5, 1, "Apa", "12.50;1.000"},
+        {"allowPriceDecimals=0", "Apa", 12.5, 0.5, "Apa", "1250;0.500"},
+        {"", "Minus", -3, 2, "Minus", "-3.00;2.000"},
+        {"maxItemNameSize=5", "Chocolate", 1, 1, "Choco", "1.00;1.000"},
+        {"maxItemNameSize=0", "Chocolate", 1, 1, "", "1.00;1.000"},
+        {"maxItemNameSize=-1", std::string(300, 'n'), 1, 1, std::string(300, 'n'), "1.00;1.000"},
+        {"", std::string(81, 'n'), 1, 1, std::string(80, 'n'), "1.00;1.000"},
+        {"", "a;b\x01\x80\xff", 1, 1, "a;b\x01\x80\xff", "1.00;1.000"},  // written as given
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        std::filesystem::create_directory(dir.path() / "o");
+        auto driver = testing::MakeTextDriver(
+            dir, "TVA_GROUPS=A:1|B:2\r\noutputFolder=" + (dir.path() / "o").string() + "\r\n" +
+                     c.settings);
+        ASSERT_TRUE(driver->BeginSell());
+        std::string name = c.name;
+        ASSERT_TRUE(driver->SellItem(name, c.price, c.quantity, "B", 'g', 7));
+        EXPECT_EQ(name, c.expectedName);  // cut in the caller's text
+        EXPECT_EQ(driver->receiptText(),
+                  "S,1,______,_,__;" + c.expectedName + ";" + c.expectedNumbers + ";7;g;2;0;0;\n")
+            << c.settings;
+    }
+}
+
+TEST_F(TextDriverTest, DisabledLetters) {
+    const struct {
+        std::string letters;
+        std::function<bool(FPrintRegister&)> operation;
+        bool result;
+        std::string logged;  // empty: nothing logged
+    } cases[] = {
+        {"HT", [](FPrintRegister& d) { return d.CommandF(); }, true, ""},
+        {"f", [](FPrintRegister& d) { return d.CommandH(); }, true, ""},
+        {"P", [](FPrintRegister& d) { return d.PrintText("x", "", "", "", ""); }, true, ""},
+        {"N", [](FPrintRegister& d) { return d.CommandN(); }, true, ""},
+        {"HT", [](FPrintRegister& d) { return d.Payment(1, 2.0); }, false,
+         "ERROR: T command disabled (unsupported payment modes)"},
+        {"C", [](FPrintRegister& d) { return d.Discount(5.0f); }, false,
+         "ERROR: C command disabled (unsupported discounts)"},
+        {"I", [](FPrintRegister& d) { return d.CashInOut(1.0); }, false,
+         "ERROR: I command disabled (unsupported in/out cash)"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        auto driver = testing::MakeTextDriver(
+            dir, "TVA_GROUPS=A:1\r\noutputFileName=r\r\ndisabledCommands=" + c.letters);
+        ASSERT_TRUE(driver->BeginSell());
+        std::string name = "Apa";
+        ASSERT_TRUE(driver->SellItem(name, 10.0, 1.0, "A", '1', 1));
+        const std::string before = driver->receiptText();
+        EXPECT_EQ(c.operation(*driver), c.result) << c.letters;
+        EXPECT_EQ(driver->receiptText(), before) << c.letters;
+        EXPECT_DOUBLE_EQ(driver->soldTotal, 10.0);
+        EXPECT_DOUBLE_EQ(driver->paidTotal, 0.0);
+        EXPECT_EQ(LogMessages(dir.File("register.log")), c.logged.empty()
+                                                             ? std::vector<std::string>{}
+                                                             : std::vector<std::string>{c.logged});
+    }
+}
+
+TEST_F(TextDriverTest, ReportsMakeFilesOfTheirOwn) {
+    const struct {
+        std::function<bool(FPrintRegister&)> report;
+        char letter;
+        std::string disabledMessage;
+    } cases[] = {
+        {[](FPrintRegister& d) { return d.DailyReportsZ(); }, 'Z',
+         "ERROR: Z command disabled (unsupported ZReport)"},
+        {[](FPrintRegister& d) { return d.DailyReportsX(); }, 'X',
+         "ERROR: X command disabled (unsupported ZReport)"},
+        {[](FPrintRegister& d) { return d.ReceiptDuplicate(); }, 'D',
+         "ERROR: D command disabled (unsupported ReceiptDuplicate)"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string folder = "outputFolder=" + dir.path().string() + "\r\n";
+        auto driver = testing::MakeTextDriver(dir, "TVA_GROUPS=A:1\r\n" + folder);
+        EXPECT_TRUE(c.report(*driver));
+        EXPECT_EQ(driver->state, ReceiptState::afterSell);
+        EXPECT_EQ(ReadFile(driver->receiptPath()), std::string(1, c.letter) + ",1,______,_,__;\n");
+
+        // While a receipt is open the report fails and leaves the receipt alone.
+        ASSERT_TRUE(driver->BeginSell());
+        const std::string openPath = driver->receiptPath();
+        std::string name = "Apa";
+        ASSERT_TRUE(driver->SellItem(name, 1.0, 1.0, "A", '1', 1));
+        EXPECT_FALSE(c.report(*driver));
+        EXPECT_TRUE(driver->CloseReceipt(nullptr));
+        EXPECT_EQ(ReadFile(openPath), "S,1,______,_,__;Apa;1.00;1.000;1;1;1;0;0;\n");
+        EXPECT_EQ(LogMessages(dir.File("register.log")), std::vector<std::string>{kNotReady});
+
+        TempDir disabledDir;
+        auto disabled = testing::MakeTextDriver(
+            disabledDir, "TVA_GROUPS=A:1\r\noutputFolder=" + disabledDir.path().string() +
+                             "\r\ndisabledCommands=" + c.letter);
+        EXPECT_FALSE(c.report(*disabled));
+        EXPECT_EQ(LogMessages(disabledDir.File("register.log")),
+                  std::vector<std::string>{c.disabledMessage});
+        EXPECT_EQ(FileNames(disabledDir.path()),
+                  (std::vector<std::string>{"driver.ini", "register.log"}));
+    }
+}
+
+TEST_F(TextDriverTest, EqualTotalsRule) {
+    const struct {
+        int rule;
+        double sold;
+        double paid;
+        std::string refusal;  // empty: the receipt closes
+    } cases[] = {
+        {1, 10.0, 9.99, "Valoarea serviciilor difera de valoarea achitata. 10.00<>9.99"},
+        {1, 12.5, 12.4, "Valoarea serviciilor difera de valoarea achitata. 12.50<>12.40"},
+        {1, -0.001, 0.0, "Valoarea serviciilor difera de valoarea achitata. -0.00<>0.00"},
+        {1, 12.5, 12.499, ""},
+        {1, 10.004, 10.0, ""},
+        {0, 10.0, 9.99, ""},
+        {2, 10.0, 9.99, ""},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        auto driver =
+            testing::MakeTextDriver(dir, "TVA_GROUPS=A:1\r\noutputFolder=" + dir.path().string() +
+                                             "\r\nalwaysSellEqualsPayed=" + std::to_string(c.rule));
+        ASSERT_TRUE(driver->BeginSell());
+        std::string name = "Apa";
+        ASSERT_TRUE(driver->SellItem(name, c.sold, 1.0, "A", '1', 1));
+        ASSERT_TRUE(driver->Payment(0, c.paid));
+        std::string message;
+        const bool closed = driver->CloseReceipt(&message);
+        EXPECT_EQ(closed, c.refusal.empty()) << c.sold << " " << c.paid;
+        EXPECT_EQ(message, c.refusal);
+        EXPECT_EQ(driver->state, closed ? ReceiptState::afterSell : ReceiptState::ready);
+        EXPECT_EQ(ReadFile(driver->receiptPath()).empty(), !closed);  // refused: left empty
+        EXPECT_EQ(LogMessages(dir.File("register.log")),
+                  closed ? std::vector<std::string>{} : std::vector<std::string>{c.refusal});
+    }
+}
+
+TEST_F(TextDriverTest, StateRules) {
+    FPrintRegister unconfigured;
+    EXPECT_FALSE(unconfigured.BeginSell());
+
+    FPrintRegister& driver = Configure();
+    std::string message = "untouched";
+    EXPECT_FALSE(driver.CloseReceipt(&message));
+    EXPECT_EQ(message, "untouched");
+    EXPECT_FALSE(driver.ResetAfterSell());
+    EXPECT_FALSE(driver.Payment(0, 1.0));
+    EXPECT_FALSE(driver.PrintText("x", "", "", "", ""));
+    EXPECT_FALSE(Sell("Apa"));
+    EXPECT_FALSE(driver.SellItem(message, 1.0, 1.0, "a", '1', 1));  // unknown group, any state
+    EXPECT_EQ(driver.paidTotal, 0.0);
+    EXPECT_EQ(Log(), std::vector<std::string>{"VAT NOT FOUND"});
+
+    ASSERT_TRUE(driver.BeginSell());
+    EXPECT_FALSE(driver.BeginSell());
+    EXPECT_EQ(driver.state, ReceiptState::selling);
+    EXPECT_TRUE(driver.CloseReceipt(nullptr));
+    EXPECT_TRUE(driver.BeginSell());  // afterSell needs no reset
+    EXPECT_TRUE(driver.CloseReceipt(nullptr));
+    EXPECT_TRUE(driver.ResetAfterSell());
+    EXPECT_EQ(driver.state, ReceiptState::ready);
+    EXPECT_EQ(Log(), (std::vector<std::string>{"VAT NOT FOUND", kNotReady}));
+}
+
+TEST_F(TextDriverTest, ReceiptsBegunInOneMillisecondGetDistinctFiles) {
+    FPrintRegister& driver = Configure();
+    constexpr int kReceipts = 300;
+    std::set<std::string> expected;
+    for (int i = 0; i < kReceipts; ++i) {
+        ASSERT_TRUE(driver.BeginSell());
+        ASSERT_TRUE(Sell("item" + std::to_string(i)));
+        ASSERT_TRUE(driver.CloseReceipt(nullptr));
+        expected.insert("S,1,______,_,__;item" + std::to_string(i) + ";1.00;1.000;1;1;1;0;0;\n");
+    }
+    std::set<std::string> contents;
+    for (const std::string& name : FileNames(out_)) {
+        EXPECT_TRUE(std::regex_match(name, std::regex(R"(BON_\d{8}_\d{6}_\d{3}(_\d+)?\.txt)")));
+        contents.insert(ReadFile(out_ / name));
+    }
+    EXPECT_EQ(contents, expected);
+}
+
+TEST_F(TextDriverTest, TakenTimeStampedNameGetsTheNextSuffix) {
+    FPrintRegister& driver = Configure();
+    // Occupy every name of this second and the next two, so BeginSell must find a taken name.
+    platform::LocalTime now = platform::NowLocal();
+    for (int second = 0; second < 3; ++second) {
+        std::tm tm = now.tm;
+        tm.tm_sec += second;
+        std::mktime(&tm);
+        const std::string stamp = platform::FormatLocalTime({tm, 0}, "BON_%Y%m%d_%H%M%S");
+        for (int ms = 0; ms < 1000; ++ms) {
+            char suffix[8];
+            std::snprintf(suffix, sizeof suffix, "_%03d", ms);
+            WriteFile(out_ / (stamp + suffix + ".txt"), "taken");
+        }
+    }
+    ASSERT_TRUE(driver.BeginSell());
+    EXPECT_TRUE(
+        std::regex_match(driver.receiptPath(), std::regex(R"(.*/BON_\d{8}_\d{6}_\d{3}_1\.txt)")))
+        << driver.receiptPath();
+    EXPECT_TRUE(driver.CloseReceipt(nullptr));
+    for (const std::string& name : FileNames(out_)) {
+        if (name.size() == std::string("BON_20261207_114227_042.txt").size()) {
+            EXPECT_EQ(ReadFile(out_ / name), "taken") << name;
+        }
+    }
+}
+
+TEST_F(TextDriverTest, ReceiptTextBound) {
+    FPrintRegister& driver = Configure("outputFileName=full\r\nmaxItemNameSize=-1");
+    ASSERT_TRUE(driver.BeginSell());
+    const std::string piece(kMaxPrintTextPieceLength, 'p');
+    while (driver.receiptText().size() + 200 < kMaxReceiptTextLength) {
+        ASSERT_TRUE(driver.PrintText(piece, piece, piece, piece, piece));
+    }
+    // An S line whose name fills the receipt to the last character.
+    const std::size_t sLineWithoutName =
+        std::string("S,1,______,_,__;;1.00;1.000;1;1;1;0;0;\n").size();
+    const std::size_t room = kMaxReceiptTextLength - driver.receiptText().size();
+    EXPECT_FALSE(Sell(std::string(room - sLineWithoutName + 1, 'n'), 7.0));
+    EXPECT_EQ(driver.soldTotal, 0.0);  // a refused line counts for nothing
+    EXPECT_EQ(Log(), std::vector<std::string>{"Receipt text full: line refused"});
+    EXPECT_TRUE(Sell(std::string(room - sLineWithoutName, 'n')));
+    EXPECT_EQ(driver.receiptText().size(), kMaxReceiptTextLength);
+    EXPECT_FALSE(driver.CommandN());
+    EXPECT_FALSE(driver.CommandF());
+    EXPECT_TRUE(driver.CloseReceipt(nullptr));
+    EXPECT_EQ(ReadFile(out_ / "full.txt").size(), kMaxReceiptTextLength);
+    EXPECT_EQ(ReadFile(out_ / "full.txt").back(), '\n');  // nothing cut
+}
+
+TEST_F(TextDriverTest, FixedFileNameIsReplacedEachTime) {
+    FPrintRegister& driver = Configure("outputFileName=receipt  ");
+    for (const char* item : {"first", "second"}) {
+        ASSERT_TRUE(driver.BeginSell());
+        ASSERT_TRUE(Sell(item));
+        ASSERT_TRUE(driver.CloseReceipt(nullptr));
+    }
+    EXPECT_TRUE(driver.DailyReportsX());
+    EXPECT_EQ(FileNames(out_), std::vector<std::string>{"receipt.txt"});
+    EXPECT_EQ(ReadFile(out_ / "receipt.txt"), "X,1,______,_,__;\n");
+}
+
+TEST_F(TextDriverTest, OutputFolderKeepsItsCaseAndLosesTrailingSlash) {
+    const std::filesystem::path mixed = dir_.path() / "Mixed Case";
+    std::filesystem::create_directory(mixed);
+    auto driver =
+        testing::MakeTextDriver(dir_, "TVA_GROUPS=A:1\r\noutputFolder=" + mixed.string() + "/  ");
+    EXPECT_EQ(driver->outputFolder(), mixed.string());
+    EXPECT_TRUE(driver->DailyReportsZ());
+    EXPECT_EQ(FileNames(mixed).size(), 1u);
+}
+
+TEST_F(TextDriverTest, EmptyOutputFolderIsTheWorkingDirectory) {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    auto driver = testing::MakeTextDriver(dir_, "TVA_GROUPS=A:1\r\noutputFileName=here");
+    const bool written = driver->DailyReportsZ();
+    std::filesystem::current_path(previous);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(driver->receiptPath(), "here.txt");
+    EXPECT_EQ(ReadFile(dir_.path() / "here.txt"), "Z,1,______,_,__;\n");
+}
+
+TEST_F(TextDriverTest, MissingOutputFolderIsLogged) {
+    auto driver = testing::MakeTextDriver(
+        dir_, "TVA_GROUPS=A:1\r\noutputFileName=r\r\noutputFolder=" + out_.string());
+    EXPECT_FALSE(driver->BeginSell());
+    EXPECT_EQ(driver->state, ReceiptState::ready);
+    EXPECT_FALSE(driver->DailyReportsZ());
+    const std::string error = "Error creating file " + (out_ / "r.txt").string();
+    EXPECT_EQ(Log(), (std::vector<std::string>{error, error}));
+}
+
+TEST_F(TextDriverTest, OverLongFileNameLeavesTheDriverUnconfigured) {
+    const std::string longest(kMaxOutputFileNameLength, 'f');
+    EXPECT_EQ(Configure("outputFileName=" + longest).state, ReceiptState::ready);
+    EXPECT_TRUE(driver_->DailyReportsZ());
+    EXPECT_EQ(FileNames(out_), std::vector<std::string>{longest + ".txt"});
+
+    FPrintRegister& refused = Configure("outputFileName=" + longest + "f");
+    EXPECT_EQ(refused.state, ReceiptState::unconfigured);
+    EXPECT_FALSE(refused.BeginSell());
+    EXPECT_EQ(Log(), (std::vector<std::string>{
+                         "outputFileName longer than 99 characters refused: " + longest + "f",
+                         kNotReady}));
+}
+
+}  // namespace
+}  // namespace tillvane
