@@ -7,7 +7,6 @@
 #include "config/numbers.h"
 #include "config/text_split.h"
 #include "platform/clock.h"
-#include "registers/text/receipt_path.h"
 
 namespace tillvane {
 
@@ -21,11 +20,6 @@ constexpr const char* kTimeStampFormat = "BON_%Y%m%d_%H%M%S";
 constexpr int kAmountDecimals = 2;
 constexpr int kQuantityDecimals = 3;
 constexpr double kHundredthsPerUnit = 100.0;
-
-// Creates `path` for writing; `exclusive` fails when the file exists already.
-std::FILE* OpenReceiptFile(const std::string& path, bool exclusive) {
-    return std::fopen(path.c_str(), exclusive ? "wbx" : "wb");
-}
 
 std::string MillisecondsText(int milliseconds) {
     std::string text = std::to_string(milliseconds);
@@ -82,7 +76,7 @@ bool FPrintRegister::LoadDriverSettings(const INILoader& configuration) {
     return true;
 }
 
-FPrintRegister::FileHandle FPrintRegister::CreateTimeStampedFile(std::string& path) {
+FileHandle FPrintRegister::CreateTimeStampedFile(std::string& path) {
     const platform::LocalTime now = platform::NowLocal();
     const std::string baseName =
         platform::FormatLocalTime(now, kTimeStampFormat) + "_" + MillisecondsText(now.milliseconds);
@@ -93,7 +87,7 @@ FPrintRegister::FileHandle FPrintRegister::CreateTimeStampedFile(std::string& pa
         path = ReceiptPath(outputFolder_, name);
         if (path.size() > kMaxReceiptPathLength) return nullptr;
         errno = 0;
-        FileHandle file(OpenReceiptFile(path, true));
+        FileHandle file = CreateFileForWriting(path, true);
         if (file || errno != EEXIST) return file;
     }
     return nullptr;
@@ -105,7 +99,7 @@ bool FPrintRegister::CreateReceiptFile() {
     if (!outputFileName_.empty()) {
         // A fixed name: every receipt and report replaces the same file.
         path = ReceiptPath(outputFolder_, outputFileName_);
-        if (path.size() <= kMaxReceiptPathLength) file.reset(OpenReceiptFile(path, false));
+        if (path.size() <= kMaxReceiptPathLength) file = CreateFileForWriting(path, false);
     } else {
         file = CreateTimeStampedFile(path);
     }

@@ -2,11 +2,10 @@
 // The text-file driver: each receipt or report becomes a small file of command lines in the
 // output folder, from which the fiscal printer's own file-watching software prints it.
 
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 
+#include "registers/text/receipt_path.h"
 #include "registers/virtual_register.h"
 
 namespace tillvane {
@@ -51,11 +50,6 @@ class FPrintRegister : public VirtualRegister {
     const std::string& receiptText() const { return receiptText_; }
 
   private:
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
     // Creates the receipt file; false (logged) when no file could be made.
     bool CreateReceiptFile();
     // Creates a time-stamped file, never replacing one that exists.

@@ -1,5 +1,11 @@
 #include "registers/text/receipt_path.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#endif
+
 #include "config/text_split.h"
 
 namespace tillvane {
@@ -52,6 +58,16 @@ std::string PosixReceiptPath(std::string_view folder, std::string_view name) {
 }
 
 #ifdef _WIN32
+FileHandle CreateFileForWriting(const std::string& path, bool exclusive) {
+    if (!exclusive) return FileHandle(std::fopen(path.c_str(), "wb"));
+    // The C runtime's fopen may not know the "x" flag; _open has known _O_EXCL for ever.
+    const int descriptor =
+        _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (descriptor < 0) return nullptr;
+    FileHandle file(_fdopen(descriptor, "wb"));
+    if (!file) _close(descriptor);
+    return file;
+}
 std::string NormaliseOutputFolder(std::string_view folder) {
     return NormaliseWindowsOutputFolder(folder);
 }
@@ -59,6 +75,9 @@ std::string ReceiptPath(std::string_view folder, std::string_view name) {
     return WindowsReceiptPath(folder, name);
 }
 #else
+FileHandle CreateFileForWriting(const std::string& path, bool exclusive) {
+    return FileHandle(std::fopen(path.c_str(), exclusive ? "wbx" : "wb"));
+}
 std::string NormaliseOutputFolder(std::string_view folder) {
     return NormalisePosixOutputFolder(folder);
 }

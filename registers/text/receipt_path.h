@@ -1,7 +1,9 @@
 #pragma once
-// Where receipt files go: the one place that knows how each system spells the output folder
-// and joins it with a file name.
+// Where receipt files go: the one place that knows how each system spells the output folder,
+// joins it with a file name and creates the file.
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,6 +27,15 @@ std::string WindowsReceiptPath(std::string_view folder, std::string_view name);
 // root folder "/" keeps its slash.
 std::string NormalisePosixOutputFolder(std::string_view folder);
 std::string PosixReceiptPath(std::string_view folder, std::string_view name);
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens `path` for binary writing. `exclusive`: creates a new file and fails, with errno
+// EEXIST, when one exists already; otherwise an existing file is emptied.
+FileHandle CreateFileForWriting(const std::string& path, bool exclusive);
 
 // Drops blanks from the end of `text`, never touching its first character.
 void TrimTrailingBlanks(std::string& text);

@@ -42,14 +42,5 @@ TEST(ReceiptPath, WindowsRules) {
     }
 }
 
-TEST(ReceiptPath, TrimKeepsTheFirstCharacter) {
-    std::string text = " ";
-    TrimTrailingBlanks(text);
-    EXPECT_EQ(text, " ");
-    text = "ab  ";
-    TrimTrailingBlanks(text);
-    EXPECT_EQ(text, "ab");
-}
-
 }  // namespace
 }  // namespace tillvane
