@@ -1,0 +1,231 @@
+#include "platform/serial_port.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace tillvane::platform {
+
+namespace {
+
+constexpr std::string_view kComPrefix = "COM";
+constexpr std::string_view kSerialDevicePrefix = "/dev/ttyS";
+// VTIME counts tenths of a second in one byte.
+constexpr int kDecisecondMs = 100;
+constexpr int kMaxVtime = 255;
+
+struct SpeedEntry {
+    int baudRate;
+    speed_t speed;
+};
+
+constexpr std::array kSpeeds = {
+    SpeedEntry{50, B50},         SpeedEntry{75, B75},           SpeedEntry{110, B110},
+    SpeedEntry{134, B134},       SpeedEntry{150, B150},         SpeedEntry{200, B200},
+    SpeedEntry{300, B300},       SpeedEntry{600, B600},         SpeedEntry{1200, B1200},
+    SpeedEntry{1800, B1800},     SpeedEntry{2400, B2400},       SpeedEntry{4800, B4800},
+    SpeedEntry{9600, B9600},     SpeedEntry{19200, B19200},     SpeedEntry{38400, B38400},
+    SpeedEntry{57600, B57600},   SpeedEntry{115200, B115200},   SpeedEntry{230400, B230400},
+    SpeedEntry{460800, B460800}, SpeedEntry{500000, B500000},   SpeedEntry{576000, B576000},
+    SpeedEntry{921600, B921600}, SpeedEntry{1000000, B1000000},
+};
+
+std::optional<speed_t> SpeedFor(int baudRate) {
+    const auto found =
+        std::find_if(kSpeeds.begin(), kSpeeds.end(),
+                     [baudRate](const SpeedEntry& e) { return e.baudRate == baudRate; });
+    if (found == kSpeeds.end()) return std::nullopt;
+    return found->speed;
+}
+
+std::optional<tcflag_t> CharacterSizeFor(int byteSize) {
+    switch (byteSize) {
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        case 8:
+            return CS8;
+        default:
+            return std::nullopt;
+    }
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
+        return upper(x) == upper(y);
+    });
+}
+
+}  // namespace
+
+std::string SerialDevicePath(std::string_view portName) {
+    if (portName.size() > kComPrefix.size() &&
+        EqualsIgnoringAsciiCase(portName.substr(0, kComPrefix.size()), kComPrefix)) {
+        const std::string_view digits = portName.substr(kComPrefix.size());
+        int number = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (error == std::errc{} && end == digits.data() + digits.size() && number >= 1 &&
+            digits.front() != '+') {
+            return std::string(kSerialDevicePrefix) + std::to_string(number - 1);
+        }
+    }
+    return std::string(portName);
+}
+
+struct SerialPort::Device {
+    explicit Device(int descriptor) : fd(descriptor) {}
+    ~Device() {
+        // Exclusive mode outlives this descriptor while another one holds the terminal.
+        ioctl(fd, TIOCNXCL);
+        close(fd);  // also drops the flock
+    }
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    int fd;
+};
+
+SerialPort::SerialPort() = default;
+SerialPort::~SerialPort() = default;
+
+bool SerialPort::Open(const std::string& devicePath) {
+    Close();
+    // Non-blocking for the open itself, so that a modem line without carrier cannot hold it.
+    const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        lastError_ = errno;
+        return false;
+    }
+    auto device = std::make_unique<Device>(fd);
+    // The lock keeps out every other program that asks for it, root included; TIOCEXCL keeps
+    // out the rest.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
+        lastError_ = errno;
+        return false;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    device_ = std::move(device);
+    return true;
+}
+
+bool SerialPort::ApplyLineSettings(const SerialLineSettings& settings) {
+    if (!device_) {
+        lastError_ = EBADF;
+        return false;
+    }
+    const int fd = device_->fd;
+    termios options{};
+    if (tcgetattr(fd, &options) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    const std::optional<speed_t> speed = SpeedFor(settings.baudRate);
+    const std::optional<tcflag_t> characterSize = CharacterSizeFor(settings.byteSize);
+    const bool parityKnown = settings.parity >= 0 && settings.parity <= 2;
+    const bool stopBitsKnown = settings.stopBits == 0 || settings.stopBits == 2;
+    if (!speed || !characterSize || !parityKnown || !stopBitsKnown) {
+        lastError_ = EINVAL;
+        return false;
+    }
+    cfmakeraw(&options);
+    options.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    options.c_cflag |= *characterSize | CLOCAL | CREAD;
+    if (settings.parity != 0) options.c_cflag |= PARENB;
+    if (settings.parity == 1) options.c_cflag |= PARODD;
+    if (settings.stopBits == 2) options.c_cflag |= CSTOPB;
+    options.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (cfsetispeed(&options, *speed) != 0 || cfsetospeed(&options, *speed) != 0 ||
+        tcsetattr(fd, TCSANOW, &options) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    // A pseudo-terminal has no modem lines; it refuses the request, which is no fault.
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    if (ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+        lastError_ = errno;
+        return false;
+    }
+    return true;
+}
+
+bool SerialPort::ApplyReadTimeout(std::chrono::milliseconds timeout) {
+    if (!device_) {
+        lastError_ = EBADF;
+        return false;
+    }
+    termios options{};
+    if (tcgetattr(device_->fd, &options) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    // VMIN 0 with VTIME t: a read returns as soon as one byte is there, or empty after t.
+    const auto tenths = (timeout.count() + kDecisecondMs - 1) / kDecisecondMs;
+    options.c_cc[VMIN] = 0;
+    options.c_cc[VTIME] = static_cast<cc_t>(std::clamp<long long>(tenths, 1, kMaxVtime));
+    if (tcsetattr(device_->fd, TCSANOW, &options) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    return true;
+}
+
+void SerialPort::Close() {
+    device_.reset();
+}
+
+bool SerialPort::isOpen() const {
+    return device_ != nullptr;
+}
+
+bool SerialPort::Write(std::string_view bytes) {
+    if (!device_) return false;
+    while (!bytes.empty()) {
+        const ssize_t written = write(device_->fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            lastError_ = errno;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+std::optional<char> SerialPort::ReadByte() {
+    if (!device_) return std::nullopt;
+    char byte = 0;
+    ssize_t count = 0;
+    do {
+        count = read(device_->fd, &byte, 1);
+    } while (count < 0 && errno == EINTR);
+    if (count == 1) return byte;
+    if (count < 0) lastError_ = errno;
+    return std::nullopt;
+}
+
+void SerialPort::DiscardInput() {
+    if (device_) tcflush(device_->fd, TCIFLUSH);
+}
+
+}  // namespace tillvane::platform

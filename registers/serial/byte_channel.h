@@ -1,0 +1,22 @@
+#pragma once
+// The byte stream under the serial link: the COM port in the service, a scripted fake in tests.
+
+#include <optional>
+#include <string_view>
+
+namespace tillvane {
+
+class ByteChannel {
+  public:
+    virtual ~ByteChannel() = default;
+
+    // Writes every byte; false when the channel refused them.
+    virtual bool Write(std::string_view bytes) = 0;
+    // One byte, or nothing when none arrived within the channel's read time-out or the read
+    // failed.
+    virtual std::optional<char> ReadByte() = 0;
+    // Drops whatever has arrived and not been read yet.
+    virtual void DiscardInput() = 0;
+};
+
+}  // namespace tillvane
