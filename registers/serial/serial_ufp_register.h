@@ -1,0 +1,86 @@
+#pragma once
+// The serial fiscal-printer driver: every register operation becomes zero, one or two printer
+// commands sent over the link. The receipt is built on the printer; the driver keeps only the
+// receipt state, the running totals and two flags, and reads nothing from a reply but its
+// error code.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+#include "platform/serial_port.h"
+#include "registers/serial/port_serial.h"
+#include "registers/serial/serial_link.h"
+#include "registers/virtual_register.h"
+
+namespace tillvane {
+
+inline constexpr std::string_view kSerialAccessCode = "482917";
+inline constexpr std::string_view kDefaultPortName = "COM1";
+inline constexpr int kDefaultBaudRate = 9600;
+inline constexpr std::chrono::milliseconds kPauseAfterHandshake{200};
+// The handshake before the first receipt starts from this sequence number.
+inline constexpr int kHandshakeSequence = 0x27;
+// A printed text line is made of pieces of at most this many characters.
+inline constexpr std::size_t kPrintTextFieldLength = 15;
+
+// The 11-digit code under which a sale programs its item: day of the month, hour, minute,
+// second and milliseconds of `time`.
+std::string MakeItemCode(const platform::LocalTime& time);
+
+class SerialUFPRegister : public VirtualRegister {
+  public:
+    // Exchanges go over the COM port that LoadDriverSettings opens.
+    SerialUFPRegister();
+    // Exchanges go over `channel`, which must outlive the driver, and wait through `pause`;
+    // LoadDriverSettings still opens the port, but the link does not use it.
+    SerialUFPRegister(ByteChannel& channel, Pause pause);
+
+    bool CommandH() override { return true; }
+    bool CommandF() override { return true; }
+    bool BeginSell() override;
+    bool CloseReceipt(std::string* message) override;
+    bool ResetAfterSell() override { return true; }
+    bool PrintText(std::string_view piece1, std::string_view piece2, std::string_view piece3,
+                   std::string_view piece4, std::string_view piece5) override;
+    bool Payment(int paymentType, double amount) override;
+    bool CommandN() override { return true; }
+    bool Discount(float /*percent*/) override { return true; }
+    bool CashInOut(double /*amount*/) override { return true; }
+    bool ReceiptDuplicate() override { return true; }
+    bool DailyReportsZ() override;
+    bool DailyReportsX() override;
+    // Shortens `name` in place when the item command would not fit into one frame.
+    bool SellItem(std::string& name, double price, double quantity, std::string_view vatGroup,
+                  char itemGroup, int number) override;
+    // Reads baudRate and Port and opens the port; the driver becomes ready when it opens.
+    bool LoadDriverSettings(const INILoader& configuration) override;
+
+    int sequenceNumber() const { return link_.sequenceNumber(); }
+
+    PortSerial port;
+    int baudRate = kDefaultBaudRate;
+    int byteSize = 8;
+    int parity = 0;                             // none
+    int stopBits = 0;                           // one stop bit
+    platform::SerialLineSettings lineSettings;  // filled when the port opens
+    std::string portName;
+    std::string replyData;
+    int lastError = 0;
+    const std::string accessCode{kSerialAccessCode};
+    bool totalDisplayed = false;
+    bool handshakeDone = false;
+
+  private:
+    // Exchanges `command` with `data`; when lastError is then not 0 and `logName` is not
+    // empty, logs "<logName>:lastError=<code>". False when the frame was not written.
+    bool Send(std::uint8_t command, std::string_view data, std::string_view logName);
+    // The printer queries made once, before the first receipt.
+    void Handshake();
+    bool DailyReport(std::string_view data, std::string_view logName);
+
+    SerialLink link_;
+};
+
+}  // namespace tillvane
