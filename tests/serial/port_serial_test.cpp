@@ -1,0 +1,172 @@
+// The serial port and the driver's start-up over real pseudo-terminals.
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "config/ini_loader.h"
+#include "platform/serial_port.h"
+#include "registers/serial/link_frame.h"
+#include "registers/serial/port_serial.h"
+#include "registers/serial/serial_ufp_register.h"
+#include "tests/support/temp_dir.h"
+#include "tools/printer_simulator/pseudo_terminal.h"
+
+namespace tillvane {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kNoPause = [](std::chrono::milliseconds) {};
+
+// Reads one request frame from the controlling side of `terminal`, giving up at `deadline`.
+std::optional<link::RequestFrame> ReadRequest(int fd, Clock::time_point deadline) {
+    std::string bytes;
+    while (Clock::now() < deadline) {
+        pollfd entry{fd, POLLIN, 0};
+        if (poll(&entry, 1, 50) <= 0) continue;
+        char byte = 0;
+        if (read(fd, &byte, 1) != 1) continue;
+        bytes += byte;
+        if (bytes.size() >= 2 && bytes.size() == link::RequestFrameSize(bytes[1])) {
+            return link::ParseRequestFrame(bytes);
+        }
+    }
+    return std::nullopt;
+}
+
+TEST(SerialDevicePath, ComNamesMapToSerialDevices) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"COM1", "/dev/ttyS0"},  {"com2", "/dev/ttyS1"},
+        {"COM10", "/dev/ttyS9"}, {"COM0", "COM0"},
+        {"COM", "COM"},          {"COM1x", "COM1x"},
+        {"COM+1", "COM+1"},      {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+    };
+    for (const auto& [name, path] : cases) EXPECT_EQ(platform::SerialDevicePath(name), path);
+}
+
+class PtyTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(terminal.Open()); }
+
+    // A serial driver started with `lines` as its configuration.
+    std::unique_ptr<SerialUFPRegister> StartDriver(const std::string& lines) {
+        testing::WriteFile(dir.File("Tillvane_se.ini"), lines);
+        INILoader configuration;
+        EXPECT_TRUE(configuration.Load(dir.File("Tillvane_se.ini")));
+        auto driver = std::make_unique<SerialUFPRegister>();
+        driver->log.SetPath(dir.File("register.log"));
+        driver->LoadSharedSettings(configuration);
+        return driver;
+    }
+    std::string PortLine() const { return "TVA_GROUPS=A:1\nPort=" + terminal.path() + "\n"; }
+    std::string Log() const { return testing::ReadFile(dir.File("register.log")); }
+
+    testing::TempDir dir;
+    simulator::PseudoTerminal terminal;
+};
+
+TEST_F(PtyTest, FrameCrossesTheLineAndTheReplyComesBack) {
+    PortSerial port;
+    ASSERT_TRUE(port.Open(terminal.path(), {}));
+    std::thread printer([&] {
+        const auto request = ReadRequest(terminal.fd(), Clock::now() + 10s);
+        if (!request) return;
+        const std::string reply =
+            "noise" +
+            link::BuildReplyFrame(request->sequence, request->command, 107, request->data);
+        EXPECT_EQ(write(terminal.fd(), reply.data(), reply.size()), ssize_t(reply.size()));
+    });
+    RegisterLog log;
+    SerialLink link(port, log, kNoPause);
+    std::string replyData;
+    int lastError = 0;
+    EXPECT_TRUE(link.Exchange(0x63, "482917", "1;1;0;", &replyData, lastError));
+    printer.join();
+    EXPECT_EQ(lastError, 107);
+    EXPECT_EQ(replyData, "1;1;0;");
+    EXPECT_EQ(link.sequenceNumber(), 0x21);
+}
+
+// Pays the real one-second reads: three of them before the printer counts as silent.
+TEST_F(PtyTest, SilentPrinterIsGivenUpAfterThreeOneSecondReads) {
+    PortSerial port;
+    ASSERT_TRUE(port.Open(terminal.path(), {}));
+    RegisterLog log;
+    SerialLink link(port, log, kNoPause);
+    std::string replyData;
+    int lastError = 0;
+    const auto start = Clock::now();
+    EXPECT_TRUE(link.Exchange(0xA1, "482917", "1;", &replyData, lastError));
+    EXPECT_GE(Clock::now() - start, 2900ms);
+    EXPECT_EQ(lastError, kLinkSilent);
+    EXPECT_EQ(link.sequenceNumber(), 0x20);
+}
+
+TEST_F(PtyTest, DriverConfiguresTheLine) {
+    auto driver = StartDriver(PortLine() + "baudRate=19200\n");
+    ASSERT_EQ(driver->state, ReceiptState::ready) << Log();
+    EXPECT_TRUE(driver->port.isOpen);
+    EXPECT_EQ(driver->sequenceNumber(), 0x20);
+    termios options{};
+    ASSERT_EQ(tcgetattr(terminal.fd(), &options), 0);
+    EXPECT_EQ(cfgetospeed(&options), B19200);
+    EXPECT_EQ(options.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(options.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(options.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+    EXPECT_EQ(options.c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_EQ(options.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(options.c_cc[VMIN], 0);
+    EXPECT_EQ(options.c_cc[VTIME], 10);
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(PtyTest, UnsupportedSpeedIsRefusedAndThePortLetGo) {
+    for (const char* rate : {"0", "fast", "12345", "-9600"}) {
+        auto driver = StartDriver(PortLine() + "baudRate=" + rate + "\n");
+        EXPECT_EQ(driver->state, ReceiptState::unconfigured) << rate;
+        EXPECT_FALSE(driver->port.isOpen);
+        EXPECT_FALSE(driver->BeginSell());
+    }
+    const std::string entry = "->Eroare 22 la la setare parametrii specificati in DCB";
+    std::size_t count = 0;
+    for (std::size_t at = Log().find(entry); at != std::string::npos;
+         at = Log().find(entry, at + 1)) {
+        ++count;
+    }
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(StartDriver(PortLine())->state, ReceiptState::ready);
+}
+
+TEST_F(PtyTest, PortIsForOneDriverAtATime) {
+    auto first = StartDriver(PortLine());
+    ASSERT_EQ(first->state, ReceiptState::ready);
+    auto second = StartDriver(PortLine());
+    EXPECT_EQ(second->state, ReceiptState::unconfigured);
+    EXPECT_NE(Log().find("->Eroare : Port " + terminal.path() + " inaccesibil"), std::string::npos);
+    EXPECT_FALSE(second->BeginSell());
+
+    first.reset();  // releasing the driver closes its port
+    EXPECT_EQ(StartDriver(PortLine())->state, ReceiptState::ready);
+}
+
+TEST_F(PtyTest, MissingDeviceLeavesTheDriverUnconfigured) {
+    const std::string missing = dir.File("no-such-port");
+    auto driver = StartDriver("TVA_GROUPS=A:1\nPort=" + missing + "\n");
+    EXPECT_EQ(driver->state, ReceiptState::unconfigured);
+    EXPECT_FALSE(driver->BeginSell());
+    EXPECT_NE(Log().find("->Eroare : Port " + missing + " inaccesibil"), std::string::npos);
+    EXPECT_NE(Log().find("->BeginSell: Status not ready or afterSell"), std::string::npos);
+
+    // Without a Port key the first COM port is meant.
+    EXPECT_EQ(StartDriver("TVA_GROUPS=A:1\n")->portName, "COM1");
+}
+
+}  // namespace
+}  // namespace tillvane

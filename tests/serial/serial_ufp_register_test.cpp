@@ -1,0 +1,270 @@
+#include "registers/serial/serial_ufp_register.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "registers/serial/link_frame.h"
+#include "tests/serial/fake_channel.h"
+#include "tests/support/temp_dir.h"
+
+namespace tillvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeChannel;
+using testing::ReplyTo;
+
+struct Sent {
+    int command;
+    int sequence;
+    std::string data;
+    bool operator==(const Sent&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Sent& sent) {
+    return out << std::hex << "{0x" << sent.command << ", 0x" << sent.sequence << ", \""
+               << sent.data << "\"}";
+}
+
+class SerialUFPRegisterTest : public ::testing::Test {
+  protected:
+    SerialUFPRegisterTest() {
+        driver.log.SetPath(dir.File("register.log"));
+        driver.vatGroups = {{"A", "1"}, {"B", "2"}};
+        driver.state = ReceiptState::ready;
+        // A printer that answers every command but 0x88, with the code the test sets.
+        channel.respond = [this](const std::string& frame) {
+            const auto command = static_cast<std::uint8_t>(frame.at(3));
+            return command == 0x88 ? std::string() : ReplyTo(frame, printerErrors[command]);
+        };
+    }
+
+    std::vector<Sent> SentFrames() const {
+        std::vector<Sent> sent;
+        for (const std::string& frame : channel.frames) {
+            const auto request = link::ParseRequestFrame(frame);
+            EXPECT_TRUE(request) << "malformed frame";
+            if (!request) continue;
+            EXPECT_EQ(request->accessCode, "482917");
+            sent.push_back({request->command, request->sequence, request->data});
+        }
+        return sent;
+    }
+    std::vector<int> SentCommands() const {
+        std::vector<int> commands;
+        for (const Sent& sent : SentFrames()) commands.push_back(sent.command);
+        return commands;
+    }
+    std::string Log() const { return testing::ReadFile(dir.File("register.log")); }
+    bool Logged(const std::string& entry) const {
+        return Log().find("->" + entry) != std::string::npos;
+    }
+    bool Sell(std::string name = "Apa", double price = 2.5, double quantity = 1) {
+        return driver.SellItem(name, price, quantity, "A", '1', 1);
+    }
+
+    testing::TempDir dir;
+    FakeChannel channel;
+    testing::PauseRecorder pauses;
+    std::map<std::uint8_t, int> printerErrors;
+    SerialUFPRegister driver{channel, pauses.AsPause()};
+};
+
+TEST(MakeItemCode, DayHourMinuteSecondMilliseconds) {
+    platform::LocalTime time;
+    time.tm.tm_mday = 7;
+    time.tm.tm_hour = 14;
+    time.tm.tm_min = 5;
+    time.tm.tm_sec = 9;
+    time.milliseconds = 42;
+    EXPECT_EQ(MakeItemCode(time), "07140509042");
+}
+
+TEST_F(SerialUFPRegisterTest, WholeSaleSendsTheCommandsInOrder) {
+    ASSERT_TRUE(driver.BeginSell());
+    EXPECT_EQ(driver.state, ReceiptState::selling);
+    ASSERT_TRUE(Sell());
+    ASSERT_TRUE(driver.PrintText("a;b", "c", "d", "e", ""));
+    ASSERT_TRUE(driver.Payment(1, 10));
+    ASSERT_TRUE(driver.Payment(0, 1));
+    ASSERT_TRUE(driver.CloseReceipt(nullptr));
+    EXPECT_EQ(driver.state, ReceiptState::afterSell);
+    EXPECT_DOUBLE_EQ(driver.soldTotal, 2.5);
+    EXPECT_DOUBLE_EQ(driver.paidTotal, 11);
+
+    std::vector<Sent> sent = SentFrames();
+    ASSERT_EQ(sent.size(), 11u);
+    const std::string itemCode = sent[4].data.substr(0, 11);
+    EXPECT_EQ(itemCode.find_first_not_of("0123456789"), std::string::npos);
+    const std::vector<Sent> expected = {
+        {0x88, 0x27, "20;0;"},
+        {0x28, 0x28, ""},
+        {0x80, 0x29, ""},
+        {0x63, 0x2A, "1;1;0;"},
+        {0x24, 0x2B, itemCode + ";Apa;1;1;00;;"},
+        {0x64, 0x2C, itemCode + ";1.000;2.50;"},
+        {0x61, 0x2D, "a bcd;"},
+        {0x6D, 0x2E, "1;"},
+        {0x67, 0x2F, "1;10.00;"},
+        {0x67, 0x30, "0;1.00;"},
+        {0x65, 0x31, "1;"},
+    };
+    EXPECT_EQ(sent, expected);
+    // 100 ms after every exchange, and 200 ms once the printer queries are done.
+    EXPECT_EQ(pauses.pauses.size(), 12u);
+    EXPECT_EQ(std::count(pauses.pauses.begin(), pauses.pauses.end(), 200ms), 1);
+    EXPECT_EQ(pauses.pauses[3], 200ms);
+
+    // Later receipts skip the queries.
+    ASSERT_TRUE(driver.BeginSell());
+    EXPECT_EQ(SentFrames().back(), (Sent{0x63, 0x32, "1;1;0;"}));
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(SerialUFPRegisterTest, PrinterErrorsAreLoggedAndTheSaleGoesOn) {
+    for (const int command : {0x28, 0x80, 0x63, 0x24, 0x64, 0x61, 0x6D, 0x67, 0x65, 0xA1}) {
+        printerErrors[static_cast<std::uint8_t>(command)] = 107;
+    }
+    EXPECT_TRUE(driver.BeginSell());
+    EXPECT_EQ(driver.state, ReceiptState::selling);
+    EXPECT_TRUE(Sell());
+    EXPECT_TRUE(driver.PrintText("x", "", "", "", ""));
+    EXPECT_TRUE(driver.Payment(1, 2.5));
+    EXPECT_TRUE(driver.CloseReceipt(nullptr));
+    EXPECT_TRUE(driver.DailyReportsZ());
+    EXPECT_TRUE(driver.DailyReportsX());
+    for (const char* name :
+         {"RcvPrinterPar", "SofVer", "BeginSell", "ProgItem", "SellItem", "DisplayTotal", "Payment",
+          "CloseReceipt", "DailyReportsZ", "DailyReportsX"}) {
+        EXPECT_TRUE(Logged(std::string(name) + ":lastError=107")) << name;
+    }
+    EXPECT_EQ(driver.state, ReceiptState::afterSell);
+    EXPECT_TRUE(driver.handshakeDone);
+}
+
+TEST_F(SerialUFPRegisterTest, FramesThatCannotBeWrittenFailTheOperation) {
+    channel.refuseWrites = true;
+    EXPECT_FALSE(driver.BeginSell());
+    EXPECT_TRUE(Logged("RcvPrinterPar:lastError=-1"));
+    EXPECT_TRUE(Logged("BeginSell:lastError=-1"));
+    EXPECT_FALSE(driver.handshakeDone);
+    EXPECT_EQ(driver.state, ReceiptState::ready);
+    EXPECT_TRUE(pauses.pauses.empty());
+
+    // The queries are made again with the next receipt.
+    channel.refuseWrites = false;
+    EXPECT_TRUE(driver.BeginSell());
+    EXPECT_EQ(SentCommands(), (std::vector{0x88, 0x28, 0x80, 0x63}));
+    EXPECT_EQ(SentFrames().front().sequence, 0x27);
+
+    channel.refuseWrites = true;
+    EXPECT_FALSE(Sell());
+    EXPECT_FALSE(driver.PrintText("x", "", "", "", ""));
+    EXPECT_FALSE(driver.Payment(1, 1));
+    EXPECT_TRUE(Logged("DisplayTotal:lastError=-1"));
+    EXPECT_FALSE(driver.CloseReceipt(nullptr));
+    EXPECT_EQ(driver.state, ReceiptState::selling);
+    EXPECT_FALSE(driver.DailyReportsZ());
+}
+
+TEST_F(SerialUFPRegisterTest, SilentPrinterCostsThreeReadsPerCommand) {
+    channel.respond = nullptr;
+    EXPECT_TRUE(driver.DailyReportsX());
+    EXPECT_EQ(channel.emptyReads, 3);
+    EXPECT_TRUE(Logged("failCount!=0"));
+    EXPECT_TRUE(Logged("DailyReportsX:lastError=9999"));
+    EXPECT_EQ(SentFrames(), (std::vector<Sent>{{0xA1, 0x20, "1;"}}));
+    EXPECT_TRUE(driver.DailyReportsZ());
+    EXPECT_EQ(SentFrames().back(), (Sent{0xA1, 0x20, "0;"}));
+}
+
+TEST_F(SerialUFPRegisterTest, DisabledLetters) {
+    driver.disabledCommands = "TP";
+    EXPECT_FALSE(driver.Payment(1, 10));
+    EXPECT_TRUE(Logged("ERROR: T command disabled (unsupported payment modes)"));
+    EXPECT_TRUE(driver.PrintText("x", "", "", "", ""));  // outside a receipt too
+    ASSERT_TRUE(driver.BeginSell());
+    EXPECT_TRUE(driver.PrintText("x", "", "", "", ""));
+    EXPECT_FALSE(driver.Payment(1, 10));
+    EXPECT_EQ(driver.paidTotal, 0);
+    // Neither letter touches the reports.
+    EXPECT_TRUE(driver.DailyReportsX());
+    EXPECT_EQ(SentCommands(), (std::vector{0x88, 0x28, 0x80, 0x63, 0xA1}));
+}
+
+TEST_F(SerialUFPRegisterTest, OperationsOutsideAReceipt) {
+    EXPECT_FALSE(driver.PrintText("x", "", "", "", ""));
+    EXPECT_FALSE(driver.Payment(1, 1));
+    EXPECT_FALSE(driver.CloseReceipt(nullptr));
+    EXPECT_TRUE(channel.frames.empty());
+    // An item goes to the printer even without an open receipt.
+    EXPECT_TRUE(Sell());
+    EXPECT_EQ(SentCommands(), (std::vector{0x24, 0x64}));
+
+    driver.state = ReceiptState::unconfigured;
+    EXPECT_FALSE(driver.BeginSell());
+    EXPECT_TRUE(Logged("BeginSell: Status not ready or afterSell"));
+    EXPECT_EQ(channel.frames.size(), 2u);
+}
+
+TEST_F(SerialUFPRegisterTest, UnknownVatGroupSendsNothing) {
+    std::string name = "Apa";
+    EXPECT_FALSE(driver.SellItem(name, 1, 1, "a", '1', 1));
+    EXPECT_TRUE(Logged("VAT NOT FOUND"));
+    EXPECT_TRUE(channel.frames.empty());
+    EXPECT_EQ(driver.soldTotal, 0);
+}
+
+TEST_F(SerialUFPRegisterTest, TextPiecesAreCutAndCleaned) {
+    ASSERT_TRUE(driver.BeginSell());
+    ASSERT_TRUE(driver.PrintText("0123456789abcdefXYZ", ";;", "", "fourth", "fifth"));
+    EXPECT_EQ(SentFrames().back().data, "0123456789abcde  ;");
+}
+
+TEST_F(SerialUFPRegisterTest, UnequalTotalsRefuseTheClose) {
+    driver.alwaysSellEqualsPayed = 1;
+    struct Case {
+        double paid;
+        bool closes;
+    };
+    for (const Case c : {Case{3, false}, Case{2.5, true}}) {
+        channel.frames.clear();
+        driver.state = ReceiptState::ready;
+        ASSERT_TRUE(driver.BeginSell());
+        ASSERT_TRUE(Sell());
+        ASSERT_TRUE(driver.Payment(1, c.paid));
+        std::string message;
+        EXPECT_EQ(driver.CloseReceipt(&message), c.closes);
+        EXPECT_EQ(SentCommands().back(), c.closes ? 0x65 : 0x67);
+        if (!c.closes) {
+            const std::string text = "Valoarea serviciilor difera de valoarea achitata. 2.50<>3.00";
+            EXPECT_EQ(message, text);
+            EXPECT_TRUE(Logged(text));
+            EXPECT_EQ(driver.state, ReceiptState::ready);
+        } else {
+            EXPECT_EQ(driver.state, ReceiptState::afterSell);
+        }
+    }
+}
+
+TEST_F(SerialUFPRegisterTest, OverlongTextsNeverBreakTheFrame) {
+    ASSERT_TRUE(driver.BeginSell());
+    std::string name(300, 'n');
+    name[1] = '\0';
+    ASSERT_TRUE(driver.SellItem(name, 1, 1, "B", '1', 1));
+    // Access code, item code, name, group code and the fixed fields fill 218 bytes.
+    EXPECT_EQ(name, std::string(191, 'n'));
+    const std::string& itemFrame = channel.frames.at(4);
+    EXPECT_EQ(static_cast<std::uint8_t>(itemFrame[1]), 0xFF);
+    EXPECT_EQ(itemFrame.find('\0'), std::string::npos);
+
+    // Numbers too large for a frame: the command is not sent and the operation fails.
+    EXPECT_FALSE(driver.Payment(1, 1e300));
+    EXPECT_TRUE(Logged("Payment:lastError=-1"));
+    EXPECT_TRUE(Logged("Frame too long for command 0x67"));
+    EXPECT_EQ(SentCommands().back(), 0x6D);
+}
+
+}  // namespace
+}  // namespace tillvane
