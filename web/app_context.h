@@ -1,0 +1,104 @@
+#pragma once
+// The application object of the web front end: the files beside the program, the settings
+// tcpPort and DebugMode, the web server thread with its request handlers, and the way the
+// service worker stops that thread.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "web/command_interpreter.h"
+
+namespace tillvane {
+
+class EventPump;
+class RegisterHost;
+class VirtualRegister;
+class WebRequest;
+class WebServer;
+struct WebServerLimits;
+
+// Sizes of one request's texts, terminator counted as the front end always has: a longer path
+// or command text is refused, never cut into a different one.
+inline constexpr std::size_t kRequestPathCapacity = 4088;
+inline constexpr std::size_t kCommandTextCapacity = kMaxCommandTextLength + 1;
+// Room for a request line whose CMD query parameter carries the longest command text with
+// every byte percent-encoded, and for ordinary header fields besides.
+inline constexpr std::size_t kPercentEncodedBytesPerByte = 3;
+inline constexpr std::size_t kHeaderFieldsAllowance = 8 * 1024;
+inline constexpr std::size_t kMaxRequestHeaderBytes =
+    kPercentEncodedBytesPerByte * kMaxCommandTextLength + kHeaderFieldsAllowance;
+
+inline constexpr std::string_view kCommandPath = "REGCMD";
+inline constexpr std::string_view kReplySuccessPrefix = "OK|";
+inline constexpr std::string_view kReplyFailurePrefix = "ERR|";
+inline constexpr std::string_view kCommandTooLongReply = "ERR|command text too long";
+inline constexpr std::string_view kActiveOnPost = "Tillvane service is active on_post";
+inline constexpr std::string_view kActiveOnGet = "Tillvane service is active on_get";
+
+class AppContext {
+  public:
+    // Derives the file paths from the running program's path.
+    AppContext();
+    explicit AppContext(const std::string& programPath);
+    // Stops the server thread, if it still runs, and waits for it to end.
+    ~AppContext();
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
+    // Reads tcpPort and DebugMode from iniPath and starts the server thread. False, with an
+    // application-log entry, when the configuration cannot be loaded or the thread cannot be
+    // created; the service runs on without a web server then.
+    bool Init(RegisterHost* host);
+
+    // Appends one entry to the application log; dropped when the log cannot be opened.
+    void WriteAppLog(std::string_view text) const;
+
+    // Asks the server thread to leave its event loop. A request that comes before the thread
+    // has created its pump is kept and honoured as soon as the pump exists. False when no
+    // server thread runs.
+    bool RequestServerExit();
+    // True from Init until the server thread has ended.
+    bool serverRunning() const { return serverRunning_; }
+    // Waits at most `timeout` for the server thread to end; true when it has (or never ran).
+    bool WaitForServerDone(std::chrono::milliseconds timeout);
+
+    // The request handlers; they run on the server thread, one request at a time.
+    void OnPostRequest(WebServer& server, WebRequest& request);
+    void OnGetRequest(WebServer& server, WebRequest& request);
+
+    std::string iniPath;
+    std::string appLogPath;
+    std::string requestLogPath;
+    int tcpPort = 0;
+    bool debugMode = false;
+    RegisterHost* registerHost = nullptr;  // not owned
+
+  private:
+    void ServerThread();
+    void HandleRequest(WebRequest& request, bool isPost);
+    // The reply to a command request: status prefix and the interpreter's reply text.
+    std::string RunCommand(const WebRequest& request, bool isPost);
+    void MarkServerDone();
+
+    std::atomic<bool> serverRunning_{false};
+
+    std::mutex pumpMutex_;  // guards eventPump_ and exitRequested_
+    EventPump* eventPump_ = nullptr;
+    bool exitRequested_ = false;
+
+    std::mutex doneMutex_;  // guards serverDone_
+    std::condition_variable serverDoneEvent_;
+    bool serverDone_ = false;
+
+    std::thread serverThread_;
+};
+
+// The one application context of the process: set by construction, cleared by destruction.
+extern std::atomic<AppContext*> currentAppContext;
+
+}  // namespace tillvane

@@ -1,0 +1,24 @@
+#pragma once
+// The files of the web front end sit beside the program and are named after it.
+
+#include <string>
+#include <string_view>
+
+namespace tillvane {
+
+enum class AppFile { configuration, applicationLog, requestLog };
+
+// Path of `file` for the program at `programPath`. On Windows: the path upper-cased with
+// ".EXE" replaced by ".INI", ".LOG" or ".HTM" (and "L" appended for the request log). On
+// Linux: the path with its extension, if any, replaced by ".ini", ".log" or ".html".
+std::string AppFilePath(const std::string& programPath, AppFile file);
+
+// Replaces every occurrence of ".EXE" in `path` by `extension`.
+void ReplaceExtension(std::string& path, std::string_view extension);
+
+// `path` with the extension of its last component (from the last "." after the last "/";
+// a leading "." of the name does not start one) replaced by `extension`, or with `extension`
+// appended when there is none.
+std::string WithExtension(const std::string& path, std::string_view extension);
+
+}  // namespace tillvane
