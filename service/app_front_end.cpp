@@ -1,0 +1,48 @@
+// The front end of the real program: the register host with its driver, and the application
+// context whose server thread serves the web commands.
+
+#include <memory>
+
+#include "registers/register_host.h"
+#include "service/front_end.h"
+#include "web/app_context.h"
+
+namespace tillvane {
+
+namespace {
+
+class AppFrontEnd final : public FrontEnd {
+  public:
+    void Start(const std::string& configPath, const std::string& registerLogPath) override {
+        // The results are not acted on: without a driver or a server the service idles until
+        // it is stopped, and both have written why to their logs.
+        registerHost_.Initialize(configPath, registerLogPath);
+        context_ = std::make_unique<AppContext>();
+        context_->Init(&registerHost_);
+    }
+
+    void RequestServerExit() override {
+        if (context_) context_->RequestServerExit();
+    }
+
+    bool ServerRunning() const override { return context_ && context_->serverRunning(); }
+
+    bool WaitForServerDone(std::chrono::milliseconds timeout) override {
+        return !context_ || context_->WaitForServerDone(timeout);
+    }
+
+    void ReleaseDriver() override { registerHost_.ReleaseDriver(); }
+
+  private:
+    // The context points at the host: declared after it, so it goes first.
+    RegisterHost registerHost_;
+    std::unique_ptr<AppContext> context_;
+};
+
+}  // namespace
+
+std::unique_ptr<FrontEnd> CreateAppFrontEnd() {
+    return std::make_unique<AppFrontEnd>();
+}
+
+}  // namespace tillvane

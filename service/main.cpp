@@ -1,0 +1,86 @@
+// The program's entry point: install or remove the service, or print the help text and run
+// as the service.
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "platform/program_path.h"
+#include "platform/service_control.h"
+#include "platform/service_installer.h"
+#include "service/command_line.h"
+#include "service/sample_service.h"
+#include "service/service_error.h"
+#include "service/service_identity.h"
+#include "service/service_installation.h"
+#include "service/text_format.h"
+
+namespace {
+
+using namespace tillvane;
+
+// Exit code of a service run that failed (it could not run, or its start failed), so that
+// systemd sees the failure; an orderly stop exits with 0.
+constexpr int kExitServiceFailed = 1;
+
+void Install() {
+    const std::string programPath = platform::ProgramPath();
+    const std::uint32_t pathError = programPath.empty() ? platform::LastErrorCode() : 0;
+    InstallService(*platform::CreateServiceInstaller(), programPath, pathError, std::cout);
+}
+
+void Remove() {
+    RemoveService(*platform::CreateServiceInstaller(), std::cout,
+                  [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+}
+
+int RunService() {
+    try {
+        CSampleService service(kServiceName);
+        if (!CServiceBase::Run(service)) {
+            std::cout << FormatText("Service failed to run w/err 0x%08lx\n",
+                                    static_cast<unsigned long>(platform::LastErrorCode()));
+            return kExitServiceFailed;
+        }
+        const int exitCode =
+            service.status().win32ExitCode == platform::kNoError ? 0 : kExitServiceFailed;
+        if (service.frontEndAbandoned()) {
+            // The web server thread outlived the stop and may still be inside a request:
+            // end here, without running destructors under it.
+            std::cout.flush();
+            std::fflush(nullptr);
+            std::_Exit(exitCode);
+        }
+        return exitCode;
+    } catch (const ServiceError& error) {
+        std::cout << FormatText("Service failed to run w/err 0x%08lx\n",
+                                static_cast<unsigned long>(error.code()));
+    } catch (const std::exception& error) {
+        std::cout << "Service failed to run: " << error.what() << "\n";
+    }
+    return kExitServiceFailed;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    switch (ParseCommandLine(argc, argv)) {
+        case CommandLineAction::kInstall:
+            Install();
+            return 0;
+        case CommandLineAction::kRemove:
+            Remove();
+            return 0;
+        case CommandLineAction::kNothing:
+            return 0;
+        case CommandLineAction::kRunService:
+            break;
+    }
+    // Flushed at once: under systemd or a pipe, standard output is not line-buffered.
+    std::cout << kHelpText << std::flush;
+    return RunService();
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The program's one service. Its start hook hands WorkerLoop to a work-queue thread and
+// returns at once, so the service is reported running without delay; WorkerLoop brings the
+// front end up, idles until a stop is requested and shuts the front end down in a fixed
+// order. The stop hook raises the stop flag and waits until the worker says it is done.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "platform/work_queue.h"
+#include "service/front_end.h"
+#include "service/manual_reset_event.h"
+#include "service/service_base.h"
+
+namespace tillvane {
+
+// How often the idle worker looks at the stop flag at the latest.
+inline constexpr std::chrono::milliseconds kIdlePollInterval{1000};
+// How long a stop waits for the web server thread to end.
+inline constexpr std::chrono::milliseconds kServerStopTimeout{10000};
+
+class CSampleService : public CServiceBase {
+  public:
+    // The program's service: the system's dispatcher and event log, the real front end.
+    explicit CSampleService(const char* serviceName);
+    CSampleService(const char* serviceName, ServiceEnvironment environment,
+                   FrontEndFactory frontEndFactory,
+                   std::chrono::milliseconds serverStopTimeout = kServerStopTimeout);
+    // Stops a worker that no stop control reached (after a shutdown control, say) and waits
+    // for it, so nothing it uses goes away under it.
+    ~CSampleService() override;
+
+    // True when a stop had to leave the web server thread running past kServerStopTimeout.
+    // Its objects were kept alive for it; the process should then end without running the
+    // destructors of anything that thread may still touch.
+    bool frontEndAbandoned() const { return frontEndAbandoned_; }
+
+  protected:
+    void OnStart(std::uint32_t argc, char** argv) override;
+    void OnStop() override;
+
+  private:
+    void WorkerLoop() noexcept;
+    // Ends the server thread, signals workerDoneEvent_, releases the driver.
+    void ShutDown(std::unique_ptr<FrontEnd> frontEnd) noexcept;
+    void LogWorkerFailure(std::exception_ptr failure) noexcept;
+
+    ManualResetEvent stopRequested_;
+    ManualResetEvent workerDoneEvent_;
+    std::atomic<bool> frontEndAbandoned_{false};
+    FrontEndFactory frontEndFactory_;
+    std::chrono::milliseconds serverStopTimeout_;
+    // Last, so it is destroyed first: the worker it waits for uses the members above.
+    platform::WorkQueue workQueue_;
+};
+
+}  // namespace tillvane

@@ -1,0 +1,21 @@
+#pragma once
+// The service shell's error convention: a hook that fails throws the system's error code
+// (a 32-bit unsigned number, as GetLastError or errno give it), and the wrapper around the
+// hook catches it, logs it and reports a fallback state.
+
+#include <cstdint>
+#include <exception>
+
+namespace tillvane {
+
+class ServiceError : public std::exception {
+  public:
+    explicit ServiceError(std::uint32_t code) noexcept : code_(code) {}
+    std::uint32_t code() const noexcept { return code_; }
+    const char* what() const noexcept override { return "service error code"; }
+
+  private:
+    std::uint32_t code_;
+};
+
+}  // namespace tillvane

@@ -1,0 +1,230 @@
+// The service and its worker: the order of start-up and shutdown, the bound on the wait for
+// the server thread, and what happens when the worker fails or is never told to stop.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/program_path.h"
+#include "service/manual_reset_event.h"
+#include "service/sample_service.h"
+#include "service/worker_paths.h"
+#include "tests/service/service_fakes.h"
+
+namespace tillvane {
+namespace {
+
+using namespace platform;
+using namespace std::chrono_literals;
+using testing::ScriptedEnvironment;
+using testing::ShellRecord;
+
+// How the fake front end behaves, and what it was asked to do.
+struct FrontEndScript {
+    bool serverRunning = true;
+    bool serverEnds = true;  // WaitForServerDone: at once, or only after its time-out
+    bool startThrows = false;
+    ShellRecord* waitForStopOf = nullptr;  // Start returns only after OnStop was logged
+
+    std::mutex mutex;
+    std::vector<std::string> calls;
+
+    void Call(const std::string& call) {
+        std::lock_guard lock(mutex);
+        calls.push_back(call);
+    }
+    std::vector<std::string> Calls() {
+        std::lock_guard lock(mutex);
+        return calls;
+    }
+};
+
+class FakeFrontEnd final : public FrontEnd {
+  public:
+    explicit FakeFrontEnd(std::shared_ptr<FrontEndScript> script) : script_(std::move(script)) {}
+    ~FakeFrontEnd() override { script_->Call("destroyed"); }
+
+    void Start(const std::string& configPath, const std::string& registerLogPath) override {
+        script_->Call("Start " + configPath + " " + registerLogPath);
+        if (script_->waitForStopOf != nullptr) {
+            script_->waitForStopOf->WaitForMessage("Tillvane_SE in OnStop");
+        }
+        if (script_->startThrows) throw std::runtime_error("no memory left");
+    }
+    void RequestServerExit() override { script_->Call("RequestServerExit"); }
+    bool ServerRunning() const override { return script_->serverRunning; }
+    bool WaitForServerDone(std::chrono::milliseconds timeout) override {
+        script_->Call("WaitForServerDone " + std::to_string(timeout.count()));
+        if (script_->serverEnds) return true;
+        ManualResetEvent never;
+        return never.WaitFor(timeout);
+    }
+    void ReleaseDriver() override { script_->Call("ReleaseDriver"); }
+
+  private:
+    std::shared_ptr<FrontEndScript> script_;
+};
+
+FrontEndFactory FactoryFor(const std::shared_ptr<FrontEndScript>& script) {
+    return [script] { return std::make_unique<FakeFrontEnd>(script); };
+}
+
+std::string ExpectedStartCall() {
+    const WorkerPaths paths = WorkerPathsFor(ProgramPath());
+    return "Start " + paths.configPath + " " + paths.registerLogPath;
+}
+
+const std::vector<std::uint32_t> kTypicalReports = {kServiceStartPending, kServiceRunning,
+                                                    kServiceStopPending, kServiceStopped};
+
+std::vector<std::uint32_t> States(ShellRecord& record) {
+    std::vector<std::uint32_t> states;
+    for (const ServiceStatus& status : record.Statuses()) states.push_back(status.currentState);
+    return states;
+}
+
+struct StopCase {
+    const char* name;
+    bool serverRunning;
+    bool serverEnds;
+    std::vector<std::string> callsAfterStart;
+};
+
+TEST(SampleServiceTest, StopShutsTheFrontEndDownInOrder) {
+    const StopCase cases[] = {
+        {"server ends",
+         true,
+         true,
+         {"RequestServerExit", "WaitForServerDone 10000", "ReleaseDriver", "destroyed"}},
+        {"no server thread", false, true, {"RequestServerExit", "ReleaseDriver", "destroyed"}},
+    };
+    for (const StopCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShellRecord record;
+        auto script = std::make_shared<FrontEndScript>();
+        script->serverRunning = c.serverRunning;
+        script->serverEnds = c.serverEnds;
+        {
+            CSampleService service("Tillvane_SE",
+                                   ScriptedEnvironment(record, {kServiceControlStop}),
+                                   FactoryFor(script));
+            ASSERT_TRUE(CServiceBase::Run(service));
+            EXPECT_FALSE(service.frontEndAbandoned());
+        }
+        std::vector<std::string> expected = {ExpectedStartCall()};
+        expected.insert(expected.end(), c.callsAfterStart.begin(), c.callsAfterStart.end());
+        EXPECT_EQ(script->Calls(), expected);
+        EXPECT_EQ(States(record), kTypicalReports);
+        const std::vector<EventLogEntry> entries = record.Entries();
+        ASSERT_EQ(entries.size(), 2u);
+        for (const EventLogEntry& entry : entries) {
+            EXPECT_EQ(entry.type, kEventLogInformationType);
+            EXPECT_EQ(entry.strings.front(), "Tillvane_SE");
+        }
+        EXPECT_EQ(record.Messages(),
+                  (std::vector<std::string>{"Tillvane_SE in OnStart", "Tillvane_SE in OnStop"}));
+    }
+}
+
+TEST(SampleServiceTest, ServerThreadThatOutlivesTheBoundKeepsItsObjects) {
+    ShellRecord record;
+    auto script = std::make_shared<FrontEndScript>();
+    script->serverEnds = false;
+    {
+        CSampleService service("Tillvane_SE", ScriptedEnvironment(record, {kServiceControlStop}),
+                               FactoryFor(script), 20ms);
+        ASSERT_TRUE(CServiceBase::Run(service));
+        EXPECT_TRUE(service.frontEndAbandoned());
+    }
+    // The stop completed, but neither the driver nor the front end was destroyed.
+    EXPECT_EQ(script->Calls(), (std::vector<std::string>{ExpectedStartCall(), "RequestServerExit",
+                                                         "WaitForServerDone 20"}));
+    EXPECT_EQ(States(record), kTypicalReports);
+}
+
+TEST(SampleServiceTest, StopDuringStartUpTakesEffectOnceStartUpIsDone) {
+    ShellRecord record;
+    auto script = std::make_shared<FrontEndScript>();
+    script->waitForStopOf = &record;
+    {
+        CSampleService service("Tillvane_SE", ScriptedEnvironment(record, {kServiceControlStop}),
+                               FactoryFor(script));
+        ASSERT_TRUE(CServiceBase::Run(service));
+    }
+    EXPECT_EQ(script->Calls(),
+              (std::vector<std::string>{ExpectedStartCall(), "RequestServerExit",
+                                        "WaitForServerDone 10000", "ReleaseDriver", "destroyed"}));
+    EXPECT_EQ(States(record), kTypicalReports);
+}
+
+TEST(SampleServiceTest, WorkerFailureIsLoggedAndTheStopStillCompletes) {
+    ShellRecord record;
+    auto script = std::make_shared<FrontEndScript>();
+    script->startThrows = true;
+    {
+        CSampleService service("Tillvane_SE", ScriptedEnvironment(record, {kServiceControlStop}),
+                               FactoryFor(script));
+        ASSERT_TRUE(CServiceBase::Run(service));
+    }
+    EXPECT_EQ(script->Calls(),
+              (std::vector<std::string>{ExpectedStartCall(), "RequestServerExit",
+                                        "WaitForServerDone 10000", "ReleaseDriver", "destroyed"}));
+    EXPECT_EQ(States(record), kTypicalReports);
+    // The failure and the stop may come in either order; both are logged.
+    const std::vector<EventLogEntry> entries = record.Entries();
+    const EventLogEntry failure{"Tillvane_SE",
+                                kEventLogErrorType,
+                                0,
+                                0,
+                                {"Tillvane_SE", "Tillvane_SE WorkerLoop failed: no memory left"}};
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), failure), 1);
+    EXPECT_EQ(entries.size(), 3u);
+}
+
+TEST(SampleServiceTest, WorkerLeftRunningByShutdownIsStoppedWhenTheServiceGoes) {
+    ShellRecord record;
+    auto script = std::make_shared<FrontEndScript>();
+    {
+        CSampleService service("Tillvane_SE",
+                               ScriptedEnvironment(record, {kServiceControlShutdown}),
+                               FactoryFor(script));
+        ASSERT_TRUE(CServiceBase::Run(service));
+        EXPECT_EQ(States(record), (std::vector<std::uint32_t>{kServiceStartPending, kServiceRunning,
+                                                              kServiceStopped}));
+    }
+    EXPECT_EQ(script->Calls(),
+              (std::vector<std::string>{ExpectedStartCall(), "RequestServerExit",
+                                        "WaitForServerDone 10000", "ReleaseDriver", "destroyed"}));
+}
+
+TEST(WorkerPathsTest, FilesSitBesideTheProgramWhateverItIsCalled) {
+    struct Case {
+        const char* program;
+        const char* directory;
+        const char* config;
+        const char* registerLog;
+    };
+    const Case cases[] = {
+        {"/opt/pos svc/prog", "/opt/pos svc", "/opt/pos svc/Tillvane_se.ini",
+         "/opt/pos svc/_Tillvane_se.log"},
+        {"/srv/Tillvane_se", "/srv", "/srv/Tillvane_se.ini", "/srv/_Tillvane_se.log"},
+        {"/prog", "/", "/Tillvane_se.ini", "/_Tillvane_se.log"},
+        {"prog", "prog", "prog/Tillvane_se.ini", "prog/_Tillvane_se.log"},
+    };
+    for (const Case& c : cases) {
+        const WorkerPaths paths = WorkerPathsFor(c.program);
+        EXPECT_EQ(paths.directory, c.directory) << c.program;
+        EXPECT_EQ(paths.configPath, c.config) << c.program;
+        EXPECT_EQ(paths.registerLogPath, c.registerLog) << c.program;
+    }
+}
+
+}  // namespace
+}  // namespace tillvane
