@@ -4,6 +4,7 @@
 
 #include "config/ini_loader.h"
 #include "config/text_split.h"
+#include "registers/serial/serial_ufp_register.h"
 #include "registers/text/fprint_register.h"
 
 namespace tillvane {
@@ -16,10 +17,9 @@ std::unique_ptr<VirtualRegister> CreateTextDriver() {
     return std::make_unique<FPrintRegister>();
 }
 
-// The serial driver plugs in here: return the serial fiscal-printer driver once it exists.
-// Until then the serial models create no driver and Initialize reports false.
+// The serial driver plugs in here.
 std::unique_ptr<VirtualRegister> CreateSerialDriver() {
-    return nullptr;
+    return std::make_unique<SerialUFPRegister>();
 }
 
 struct DriverModel {

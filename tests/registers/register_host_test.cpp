@@ -28,23 +28,28 @@ TEST(RegisterHost, SelectsTheDriverByModel) {
     } cases[] = {
         {"SELLTEXT", true, "SELLTEXT", kTextEntry},
         {"TextSell", true, "TEXTSELL", kTextEntry},
-        {"serialufp", false, "SERIALUFP", kSerialEntry},  // no serial driver in this build
-        {"Serial", false, "SERIAL", kSerialEntry},
-        {"ufp", false, "UFP", kSerialEntry},
+        {"serialufp", true, "SERIALUFP", kSerialEntry},
+        {"Serial", true, "SERIAL", kSerialEntry},
+        {"ufp", true, "UFP", kSerialEntry},
         {"SELL TEXT", false, "SELL TEXT", "Driver model [SELL TEXT] not implemented"},
         {"", false, "", "Driver model [] not implemented"},
         {"SELLTEXT2", false, "SELLTEXT2", "Driver model [SELLTEXT2] not implemented"},
     };
     for (const auto& c : cases) {
         TempDir dir;
-        WriteFile(dir.File("Tillvane_se.ini"), "driverModel=" + c.model + "\r\nTVA_GROUPS=A:1");
+        // The serial driver opens its port at once: one that surely is not there.
+        const std::string port = dir.File("no-port");
+        WriteFile(dir.File("Tillvane_se.ini"),
+                  "driverModel=" + c.model + "\r\nTVA_GROUPS=A:1\r\nPort=" + port);
         RegisterHost host;
         EXPECT_EQ(host.Initialize(dir.File("Tillvane_se.ini"), dir.File("_Tillvane_se.log")),
                   c.created)
             << c.model;
         EXPECT_EQ(host.driver() != nullptr, c.created) << c.model;
         EXPECT_EQ(host.driverModel(), c.upperCased);
-        EXPECT_EQ(LogMessages(dir.File("_Tillvane_se.log")), std::vector<std::string>{c.logEntry});
+        std::vector<std::string> entries{c.logEntry};
+        if (c.logEntry == kSerialEntry) entries.push_back("Eroare : Port " + port + " inaccesibil");
+        EXPECT_EQ(LogMessages(dir.File("_Tillvane_se.log")), entries);
     }
 }
 
