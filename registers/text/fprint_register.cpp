@@ -6,7 +6,6 @@
 #include "config/ini_loader.h"
 #include "config/numbers.h"
 #include "config/text_split.h"
-#include "platform/clock.h"
 
 namespace tillvane {
 
@@ -77,7 +76,7 @@ bool FPrintRegister::LoadDriverSettings(const INILoader& configuration) {
 }
 
 FileHandle FPrintRegister::CreateTimeStampedFile(std::string& path) {
-    const platform::LocalTime now = platform::NowLocal();
+    const platform::LocalTime now = CurrentTime();
     const std::string baseName =
         platform::FormatLocalTime(now, kTimeStampFormat) + "_" + MillisecondsText(now.milliseconds);
     // Two receipts begun within one millisecond must not share a file: the second takes the

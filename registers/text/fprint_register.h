@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/clock.h"
 #include "registers/text/receipt_path.h"
 #include "registers/virtual_register.h"
 
@@ -48,6 +49,10 @@ class FPrintRegister : public VirtualRegister {
     const std::string& receiptPath() const { return receiptPath_; }
     // The lines collected for the open receipt.
     const std::string& receiptText() const { return receiptText_; }
+
+  protected:
+    // The local time that names receipt files; tests put a fixed time here.
+    virtual platform::LocalTime CurrentTime() const { return platform::NowLocal(); }
 
   private:
     // Creates the receipt file; false (logged) when no file could be made.

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <functional>
 #include <regex>
 #include <set>
@@ -260,7 +259,7 @@ TEST_F(TextDriverTest, StateRules) {
 
 TEST_F(TextDriverTest, ReceiptsBegunInOneMillisecondGetDistinctFiles) {
     FPrintRegister& driver = Configure();
-    constexpr int kReceipts = 300;
+    constexpr int kReceipts = 100;
     std::set<std::string> expected;
     for (int i = 0; i < kReceipts; ++i) {
         ASSERT_TRUE(driver.BeginSell());
@@ -276,31 +275,49 @@ TEST_F(TextDriverTest, ReceiptsBegunInOneMillisecondGetDistinctFiles) {
     EXPECT_EQ(contents, expected);
 }
 
-TEST_F(TextDriverTest, TakenTimeStampedNameGetsTheNextSuffix) {
-    FPrintRegister& driver = Configure();
-    // Occupy every name of this second and the next two, so BeginSell must find a taken name.
-    platform::LocalTime now = platform::NowLocal();
-    for (int second = 0; second < 3; ++second) {
-        std::tm tm = now.tm;
-        tm.tm_sec += second;
-        std::mktime(&tm);
-        const std::string stamp = platform::FormatLocalTime({tm, 0}, "BON_%Y%m%d_%H%M%S");
-        for (int ms = 0; ms < 1000; ++ms) {
-            char suffix[8];
-            std::snprintf(suffix, sizeof suffix, "_%03d", ms);
-            WriteFile(out_ / (stamp + suffix + ".txt"), "taken");
-        }
+// A text driver whose clock stands still at 2026-12-07 11:42:27.042.
+class StoppedClockDriver : public FPrintRegister {
+  protected:
+    platform::LocalTime CurrentTime() const override {
+        platform::LocalTime time;
+        time.tm.tm_year = 2026 - 1900;
+        time.tm.tm_mon = 11;
+        time.tm.tm_mday = 7;
+        time.tm.tm_hour = 11;
+        time.tm.tm_min = 42;
+        time.tm.tm_sec = 27;
+        time.milliseconds = 42;
+        return time;
     }
-    ASSERT_TRUE(driver.BeginSell());
-    EXPECT_TRUE(
-        std::regex_match(driver.receiptPath(), std::regex(R"(.*/BON_\d{8}_\d{6}_\d{3}_1\.txt)")))
-        << driver.receiptPath();
-    EXPECT_TRUE(driver.CloseReceipt(nullptr));
-    for (const std::string& name : FileNames(out_)) {
-        if (name.size() == std::string("BON_20261207_114227_042.txt").size()) {
-            EXPECT_EQ(ReadFile(out_ / name), "taken") << name;
-        }
+};
+
+TEST_F(TextDriverTest, TakenTimeStampedNamesGetTheNextFreeSuffix) {
+    std::filesystem::create_directory(out_);
+    WriteFile(dir_.File("c.ini"), "TVA_GROUPS=A:1\r\noutputFolder=" + out_.string());
+    INILoader configuration;
+    ASSERT_TRUE(configuration.Load(dir_.File("c.ini")));
+    StoppedClockDriver driver;
+    driver.log.SetPath(dir_.File("register.log"));
+    driver.LoadSharedSettings(configuration);
+
+    const std::string stamp = "BON_20261207_114227_042";
+    WriteFile(out_ / (stamp + "_1.txt"), "taken");
+    ASSERT_TRUE(driver.DailyReportsZ());
+    EXPECT_EQ(driver.receiptPath(), (out_ / (stamp + ".txt")).string());
+    for (const char* next : {"_2", "_3"}) {
+        ASSERT_TRUE(driver.DailyReportsX());
+        EXPECT_EQ(driver.receiptPath(), (out_ / (stamp + next + ".txt")).string());
     }
+    for (int suffix = 4; suffix <= kMaxReceiptNameSuffix; ++suffix) {
+        WriteFile(out_ / (stamp + "_" + std::to_string(suffix) + ".txt"), "taken");
+    }
+    EXPECT_EQ(ReadFile(out_ / (stamp + "_1.txt")), "taken");  // never replaced
+    EXPECT_EQ(ReadFile(out_ / (stamp + ".txt")), "Z,1,______,_,__;\n");
+
+    EXPECT_FALSE(driver.BeginSell());  // every name of this millisecond is taken
+    EXPECT_EQ(driver.state, ReceiptState::afterSell);
+    EXPECT_EQ(Log(), std::vector<std::string>{"Error creating file " +
+                                              (out_ / (stamp + "_999.txt")).string()});
 }
 
 TEST_F(TextDriverTest, ReceiptTextBound) {
