@@ -136,8 +136,9 @@ TEST_F(TextDriverTest, DisabledLetters) {
     };
     for (const auto& c : cases) {
         TempDir dir;
-        auto driver = testing::MakeTextDriver(
-            dir, "TVA_GROUPS=A:1\r\noutputFileName=r\r\ndisabledCommands=" + c.letters);
+        auto driver =
+            testing::MakeTextDriver(dir, "TVA_GROUPS=A:1\r\noutputFolder=" + dir.path().string() +
+                                             "\r\ndisabledCommands=" + c.letters);
         ASSERT_TRUE(driver->BeginSell());
         std::string name = "Apa";
         ASSERT_TRUE(driver->SellItem(name, 10.0, 1.0, "A", '1', 1));
