@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 
 #include "config/ini_loader.h"
 #include "config/numbers.h"
@@ -111,6 +112,9 @@ bool FPrintRegister::CreateReceiptFile() {
         WriteLog("Error creating file " + path);
         return false;
     }
+    // Unbuffered, so the one fwrite at the close is one write to the system, not a block
+    // now and the tail at fclose.
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
     receiptFile_ = std::move(file);
     receiptPath_ = std::move(path);
     return true;
