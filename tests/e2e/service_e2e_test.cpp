@@ -1,0 +1,183 @@
+// The real program end to end: started as systemd starts it, receipts and reports over
+// HTTP on a real socket, the files and logs it writes, and the stop by a signal.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/service_process.h"
+#include "tests/support/free_port.h"
+#include "tests/support/http_client.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
+
+namespace tillvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kHelpText =
+    "Parameters:\n"
+    " -install  to install the service.\n"
+    " -remove   to remove the service.\n";
+
+constexpr const char* kReceipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
+constexpr const char* kReceiptFile =
+    "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
+    "T,1,______,_,__;0;5.00;;;;\n";
+
+std::string Base64(const std::string& bytes) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned value = (static_cast<unsigned char>(bytes[i]) << 16) |
+                               (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                               static_cast<unsigned char>(bytes[i + 2]);
+        for (int shift : {18, 12, 6, 0}) text += kAlphabet[(value >> shift) & 63];
+    }
+    if (i < bytes.size()) {
+        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        text += kAlphabet[(value >> 18) & 63];
+        text += kAlphabet[(value >> 12) & 63];
+        text += i + 1 < bytes.size() ? kAlphabet[(value >> 6) & 63] : '=';
+        text += '=';
+    }
+    return text;
+}
+
+// The files in `folder`, emptied afterwards so that the next receipt stands alone.
+std::vector<std::string> TakeFiles(const std::filesystem::path& folder) {
+    std::vector<std::string> contents;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        EXPECT_EQ(entry.path().filename().string().rfind("BON_", 0), 0u) << entry.path();
+        EXPECT_EQ(entry.path().extension(), ".txt");
+        contents.push_back(ReadFile(entry.path()));
+        std::filesystem::remove(entry.path());
+    }
+    return contents;
+}
+
+// Sends SIGTERM (or `signal`) and expects an orderly end: exit code 0 within the bound.
+void ExpectOrderlyStop(ChildProcess& child, int signal = SIGTERM) {
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_TRUE(child.Signal(signal));
+    const auto code = child.WaitForExit(kStopBound);
+    ASSERT_TRUE(code.has_value()) << "still running " << kStopBound.count()
+                                  << " ms after the signal";
+    EXPECT_EQ(*code, 0) << child.Stderr();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, kStopBound);
+}
+
+class ServiceEndToEnd : public ::testing::Test {
+  protected:
+    void StartWithTextDriver(bool debugMode) {
+        std::filesystem::create_directories(receipts_);
+        service_.WriteConfig({"driverModel=SELLTEXT", "outputFolder=" + receipts_.string(),
+                              "TVA_GROUPS=A:1|B:2|C:3|D:4", "tcpPort=" + std::to_string(port_),
+                              std::string("DebugMode=") + (debugMode ? "1" : "0")});
+        service_.Start();
+        ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+    }
+
+    std::string Post(const std::string& name, const std::string& value) {
+        const HttpResponse response = PostForm(port_, "/REGCMD", name + "=" + UrlEncode(value));
+        EXPECT_EQ(response.status, 200) << response.error;
+        return response.body;
+    }
+
+    TempDir dir_;
+    ServiceProcess service_{dir_};
+    int port_ = FreeTcpPort();
+    std::filesystem::path receipts_ = dir_.path() / "receipts";
+};
+
+TEST_F(ServiceEndToEnd, ReceiptsAndReportsInEveryEncoding) {
+    StartWithTextDriver(true);
+
+    EXPECT_EQ(Post("CMD", kReceipt), "OK|");
+    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+
+    EXPECT_EQ(Post("CMDBASE64", Base64(kReceipt)), "OK|");
+    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+
+    // The name field of SI lines in hexadecimal: 417061 is "Apa".
+    EXPECT_EQ(Post("CMDBASE64HEX", Base64("BS|SI^417061^2.50^2^A|AP^0^5.00|ES")), "OK|");
+    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+
+    const HttpResponse viaGet = Get(port_, "/REGCMD?CMD=" + UrlEncode(kReceipt));
+    EXPECT_EQ(viaGet.body, "OK|");
+    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+
+    EXPECT_EQ(Post("CMD", "ZR"), "OK|");
+    EXPECT_EQ(TakeFiles(receipts_).size(), 1u);
+    EXPECT_EQ(Get(port_, "/REGCMD?CMD=XR").body, "OK|");
+    EXPECT_EQ(TakeFiles(receipts_).size(), 1u);
+
+    // A VAT group that is not configured is refused with a reason, and no receipt is left.
+    const std::string refused = Post("CMD", "BS|SI^Apa^2.50^2^Z|AP^0^5.00|ES");
+    EXPECT_EQ(refused.rfind("ERR|", 0), 0u) << refused;
+    EXPECT_GT(refused.size(), 4u);
+
+    EXPECT_EQ(Get(port_, "/").body, "Tillvane service is active on_get");
+    EXPECT_EQ(PostForm(port_, "/", "").body, "Tillvane service is active on_post");
+
+    ExpectOrderlyStop(service_.child());
+    EXPECT_EQ(service_.child().Stdout(), kHelpText);
+
+    const std::string appLog = ReadFile(service_.File("Tillvane_se.log"));
+    EXPECT_NE(appLog.find("Init from [" + service_.File("Tillvane_se.ini") + "]"),
+              std::string::npos)
+        << appLog;
+    EXPECT_NE(appLog.find(kReceipt), std::string::npos) << "DebugMode logs the command texts";
+    const std::string requestLog = ReadFile(service_.File("Tillvane_se.html"));
+    EXPECT_EQ(requestLog.rfind("\xEF\xBB\xBF", 0), 0u);
+    EXPECT_NE(requestLog.find("BS|SI^417061^2.50^2^A|AP^0^5.00|ES"), std::string::npos);
+    EXPECT_EQ(requestLog.find("XR"), std::string::npos) << "GET requests stay out of it";
+    EXPECT_FALSE(ReadFile(service_.File("_Tillvane_se.log")).empty());
+}
+
+TEST_F(ServiceEndToEnd, WithoutConfigurationItRunsAndStops) {
+    ChildProcess& child = service_.Start();
+    const std::string appLog = service_.File("Tillvane_se.log");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ReadFile(appLog).find("Nu pot incarca fisierul de configurari") !=
+                   std::string::npos;
+        },
+        kStartTimeout));
+    EXPECT_FALSE(child.exited());
+    ExpectOrderlyStop(child, SIGINT);
+    EXPECT_EQ(child.Stdout(), kHelpText);
+}
+
+TEST_F(ServiceEndToEnd, BadInputLeavesTheServiceWorking) {
+    StartWithTextDriver(false);
+    const std::string garbage[] = {
+        std::string("\x00\xff\x13\x88 binary\r\n\r\n", 15),
+        "GET / HTTP/9.9\r\n\r\n",
+        "POST /REGCMD HTTP/1.1\r\nContent-Length: 999999999999\r\n\r\nCMD=XR",
+        "POST /REGCMD HTTP/1.1\r\nHost x\r\nno colon here\r\n\r\n",
+        "GET /REGCMD?CMD=%zz%00%ff HTTP/1.1\r\nHost: x\r\n\r\n",
+        std::string(70000, 'A') + "\r\n\r\n",
+    };
+    for (const std::string& bytes : garbage) SendRaw(port_, bytes);
+    // Binary bytes inside a command text: refused or run, but answered.
+    const std::string binary = Post("CMD", std::string("BS|SI^\xff\x01\x7f^1^1^A|\x80\x00XX", 22));
+    EXPECT_TRUE(binary.rfind("OK|", 0) == 0 || binary.rfind("ERR|", 0) == 0) << binary;
+    Post("CMD", "ES");  // closes the receipt the binary text may have left open
+
+    TakeFiles(receipts_);
+    EXPECT_EQ(Post("CMD", kReceipt), "OK|");
+    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+    ExpectOrderlyStop(service_.child());
+}
+
+}  // namespace
+}  // namespace tillvane::testing

@@ -1,0 +1,50 @@
+#pragma once
+// The real Tillvane_se program, copied into a folder of the test's own so that its
+// configuration and logs live there, started and stopped as systemd or a user would.
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace tillvane::testing {
+
+// How long the program may take to answer on its port, and to end after a stop signal.
+inline constexpr std::chrono::milliseconds kStartTimeout{15000};
+inline constexpr std::chrono::milliseconds kStopBound{5000};
+
+class ServiceProcess {
+  public:
+    // Copies the built program into `folder` (created if needed) of `dir`.
+    explicit ServiceProcess(const TempDir& dir, const std::string& folder = "svc");
+
+    const std::filesystem::path& directory() const { return directory_; }
+    std::string program() const { return (directory_ / "Tillvane_se").string(); }
+    std::string File(const std::string& name) const { return (directory_ / name).string(); }
+
+    // Writes Tillvane_se.ini beside the program from key=value lines.
+    void WriteConfig(const std::vector<std::string>& lines) const;
+
+    // Starts the program with `arguments`, its folder as working directory.
+    ChildProcess& Start(const std::vector<std::string>& arguments = {},
+                        const std::map<std::string, std::string>& environment = {});
+    ChildProcess& child() { return *child_; }
+
+    // Runs the program to its end (install, remove, ...) and returns its standard output.
+    std::string RunToEnd(const std::vector<std::string>& arguments,
+                         const std::map<std::string, std::string>& environment, int& exitCode);
+
+  private:
+    std::filesystem::path directory_;
+    std::unique_ptr<ChildProcess> child_;
+};
+
+// True once the program answers HTTP on `port`.
+bool WaitUntilListening(int port, std::chrono::milliseconds timeout = kStartTimeout);
+
+}  // namespace tillvane::testing
