@@ -110,7 +110,7 @@ bool ParseOptions(int argc, const char* const* argv, SimulatorOptions& options,
 const char* const kHelpText =
     R"(printer_simulator: a fiscal receipt printer on a serial line, for tests and trials.
 
-Usage: printer_simulator [--device PATH [--baud RATE]] [--journal FILE] [--fault SPEC]...
+Usage: printer_simulator [--device PATH [--baud RATE]] [--journal FILE] [--fault CODE:KIND[:once]]...
 
 Without --device it creates a pseudo-terminal. The first line on standard output is the path
 to put into the service's Port setting (e.g. /dev/pts/3); nothing else goes to standard output
@@ -120,9 +120,10 @@ Options:
   --device PATH   serve a serial device instead (raw 8N1, no flow control)
   --baud RATE     line speed for --device (default 9600)
   --journal FILE  append one line per command to FILE, flushed at once; "-" is standard output
-  --fault SPEC    misbehave on one command code; may be given several times; the first
-                  unused fault for a code applies. SPEC is CODE:KIND or CODE:KIND:once, with
-                  CODE as 0x63 or 99 and KIND one of
+  --fault CODE:KIND[:once]
+                  misbehave on one command code; may be given several times; the first
+                  unused fault for a code applies; ":once" makes it apply a single time.
+                  CODE is written as 0x63 or 99, KIND is one of
                     silent     no answer at all (the command is not carried out)
                     nak        a NAK byte 0x15 (not carried out)
                     error=N    error code N, 0 to 9999 (not carried out)
