@@ -159,8 +159,9 @@ TEST_F(ServiceEndToEnd, WithoutConfigurationItRunsAndStops) {
 
 TEST_F(ServiceEndToEnd, BadInputLeavesTheServiceWorking) {
     StartWithTextDriver(false);
+    static const char kBinaryRequest[] = "\x00\xff\x13\x88 binary\r\n\r\n";
     const std::string garbage[] = {
-        std::string("\x00\xff\x13\x88 binary\r\n\r\n", 15),
+        std::string(kBinaryRequest, sizeof kBinaryRequest - 1),
         "GET / HTTP/9.9\r\n\r\n",
         "POST /REGCMD HTTP/1.1\r\nContent-Length: 999999999999\r\n\r\nCMD=XR",
         "POST /REGCMD HTTP/1.1\r\nHost x\r\nno colon here\r\n\r\n",
@@ -169,7 +170,8 @@ TEST_F(ServiceEndToEnd, BadInputLeavesTheServiceWorking) {
     };
     for (const std::string& bytes : garbage) SendRaw(port_, bytes);
     // Binary bytes inside a command text: refused or run, but answered.
-    const std::string binary = Post("CMD", std::string("BS|SI^\xff\x01\x7f^1^1^A|\x80\x00XX", 22));
+    static const char kBinaryText[] = "BS|SI^\xff\x01\x7f^1^1^A|\x80\x00XX";
+    const std::string binary = Post("CMD", std::string(kBinaryText, sizeof kBinaryText - 1));
     EXPECT_TRUE(binary.rfind("OK|", 0) == 0 || binary.rfind("ERR|", 0) == 0) << binary;
     Post("CMD", "ES");  // closes the receipt the binary text may have left open
 
