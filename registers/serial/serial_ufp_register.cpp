@@ -25,7 +25,7 @@ constexpr int kQuantityDecimals = 3;
 constexpr int kPriceDecimals = 2;
 constexpr int kAmountDecimals = 2;
 constexpr std::size_t kPrintedTextPieces = 3;
-constexpr std::size_t kItemCodeLength = 11;
+constexpr std::size_t kItemCodeBufferSize = 64;
 
 // A piece of a text line: at most kPrintTextFieldLength characters, ";" made a blank.
 std::string TextField(std::string_view piece) {
@@ -37,7 +37,8 @@ std::string TextField(std::string_view piece) {
 }  // namespace
 
 std::string MakeItemCode(const platform::LocalTime& time) {
-    std::array<char, kItemCodeLength + 1> code{};
+    // Room for any int values, although a local time always gives exactly 11 digits.
+    std::array<char, kItemCodeBufferSize> code{};
     // Each value is cut to its field so that the code keeps its 11 digits.
     std::snprintf(code.data(), code.size(), "%02d%02d%02d%02d%03d", time.tm.tm_mday % 100,
                   time.tm.tm_hour % 100, time.tm.tm_min % 100, time.tm.tm_sec % 100,
