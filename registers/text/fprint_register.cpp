@@ -1,5 +1,6 @@
 #include "registers/text/fprint_register.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -27,13 +28,20 @@ std::string MillisecondsText(int milliseconds) {
     return text;
 }
 
+// A CR or LF inside a field would end the command line early and let the caller's text
+// become command lines of its own, so each becomes a blank.
+std::string OnOneLine(std::string_view text) {
+    std::string result(text);
+    std::replace_if(
+        result.begin(), result.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    return result;
+}
+
 // One piece of a printed text line: at most 15 characters, and no ";" that would end the
 // field early.
 std::string PrintTextPiece(std::string_view piece) {
-    std::string result(piece.substr(0, kMaxPrintTextPieceLength));
-    for (char& c : result) {
-        if (c == kFieldEnd) c = ' ';
-    }
+    std::string result = OnOneLine(piece.substr(0, kMaxPrintTextPieceLength));
+    std::replace(result.begin(), result.end(), kFieldEnd, ' ');
     return result;
 }
 
@@ -270,7 +278,8 @@ bool FPrintRegister::SellItem(std::string& name, double price, double quantity,
     if (name.size() > maxNameLength) name.resize(maxNameLength);
 
     std::string line = RecordPrefix('S');
-    line += name;  // as given: a ";" in it is kept
+    name = OnOneLine(name);
+    line += name;  // otherwise as given: a ";" in it is kept
     line += kFieldEnd;
     line += priceText;
     line += kFieldEnd;
@@ -278,7 +287,7 @@ bool FPrintRegister::SellItem(std::string& name, double price, double quantity,
     line += kFieldEnd;
     line += std::to_string(number);
     line += kFieldEnd;
-    line += itemGroup;
+    line += OnOneLine(std::string_view(&itemGroup, 1));
     line += kFieldEnd;
     line += group->code;
     line += ";0;0;\n";

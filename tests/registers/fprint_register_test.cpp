@@ -53,7 +53,7 @@ TEST_F(TextDriverTest, WholeReceiptIsWrittenAtCloseInOneFile) {
     EXPECT_TRUE(driver.CommandH());
     std::string name = "Apa";
     EXPECT_TRUE(driver.SellItem(name, 2.5, 2, "A", '1', 1));
-    EXPECT_TRUE(driver.PrintText("a;b", "", "0123456789ABCDEFGH", "", ""));
+    EXPECT_TRUE(driver.PrintText("a;b", "c\r\nd", "0123456789ABCDEFGH", "", ""));
     EXPECT_TRUE(driver.Payment(0, 5.0));
     EXPECT_TRUE(driver.CommandN());
     EXPECT_TRUE(driver.Discount(10.0f));
@@ -73,7 +73,7 @@ TEST_F(TextDriverTest, WholeReceiptIsWrittenAtCloseInOneFile) {
     EXPECT_EQ(OnlyReceipt(),
               "H,1,______,_,__;\n"
               "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
-              "P,1,______,_,__;a b;;0123456789ABCDE;;;\n"
+              "P,1,______,_,__;a b;c  d;0123456789ABCDE;;;\n"
               "T,1,______,_,__;0;5.00;;;;\n"
               "N,1,______,_,__;\n"
               "C,1,______,_,__;1;10.00;;;;\n"
@@ -99,6 +99,9 @@ TEST_F(TextDriverTest, SellLineFields) {
         {"maxItemNameSize=-1", std::string(300, 'n'), 1, 1, std::string(300, 'n'), "1.00;1.000"},
         {"", std::string(81, 'n'), 1, 1, std::string(80, 'n'), "1.00;1.000"},
         {"", "a;b\x01\x80\xff", 1, 1, "a;b\x01\x80\xff", "1.00;1.000"},  // written as given
+        // A line break would start a command line of the caller's making.
+        {"", "x\nT,1,______,_,__;0;999.00;;;;\r", 1, 1, "x T,1,______,_,__;0;999.00;;;; ",
+         "1.00;1.000"},
     };
     for (const auto& c : cases) {
         TempDir dir;
