@@ -10,10 +10,15 @@ namespace tillvane {
 
 namespace {
 
-// A frame is text and can carry no 0x00 byte.
-std::string WithoutNulBytes(std::string_view text) {
+// A frame is text: it can carry no 0x00 byte, and a control byte inside the data (0x01 to
+// 0x05 delimit the frame) could make the printer see a frame end where there is none.
+// NUL bytes are dropped and the other control bytes become blanks.
+std::string FrameText(std::string_view text) {
+    constexpr char kFirstPrintable = 0x20;
     std::string result(text);
     std::erase(result, '\0');
+    std::replace_if(
+        result.begin(), result.end(), [](char c) { return c > 0 && c < kFirstPrintable; }, ' ');
     return result;
 }
 
@@ -50,8 +55,8 @@ SerialLink::SerialLink(ByteChannel& channel, const RegisterLog& log, Pause pause
 bool SerialLink::Exchange(std::uint8_t command, std::string_view accessCode, std::string_view data,
                           std::string* replyData, int& lastError) {
     if (replyData != nullptr) replyData->clear();
-    const std::string code = WithoutNulBytes(accessCode);
-    const std::string text = WithoutNulBytes(data);
+    const std::string code = FrameText(accessCode);
+    const std::string text = FrameText(data);
     if (code.size() + text.size() > link::kMaxRequestText) {
         // A longer text would overflow LEN and reach the printer as a broken frame.
         log_.Write("Frame too long for command " + HexByte(command) + ": " +

@@ -177,11 +177,11 @@ TEST_F(SerialLinkTest, FrameThatCannotGoOutFailsWithoutSideEffects) {
     EXPECT_EQ(static_cast<std::uint8_t>(channel.frames.back()[1]), 0xFF);
 }
 
-TEST_F(SerialLinkTest, NulBytesNeverReachTheFrame) {
+TEST_F(SerialLinkTest, NulAndControlBytesNeverReachTheFrameData) {
     channel.respond = [](const std::string& frame) { return ReplyTo(frame); };
-    EXPECT_TRUE(Exchange(std::string("A\0pa;", 5)));
+    EXPECT_TRUE(Exchange(std::string("A\0pa\x03\x05\x01;\x80", 9)));
     EXPECT_EQ(channel.frames[0].find('\0'), std::string::npos);
-    EXPECT_EQ(link::ParseRequestFrame(channel.frames[0])->data, "Apa;");
+    EXPECT_EQ(link::ParseRequestFrame(channel.frames[0])->data, "Apa   ;\x80");
 }
 
 }  // namespace
