@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,42 +134,55 @@ struct ChildProcess::Output {
 };
 
 ChildProcess::ChildProcess(const ChildOptions& options) : output_(std::make_unique<Output>()) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, output_->out.write(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output_->err.write(), STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (!options.workingDirectory.empty()) {
-        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
-    }
-    // The child starts with nothing blocked and the stop signals at their defaults, whatever
-    // the test process has set.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (const int signal : {SIGTERM, SIGINT, SIGPIPE, SIGHUP}) sigaddset(&defaults, signal);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
+    // Everything the child needs is prepared before fork: between fork and exec only
+    // async-signal-safe calls are allowed in a process with threads.
     std::vector<std::string> argv = {options.program};
     argv.insert(argv.end(), options.arguments.begin(), options.arguments.end());
     std::vector<std::string> environment = ChildEnvironment(options);
     std::vector<char*> argvPointers = Pointers(argv);
     std::vector<char*> environmentPointers = Pointers(environment);
+    const char* directory =
+        options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
+    const pid_t parent = getpid();
+    Pipe execFailure;  // carries errno when exec fails; closed by a successful exec
 
-    const int error = posix_spawn(&pid_, options.program.c_str(), &actions, &attributes,
-                                  argvPointers.data(), environmentPointers.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
-        throw std::runtime_error("cannot start " + options.program + ": " + std::strerror(error));
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed: " + std::string(std::strerror(errno)));
+    if (pid_ == 0) {
+        // A test that dies (a crash, an abort) takes its program with it, instead of leaving
+        // it running with its port open.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        // The child starts with nothing blocked and the usual signal dispositions, whatever
+        // the test process has set.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (const int signal : {SIGTERM, SIGINT, SIGPIPE, SIGHUP}) ::signal(signal, SIG_DFL);
+        const int input = open("/dev/null", O_RDONLY);
+        int error = 0;
+        if (input < 0 || dup2(input, STDIN_FILENO) < 0 ||
+            dup2(output_->out.write(), STDOUT_FILENO) < 0 ||
+            dup2(output_->err.write(), STDERR_FILENO) < 0 ||
+            (directory != nullptr && chdir(directory) != 0)) {
+            error = errno;
+        } else {
+            execve(argvPointers[0], argvPointers.data(), environmentPointers.data());
+            error = errno;
+        }
+        [[maybe_unused]] const ssize_t ignored = ::write(execFailure.write(), &error, sizeof error);
+        _exit(127);
     }
+    execFailure.CloseWrite();
     output_->out.CloseWrite();
     output_->err.CloseWrite();
+    int error = 0;
+    if (read(execFailure.read(), &error, sizeof error) == static_cast<ssize_t>(sizeof error)) {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        throw std::runtime_error("cannot start " + options.program + ": " + std::strerror(error));
+    }
     output_->reader = std::thread([output = output_.get()] { output->Read(); });
 }
 

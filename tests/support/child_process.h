@@ -1,7 +1,9 @@
 #pragma once
 // A program started by a test: arguments, working directory and environment of the test's
 // choosing, its standard output and error collected, signals, and a bounded wait for its
-// exit. A child still running when the object goes is killed.
+// exit. A child still running when the object goes is killed, and so is a child whose test
+// process dies: it gets SIGKILL when the thread that started it ends, so start it from the
+// test's own thread.
 
 #include <sys/types.h>
 
