@@ -40,6 +40,8 @@ setting() {
 }
 port="$(setting tcpPort)"
 folder="$(setting outputFolder)"
+# The driver writes into the folder but does not make it.
+[ -z "$folder" ] || mkdir -p "$folder"
 echo "Configuration: $config"
 echo "Listening on:  http://127.0.0.1:${port:-0}/REGCMD"
 echo "Receipts go to: ${folder:-$(dirname "$program")}"
