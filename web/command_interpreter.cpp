@@ -200,8 +200,7 @@ class CommandTextRun {
         }
         switch (FindCommand(code_)) {
             case Command::kBeginSell:
-                if (driver_ != nullptr) driver_->BeginSell();
-                return Outcome::kNextLine;
+                return BeginSell();
             case Command::kCommandH:
                 if (driver_ != nullptr) driver_->CommandH();
                 return Outcome::kNextLine;
@@ -228,6 +227,17 @@ class CommandTextRun {
                 return Report(&VirtualRegister::DailyReportsX);
             case Command::kNone:
                 return Outcome::kNextLine;
+        }
+        return Outcome::kNextLine;
+    }
+
+    // A receipt that cannot begin fails the request: the driver refuses while an earlier
+    // receipt is still open, and the lines that follow would otherwise land on that receipt
+    // and be answered with success.
+    Outcome BeginSell() {
+        if (driver_ != nullptr && !driver_->BeginSell()) {
+            WriteLineError(reply_, line_, kCheckLogDetail);
+            return Outcome::kFailed;
         }
         return Outcome::kNextLine;
     }
