@@ -17,7 +17,7 @@ struct INIEntry {
 };
 
 class INILoader {
-public:
+  public:
     // Reads the file at `path` and replaces the entries with its own. False when the file
     // cannot be found or opened; the entries loaded before then stay as they were.
     bool Load(const std::string& path);
@@ -28,7 +28,7 @@ public:
 
     const std::vector<INIEntry>& entries() const { return entries_; }
 
-private:
+  private:
     std::vector<INIEntry> entries_;
 };
 

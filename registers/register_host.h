@@ -14,7 +14,7 @@ namespace tillvane {
 inline constexpr std::size_t kMaxDriverModelLength = 99;
 
 class RegisterHost {
-public:
+  public:
     // Reads driverModel from the configuration at `configPath`, creates the matching driver
     // and has it load its settings. False when no driver was created. An empty `logPath`
     // turns the register log off.
@@ -26,7 +26,7 @@ public:
     const std::string& driverModel() const { return driverModel_; }
     void WriteLog(std::string_view message) const { log_.Write(message); }
 
-private:
+  private:
     std::string driverModel_;  // upper-cased
     std::unique_ptr<VirtualRegister> driver_;
     RegisterLog log_;

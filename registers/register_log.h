@@ -11,7 +11,7 @@ namespace tillvane {
 inline constexpr std::size_t kMaxLogPathLength = 2047;
 
 class RegisterLog {
-public:
+  public:
     // An empty path turns the log off.
     void SetPath(std::string_view path);
     const std::string& path() const { return path_; }
@@ -19,7 +19,7 @@ public:
 
     void Write(std::string_view message) const;
 
-private:
+  private:
     std::string path_;
 };
 

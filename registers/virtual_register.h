@@ -36,7 +36,7 @@ struct VatGroup {
 };
 
 class VirtualRegister {
-public:
+  public:
     virtual ~VirtualRegister() = default;
 
     virtual bool CommandH() = 0;

@@ -9,8 +9,9 @@ namespace tillvane::platform {
 
 std::string ProgramPath() {
     std::vector<char> buffer(kMaxProgramPathLength + 1);
-    const ssize_t length = readlink("/proc/self/exe", buffer.data(), kMaxProgramPathLength);
-    if (length <= 0) return {};
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    // A path that fills the whole buffer may have been cut: a cut path names another file.
+    if (length <= 0 || static_cast<std::size_t>(length) > kMaxProgramPathLength) return {};
     return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
 
@@ -21,8 +22,12 @@ std::string DirectoryOf(const std::string& programPath) {
     return programPath.substr(0, slash);
 }
 
-const char* PathSeparator() { return "/"; }
+const char* PathSeparator() {
+    return "/";
+}
 
-bool SetWorkingDirectory(const std::string& directory) { return chdir(directory.c_str()) == 0; }
+bool SetWorkingDirectory(const std::string& directory) {
+    return chdir(directory.c_str()) == 0;
+}
 
 }  // namespace tillvane::platform
