@@ -63,6 +63,11 @@ struct WrapperCase {
     std::vector<std::string> errorMessages;
 };
 
+// Test listings name a case by its name, not by its bytes.
+void PrintTo(const WrapperCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 const WrapperCase kWrapperCases[] = {
     {"TypicalRun",
      Hook::kNone,
