@@ -172,37 +172,30 @@ bool FPrintRegister::ResetAfterSell() {
     return true;
 }
 
-bool FPrintRegister::CanAppendLine(std::string_view line) const {
+bool FPrintRegister::AppendLine(std::string_view line) {
     if (state != ReceiptState::selling) return false;
     if (line.size() > kMaxReceiptTextLength - receiptText_.size()) {
         WriteLog("Receipt text full: line refused");
         return false;
     }
+    receiptText_ += line;
     return true;
 }
 
+// H and F switch each other off too: either letter silences both.
 bool FPrintRegister::CommandH() {
     if (IsCommandDisabled('H') || IsCommandDisabled('F')) return true;
-    const std::string line = DatalessLine('H');
-    if (!CanAppendLine(line)) return false;
-    receiptText_ += line;
-    return true;
+    return AppendLine(DatalessLine('H'));
 }
 
 bool FPrintRegister::CommandF() {
     if (IsCommandDisabled('H') || IsCommandDisabled('F')) return true;
-    const std::string line = DatalessLine('F');
-    if (!CanAppendLine(line)) return false;
-    receiptText_ += line;
-    return true;
+    return AppendLine(DatalessLine('F'));
 }
 
 bool FPrintRegister::CommandN() {
     if (IsCommandDisabled('N')) return true;
-    const std::string line = DatalessLine('N');
-    if (!CanAppendLine(line)) return false;
-    receiptText_ += line;
-    return true;
+    return AppendLine(DatalessLine('N'));
 }
 
 bool FPrintRegister::PrintText(std::string_view piece1, std::string_view piece2,
@@ -215,9 +208,7 @@ bool FPrintRegister::PrintText(std::string_view piece1, std::string_view piece2,
         line += kFieldEnd;
     }
     line += kLineEnd;
-    if (!CanAppendLine(line)) return false;
-    receiptText_ += line;
-    return true;
+    return AppendLine(line);
 }
 
 bool FPrintRegister::Payment(int paymentType, double amount) {
@@ -227,9 +218,8 @@ bool FPrintRegister::Payment(int paymentType, double amount) {
     }
     const std::string line = RecordPrefix('T') + std::to_string(paymentType) + kFieldEnd +
                              FormatFixed(amount, kAmountDecimals) + ";;;;\n";
-    if (!CanAppendLine(line)) return false;
+    if (!AppendLine(line)) return false;
     paidTotal += amount;
-    receiptText_ += line;
     return true;
 }
 
@@ -241,11 +231,10 @@ bool FPrintRegister::Discount(float percent) {
     const double widened = static_cast<double>(percent);
     const std::string line = RecordPrefix('C') + (percent >= 0.0f ? "1" : "0") + kFieldEnd +
                              FormatFixed(std::fabs(widened), kAmountDecimals) + ";;;;\n";
-    if (!CanAppendLine(line)) return false;
+    if (!AppendLine(line)) return false;
     // The fraction is taken in single precision, then widened.
     const double fraction = static_cast<double>(percent / 100.0f);
     soldTotal -= fraction * soldTotal;
-    receiptText_ += line;
     return true;
 }
 
@@ -256,9 +245,7 @@ bool FPrintRegister::CashInOut(double amount) {
     }
     const std::string line = RecordPrefix('I') + (amount >= 0.0 ? "1" : "0") + kFieldEnd +
                              FormatFixed(std::fabs(amount), kAmountDecimals) + ";;;;\n";
-    if (!CanAppendLine(line)) return false;
-    receiptText_ += line;
-    return true;
+    return AppendLine(line);
 }
 
 bool FPrintRegister::SellItem(std::string& name, double price, double quantity,
@@ -291,9 +278,8 @@ bool FPrintRegister::SellItem(std::string& name, double price, double quantity,
     line += kFieldEnd;
     line += group->code;
     line += ";0;0;\n";
-    if (!CanAppendLine(line)) return false;
+    if (!AppendLine(line)) return false;
     soldTotal += price * quantity;
-    receiptText_ += line;
     return true;
 }
 

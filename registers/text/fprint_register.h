@@ -63,9 +63,9 @@ class FPrintRegister : public VirtualRegister {
     static std::string DatalessLine(char letter);
     // The record letter, the fixed text and the data fields, each closed by ";".
     static std::string RecordPrefix(char letter);
-    // True while a receipt is open and `line` fits into it; a line that does not fit is
-    // refused whole and logged.
-    bool CanAppendLine(std::string_view line) const;
+    // Appends `line` to the open receipt. False outside a receipt, and for a line that does
+    // not fit, which is refused whole and logged.
+    bool AppendLine(std::string_view line);
     // Makes a file of its own holding the one line of a report.
     bool OneLineReport(char letter, std::string_view disabledMessage);
 
