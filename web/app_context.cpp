@@ -5,6 +5,7 @@
 
 #include "config/ini_loader.h"
 #include "config/numbers.h"
+#include "platform/com_apartment.h"
 #include "platform/program_path.h"
 #include "registers/register_host.h"
 #include "web/app_files.h"
@@ -56,6 +57,7 @@ AppContext::~AppContext() {
 bool AppContext::Init(RegisterHost* host) {
     if (serverThread_.joinable()) return false;  // one server thread per context
 
+    platform::JoinMultithreadedApartment();
     WriteAppLog("Init from [" + iniPath + "]");
     INILoader configuration;
     if (!configuration.Load(iniPath)) {
@@ -111,6 +113,7 @@ bool AppContext::WaitForServerDone(std::chrono::milliseconds timeout) {
 }
 
 void AppContext::ServerThread() {
+    const platform::ComThreadScope com;
     try {
         EventPump pump;
         WebServer server(pump, CommandServerLimits());  // destroyed before the pump

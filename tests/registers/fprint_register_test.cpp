@@ -307,10 +307,10 @@ TEST_F(TextDriverTest, TakenTimeStampedNamesGetTheNextFreeSuffix) {
     const std::string stamp = "BON_20261207_114227_042";
     WriteFile(out_ / (stamp + "_1.txt"), "taken");
     ASSERT_TRUE(driver.DailyReportsZ());
-    EXPECT_EQ(driver.receiptPath(), (out_ / (stamp + ".txt")).string());
+    EXPECT_EQ(driver.receiptPath(), testing::DriverPath(out_, stamp + ".txt"));
     for (const char* next : {"_2", "_3"}) {
         ASSERT_TRUE(driver.DailyReportsX());
-        EXPECT_EQ(driver.receiptPath(), (out_ / (stamp + next + ".txt")).string());
+        EXPECT_EQ(driver.receiptPath(), testing::DriverPath(out_, stamp + next + ".txt"));
     }
     for (int suffix = 4; suffix <= kMaxReceiptNameSuffix; ++suffix) {
         WriteFile(out_ / (stamp + "_" + std::to_string(suffix) + ".txt"), "taken");
@@ -321,7 +321,7 @@ TEST_F(TextDriverTest, TakenTimeStampedNamesGetTheNextFreeSuffix) {
     EXPECT_FALSE(driver.BeginSell());  // every name of this millisecond is taken
     EXPECT_EQ(driver.state, ReceiptState::afterSell);
     EXPECT_EQ(Log(), std::vector<std::string>{"Error creating file " +
-                                              (out_ / (stamp + "_999.txt")).string()});
+                                              testing::DriverPath(out_, stamp + "_999.txt")});
 }
 
 TEST_F(TextDriverTest, ReceiptTextBound) {
@@ -362,14 +362,24 @@ TEST_F(TextDriverTest, FixedFileNameIsReplacedEachTime) {
 TEST_F(TextDriverTest, OutputFolderKeepsItsCaseAndLosesTrailingSlash) {
     const std::filesystem::path mixed = dir_.path() / "Mixed Case";
     std::filesystem::create_directory(mixed);
-    auto driver =
-        testing::MakeTextDriver(dir_, "TVA_GROUPS=A:1\r\noutputFolder=" + mixed.string() + "/  ");
-    EXPECT_EQ(driver->outputFolder(), mixed.string());
+#ifdef _WIN32
+    const std::string separator = "\\";
+    const std::string expected = testing::DriverPath(mixed, "");  // upper-cased there
+#else
+    const std::string separator = "/";
+    const std::string expected = mixed.string() + "/";
+#endif
+    auto driver = testing::MakeTextDriver(
+        dir_, "TVA_GROUPS=A:1\r\noutputFolder=" + mixed.string() + separator + "  ");
+    EXPECT_EQ(driver->outputFolder() + separator, expected);
     EXPECT_TRUE(driver->DailyReportsZ());
     EXPECT_EQ(FileNames(mixed).size(), 1u);
 }
 
 TEST_F(TextDriverTest, EmptyOutputFolderIsTheWorkingDirectory) {
+#ifdef _WIN32
+    GTEST_SKIP() << "on Windows an empty folder is the drive's root, checked by the path rules";
+#endif
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
     auto driver = testing::MakeTextDriver(dir_, "TVA_GROUPS=A:1\r\noutputFileName=here");
@@ -386,7 +396,7 @@ TEST_F(TextDriverTest, MissingOutputFolderIsLogged) {
     EXPECT_FALSE(driver->BeginSell());
     EXPECT_EQ(driver->state, ReceiptState::ready);
     EXPECT_FALSE(driver->DailyReportsZ());
-    const std::string error = "Error creating file " + (out_ / "r.txt").string();
+    const std::string error = "Error creating file " + testing::DriverPath(out_, "r.txt");
     EXPECT_EQ(Log(), (std::vector<std::string>{error, error}));
 }
 

@@ -13,13 +13,18 @@
 #include "config/ini_loader.h"
 #include "registers/text/fprint_register.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_mode.h"
 
 namespace tillvane::testing {
+
+// The register log is a text-mode file.
+inline constexpr const char* kLogLineBreak = kTextModeLineBreak;
 
 // The messages of the register log at `path`, in order; every entry must be a line break
 // followed by a "%Y%m%d %H:%M:%S->" time stamp.
 inline std::vector<std::string> LogMessages(const std::filesystem::path& path) {
-    static const std::regex kEntry(R"(\n\d{8} \d{2}:\d{2}:\d{2}->([^\n]*))");
+    static const std::regex kEntry(std::string(kLogLineBreak) +
+                                   R"(\d{8} \d{2}:\d{2}:\d{2}->([^\r\n]*))");
     const std::string text = ReadFile(path);
     std::vector<std::string> messages;
     std::size_t matched = 0;
@@ -31,6 +36,20 @@ inline std::vector<std::string> LogMessages(const std::filesystem::path& path) {
     }
     EXPECT_EQ(matched, text.size()) << "stray bytes at the end of the log";
     return messages;
+}
+
+// The path the text driver gives the file `name` in the configured `folder`: Windows
+// upper-cases the folder and joins with a backslash.
+inline std::string DriverPath(const std::filesystem::path& folder, const std::string& name) {
+#ifdef _WIN32
+    std::string path = folder.string();
+    for (char& c : path) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return path + "\\" + name;
+#else
+    return (folder / name).string();
+#endif
 }
 
 // The names of the files in `folder`, sorted.

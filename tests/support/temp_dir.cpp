@@ -1,15 +1,16 @@
 #include "tests/support/temp_dir.h"
 
 #include <fstream>
+#include <mutex>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
-
-#include <stdlib.h>
 
 namespace tillvane::testing {
 
 namespace {
+constexpr int kMaxNameAttempts = 100;
+constexpr std::uint64_t kNameRange = 1'000'000'000;
 // Test folders live under the build tree: files under /tmp have been seen disappearing.
 std::filesystem::path TestRoot() {
     std::filesystem::path root = std::filesystem::path(TILLVANE_BINARY_DIR) / "test-tmp";
@@ -19,11 +20,23 @@ std::filesystem::path TestRoot() {
 }  // namespace
 
 TempDir::TempDir() {
-    std::string pattern = (TestRoot() / "t-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = buffer.data();
+    // A folder that did not exist before: create_directory tells whether it made it.
+    static std::mt19937_64 names{std::random_device{}()};
+    static std::mutex namesMutex;
+    const std::filesystem::path root = TestRoot();
+    for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+        std::uint64_t number = 0;
+        {
+            std::lock_guard lock(namesMutex);
+            number = names();
+        }
+        std::filesystem::path candidate = root / ("t-" + std::to_string(number % kNameRange));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("no fresh test folder could be made");
 }
 
 TempDir::~TempDir() {

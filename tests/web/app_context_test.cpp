@@ -14,6 +14,7 @@
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_mode.h"
 #include "tests/support/wait.h"
 #include "web/app_context.h"
 #include "web/app_log.h"
@@ -50,7 +51,9 @@ std::string Base64Encode(std::string_view bytes) {
 // The texts of the log entries in `path`; every entry must be a line break, a date and time
 // without leading zeros and " - ". A request log must open with the byte-order mark.
 std::vector<std::string> LogTexts(const std::string& path, bool requestLog = false) {
-    static const std::regex kHead(R"(\n\d{4}-[1-9]\d?-[1-9]\d? \d{1,2}:\d{1,2}:\d{1,2} - )");
+    static const std::regex kHead(
+        testing::kTextModeLineBreak +
+        std::string(R"(\d{4}-[1-9]\d?-[1-9]\d? \d{1,2}:\d{1,2}:\d{1,2} - )"));
     std::string text = ReadFile(path);
     if (requestLog) {
         EXPECT_EQ(text.substr(0, kRequestLogByteOrderMark.size()), kRequestLogByteOrderMark);
@@ -74,11 +77,27 @@ std::vector<std::string> LogTexts(const std::string& path, bool requestLog = fal
 
 class AppContextTest : public ::testing::Test {
   protected:
+#ifdef _WIN32
+    // Windows names the files from the upper-cased program path (its file system ignores case).
+    std::string ProgramPath() const { return dir_.File("Tillvane_se.exe"); }
+    std::string IniPath() const { return Upper(dir_.File("Tillvane_se.ini")); }
+    std::string AppLog() const { return Upper(dir_.File("Tillvane_se.log")); }
+    std::string RequestLog() const { return Upper(dir_.File("Tillvane_se.html")); }
+    static std::string Upper(std::string path) {
+        for (char& c : path) {
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        }
+        return path;
+    }
+#else
     std::string ProgramPath() const { return dir_.File("Tillvane_se"); }
     std::string IniPath() const { return dir_.File("Tillvane_se.ini"); }
     std::string AppLog() const { return dir_.File("Tillvane_se.log"); }
     std::string RequestLog() const { return dir_.File("Tillvane_se.html"); }
-    std::string Receipt() const { return ReadFile(dir_.path() / "out" / "bon.txt"); }
+#endif
+    std::string Receipt() const {
+        return ReadFile(dir_.path() / "out" / "bon.txt");
+    }
 
     void WriteConfig(const std::string& extra) {
         std::filesystem::create_directories(dir_.path() / "out");
@@ -107,7 +126,9 @@ class AppContextTest : public ::testing::Test {
         EXPECT_TRUE(context_->WaitForServerDone(kStopTimeout));
     }
 
-    HttpResponse Post(const std::string& body) { return testing::PostForm(port_, "/REGCMD", body); }
+    HttpResponse Post(const std::string& body) {
+        return testing::PostForm(port_, "/REGCMD", body);
+    }
 
     testing::TempDir dir_;
     RegisterHost host_;  // outlives the context, as in the worker
