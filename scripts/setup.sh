@@ -2,7 +2,7 @@
 # Installs the Debian packages the project builds and tests with. Needs root (or sudo).
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libboost-dev libgtest-dev libgmock-dev libsystemd-dev socat curl)
+packages=(g++ cmake make libboost-dev libgtest-dev libgmock-dev socat curl)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -85,7 +85,7 @@ void CServiceBase::Start(std::uint32_t argc, char** argv) {
         SetStatus(kServiceStopped, error.code());
     } catch (...) {
         LogEvent("Service failed to start.", kEventLogErrorType);
-        SetStatus(kServiceStopped);
+        SetStatus(kServiceStopped, kErrorExceptionInService);
     }
 }
 

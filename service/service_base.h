@@ -6,7 +6,8 @@
 //
 // A hook that fails throws ServiceError with the system's error code; the wrapper writes
 // "<operation> failed w/err 0x%08lx" to the event log and reports a fallback state. Any other
-// exception gives a fixed entry ("Service failed to start." ...) and the same fallback.
+// exception gives a fixed entry ("Service failed to start." ...) and the same fallback; a
+// start that fails so still reports an exit code (kErrorExceptionInService).
 
 #include <cstdint>
 #include <mutex>

@@ -8,6 +8,10 @@
 
 namespace tillvane {
 
+// The exit code a start reports when its hook failed with anything but a ServiceError (out of
+// memory, say): ERROR_EXCEPTION_IN_SERVICE, so that the start still counts as failed.
+inline constexpr std::uint32_t kErrorExceptionInService = 1064;  // 0x428
+
 class ServiceError : public std::exception {
   public:
     explicit ServiceError(std::uint32_t code) noexcept : code_(code) {}

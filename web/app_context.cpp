@@ -158,6 +158,16 @@ void AppContext::OnGetRequest(WebServer&, WebRequest& request) {
 }
 
 void AppContext::HandleRequest(WebRequest& request, bool isPost) {
+    if (isPost && request.bodyIsNotAForm()) {
+        // The fields of any other body are unknown: running the empty text instead would
+        // answer "OK|" for a request that did nothing.
+        const std::string& type = request.bodyMediaType();
+        request.SetStatus(kHttpUnsupportedMediaType);
+        request.Write(Refuse(std::string(kUnsupportedContentTypeReply) +
+                             (type.empty() ? std::string(kNoContentTypeName) : type) +
+                             std::string(kSendUrlEncodedHint)));
+        return;
+    }
     const std::string& path = request.path();
     if (path == kCommandPath) {
         request.Write(RunCommand(request, isPost));
@@ -179,7 +189,11 @@ std::string AppContext::RunCommand(const WebRequest& request, bool isPost) {
             hexNames = true;
         }
         if (encoded.size() > kMaxCommandTextLength) return std::string(kCommandTooLongReply);
-        commandText = Base64Decode(encoded);
+        std::size_t invalidPosition = 0;
+        if (!Base64Decode(encoded, commandText, invalidPosition)) {
+            // Refused before anything runs: a part of a broken text is no receipt.
+            return Refuse(std::string(kInvalidBase64Reply) + std::to_string(invalidPosition));
+        }
     }
     CutAtFirstZeroByte(commandText);
 
@@ -193,6 +207,11 @@ std::string AppContext::RunCommand(const WebRequest& request, bool isPost) {
     const bool succeeded = ExecuteCommandText(commandText, replyText, hexNames, driver);
     std::string reply(succeeded ? kReplySuccessPrefix : kReplyFailurePrefix);
     reply += replyText;
+    return reply;
+}
+
+std::string AppContext::Refuse(std::string reply) const {
+    if (debugMode) WriteAppLog(reply);
     return reply;
 }
 

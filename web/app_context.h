@@ -37,6 +37,14 @@ inline constexpr std::string_view kCommandPath = "REGCMD";
 inline constexpr std::string_view kReplySuccessPrefix = "OK|";
 inline constexpr std::string_view kReplyFailurePrefix = "ERR|";
 inline constexpr std::string_view kCommandTooLongReply = "ERR|command text too long";
+// Followed by the position of the first character that is no Base64, counted from 1.
+inline constexpr std::string_view kInvalidBase64Reply = "ERR|invalid Base64 at position ";
+// A POST body that is not a form: "ERR|unsupported Content-Type <type>; send ...", with the
+// media type in lower case and without parameters, or "(none)" when the request named none.
+inline constexpr std::string_view kUnsupportedContentTypeReply = "ERR|unsupported Content-Type ";
+inline constexpr std::string_view kNoContentTypeName = "(none)";
+inline constexpr std::string_view kSendUrlEncodedHint = "; send application/x-www-form-urlencoded";
+inline constexpr int kHttpUnsupportedMediaType = 415;
 inline constexpr std::string_view kActiveOnPost = "Tillvane service is active on_post";
 inline constexpr std::string_view kActiveOnGet = "Tillvane service is active on_get";
 
@@ -83,6 +91,8 @@ class AppContext {
     void HandleRequest(WebRequest& request, bool isPost);
     // The reply to a command request: status prefix and the interpreter's reply text.
     std::string RunCommand(const WebRequest& request, bool isPost);
+    // A request refused before its text runs: the reply, logged in debug mode.
+    std::string Refuse(std::string reply) const;
     void MarkServerDone();
 
     std::atomic<bool> serverRunning_{false};

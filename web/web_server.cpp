@@ -168,19 +168,21 @@ class Session : public std::enable_shared_from_this<Session> {
             const auto& request = parser_->get();
             const bool keepAlive = request.keep_alive();
             std::optional<Refusal> refusal;
-            std::string body = Handle(request, refusal);
+            http::status status = http::status::ok;
+            std::string body = Handle(request, status, refusal);
             if (refusal) {
                 return Send(refusal->status, std::string(refusal->text), keepAlive);
             }
-            Send(http::status::ok, std::move(body), keepAlive);
+            Send(status, std::move(body), keepAlive);
         } catch (...) {
             // Nothing a handler throws may end the server; the client learns of the failure.
             Send(http::status::internal_server_error, "internal error", false);
         }
     }
 
-    // Runs the handler for `request` and gives the response body, or sets `refusal`.
-    std::string Handle(const http::request<http::string_body>& request,
+    // Runs the handler for `request` and gives the response body and `status`, or sets
+    // `refusal`.
+    std::string Handle(const http::request<http::string_body>& request, http::status& status,
                        std::optional<Refusal>& refusal) {
         const bool isPost = request.method() == http::verb::post;
         if (!isPost && request.method() != http::verb::get) {
@@ -216,7 +218,8 @@ class Session : public std::enable_shared_from_this<Session> {
             refusal = Refusal{http::status::uri_too_long, "request path too long"};
             return {};
         }
-        if (isPost && !ParseForm(request, form, refusal)) return {};
+        std::optional<std::string> bodyNotAFormType;
+        if (isPost && !ParseForm(request, form, bodyNotAFormType, refusal)) return {};
 
         const RequestHandler& handler = isPost ? state_->postHandler : state_->getHandler;
         if (state_->owner == nullptr) {
@@ -224,11 +227,16 @@ class Session : public std::enable_shared_from_this<Session> {
             return {};
         }
         WebRequest webRequest(std::move(path), std::move(query), std::move(form));
+        if (bodyNotAFormType) webRequest.MarkBodyNotAForm(std::move(*bodyNotAFormType));
         if (handler) handler(*state_->owner, webRequest);
+        status = static_cast<http::status>(webRequest.status());
         return webRequest.responseBody();
     }
 
+    // Reads the fields of a form body into `form`. A non-empty body of any other type is left
+    // unread and its media type put in `bodyNotAFormType`; an empty body is simply no fields.
     static bool ParseForm(const http::request<http::string_body>& request, FormFields& form,
+                          std::optional<std::string>& bodyNotAFormType,
                           std::optional<Refusal>& refusal) {
         const std::string_view contentType = ToStd(request[http::field::content_type]);
         const std::string mediaType = MediaTypeOf(contentType);
@@ -245,7 +253,8 @@ class Session : public std::enable_shared_from_this<Session> {
             refusal = Refusal{http::status::bad_request, "malformed multipart form"};
             return false;
         }
-        return true;  // any other body carries no form fields
+        if (!request.body().empty()) bodyNotAFormType = mediaType;
+        return true;
     }
 
     void Send(http::status status, std::string body, bool keepAlive) {

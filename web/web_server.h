@@ -33,7 +33,9 @@ struct WebServerLimits {
     std::size_t maxConnections = kDefaultMaxConnections;
 };
 
-// A handler answers through WebRequest::Write; what it writes is sent with status 200.
+// A handler answers through WebRequest::Write; what it writes is sent with status 200, or
+// with the status it set through WebRequest::SetStatus. A POST body that is not a form reaches
+// the handler without fields, marked as such (WebRequest::bodyIsNotAForm).
 using RequestHandler = std::function<void(WebServer& server, WebRequest& request)>;
 
 class WebServer {

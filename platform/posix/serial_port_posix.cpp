@@ -12,6 +12,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/posix/arbitrary_line_speed.h"
+
 namespace tillvane::platform {
 
 namespace {
@@ -140,11 +142,13 @@ bool SerialPort::ApplyLineSettings(const SerialLineSettings& settings) {
         lastError_ = errno;
         return false;
     }
+    // A speed without a B constant of its own is set afterwards, through termios2; until then
+    // the line keeps the speed it had.
     const std::optional<speed_t> speed = SpeedFor(settings.baudRate);
     const std::optional<tcflag_t> characterSize = CharacterSizeFor(settings.byteSize);
     const bool parityKnown = settings.parity >= 0 && settings.parity <= 2;
     const bool stopBitsKnown = settings.stopBits == 0 || settings.stopBits == 2;
-    if (!speed || !characterSize || !parityKnown || !stopBitsKnown) {
+    if (settings.baudRate <= 0 || !characterSize || !parityKnown || !stopBitsKnown) {
         lastError_ = EINVAL;
         return false;
     }
@@ -155,9 +159,13 @@ bool SerialPort::ApplyLineSettings(const SerialLineSettings& settings) {
     if (settings.parity == 1) options.c_cflag |= PARODD;
     if (settings.stopBits == 2) options.c_cflag |= CSTOPB;
     options.c_iflag &= ~(IXON | IXOFF | IXANY);
-    if (cfsetispeed(&options, *speed) != 0 || cfsetospeed(&options, *speed) != 0 ||
+    if ((speed && (cfsetispeed(&options, *speed) != 0 || cfsetospeed(&options, *speed) != 0)) ||
         tcsetattr(fd, TCSANOW, &options) != 0) {
         lastError_ = errno;
+        return false;
+    }
+    if (!speed &&
+        !SetArbitraryLineSpeed(fd, static_cast<unsigned>(settings.baudRate), lastError_)) {
         return false;
     }
     // A pseudo-terminal has no modem lines; it refuses the request, which is no fault.

@@ -1,15 +1,20 @@
 #include "platform/posix/systemd_notify.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-#if defined(TILLVANE_HAVE_SYSTEMD)
-#include <systemd/sd-daemon.h>
-#endif
+#include "platform/posix/unique_fd.h"
 
 namespace tillvane::platform {
 
 namespace {
+
+constexpr char kAbstractNamespaceMark = '@';
 
 const char* StateText(std::uint32_t state) {
     switch (state) {
@@ -49,12 +54,29 @@ std::string SystemdNotifyText(const ServiceStatus& status) {
     return text;
 }
 
-void NotifySystemd(const std::string& text) {
-#if defined(TILLVANE_HAVE_SYSTEMD)
-    if (std::getenv("NOTIFY_SOCKET") != nullptr) sd_notify(0, text.c_str());
-#else
-    (void)text;
-#endif
+void NotifySystemd(std::string_view text) {
+    const char* const socketName = std::getenv("NOTIFY_SOCKET");
+    if (socketName == nullptr) return;
+    const std::size_t nameLength = std::strlen(socketName);
+    sockaddr_un address{};
+    // An abstract name starts with a 0 byte where the variable has "@"; a path needs room for
+    // its terminating 0 byte.
+    const bool abstract = socketName[0] == kAbstractNamespaceMark;
+    if (nameLength == 0 || nameLength + (abstract ? 0 : 1) > sizeof address.sun_path ||
+        (socketName[0] != '/' && !abstract)) {
+        return;
+    }
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, socketName, nameLength);
+    if (abstract) address.sun_path[0] = '\0';
+    const auto addressLength =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + nameLength + (abstract ? 0 : 1));
+
+    const UniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!socket.valid()) return;
+    // MSG_NOSIGNAL: a listener that went away must not end the service.
+    ::sendto(socket.get(), text.data(), text.size(), MSG_NOSIGNAL,
+             reinterpret_cast<const sockaddr*>(&address), addressLength);
 }
 
 }  // namespace tillvane::platform

@@ -2,18 +2,26 @@
 // reported itself stopped, and the reports are recorded and turned into systemd notices.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/posix/in_process_dispatcher.h"
 #include "platform/posix/systemd_notify.h"
+#include "platform/posix/unique_fd.h"
 #include "service/manual_reset_event.h"
 #include "service/service_base.h"
 #include "service/service_error.h"
 #include "tests/service/service_fakes.h"
+#include "tests/support/temp_dir.h"
 
 namespace tillvane {
 namespace {
@@ -124,6 +132,29 @@ TEST(SystemdNotifyTest, ReadyWhenRunningStoppingWhenStopPending) {
         status.win32ExitCode = c.exitCode;
         EXPECT_EQ(SystemdNotifyText(status), c.text);
     }
+}
+
+// systemd names its socket by path (/run/systemd/notify); the end-to-end test covers "@" names.
+TEST(SystemdNotifyTest, SendsOneDatagramToASocketNamedByPath) {
+    testing::TempDir dir;
+    const std::string path = dir.File("notify");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, path.size());
+    const UniqueFd listener(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    // Names no socket can have are passed over; the path gets the notice.
+    for (const std::string& name :
+         std::vector<std::string>{"", "relative/notify", "/" + std::string(200, 'x'), path}) {
+        setenv("NOTIFY_SOCKET", name.c_str(), 1);
+        NotifySystemd("READY=1\nSTATUS=Running");
+    }
+    unsetenv("NOTIFY_SOCKET");
+    char buffer[256];
+    const ssize_t got = recv(listener.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0))),
+              "READY=1\nSTATUS=Running");
 }
 
 }  // namespace

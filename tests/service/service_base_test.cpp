@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ using testing::ScriptedEnvironment;
 using testing::ShellRecord;
 
 enum class Hook { kNone, kStart, kStop, kPause, kContinue, kShutdown };
-enum class Ending { kReturns, kRaisesCode, kRaisesOther };
+enum class Ending { kReturns, kRaisesCode, kRaisesOther, kRunsOutOfMemory };
 
 constexpr std::uint32_t kRaisedCode = 1450;  // 0x5aa
 
@@ -42,6 +43,7 @@ class HookService final : public CServiceBase {
         if (hook != failing_) return;
         if (ending_ == Ending::kRaisesCode) throw ServiceError(kRaisedCode);
         if (ending_ == Ending::kRaisesOther) throw std::runtime_error("hook failed");
+        if (ending_ == Ending::kRunsOutOfMemory) throw std::bad_alloc();
     }
 
     Hook failing_;
@@ -88,7 +90,13 @@ const WrapperCase kWrapperCases[] = {
      Hook::kStart,
      Ending::kRaisesOther,
      {},
-     {{kServiceStartPending, 1}, {kServiceStopped, 0}},
+     {{kServiceStartPending, 1}, {kServiceStopped, 0, kErrorExceptionInService}},
+     {"Service failed to start."}},
+    {"StartRunsOutOfMemory",
+     Hook::kStart,
+     Ending::kRunsOutOfMemory,
+     {},
+     {{kServiceStartPending, 1}, {kServiceStopped, 0, kErrorExceptionInService}},
      {"Service failed to start."}},
     {"StopRaisesCodeWhileRunning",
      Hook::kStop,

@@ -157,10 +157,10 @@ TEST_F(AppContextTest, RunsTheCommandTextOfEachParameter) {
         {"CMDBASE64 wins over HEX", true,
          "CMDBASE64HEX=" + Base64Encode("PT^h") + "&CMDBASE64=" + Base64Encode("PT^b"), "PT^b"},
         {"CMDBASE64HEX", true, "CMDBASE64HEX=" + UrlEncode(Base64Encode("PT^hex")), "PT^hex"},
-        {"foreign character stops decoding", true,
-         "CMDBASE64=" +
-             UrlEncode(Base64Encode("PT^abc|ES").substr(0, 8) + "*" + Base64Encode("XR")),
-         "PT^abc"},
+        {"line breaks are skipped", true,
+         "CMDBASE64=" + UrlEncode(Base64Encode("PT^abc|PT^d").substr(0, 8) + "\r\n" +
+                                  Base64Encode("PT^abc|PT^d").substr(8)),
+         "PT^abc|PT^d"},
         {"0 byte ends the text", true,
          "CMDBASE64=" + UrlEncode(Base64Encode(std::string("PT^z\0XR", 7))), "PT^z"},
         {"nothing", true, "", ""},

@@ -10,29 +10,39 @@
 namespace tillvane {
 namespace {
 
-TEST(Base64DecodeTest, DecodesUpToTheFirstForeignCharacter) {
+TEST(Base64DecodeTest, DecodesUpToTheFirstEqualsSignAndRefusesForeignCharacters) {
     struct Case {
         std::string text;
         std::string decoded;
+        std::size_t invalidPosition;  // 0: the text is valid
     };
     const Case cases[] = {
-        {"QlM=", "BS"},
-        {"QlM", "BS"},  // no closing "=" needed
-        {"QlN8RVM=", "BS|ES"},
-        {"QlM=RVM", "BS"},  // everything after "=" is ignored
-        {"Q", ""},          // a single character gives nothing
-        {"", ""},
-        {"QlN8\r\nRVM=", "BS|"},  // a line break ends the decoding
-        {"QlN8 RVM=", "BS|"},
-        {"QlN8*RVM=", "BS|"},
-        {"QUJD", "ABC"},
-        {"+/8A/w==", std::string("\xFB\xFF\x00\xFF", 4)},  // binary bytes, a 0 byte among them
-        {"////", "\xFF\xFF\xFF"},
-        {"QUJDRA", "ABCD"},
-        {"QUJDREU", "ABCDE"},
-        {"\xC3\xA9QUJD", ""},  // a byte above 127 is foreign
+        {"QlM=", "BS", 0},
+        {"QlM", "BS", 0},  // no closing "=" needed
+        {"QlN8RVM=", "BS|ES", 0},
+        {"QlM=RVM", "BS", 0},  // everything after "=" is ignored
+        {"Q", "", 0},          // a single character gives nothing
+        {"", "", 0},
+        {"QlN8\r\nRVM=\n", "BS|ES", 0},  // a wrapped text
+        {"\tQl\nN8RV\r\rM", "BS|ES", 0},
+        {"+/8A/w==", std::string("\xFB\xFF\x00\xFF", 4), 0},  // binary bytes, a 0 among them
+        {" /8A/w==", std::string("\xFB\xFF\x00\xFF", 4), 0},  // a blank is a "+"
+        {"////", "\xFF\xFF\xFF", 0},
+        {"QUJDRA", "ABCD", 0},
+        {"QUJDREU", "ABCDE", 0},
+        {"QlN8*RVM=", "", 5},
+        {"QlM=!", "", 5},  // a foreign character after the "=" still counts
+        {"!!!!", "", 1},
+        {"QlN8\vRVM=", "", 5},    // only line breaks and tabs are skipped
+        {"\xC3\xA9QUJD", "", 1},  // a byte above 127 is foreign
     };
-    for (const Case& c : cases) EXPECT_EQ(Base64Decode(c.text), c.decoded) << c.text;
+    for (const Case& c : cases) {
+        std::string decoded = "left over";
+        std::size_t invalidPosition = 0;
+        EXPECT_EQ(Base64Decode(c.text, decoded, invalidPosition), c.invalidPosition == 0) << c.text;
+        EXPECT_EQ(decoded, c.decoded) << c.text;
+        EXPECT_EQ(invalidPosition, c.invalidPosition) << c.text;
+    }
 }
 
 TEST(PercentDecodeTest, DecodesEscapesAndRefusesBrokenOnes) {
