@@ -71,6 +71,7 @@ inline constexpr std::string_view kQuantityDetail = ", invalid quantity [";
 inline constexpr std::string_view kAmountDetail = ", invalid amount [";
 inline constexpr std::string_view kFieldTooLongDetail = ", field too long";
 inline constexpr std::string_view kLineTooLongDetail = ", line too long";
+inline constexpr std::string_view kNoReceiptDetail = ", no receipt open";
 inline constexpr std::string_view kLongLineCut = "\u2026";  // the quoted line goes on
 inline constexpr std::string_view kDetailSeparator = ", ";
 // Why a receipt is abandoned when no message tells more.
@@ -402,15 +403,25 @@ class CommandTextRun {
     }
 
     // The driver may explain a refusal in the reply; whatever it writes is kept within bound.
+    // A refusal the driver did not explain is answered with the line and a pointer to the
+    // reason, never with a bare failure.
     Outcome CloseReceipt() {
         if (driver_ == nullptr) {
+            WriteLineError(reply_, line_, kCheckLogDetail);
             return Outcome::kFailed;
         }
+        const bool receiptOpen = driver_->state == ReceiptState::selling;
+        const std::string before = reply_;
         const bool closed = driver_->CloseReceipt(&reply_);
         if (reply_.size() > kMaxReplyLength) {
             reply_.resize(kMaxReplyLength);
         }
-        if (!closed) return Outcome::kFailed;
+        if (!closed) {
+            if (reply_ == before) {
+                WriteLineError(reply_, line_, receiptOpen ? kCheckLogDetail : kNoReceiptDetail);
+            }
+            return Outcome::kFailed;
+        }
         openedReceipt_ = false;
         return Outcome::kNextLine;
     }

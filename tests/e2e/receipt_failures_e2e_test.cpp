@@ -173,6 +173,7 @@ TEST_F(ReceiptFailuresEndToEnd, EveryFailureIsAnsweredAndTheNextReceiptStartsCle
          {{"BS|SI^Paine^3^1^A", "OK|"}, {"ZR", zWhileOpen}},
          {""},
          {"BeginSell: Status not ready or afterSell", kLeftOpen}},
+        {"StrayEnd", {{"ES", kErrorHead + "ES], no receipt open"}}, {}, {}},
         {"SpreadOverRequests",
          {{"BS|SI^Apa^2.50^2^A", "OK|"}, {"AP^0^5.00|ES", "OK|"}},
          {kReceiptFile},
