@@ -70,6 +70,40 @@ double ParseDecimalDouble(std::string_view text) {
     return value;
 }
 
+std::optional<double> ParsePlainDecimal(std::string_view text, double bound) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    if (text.empty()) return 0.0;
+
+    bool negative = false;
+    if (text.front() == '+' || text.front() == '-') {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    bool point = false;
+    bool digit = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digit = true;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digit) return std::nullopt;
+
+    double value = 0.0;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (error != std::errc{} || end != text.data() + text.size() || !(value <= bound)) {
+        return std::nullopt;
+    }
+    if (value == 0.0) return 0.0;  // never a "-0.00" on a receipt
+    return negative ? -value : value;
+}
+
 std::string FormatFixed(double value, int decimals) {
     decimals = std::clamp(decimals, 0, kMaxFixedDecimals);
     std::array<char, kFixedBufferSize> buffer{};

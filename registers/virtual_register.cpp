@@ -13,19 +13,25 @@ namespace {
 constexpr char kVatEntrySeparator = '|';
 constexpr char kVatNameCodeSeparator = ':';
 
-// Keeps at most `maxLength` characters of `text`.
-void CutTo(std::string& text, std::size_t maxLength) {
-    if (text.size() > maxLength) text.resize(maxLength);
-}
-
 // Sets `setting` to the key's value as a decimal integer when the key is present.
 void ReadIntSetting(const INILoader& configuration, std::string_view key, int& setting) {
     std::string value;
     if (configuration.GetValue(value, key)) setting = ParseDecimalInt(value);
 }
 
+// Reads the name or the code of a VAT entry. False when the field is longer than its bound:
+// the field reader then leaves it empty, and an empty name or code is another group.
+bool ReadVatField(std::string_view entry, std::size_t& position, std::string& field,
+                  std::size_t maxLength) {
+    if (NextField(entry, position, field, kMaxVatFieldLength, kVatNameCodeSeparator)) {
+        return field.size() <= maxLength;
+    }
+    return position >= entry.size();  // a missing field stays empty; an over-long one is not
+}
+
 // The groups of a TVA_GROUPS value such as "A:1|B:2"; reading stops at an over-long entry.
-std::vector<VatGroup> ParseVatGroups(std::string_view value) {
+// An entry whose name or code does not fit is refused, and logged, while the others stand.
+std::vector<VatGroup> ParseVatGroups(std::string_view value, const RegisterLog& log) {
     std::vector<VatGroup> groups;
     std::size_t entryPosition = 0;
     std::string entry;
@@ -33,10 +39,13 @@ std::vector<VatGroup> ParseVatGroups(std::string_view value) {
         if (entry.empty()) continue;
         VatGroup group;
         std::size_t fieldPosition = 0;
-        NextField(entry, fieldPosition, group.name, kMaxVatFieldLength, kVatNameCodeSeparator);
-        NextField(entry, fieldPosition, group.code, kMaxVatFieldLength, kVatNameCodeSeparator);
-        CutTo(group.name, kMaxVatGroupNameLength);
-        CutTo(group.code, kMaxVatGroupCodeLength);
+        if (!ReadVatField(entry, fieldPosition, group.name, kMaxVatGroupNameLength) ||
+            !ReadVatField(entry, fieldPosition, group.code, kMaxVatGroupCodeLength)) {
+            log.Write("TVA_GROUPS entry [" + entry + "] refused: a name holds at most " +
+                      std::to_string(kMaxVatGroupNameLength) + " characters, a code at most " +
+                      std::to_string(kMaxVatGroupCodeLength));
+            continue;
+        }
         groups.push_back(std::move(group));
     }
     return groups;
@@ -50,7 +59,13 @@ bool VirtualRegister::LoadDriverSettings(const INILoader& /*configuration*/) {
 
 bool VirtualRegister::LoadSharedSettings(const INILoader& configuration) {
     configuration.GetValue(disabledCommands, "disabledCommands");
-    CutTo(disabledCommands, kMaxDisabledCommandsLength);
+    if (disabledCommands.size() > kMaxDisabledCommandsLength) {
+        // Cut, it would switch on what the shop switched off; the driver stays unconfigured.
+        WriteLog("disabledCommands longer than " + std::to_string(kMaxDisabledCommandsLength) +
+                 " characters refused: " + disabledCommands);
+        disabledCommands.clear();
+        return false;
+    }
     UpperAscii(disabledCommands);
 
     ReadIntSetting(configuration, "allowPriceDecimals", allowPriceDecimals);
@@ -60,7 +75,7 @@ bool VirtualRegister::LoadSharedSettings(const INILoader& configuration) {
 
     std::string vatValue;
     if (configuration.GetValue(vatValue, "TVA_GROUPS")) {
-        vatGroups = ParseVatGroups(vatValue);
+        vatGroups = ParseVatGroups(vatValue, log);
         if (vatGroups.empty()) {
             WriteLog("TVA_GROUPS NOT DEFINED");
             return false;  // the driver stays unconfigured
@@ -80,16 +95,28 @@ const VatGroup* VirtualRegister::FindVatGroup(std::string_view name) const {
     return found == vatGroups.end() ? nullptr : &*found;
 }
 
-bool VirtualRegister::TotalsAllowClose(std::string* message) const {
+void VirtualRegister::AbandonReceipt(std::string_view why) {
+    if (state != ReceiptState::selling) return;
+    WriteLog("Receipt abandoned: " + std::string(why));
+    state = ReceiptState::ready;
+}
+
+std::string VirtualRegister::TotalsRefusal() const {
     constexpr int kTotalDecimals = 2;
-    if (alwaysSellEqualsPayed != 1) return true;
+    if (alwaysSellEqualsPayed != 1) return {};
     const std::string sold = FormatFixed(soldTotal, kTotalDecimals);
     const std::string paid = FormatFixed(paidTotal, kTotalDecimals);
-    if (sold == paid) return true;
-    const std::string text =
-        "Valoarea serviciilor difera de valoarea achitata. " + sold + "<>" + paid;
+    if (sold == paid) return {};
+    std::string text = "Valoarea serviciilor difera de valoarea achitata. " + sold + "<>" + paid;
     WriteLog(text);
-    if (message != nullptr) *message = text;
+    return text;
+}
+
+bool VirtualRegister::TotalsAllowClose(std::string* message) {
+    const std::string refusal = TotalsRefusal();
+    if (refusal.empty()) return true;
+    if (message != nullptr) *message = refusal;
+    AbandonReceipt(refusal);
     return false;
 }
 

@@ -13,7 +13,8 @@ namespace tillvane {
 
 class INILoader;
 
-// Field sizes of the shared settings; longer configured values are cut to these.
+// Field sizes of the shared settings. A longer configured value is refused, never cut: a cut
+// VAT group name or code would be another group, a cut disabledCommands other settings.
 inline constexpr std::size_t kMaxDisabledCommandsLength = 99;
 inline constexpr std::size_t kMaxVatGroupNameLength = 9;
 inline constexpr std::size_t kMaxVatGroupCodeLength = 5;
@@ -62,6 +63,10 @@ class VirtualRegister {
                           std::string_view vatGroup, char itemGroup, int number) = 0;
     // Reads the driver's own keys; a driver whose settings load becomes ready.
     virtual bool LoadDriverSettings(const INILoader& configuration);
+    // Drops the open receipt, if there is one: nothing more of it reaches the printer, the
+    // register log says "Receipt abandoned: <why>" and the driver is ready for the next one.
+    // Nothing happens when no receipt is open.
+    virtual void AbandonReceipt(std::string_view why);
 
     // Reads the shared keys (disabledCommands, allowPriceDecimals, maxItemNameSize,
     // alwaysSellEqualsPayed, TVA_GROUPS), then calls LoadDriverSettings.
@@ -73,9 +78,12 @@ class VirtualRegister {
     // The first VAT group whose name equals `name` byte for byte, or null.
     const VatGroup* FindVatGroup(std::string_view name) const;
     // The equal-totals rule: when alwaysSellEqualsPayed is 1 and soldTotal and paidTotal
-    // differ as "%0.2f" texts, logs "Valoarea serviciilor difera de valoarea achitata. %s<>%s",
-    // copies it into `message` when given, and returns false. True when the receipt may close.
-    bool TotalsAllowClose(std::string* message) const;
+    // differ as "%0.2f" texts, logs "Valoarea serviciilor difera de valoarea achitata. %s<>%s"
+    // and returns that text. Empty when the receipt may close.
+    std::string TotalsRefusal() const;
+    // Refuses the close of a receipt whose totals differ: the refusal goes into `message`
+    // when given, and the receipt is abandoned. True when the receipt may close.
+    bool TotalsAllowClose(std::string* message);
 
     RegisterLog log;
     ReceiptState state = ReceiptState::unconfigured;
@@ -86,6 +94,10 @@ class VirtualRegister {
     double soldTotal = 0.0;
     double paidTotal = 0.0;
     std::vector<VatGroup> vatGroups;
+    // Why the last operation that failed did so, in words a person at the till can act on
+    // ("Receipt text full", "Printer error 9999 (no reply) on DailyReportsZ; see register
+    // log"). Empty when the register log alone tells. Callers clear it before an operation.
+    std::string failureReason;
 };
 
 }  // namespace tillvane

@@ -11,6 +11,11 @@
 #include "config/text_split.h"
 #include "registers/virtual_register.h"
 
+// A request that fails abandons the receipt it opened, so the next receipt starts clean; a BS
+// that finds a receipt left open by an earlier request (a till that stopped mid-sale) abandons
+// that one first. A receipt a till spreads over several requests on purpose stays open
+// between them as long as each succeeds.
+//
 // Without a driver no request may reach one. BS, LK, UK, RR, PT and AP still read and check
 // their fields (a bad payment type still fails) and call nothing; RO does nothing. Lines whose
 // result matters fail instead of pretending: SI with the "check log" message (the register log
@@ -23,9 +28,8 @@ namespace {
 inline constexpr char kLineSeparator = '|';
 inline constexpr char kFieldSeparator = '^';
 
-// Longest texts of a line and of each field, in characters. A longer line ends the text; a
-// longer field reads as empty and leaves the reading position where it was, so the next
-// argument of the line reads the same text again.
+// Longest texts of a line and of each field, in characters. A longer line or argument fails
+// the request: read on, it would put other text in the fields that follow it.
 inline constexpr std::size_t kMaxLineLength = 10000;
 inline constexpr std::size_t kMaxCommandCodeLength = 1024;
 inline constexpr std::size_t kMaxPrintTextLength = 1024;
@@ -37,6 +41,8 @@ inline constexpr std::size_t kMaxItemGroupLength = 20;
 inline constexpr std::size_t kMaxNamePrefixLength = 10;
 inline constexpr std::size_t kMaxPaymentTypeLength = 5;
 inline constexpr std::size_t kMaxAmountLength = 30;
+// How much of an over-long line its error message quotes.
+inline constexpr std::size_t kQuotedLongLineLength = 100;
 
 // A printed text line reaches the driver as four pieces of 15 characters; the rest is dropped.
 inline constexpr std::size_t kPrintPieceLength = 15;
@@ -60,6 +66,17 @@ inline constexpr std::string_view kQuoteEnd = "]";
 inline constexpr std::string_view kCheckLogDetail = ", check log";
 inline constexpr std::string_view kItemGroupDetail = ", invalid ItemGroup [";
 inline constexpr std::string_view kPaymentTypeDetail = ", invalid paymentType [";
+inline constexpr std::string_view kPriceDetail = ", invalid price [";
+inline constexpr std::string_view kQuantityDetail = ", invalid quantity [";
+inline constexpr std::string_view kAmountDetail = ", invalid amount [";
+inline constexpr std::string_view kFieldTooLongDetail = ", field too long";
+inline constexpr std::string_view kLineTooLongDetail = ", line too long";
+inline constexpr std::string_view kNoReceiptDetail = ", no receipt open";
+inline constexpr std::string_view kLongLineCut = "\u2026";  // the quoted line goes on
+inline constexpr std::string_view kDetailSeparator = ", ";
+// Why a receipt is abandoned when no message tells more.
+inline constexpr std::string_view kRequestFailedReason = "the request that opened it failed";
+inline constexpr std::string_view kLeftOpenReason = "left open by an earlier request";
 
 static_assert(kErrorHead.size() + kQuoteEnd.size() + kPaymentTypeDetail.size() + kQuoteEnd.size() <
                   kMaxReplyLength,
@@ -150,6 +167,17 @@ void DecodeHexName(std::string_view hex, std::string& name) {
     }
 }
 
+// The text proper: everything before its first NUL byte, as the field reader sees it.
+std::string_view TextBeforeNul(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
+
+// After the field reader refused a field at `position`: true when text was left there, that
+// is when the field was longer than its bound rather than missing.
+bool FieldWasTooLong(std::string_view text, std::size_t position) {
+    return position < TextBeforeNul(text).size();
+}
+
 // Writes "EROARE PROTOCOL WEB LA LINIA [<line>]<detail>", followed by "<value>]" when a value
 // is given, as the whole reply. A long line (or value) is cut so that the message, frame
 // included, stays within the reply's bound.
@@ -174,8 +202,7 @@ class CommandTextRun {
     bool Run(std::string_view text) {
         reply_.clear();
         std::size_t linePosition = 0;
-        // No further line (the end of the text, only blanks left, or a line longer than its
-        // bound) ends the text successfully.
+        // The end of the text, or only blanks left, ends it successfully.
         while (NextField(text, linePosition, line_, kMaxLineLength, kLineSeparator)) {
             switch (RunLine()) {
                 case Outcome::kNextLine:
@@ -183,14 +210,52 @@ class CommandTextRun {
                 case Outcome::kSucceeded:
                     return true;
                 case Outcome::kFailed:
-                    return false;
+                    return Fail();
             }
+        }
+        if (FieldWasTooLong(text, linePosition)) {
+            WriteLongLineError(text.substr(linePosition));
+            return Fail();
         }
         return true;
     }
 
   private:
     enum class Outcome { kNextLine, kSucceeded, kFailed };
+
+    // Ends a failed request: the receipt it opened goes, so that the next one starts clean.
+    bool Fail() {
+        if (openedReceipt_ && driver_ != nullptr) {
+            driver_->AbandonReceipt(reply_.empty() ? kRequestFailedReason
+                                                   : std::string_view(reply_));
+        }
+        return false;
+    }
+
+    // "EROARE PROTOCOL WEB LA LINIA [<first 100 characters>…], line too long".
+    void WriteLongLineError(std::string_view rest) {
+        std::size_t start = 0;
+        while (start < rest.size() && rest[start] == ' ') ++start;  // as the field reader does
+        std::string quoted(rest.substr(start, kQuotedLongLineLength));
+        quoted += kLongLineCut;
+        WriteLineError(reply_, quoted, kLineTooLongDetail);
+    }
+
+    // The reply for a driver operation that failed on this line: the driver's reason after
+    // the quoted line when it gave one, else a pointer to the register log.
+    Outcome DriverRefused() {
+        if (driver_ == nullptr || driver_->failureReason.empty()) {
+            WriteLineError(reply_, line_, kCheckLogDetail);
+        } else {
+            const std::string detail = std::string(kDetailSeparator) + driver_->failureReason;
+            WriteLineError(reply_, line_, detail);
+        }
+        return Outcome::kFailed;
+    }
+
+    void ClearFailureReason() {
+        if (driver_ != nullptr) driver_->failureReason.clear();
+    }
 
     Outcome RunLine() {
         fieldPosition_ = 0;
@@ -231,46 +296,71 @@ class CommandTextRun {
         return Outcome::kNextLine;
     }
 
-    // A receipt that cannot begin fails the request: the driver refuses while an earlier
-    // receipt is still open, and the lines that follow would otherwise land on that receipt
-    // and be answered with success.
+    // A receipt that cannot begin fails the request: the lines that follow would otherwise
+    // land on another receipt and be answered with success. A receipt this request began
+    // already is still open, so a second BS fails.
     Outcome BeginSell() {
-        if (driver_ != nullptr && !driver_->BeginSell()) {
-            WriteLineError(reply_, line_, kCheckLogDetail);
-            return Outcome::kFailed;
+        if (driver_ == nullptr) return Outcome::kNextLine;
+        if (!openedReceipt_ && driver_->state == ReceiptState::selling) {
+            driver_->AbandonReceipt(kLeftOpenReason);
         }
+        ClearFailureReason();
+        if (!driver_->BeginSell()) return DriverRefused();
+        openedReceipt_ = true;
         return Outcome::kNextLine;
     }
 
-    // A missing or over-long argument reads as empty; the line goes on regardless.
-    void ReadArgument(std::string& field, std::size_t maxLength) {
-        NextField(line_, fieldPosition_, field, maxLength, kFieldSeparator);
+    // A missing argument reads as empty. An over-long one fails the line (false, with the
+    // reply written): read on, its text would land in the fields that follow.
+    bool ReadArgument(std::string& field, std::size_t maxLength) {
+        if (NextField(line_, fieldPosition_, field, maxLength, kFieldSeparator) ||
+            !FieldWasTooLong(line_, fieldPosition_)) {
+            return true;
+        }
+        WriteLineError(reply_, line_, kFieldTooLongDetail);
+        return false;
+    }
+
+    // A price, quantity or amount: empty, or a plain decimal number within bounds. Anything
+    // else fails the line (false, with "<detail><text>]" in the reply).
+    bool ReadNumber(const std::string& field, std::string_view detail, double& value) {
+        const std::optional<double> number = ParsePlainDecimal(field);
+        if (!number) {
+            WriteLineError(reply_, line_, detail, field);
+            return false;
+        }
+        value = *number;
+        return true;
     }
 
     Outcome PrintText() {
-        ReadArgument(text_, kMaxPrintTextLength);
+        if (!ReadArgument(text_, kMaxPrintTextLength)) return Outcome::kFailed;
         const std::string_view text = text_;
         const auto piece = [text](std::size_t index) {
             const std::size_t start = index * kPrintPieceLength;
             return start < text.size() ? text.substr(start, kPrintPieceLength) : std::string_view{};
         };
-        if (driver_ != nullptr) {
-            driver_->PrintText(piece(0), piece(1), piece(2), piece(3), {});
+        if (driver_ == nullptr) return Outcome::kNextLine;
+        ClearFailureReason();
+        if (!driver_->PrintText(piece(0), piece(1), piece(2), piece(3), {})) {
+            return DriverRefused();
         }
         return Outcome::kNextLine;
     }
 
     Outcome SellItem() {
-        ReadArgument(name_, kMaxItemNameLength);
+        if (!ReadArgument(name_, kMaxItemNameLength)) return Outcome::kFailed;
         if (hexNames_) {
             DecodeHexName(name_, scratch_);
             name_.swap(scratch_);
         }
-        ReadArgument(price_, kMaxPriceLength);
-        ReadArgument(quantity_, kMaxQuantityLength);
-        ReadArgument(vatGroup_, kMaxVatGroupLength);
-        ReadArgument(itemGroup_, kMaxItemGroupLength);
-        ReadArgument(namePrefix_, kMaxNamePrefixLength);
+        if (!ReadArgument(price_, kMaxPriceLength) ||
+            !ReadArgument(quantity_, kMaxQuantityLength) ||
+            !ReadArgument(vatGroup_, kMaxVatGroupLength) ||
+            !ReadArgument(itemGroup_, kMaxItemGroupLength) ||
+            !ReadArgument(namePrefix_, kMaxNamePrefixLength)) {
+            return Outcome::kFailed;
+        }
 
         if (itemGroup_.size() > 1) {
             WriteLineError(reply_, line_, kItemGroupDetail, itemGroup_);
@@ -281,54 +371,79 @@ class CommandTextRun {
             scratch_.assign(namePrefix_).append(1, kNamePrefixSeparator).append(name_);
             name_.swap(scratch_);
         }
-        const double price = ParseDecimalDouble(price_);
-        const double quantity = ParseDecimalDouble(quantity_);
+        double price = 0.0;
+        double quantity = 0.0;
+        if (!ReadNumber(price_, kPriceDetail, price) ||
+            !ReadNumber(quantity_, kQuantityDetail, quantity)) {
+            return Outcome::kFailed;
+        }
 
+        ClearFailureReason();
         if (driver_ == nullptr ||
             !driver_->SellItem(name_, price, quantity, vatGroup_, itemGroup, kSellItemNumber)) {
-            WriteLineError(reply_, line_, kCheckLogDetail);
-            return Outcome::kFailed;
+            return DriverRefused();
         }
         return Outcome::kNextLine;
     }
 
     Outcome Payment() {
-        ReadArgument(paymentType_, kMaxPaymentTypeLength);
+        if (!ReadArgument(paymentType_, kMaxPaymentTypeLength)) return Outcome::kFailed;
         const int paymentType = ParseDecimalInt(paymentType_);
         if (paymentType < kMinPaymentType || paymentType > kMaxPaymentType) {
             WriteLineError(reply_, line_, kPaymentTypeDetail, paymentType_);
             return Outcome::kFailed;
         }
-        ReadArgument(amount_, kMaxAmountLength);
-        const double amount = ParseDecimalDouble(amount_);
-        if (driver_ != nullptr) {
-            driver_->Payment(paymentType, amount);
-        }
+        if (!ReadArgument(amount_, kMaxAmountLength)) return Outcome::kFailed;
+        double amount = 0.0;
+        if (!ReadNumber(amount_, kAmountDetail, amount)) return Outcome::kFailed;
+        if (driver_ == nullptr) return Outcome::kNextLine;
+        ClearFailureReason();
+        if (!driver_->Payment(paymentType, amount)) return DriverRefused();
         return Outcome::kNextLine;
     }
 
     // The driver may explain a refusal in the reply; whatever it writes is kept within bound.
+    // A refusal the driver did not explain is answered with the line and a pointer to the
+    // reason, never with a bare failure.
     Outcome CloseReceipt() {
         if (driver_ == nullptr) {
+            WriteLineError(reply_, line_, kCheckLogDetail);
             return Outcome::kFailed;
         }
+        const bool receiptOpen = driver_->state == ReceiptState::selling;
+        const std::string before = reply_;
         const bool closed = driver_->CloseReceipt(&reply_);
         if (reply_.size() > kMaxReplyLength) {
             reply_.resize(kMaxReplyLength);
         }
-        return closed ? Outcome::kNextLine : Outcome::kFailed;
+        if (!closed) {
+            if (reply_ == before) {
+                WriteLineError(reply_, line_, receiptOpen ? kCheckLogDetail : kNoReceiptDetail);
+            }
+            return Outcome::kFailed;
+        }
+        openedReceipt_ = false;
+        return Outcome::kNextLine;
     }
 
-    // A daily report ends the text; its result is the result of the whole text.
+    // A daily report ends the text; its result is the result of the whole text. A failed
+    // report says why: the driver's reason, or the register log.
     Outcome Report(bool (VirtualRegister::*report)()) {
-        const bool printed = driver_ != nullptr && (driver_->*report)();
-        return printed ? Outcome::kSucceeded : Outcome::kFailed;
+        ClearFailureReason();
+        if (driver_ != nullptr && (driver_->*report)()) return Outcome::kSucceeded;
+        if (driver_ == nullptr || driver_->failureReason.empty()) {
+            WriteLineError(reply_, line_, kCheckLogDetail);
+        } else {
+            reply_.assign(driver_->failureReason.substr(0, kMaxReplyLength));
+        }
+        return Outcome::kFailed;
     }
 
     std::string& reply_;
     const bool hexNames_;
     VirtualRegister* const driver_;
 
+    bool openedReceipt_ = false;  // a receipt this request began is open
     std::string line_;
     std::size_t fieldPosition_ = 0;
     std::string code_;

@@ -27,11 +27,36 @@ constexpr int kAmountDecimals = 2;
 constexpr std::size_t kPrintedTextPieces = 3;
 constexpr std::size_t kItemCodeBufferSize = 64;
 
-// A piece of a text line: at most kPrintTextFieldLength characters, ";" made a blank.
-std::string TextField(std::string_view piece) {
-    std::string field(piece.substr(0, kPrintTextFieldLength));
+constexpr std::string_view kNoReceiptOpenReason = "no receipt open";
+
+// A ";" ends a field of the printer's command data; inside a text it becomes a blank.
+std::string WithoutFieldEnds(std::string_view text) {
+    std::string field(text);
     std::replace(field.begin(), field.end(), ';', ' ');
     return field;
+}
+
+// A piece of a text line: at most kPrintTextFieldLength characters, ";" made a blank.
+std::string TextField(std::string_view piece) {
+    return WithoutFieldEnds(piece.substr(0, kPrintTextFieldLength));
+}
+
+// What the link's own codes mean; the printer's codes are its own business.
+std::string_view LinkErrorMeaning(int code) {
+    switch (code) {
+        case kLinkWriteFailed:
+            return " (frame not sent)";
+        case kLinkReplyTooLong:
+            return " (reply too long)";
+        case kLinkNak:
+            return " (NAK)";
+        case kLinkEmptyResponse:
+            return " (empty reply)";
+        case kLinkSilent:
+            return " (no reply)";
+        default:
+            return {};
+    }
 }
 
 }  // namespace
@@ -46,18 +71,30 @@ std::string MakeItemCode(const platform::LocalTime& time) {
     return code.data();
 }
 
+std::string PrinterErrorText(int code, std::string_view command) {
+    return "Printer error " + std::to_string(code) + std::string(LinkErrorMeaning(code)) + " on " +
+           std::string(command) + "; see register log";
+}
+
 SerialUFPRegister::SerialUFPRegister() : link_(port, log) {}
 
 SerialUFPRegister::SerialUFPRegister(ByteChannel& channel, Pause pause)
     : link_(channel, log, std::move(pause)) {}
 
-bool SerialUFPRegister::Send(std::uint8_t command, std::string_view data,
-                             std::string_view logName) {
+bool SerialUFPRegister::Send(std::uint8_t command, std::string_view data, std::string_view name,
+                             LogCode logCode) {
     link_.Exchange(command, accessCode, data, &replyData, lastError);
-    if (lastError != 0 && !logName.empty()) {
-        WriteLog(std::string(logName) + ":lastError=" + std::to_string(lastError));
+    if (lastError != 0) {
+        if (logCode == LogCode::yes) {
+            WriteLog(std::string(name) + ":lastError=" + std::to_string(lastError));
+        }
+        if (!firstError_) firstError_ = CommandError{lastError, std::string(name)};
     }
     return lastError != kLinkWriteFailed;
+}
+
+std::string SerialUFPRegister::FirstErrorText() const {
+    return firstError_ ? PrinterErrorText(firstError_->code, firstError_->command) : std::string();
 }
 
 void SerialUFPRegister::Handshake() {
@@ -76,7 +113,12 @@ bool SerialUFPRegister::BeginSell() {
         return false;
     }
     if (!handshakeDone) Handshake();
-    if (!Send(printer::kOpenReceipt, kOpenReceiptData, "BeginSell")) return false;
+    // The printer queries are not part of the receipt; what counts starts here.
+    firstError_.reset();
+    if (!Send(printer::kOpenReceipt, kOpenReceiptData, "BeginSell")) {
+        failureReason = PrinterErrorText(lastError, "BeginSell");
+        return false;
+    }
     state = ReceiptState::selling;
     soldTotal = 0.0;
     paidTotal = 0.0;
@@ -94,8 +136,10 @@ bool SerialUFPRegister::SellItem(std::string& name, double price, double quantit
     const std::string itemCode = MakeItemCode(platform::NowLocal());
     totalDisplayed = false;
 
-    // The name takes what room the frame leaves; a longer one would break the frame.
+    // The name takes what room the frame leaves; a longer one would break the frame. A ";"
+    // in it would end the name field early and let the caller choose the VAT group.
     std::erase(name, '\0');
+    name = WithoutFieldEnds(name);
     const std::size_t fixedLength =
         accessCode.size() + itemCode.size() + 2 + group->code.size() + kProgramItemTail.size();
     if (fixedLength < link::kMaxRequestText && name.size() > link::kMaxRequestText - fixedLength) {
@@ -103,11 +147,16 @@ bool SerialUFPRegister::SellItem(std::string& name, double price, double quantit
     }
     const std::string itemData =
         itemCode + ";" + name + ";" + group->code + std::string(kProgramItemTail);
-    if (!Send(printer::kProgramItem, itemData, "ProgItem")) return false;
+    if (!Send(printer::kProgramItem, itemData, "ProgItem")) {
+        failureReason = PrinterErrorText(lastError, "ProgItem");
+        return false;
+    }
 
     const std::string saleData = itemCode + ";" + FormatFixed(quantity, kQuantityDecimals) + ";" +
                                  FormatFixed(price, kPriceDecimals) + ";";
-    return Send(printer::kSellItem, saleData, "SellItem");
+    if (Send(printer::kSellItem, saleData, "SellItem")) return true;
+    failureReason = PrinterErrorText(lastError, "SellItem");
+    return false;
 }
 
 bool SerialUFPRegister::PrintText(std::string_view piece1, std::string_view piece2,
@@ -118,8 +167,14 @@ bool SerialUFPRegister::PrintText(std::string_view piece1, std::string_view piec
     std::string data;
     for (const std::string_view piece : pieces) data += TextField(piece);
     data += ';';
-    if (state != ReceiptState::selling) return false;
-    return Send(printer::kPrintText, data, {});
+    if (state != ReceiptState::selling) {
+        failureReason = kNoReceiptOpenReason;
+        return false;
+    }
+    // Error codes of this command are not logged; they still count for the receipt.
+    if (Send(printer::kPrintText, data, "PrintText", LogCode::no)) return true;
+    failureReason = PrinterErrorText(lastError, "PrintText");
+    return false;
 }
 
 bool SerialUFPRegister::Payment(int paymentType, double amount) {
@@ -127,7 +182,10 @@ bool SerialUFPRegister::Payment(int paymentType, double amount) {
         WriteLog("ERROR: T command disabled (unsupported payment modes)");
         return false;
     }
-    if (state != ReceiptState::selling) return false;
+    if (state != ReceiptState::selling) {
+        failureReason = kNoReceiptOpenReason;
+        return false;
+    }
     if (!totalDisplayed) {
         Send(printer::kDisplayTotal, kDisplayTotalData, "DisplayTotal");
         totalDisplayed = true;
@@ -135,22 +193,30 @@ bool SerialUFPRegister::Payment(int paymentType, double amount) {
     paidTotal += amount;
     const std::string data =
         std::to_string(paymentType) + ";" + FormatFixed(amount, kAmountDecimals) + ";";
-    return Send(printer::kPayment, data, "Payment");
+    if (Send(printer::kPayment, data, "Payment")) return true;
+    failureReason = PrinterErrorText(lastError, "Payment");
+    return false;
 }
 
+// The receipt is answered as printed only when every one of its commands ended with 0; the
+// frames and the states stay as they are, whatever the codes.
 bool SerialUFPRegister::CloseReceipt(std::string* message) {
     if (state != ReceiptState::selling) return false;
-    if (!TotalsAllowClose(message)) {
-        state = ReceiptState::ready;
-        return false;
-    }
-    if (!Send(printer::kCloseReceipt, kCloseReceiptData, "CloseReceipt")) return false;
-    state = ReceiptState::afterSell;
-    return true;
+    // Refused totals send nothing: the driver is ready for the next receipt.
+    if (!TotalsAllowClose(message)) return false;
+    const bool sent = Send(printer::kCloseReceipt, kCloseReceiptData, "CloseReceipt");
+    if (sent) state = ReceiptState::afterSell;
+    const std::string error = FirstErrorText();
+    if (error.empty()) return true;
+    if (message != nullptr) *message = error;
+    return false;
 }
 
 bool SerialUFPRegister::DailyReport(std::string_view data, std::string_view logName) {
-    return Send(printer::kDailyReport, data, logName);
+    firstError_.reset();
+    Send(printer::kDailyReport, data, logName);
+    failureReason = FirstErrorText();
+    return failureReason.empty();
 }
 
 bool SerialUFPRegister::DailyReportsZ() {

@@ -5,6 +5,7 @@
 // error code.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,10 @@ inline constexpr std::size_t kPrintTextFieldLength = 15;
 // The 11-digit code under which a sale programs its item: day of the month, hour, minute,
 // second and milliseconds of `time`.
 std::string MakeItemCode(const platform::LocalTime& time);
+
+// What the till is told when a printer command ended with a code other than 0:
+// "Printer error 9999 (no reply) on CloseReceipt; see register log".
+std::string PrinterErrorText(int code, std::string_view command);
 
 class SerialUFPRegister : public VirtualRegister {
   public:
@@ -73,14 +78,26 @@ class SerialUFPRegister : public VirtualRegister {
     bool handshakeDone = false;
 
   private:
-    // Exchanges `command` with `data`; when lastError is then not 0 and `logName` is not
-    // empty, logs "<logName>:lastError=<code>". False when the frame was not written.
-    bool Send(std::uint8_t command, std::string_view data, std::string_view logName);
+    enum class LogCode { yes, no };
+    struct CommandError {
+        int code = 0;
+        std::string command;  // the operation's log name
+    };
+
+    // Exchanges `command` with `data`; when lastError is then not 0, logs
+    // "<name>:lastError=<code>" (unless `logCode` says no) and keeps the first such code of
+    // the receipt or report. False when the frame was not written.
+    bool Send(std::uint8_t command, std::string_view data, std::string_view name,
+              LogCode logCode = LogCode::yes);
+    // The first command since BeginSell (or since the report began) that did not end with 0,
+    // as the till is told it; empty when all ended with 0.
+    std::string FirstErrorText() const;
     // The printer queries made once, before the first receipt.
     void Handshake();
     bool DailyReport(std::string_view data, std::string_view logName);
 
     SerialLink link_;
+    std::optional<CommandError> firstError_;
 };
 
 }  // namespace tillvane

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "config/ini_loader.h"
 #include "config/numbers.h"
@@ -37,18 +39,36 @@ std::string OnOneLine(std::string_view text) {
     return result;
 }
 
+// A ";" ends a field of the printer's command line: inside a name or an item group it would
+// shift every field after it (a price of the caller's choosing), so it becomes a blank.
+std::string OneField(std::string_view text) {
+    std::string result = OnOneLine(text);
+    std::replace(result.begin(), result.end(), kFieldEnd, ' ');
+    return result;
+}
+
 // One piece of a printed text line: at most 15 characters, and no ";" that would end the
 // field early.
 std::string PrintTextPiece(std::string_view piece) {
-    std::string result = OnOneLine(piece.substr(0, kMaxPrintTextPieceLength));
-    std::replace(result.begin(), result.end(), kFieldEnd, ' ');
-    return result;
+    return OneField(piece.substr(0, kMaxPrintTextPieceLength));
+}
+
+constexpr std::string_view kReceiptFullReason = "Receipt text full";
+constexpr std::string_view kNoReceiptOpenReason = "no receipt open";
+
+// The system's own words for the error in errno.
+std::string SystemReason(int error) {
+    return std::generic_category().message(error);
 }
 
 }  // namespace
 
 FPrintRegister::FPrintRegister() {
     receiptText_.reserve(kMaxReceiptTextLength);
+}
+
+FPrintRegister::~FPrintRegister() {
+    AbandonReceipt("the driver is released");
 }
 
 std::string FPrintRegister::RecordPrefix(char letter) {
@@ -134,6 +154,7 @@ bool FPrintRegister::BeginSell() {
         return false;
     }
     receiptText_.clear();
+    receiptFull_ = false;
     if (!CreateReceiptFile()) return false;
     state = ReceiptState::selling;
     soldTotal = 0.0;
@@ -143,27 +164,55 @@ bool FPrintRegister::BeginSell() {
 
 bool FPrintRegister::CloseReceipt(std::string* message) {
     if (state != ReceiptState::selling) return false;
-    if (!TotalsAllowClose(message)) {
-        receiptFile_.reset();  // the file stays in the folder, empty
-        receiptText_.clear();
-        state = ReceiptState::ready;
+    if (receiptFull_) {
+        // Printing the lines that did fit would give a receipt without them (a payment, say).
+        if (message != nullptr) *message = kReceiptFullReason;
+        AbandonReceipt(kReceiptFullReason);
         return false;
     }
-    // The whole receipt reaches the disk in one write, so the printer never sees half of it.
-    const std::size_t written =
-        std::fwrite(receiptText_.data(), 1, receiptText_.size(), receiptFile_.get());
-    const bool complete = written == receiptText_.size();
-    const bool closed = std::fclose(receiptFile_.release()) == 0;
-    receiptText_.clear();
-    if (!complete || !closed) {
+    if (!TotalsAllowClose(message)) return false;  // abandoned: no file stays behind
+    std::string error;
+    if (!WriteReceiptFile(error)) {
         // The receipt did not reach the disk whole: say so rather than report a sale that
-        // will never print. A new receipt may begin.
-        WriteLog("Error writing file " + receiptPath_);
-        state = ReceiptState::ready;
+        // will never print, and take the partial file away before the printer reads it.
+        const std::string reason = "Error writing file " + receiptPath_ + ": " + error;
+        if (message != nullptr) *message = reason;
+        AbandonReceipt(reason);
         return false;
     }
+    receiptText_.clear();
     state = ReceiptState::afterSell;
     return true;
+}
+
+bool FPrintRegister::WriteReceiptFile(std::string& error) {
+    // The whole receipt reaches the disk in one write, so the printer never sees half of it.
+    errno = 0;
+    const std::size_t written =
+        std::fwrite(receiptText_.data(), 1, receiptText_.size(), receiptFile_.get());
+    int writeError = written == receiptText_.size() ? 0 : errno;
+    errno = 0;
+    const bool closed = std::fclose(receiptFile_.release()) == 0;
+    if (writeError == 0 && !closed) writeError = errno;
+    if (written == receiptText_.size() && closed) return true;
+    error = SystemReason(writeError != 0 ? writeError : EIO);
+    return false;
+}
+
+void FPrintRegister::AbandonReceipt(std::string_view why) {
+    if (state != ReceiptState::selling) return;
+    receiptText_.clear();
+    receiptFull_ = false;
+    RemoveReceiptFile();
+    VirtualRegister::AbandonReceipt(why);
+}
+
+void FPrintRegister::RemoveReceiptFile() {
+    receiptFile_.reset();
+    std::error_code error;
+    if (!std::filesystem::remove(receiptPath_, error) && error) {
+        WriteLog("Error removing file " + receiptPath_ + ": " + error.message());
+    }
 }
 
 bool FPrintRegister::ResetAfterSell() {
@@ -173,9 +222,14 @@ bool FPrintRegister::ResetAfterSell() {
 }
 
 bool FPrintRegister::AppendLine(std::string_view line) {
-    if (state != ReceiptState::selling) return false;
+    if (state != ReceiptState::selling) {
+        failureReason = kNoReceiptOpenReason;
+        return false;
+    }
     if (line.size() > kMaxReceiptTextLength - receiptText_.size()) {
         WriteLog("Receipt text full: line refused");
+        receiptFull_ = true;
+        failureReason = kReceiptFullReason;
         return false;
     }
     receiptText_ += line;
@@ -265,8 +319,8 @@ bool FPrintRegister::SellItem(std::string& name, double price, double quantity,
     if (name.size() > maxNameLength) name.resize(maxNameLength);
 
     std::string line = RecordPrefix('S');
-    name = OnOneLine(name);
-    line += name;  // otherwise as given: a ";" in it is kept
+    name = OneField(name);
+    line += name;
     line += kFieldEnd;
     line += priceText;
     line += kFieldEnd;
@@ -274,7 +328,7 @@ bool FPrintRegister::SellItem(std::string& name, double price, double quantity,
     line += kFieldEnd;
     line += std::to_string(number);
     line += kFieldEnd;
-    line += OnOneLine(std::string_view(&itemGroup, 1));
+    line += OneField(std::string_view(&itemGroup, 1));
     line += kFieldEnd;
     line += group->code;
     line += ";0;0;\n";
@@ -290,7 +344,10 @@ bool FPrintRegister::OneLineReport(char letter, std::string_view disabledMessage
     }
     if (!BeginSell()) return false;
     receiptText_ += DatalessLine(letter);
-    return CloseReceipt(nullptr);
+    std::string message;
+    if (CloseReceipt(&message)) return true;
+    failureReason = message;
+    return false;
 }
 
 bool FPrintRegister::ReceiptDuplicate() {

@@ -23,6 +23,10 @@ inline constexpr int kMaxReceiptNameSuffix = 999;
 class FPrintRegister : public VirtualRegister {
   public:
     FPrintRegister();
+    // A receipt still open when the driver goes is abandoned: no empty file stays behind.
+    ~FPrintRegister() override;
+    FPrintRegister(const FPrintRegister&) = delete;
+    FPrintRegister& operator=(const FPrintRegister&) = delete;
 
     bool CommandH() override;
     bool CommandF() override;
@@ -42,6 +46,8 @@ class FPrintRegister : public VirtualRegister {
                   char itemGroup, int number) override;
     // Reads outputFolder and outputFileName; refuses paths too long to hold.
     bool LoadDriverSettings(const INILoader& configuration) override;
+    // Closes and removes the open receipt's file; nothing of the receipt is written.
+    void AbandonReceipt(std::string_view why) override;
 
     const std::string& outputFolder() const { return outputFolder_; }
     const std::string& outputFileName() const { return outputFileName_; }
@@ -64,8 +70,13 @@ class FPrintRegister : public VirtualRegister {
     // The record letter, the fixed text and the data fields, each closed by ";".
     static std::string RecordPrefix(char letter);
     // Appends `line` to the open receipt. False outside a receipt, and for a line that does
-    // not fit, which is refused whole and logged.
+    // not fit, which is refused whole and logged; such a receipt can no longer close.
     bool AppendLine(std::string_view line);
+    // Writes the collected lines to the file in one write and closes it. False, with the
+    // system's reason in `error`, when the receipt did not reach the disk whole.
+    bool WriteReceiptFile(std::string& error);
+    // Removes the open receipt's file, logging a failure to do so.
+    void RemoveReceiptFile();
     // Makes a file of its own holding the one line of a report.
     bool OneLineReport(char letter, std::string_view disabledMessage);
 
@@ -74,6 +85,7 @@ class FPrintRegister : public VirtualRegister {
     std::string outputFolder_;
     std::string outputFileName_;
     std::string receiptText_;
+    bool receiptFull_ = false;  // a line of the open receipt was refused for lack of room
 };
 
 }  // namespace tillvane

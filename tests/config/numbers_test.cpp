@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace tillvane {
@@ -29,6 +31,47 @@ TEST(ParseDecimalInt, ReadsLikeAtoiAndSaturates) {
         {"-99999999999", INT_MIN},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseDecimalInt(c.text), c.expected) << c.text;
+}
+
+// Prices, quantities and amounts: a plain decimal number or nothing at all; anything else
+// would be a guess at the figure the till meant.
+TEST(ParsePlainDecimal, AcceptsOnlyPlainNumbersWithinTheBound) {
+    const struct {
+        const char* text;
+        std::optional<double> expected;
+    } cases[] = {
+        {"", 0.0},
+        {"   ", 0.0},
+        {"2.50", 2.5},
+        {" -3 ", -3.0},
+        {"+1.5", 1.5},
+        {".5", 0.5},
+        {"5.", 5.0},
+        {"\t7\t", 7.0},
+        {"1000000000", 1e9},
+        {"-1000000000", -1e9},
+        {"2,50", {}},
+        {"abc", {}},
+        {"nan", {}},
+        {"inf", {}},
+        {"1e308", {}},
+        {"1e2", {}},
+        {"0x10", {}},
+        {"1000000000.01", {}},
+        {"-", {}},
+        {".", {}},
+        {"1.2.3", {}},
+        {"+-1", {}},
+        {"1 2", {}},
+        {"2.5x", {}},
+        {"12345678901234567890", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParsePlainDecimal(c.text), c.expected) << c.text;
+    for (const char* zero : {"-0", "-0.00", "+0", "-.0"}) {
+        const std::optional<double> value = ParsePlainDecimal(zero);
+        ASSERT_TRUE(value) << zero;
+        EXPECT_FALSE(std::signbit(*value)) << zero << " would print as -0.00";
+    }
 }
 
 TEST(ParseDecimalDouble, ReadsLikeAtofButRefusesInfinityAndNan) {

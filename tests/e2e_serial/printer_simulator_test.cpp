@@ -49,7 +49,8 @@ class PrinterSimulatorTest : public ::testing::Test {
 TEST_F(PrinterSimulatorTest, AnswersLikeAPrinterAndRefusesDamage) {
     EXPECT_EQ(Exchange(0x30, 0x64, "1;1.000;2.50;"), link::BuildReplyFrame(0x30, 0x64, 2001, ""));
     EXPECT_EQ(Exchange(0x31, 0x63, "1;1;0;"), link::BuildReplyFrame(0x31, 0x63, 0, ""));
-    EXPECT_EQ(Exchange(0x32, 0x63, "1;1;0;"), link::BuildReplyFrame(0x32, 0x63, 2002, ""));
+    // A second open voids the unfinished receipt instead of adding to it.
+    EXPECT_EQ(Exchange(0x32, 0x63, "1;1;0;"), link::BuildReplyFrame(0x32, 0x63, 0, ""));
 
     std::string damaged = link::BuildRequestFrame(0x33, 0x65, "482917", "1;");
     damaged[damaged.size() - 2] ^= 1;  // a checksum digit

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include "tests/support/child_process.h"
@@ -52,7 +53,8 @@ class SerialServiceTest : public ::testing::Test {
     // Starts the service from a copy in the test's folder, its configuration beside it.
     void StartService(const std::string& portName) {
         const std::filesystem::path program = dir_.path() / "Tillvane_se";
-        std::filesystem::copy_file(kServiceProgram, program);
+        std::filesystem::copy_file(kServiceProgram, program,
+                                   std::filesystem::copy_options::overwrite_existing);
         port_ = testing::FreeTcpPort();
         ASSERT_NE(port_, 0);
         testing::WriteFile(dir_.File("Tillvane_se.ini"),
@@ -65,14 +67,18 @@ class SerialServiceTest : public ::testing::Test {
             << service_->Stdout() << service_->Stderr();
     }
 
-    void TearDown() override {
+    void TearDown() override { StopAll(); }
+
+    void StopAll() {
         if (service_) {
             service_->Signal(SIGTERM);
             EXPECT_EQ(service_->WaitForExit(kStopTimeout), 0);
+            service_.reset();
         }
         if (simulator_) {
             simulator_->Signal(SIGTERM);
             EXPECT_EQ(simulator_->WaitForExit(kStopTimeout), 0);
+            simulator_.reset();
         }
     }
 
@@ -133,7 +139,12 @@ TEST_F(SerialServiceTest, PrinterFaultsAreLoggedAndTheRequestsStillAnswered) {
         "0xA1:error=107:once",
     }));
     EXPECT_EQ(Send("BS|SI^Apa^2.50^2^A|AP^0^5.00|ES"), "OK|");
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(Send("XR"), "OK|");
+    // A report the printer did not confirm is not answered as printed.
+    EXPECT_EQ(Send("XR"), "ERR|Printer error 9997 (NAK) on DailyReportsX; see register log");
+    EXPECT_EQ(Send("XR"),
+              "ERR|Printer error 9998 (empty reply) on DailyReportsX; see register log");
+    EXPECT_EQ(Send("XR"), "ERR|Printer error 107 on DailyReportsX; see register log");
+    EXPECT_EQ(Send("XR"), "OK|");
 
     EXPECT_TRUE(Logged("block mismatch:seq[")) << RegisterLog();
     EXPECT_TRUE(Logged("DailyReportsX:lastError=9997"));
@@ -154,13 +165,105 @@ TEST_F(SerialServiceTest, PrinterFaultsAreLoggedAndTheRequestsStillAnswered) {
 // Pays three one-second reads.
 TEST_F(SerialServiceTest, SilentPrinterCostsOneCommandAndTheNextGoesThrough) {
     StartService(StartSimulator({"0xA1:silent:once"}));
-    EXPECT_EQ(Send("XR"), "OK|");
+    EXPECT_EQ(Send("XR"), "ERR|Printer error 9999 (no reply) on DailyReportsX; see register log");
     EXPECT_TRUE(Logged("failCount!=0"));
     EXPECT_TRUE(Logged("DailyReportsX:lastError=9999"));
     EXPECT_EQ(Send("XR"), "OK|");
     EXPECT_EQ(Journal().back(), "X REPORT RECEIPTS 0 TOTAL 0.00");
     // The silent command's sequence number was used again, and matched.
     EXPECT_FALSE(Logged("block mismatch")) << RegisterLog();
+}
+
+// The journal without the printer queries made before the first receipt, item codes (they
+// come from the clock) written as "#".
+std::vector<std::string> ReceiptJournal(const std::vector<std::string>& journal) {
+    static const std::regex kItemCode(R"(\b\d{11}\b)");
+    std::vector<std::string> lines;
+    for (const std::string& line : journal) {
+        if (line.starts_with("SETUP") || line == "READ PARAMETERS" || line == "SOFTWARE VERSION")
+            continue;
+        lines.push_back(std::regex_replace(line, kItemCode, "#"));
+    }
+    return lines;
+}
+
+const std::vector<std::string> kOrdinaryJournal = {
+    "ITEM # Apa VAT 1",
+    "SALE # Apa 2.000 x 2.50",
+    "SUBTOTAL 5.00",
+    "PAYMENT 0 5.00",
+    "CLOSE RECEIPT TOTAL 5.00 PAID 5.00 CHANGE 0.00",
+};
+
+// Each row against a fresh simulator with its faults, followed by an ordinary receipt that
+// must print whole and alone: the printer's journal shows every command the service sent.
+TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
+    const std::string receipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
+    const std::string unknownGroup = "ERR|EROARE PROTOCOL WEB LA LINIA [SI^Lapte^4^1^Z], check log";
+    const std::string noCloseReply =
+        "ERR|Printer error 9999 (no reply) on CloseReceipt; see register log";
+    const std::string refusedPayment = "ERR|Printer error 2004 on Payment; see register log";
+    const struct {
+        const char* name;
+        std::vector<std::string> faults;
+        std::vector<std::pair<std::string, std::string>> requests;  // text, reply
+        std::vector<std::string> journal;  // before the ordinary receipt's own lines
+        std::string logged;                // a register log entry the row must leave
+    } rows[] = {
+        // The failed sale is abandoned on the spot: the service sends nothing more, and the
+        // printer voids it when the next receipt opens.
+        {"UnknownVatGroup",
+         {},
+         {{"BS|SI^Paine^3^1^A|SI^Lapte^4^1^Z|AP^0^7|ES", unknownGroup}},
+         {"OPEN RECEIPT", "ITEM # Paine VAT 1", "SALE # Paine 1.000 x 3.00",
+          "OPEN RECEIPT (unfinished receipt voided)"},
+         "Receipt abandoned: EROARE PROTOCOL WEB LA LINIA [SI^Lapte^4^1^Z], check log"},
+        // A close the printer never confirmed: two sales never come out as one under "OK|".
+        {"SilentClose",
+         {"0x65:silent:once"},
+         {{receipt, noCloseReply}},
+         {"OPEN RECEIPT", "ITEM # Apa VAT 1", "SALE # Apa 2.000 x 2.50", "SUBTOTAL 5.00",
+          "PAYMENT 0 5.00", "FAULT 0x65 silent", "OPEN RECEIPT (unfinished receipt voided)"},
+         "CloseReceipt:lastError=9999"},
+        {"PaymentRefused",
+         {"0x67:error=2004:once"},
+         {{receipt, refusedPayment}},
+         {"OPEN RECEIPT", "ITEM # Apa VAT 1", "SALE # Apa 2.000 x 2.50", "SUBTOTAL 5.00",
+          "FAULT 0x67 error=2004", "REFUSED 0x65 2004 receipt not paid in full",
+          "OPEN RECEIPT (unfinished receipt voided)"},
+         "Payment:lastError=2004"},
+        {"ReportNotConfirmed",
+         {"0xA1:nak:once"},
+         {{"ZR", "ERR|Printer error 9997 (NAK) on DailyReportsZ; see register log"}, {"ZR", "OK|"}},
+         {"FAULT 0xA1 nak", "Z REPORT RECEIPTS 0 TOTAL 0.00", "OPEN RECEIPT"},
+         "DailyReportsZ:lastError=9997"},
+        // A ";" in a name would end the name field and sell in VAT group 9.
+        {"SemicolonInName",
+         {},
+         {{"BS|SI^Apa;9^2.50^2^A|AP^0^5.00|ES", "OK|"}},
+         {"OPEN RECEIPT", "ITEM # Apa 9 VAT 1", "SALE # Apa 9 2.000 x 2.50", "SUBTOTAL 5.00",
+          "PAYMENT 0 5.00", "CLOSE RECEIPT TOTAL 5.00 PAID 5.00 CHANGE 0.00", "OPEN RECEIPT"},
+         "SerialUFP (universal fiscal printer) model initiated"},
+        {"NeverEnded",
+         {},
+         {{"BS|SI^Paine^3^1^A", "OK|"}},
+         {"OPEN RECEIPT", "ITEM # Paine VAT 1", "SALE # Paine 1.000 x 3.00",
+          "OPEN RECEIPT (unfinished receipt voided)"},
+         "Receipt abandoned: left open by an earlier request"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove(JournalPath());
+        std::filesystem::remove(dir_.File("_Tillvane_se.log"));
+        StartService(StartSimulator(row.faults));
+        for (const auto& [text, reply] : row.requests) EXPECT_EQ(Send(text), reply) << text;
+        EXPECT_EQ(Send(receipt), "OK|");
+        std::vector<std::string> expected = row.journal;
+        expected.insert(expected.end(), kOrdinaryJournal.begin(), kOrdinaryJournal.end());
+        EXPECT_EQ(ReceiptJournal(Journal()), expected);
+        EXPECT_TRUE(Logged(row.logged)) << RegisterLog();
+        StopAll();
+    }
 }
 
 TEST_F(SerialServiceTest, MissingPortRefusesReceipts) {

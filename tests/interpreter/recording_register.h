@@ -1,6 +1,8 @@
 #pragma once
 // A driver for interpreter tests: records every call with its arguments as one text, e.g.
-// "SellItem(Apa,2.5,2,A,1,1)", and answers with configurable results.
+// "SellItem(Apa,2.5,2,A,1,1)", and answers with configurable results. It keeps the receipt
+// state as a driver does: BeginSell opens a receipt (and refuses while one is open),
+// CloseReceipt closes it, AbandonReceipt drops it.
 
 #include <charconv>
 #include <set>
@@ -17,14 +19,27 @@ class RecordingRegister : public VirtualRegister {
     std::vector<std::string> calls;
     std::set<std::string, std::less<>> failing;  // names of operations that return false
     std::string closeMessage;                    // what CloseReceipt writes into its message
+    std::string reason;                          // the failureReason a failing operation leaves
+
+    RecordingRegister() { state = ReceiptState::ready; }
 
     bool CommandH() override { return Record("CommandH"); }
     bool CommandF() override { return Record("CommandF"); }
-    bool BeginSell() override { return Record("BeginSell"); }
+    bool BeginSell() override {
+        const bool begun = Record("BeginSell") && state != ReceiptState::selling;
+        if (begun) state = ReceiptState::selling;
+        return begun;
+    }
     bool CloseReceipt(std::string* message) override {
         if (message == nullptr) return Record("CloseReceipt", "null");
         if (!closeMessage.empty()) *message = closeMessage;
-        return Record("CloseReceipt");
+        const bool closed = Record("CloseReceipt");
+        if (closed) state = ReceiptState::afterSell;
+        return closed;
+    }
+    void AbandonReceipt(std::string_view why) override {
+        calls.push_back("AbandonReceipt(" + std::string(why) + ")");
+        state = ReceiptState::ready;
     }
     bool ResetAfterSell() override { return Record("ResetAfterSell"); }
     bool PrintText(std::string_view piece1, std::string_view piece2, std::string_view piece3,
@@ -67,7 +82,9 @@ class RecordingRegister : public VirtualRegister {
         std::string call(operation);
         if (!arguments.empty()) call.append("(").append(arguments).append(")");
         calls.push_back(std::move(call));
-        return !failing.contains(operation);
+        if (!failing.contains(operation)) return true;
+        failureReason = reason;
+        return false;
     }
 };
 

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 #include <regex>
 #include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/clock.h"
@@ -98,9 +100,11 @@ TEST_F(TextDriverTest, SellLineFields) {
         {"maxItemNameSize=0", "Chocolate", 1, 1, "", "1.00;1.000"},
         {"maxItemNameSize=-1", std::string(300, 'n'), 1, 1, std::string(300, 'n'), "1.00;1.000"},
         {"", std::string(81, 'n'), 1, 1, std::string(80, 'n'), "1.00;1.000"},
-        {"", "a;b\x01\x80\xff", 1, 1, "a;b\x01\x80\xff", "1.00;1.000"},  // written as given
+        // A ";" would end the name field and move the price; other bytes are written as given.
+        {"", "a;b\x01\x80\xff", 1, 1, "a b\x01\x80\xff", "1.00;1.000"},
+        {"", "Apa;0.01;1.000;1;1;1;0;0;", 1, 1, "Apa 0.01 1.000 1 1 1 0 0 ", "1.00;1.000"},
         // A line break would start a command line of the caller's making.
-        {"", "x\nT,1,______,_,__;0;999.00;;;;\r", 1, 1, "x T,1,______,_,__;0;999.00;;;; ",
+        {"", "x\nT,1,______,_,__;0;999.00;;;;\r", 1, 1, "x T,1,______,_,__ 0 999.00     ",
          "1.00;1.000"},
     };
     for (const auto& c : cases) {
@@ -228,9 +232,11 @@ TEST_F(TextDriverTest, EqualTotalsRule) {
         EXPECT_EQ(closed, c.refusal.empty()) << c.sold << " " << c.paid;
         EXPECT_EQ(message, c.refusal);
         EXPECT_EQ(driver->state, closed ? ReceiptState::afterSell : ReceiptState::ready);
-        EXPECT_EQ(ReadFile(driver->receiptPath()).empty(), !closed);  // refused: left empty
+        // Refused: the receipt is abandoned and no file stays behind for the printer.
+        EXPECT_EQ(std::filesystem::exists(driver->receiptPath()), closed);
+        const std::vector<std::string> refusalLog = {c.refusal, "Receipt abandoned: " + c.refusal};
         EXPECT_EQ(LogMessages(dir.File("register.log")),
-                  closed ? std::vector<std::string>{} : std::vector<std::string>{c.refusal});
+                  closed ? std::vector<std::string>{} : refusalLog);
     }
 }
 
@@ -326,25 +332,39 @@ TEST_F(TextDriverTest, TakenTimeStampedNamesGetTheNextFreeSuffix) {
 
 TEST_F(TextDriverTest, ReceiptTextBound) {
     FPrintRegister& driver = Configure("outputFileName=full\r\nmaxItemNameSize=-1");
-    ASSERT_TRUE(driver.BeginSell());
     const std::string piece(kMaxPrintTextPieceLength, 'p');
-    while (driver.receiptText().size() + 200 < kMaxReceiptTextLength) {
-        ASSERT_TRUE(driver.PrintText(piece, piece, piece, piece, piece));
-    }
     // An S line whose name fills the receipt to the last character.
     const std::size_t sLineWithoutName =
         std::string("S,1,______,_,__;;1.00;1.000;1;1;1;0;0;\n").size();
+    const auto fillAllBut200 = [&] {
+        ASSERT_TRUE(driver.BeginSell());
+        while (driver.receiptText().size() + 200 < kMaxReceiptTextLength) {
+            ASSERT_TRUE(driver.PrintText(piece, piece, piece, piece, piece));
+        }
+    };
+
+    fillAllBut200();
     const std::size_t room = kMaxReceiptTextLength - driver.receiptText().size();
-    EXPECT_FALSE(Sell(std::string(room - sLineWithoutName + 1, 'n'), 7.0));
-    EXPECT_EQ(driver.soldTotal, 0.0);  // a refused line counts for nothing
-    EXPECT_EQ(Log(), std::vector<std::string>{"Receipt text full: line refused"});
     EXPECT_TRUE(Sell(std::string(room - sLineWithoutName, 'n')));
     EXPECT_EQ(driver.receiptText().size(), kMaxReceiptTextLength);
-    EXPECT_FALSE(driver.CommandN());
-    EXPECT_FALSE(driver.CommandF());
     EXPECT_TRUE(driver.CloseReceipt(nullptr));
     EXPECT_EQ(ReadFile(out_ / "full.txt").size(), kMaxReceiptTextLength);
     EXPECT_EQ(ReadFile(out_ / "full.txt").back(), '\n');  // nothing cut
+    EXPECT_TRUE(Log().empty());
+
+    // Once a line was refused, the receipt can no longer close: it would print without it.
+    fillAllBut200();
+    EXPECT_FALSE(Sell(std::string(room - sLineWithoutName + 1, 'n'), 7.0));
+    EXPECT_EQ(driver.soldTotal, 0.0);  // a refused line counts for nothing
+    EXPECT_EQ(driver.failureReason, "Receipt text full");
+    EXPECT_EQ(Log(), std::vector<std::string>{"Receipt text full: line refused"});
+    EXPECT_TRUE(driver.Payment(0, 1.0));  // a shorter line still fits
+    std::string message;
+    EXPECT_FALSE(driver.CloseReceipt(&message));
+    EXPECT_EQ(message, "Receipt text full");
+    EXPECT_EQ(driver.state, ReceiptState::ready);
+    EXPECT_FALSE(std::filesystem::exists(out_ / "full.txt"));
+    EXPECT_EQ(Log().back(), "Receipt abandoned: Receipt text full");
 }
 
 TEST_F(TextDriverTest, FixedFileNameIsReplacedEachTime) {
@@ -399,6 +419,37 @@ TEST_F(TextDriverTest, MissingOutputFolderIsLogged) {
     const std::string error = "Error creating file " + testing::DriverPath(out_, "r.txt");
     EXPECT_EQ(Log(), (std::vector<std::string>{error, error}));
 }
+
+#ifdef __linux__
+// A disk that fills up mid-write: /dev/full refuses every byte with ENOSPC, as a full disk
+// does. The receipt file is a link to it, so the driver writes there under its usual name.
+TEST_F(TextDriverTest, FailedWriteRemovesTheFileAndSaysWhy) {
+    FPrintRegister& driver = Configure("outputFileName=r");
+    const std::filesystem::path receipt = out_ / "r.txt";
+    const std::string reason =
+        "Error writing file " + receipt.string() + ": " + std::generic_category().message(ENOSPC);
+    std::filesystem::create_symlink("/dev/full", receipt);
+    ASSERT_TRUE(driver.BeginSell());
+    ASSERT_TRUE(Sell("Apa"));
+    std::string message;
+    EXPECT_FALSE(driver.CloseReceipt(&message));
+    EXPECT_EQ(message, reason);
+    EXPECT_EQ(driver.state, ReceiptState::ready);
+    EXPECT_FALSE(std::filesystem::is_symlink(receipt));
+
+    std::filesystem::create_symlink("/dev/full", receipt);
+    EXPECT_FALSE(driver.DailyReportsZ());
+    EXPECT_EQ(driver.failureReason, reason);
+    EXPECT_FALSE(std::filesystem::is_symlink(receipt));
+    EXPECT_EQ(Log(), (std::vector<std::string>{"Receipt abandoned: " + reason,
+                                               "Receipt abandoned: " + reason}));
+
+    ASSERT_TRUE(driver.BeginSell());  // the next receipt starts clean
+    ASSERT_TRUE(Sell("Apa"));
+    EXPECT_TRUE(driver.CloseReceipt(&message));
+    EXPECT_EQ(ReadFile(receipt), "S,1,______,_,__;Apa;1.00;1.000;1;1;1;0;0;\n");
+}
+#endif
 
 TEST_F(TextDriverTest, OverLongFileNameLeavesTheDriverUnconfigured) {
     const std::string longest(kMaxOutputFileNameLength, 'f');

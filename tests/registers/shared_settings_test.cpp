@@ -52,9 +52,13 @@ TEST(VatGroups, ParsedFromTvaGroups) {
         {"A:1:x", {{"A", "1"}}},
         {"A", {{"A", ""}}},
         {":5", {{"", "5"}}},
-        {"ABCDEFGHIJKL:1234567", {{"ABCDEFGHI", "12345"}}},  // cut to 9 and 5
+        {"ABCDEFGHI:12345", {{"ABCDEFGHI", "12345"}}},
+        // Cut, a name or code would be another group: such an entry is refused.
+        {"LONGNAME123:1|B:2", {{"B", "2"}}},
+        {"A:123456|B:2", {{"B", "2"}}},
         {"A:1|" + std::string(201, 'x') + "|B:2", {{"A", "1"}}},
-        {"A:" + std::string(101, '9') + "|B:2", {{"A", ""}, {"B", "2"}}},
+        {"A:" + std::string(101, '9') + "|B:2", {{"B", "2"}}},
+        {std::string(101, 'N') + ":1|B:2", {{"B", "2"}}},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -108,11 +112,30 @@ TEST(SharedSettings, DefaultsAndValues) {
     EXPECT_EQ(set->alwaysSellEqualsPayed, 1);
 }
 
-TEST(SharedSettings, DisabledCommandsAreCutToTheirField) {
+TEST(VatGroups, RefusedEntryIsNamedInTheLog) {
     TempDir dir;
-    const auto driver = MakeTextDriver(dir, "disabledCommands=" + std::string(99, ',') + "Z");
-    EXPECT_EQ(driver->disabledCommands.size(), kMaxDisabledCommandsLength);
-    EXPECT_FALSE(driver->IsCommandDisabled('Z'));
+    const auto driver = MakeTextDriver(dir, "TVA_GROUPS=LONGNAME123:1234567|A:1");
+    ASSERT_EQ(driver->vatGroups.size(), 1u);
+    EXPECT_EQ(driver->vatGroups[0].name, "A");
+    EXPECT_EQ(LogMessages(dir.File("register.log")),
+              std::vector<std::string>{"TVA_GROUPS entry [LONGNAME123:1234567] refused: a name "
+                                       "holds at most 9 characters, a code at most 5"});
+}
+
+// Cut, the value would switch on a command the shop switched off.
+TEST(SharedSettings, OverLongDisabledCommandsAreRefused) {
+    TempDir dir;
+    const std::string value = std::string(99, ',') + "T";
+    const auto driver = MakeTextDriver(dir, "TVA_GROUPS=A:1\r\ndisabledCommands=" + value);
+    EXPECT_EQ(driver->state, ReceiptState::unconfigured);
+    EXPECT_FALSE(driver->BeginSell());
+    EXPECT_EQ(LogMessages(dir.File("register.log")).front(),
+              "disabledCommands longer than 99 characters refused: " + value);
+
+    TempDir fits;
+    const auto kept = MakeTextDriver(fits, "disabledCommands=" + std::string(98, ',') + "T");
+    EXPECT_EQ(kept->state, ReceiptState::ready);
+    EXPECT_TRUE(kept->IsCommandDisabled('T'));
 }
 
 }  // namespace

@@ -122,7 +122,9 @@ TEST_F(SerialUFPRegisterTest, WholeSaleSendsTheCommandsInOrder) {
     EXPECT_EQ(Log(), "");
 }
 
-TEST_F(SerialUFPRegisterTest, PrinterErrorsAreLoggedAndTheSaleGoesOn) {
+// Every frame still goes out as it would, and the state moves as it would; but a receipt or
+// report with a command that did not end with 0 is not answered as printed.
+TEST_F(SerialUFPRegisterTest, PrinterErrorsAreLoggedAndFailTheReceipt) {
     for (const int command : {0x28, 0x80, 0x63, 0x24, 0x64, 0x61, 0x6D, 0x67, 0x65, 0xA1}) {
         printerErrors[static_cast<std::uint8_t>(command)] = 107;
     }
@@ -131,16 +133,55 @@ TEST_F(SerialUFPRegisterTest, PrinterErrorsAreLoggedAndTheSaleGoesOn) {
     EXPECT_TRUE(Sell());
     EXPECT_TRUE(driver.PrintText("x", "", "", "", ""));
     EXPECT_TRUE(driver.Payment(1, 2.5));
-    EXPECT_TRUE(driver.CloseReceipt(nullptr));
-    EXPECT_TRUE(driver.DailyReportsZ());
-    EXPECT_TRUE(driver.DailyReportsX());
+    std::string message;
+    EXPECT_FALSE(driver.CloseReceipt(&message));
+    EXPECT_EQ(message, "Printer error 107 on BeginSell; see register log");
+    EXPECT_EQ(SentCommands(),
+              (std::vector{0x88, 0x28, 0x80, 0x63, 0x24, 0x64, 0x61, 0x6D, 0x67, 0x65}));
+    EXPECT_FALSE(driver.DailyReportsZ());
+    EXPECT_EQ(driver.failureReason, "Printer error 107 on DailyReportsZ; see register log");
+    EXPECT_FALSE(driver.DailyReportsX());
     for (const char* name :
          {"RcvPrinterPar", "SofVer", "BeginSell", "ProgItem", "SellItem", "DisplayTotal", "Payment",
           "CloseReceipt", "DailyReportsZ", "DailyReportsX"}) {
         EXPECT_TRUE(Logged(std::string(name) + ":lastError=107")) << name;
     }
+    EXPECT_FALSE(Logged("PrintText:lastError")) << "this command's codes are not logged";
     EXPECT_EQ(driver.state, ReceiptState::afterSell);
     EXPECT_TRUE(driver.handshakeDone);
+}
+
+// The reply names the first command of the receipt that did not end with 0. The printer
+// queries before the first receipt are not part of it.
+TEST_F(SerialUFPRegisterTest, FirstFailedCommandIsNamed) {
+    const struct {
+        int command;
+        int code;
+        std::string message;  // empty: the receipt is answered as printed
+    } cases[] = {
+        {0x28, 9999, ""},
+        {0x63, 2002, "Printer error 2002 on BeginSell; see register log"},
+        {0x24, 9997, "Printer error 9997 (NAK) on ProgItem; see register log"},
+        {0x64, 9998, "Printer error 9998 (empty reply) on SellItem; see register log"},
+        {0x61, 9996, "Printer error 9996 (reply too long) on PrintText; see register log"},
+        {0x6D, 2003, "Printer error 2003 on DisplayTotal; see register log"},
+        {0x67, 1, "Printer error 1 on Payment; see register log"},
+        {0x65, 9999, "Printer error 9999 (no reply) on CloseReceipt; see register log"},
+        {0x00, 0, ""},  // the next receipt starts clean
+    };
+    for (const auto& c : cases) {
+        printerErrors.clear();
+        printerErrors[static_cast<std::uint8_t>(c.command)] = c.code;
+        driver.state = ReceiptState::ready;
+        ASSERT_TRUE(driver.BeginSell());
+        ASSERT_TRUE(Sell());
+        ASSERT_TRUE(driver.PrintText("x", "", "", "", ""));
+        ASSERT_TRUE(driver.Payment(1, 2.5));
+        std::string message;
+        EXPECT_EQ(driver.CloseReceipt(&message), c.message.empty()) << c.command;
+        EXPECT_EQ(message, c.message);
+        EXPECT_EQ(driver.state, ReceiptState::afterSell);
+    }
 }
 
 TEST_F(SerialUFPRegisterTest, FramesThatCannotBeWrittenFailTheOperation) {
@@ -170,12 +211,14 @@ TEST_F(SerialUFPRegisterTest, FramesThatCannotBeWrittenFailTheOperation) {
 
 TEST_F(SerialUFPRegisterTest, SilentPrinterCostsThreeReadsPerCommand) {
     channel.respond = nullptr;
-    EXPECT_TRUE(driver.DailyReportsX());
+    EXPECT_FALSE(driver.DailyReportsX());
+    EXPECT_EQ(driver.failureReason,
+              "Printer error 9999 (no reply) on DailyReportsX; see register log");
     EXPECT_EQ(channel.emptyReads, 3);
     EXPECT_TRUE(Logged("failCount!=0"));
     EXPECT_TRUE(Logged("DailyReportsX:lastError=9999"));
     EXPECT_EQ(SentFrames(), (std::vector<Sent>{{0xA1, 0x20, "1;"}}));
-    EXPECT_TRUE(driver.DailyReportsZ());
+    EXPECT_FALSE(driver.DailyReportsZ());
     EXPECT_EQ(SentFrames().back(), (Sent{0xA1, 0x20, "0;"}));
 }
 
@@ -220,6 +263,12 @@ TEST_F(SerialUFPRegisterTest, TextPiecesAreCutAndCleaned) {
     ASSERT_TRUE(driver.BeginSell());
     ASSERT_TRUE(driver.PrintText("0123456789abcdefXYZ", ";;", "", "fourth", "fifth"));
     EXPECT_EQ(SentFrames().back().data, "0123456789abcde  ;");
+    // A ";" in a name would end the name field and choose the VAT group.
+    std::string name = "Apa;9";
+    ASSERT_TRUE(driver.SellItem(name, 1, 1, "A", '1', 1));
+    EXPECT_EQ(name, "Apa 9");
+    const std::string itemData = SentFrames().at(SentFrames().size() - 2).data;
+    EXPECT_EQ(itemData.substr(11), ";Apa 9;1;1;00;;");
 }
 
 TEST_F(SerialUFPRegisterTest, UnequalTotalsRefuseTheClose) {

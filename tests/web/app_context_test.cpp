@@ -104,6 +104,8 @@ class AppContextTest : public ::testing::Test {
         port_ = testing::FreeTcpPort();
         testing::WriteFile(IniPath(), "tcpPort=" + std::to_string(port_) +
                                           "\r\ndriverModel=SELLTEXT\r\nTVA_GROUPS=A:1\r\n"
+                                          // PT lines outside a receipt then succeed unprinted.
+                                          "disabledCommands=P\r\n"
                                           "outputFileName=bon\r\noutputFolder=" +
                                           (dir_.path() / "out").string() + "\r\n" + extra);
     }

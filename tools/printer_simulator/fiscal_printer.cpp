@@ -83,13 +83,14 @@ PrinterAnswer FiscalPrinter::Handle(std::uint8_t command, std::string_view data)
     }
 }
 
+// A receipt left unfinished (the till's service gave it up without closing it) is voided: none
+// of its lines print, and the new receipt holds only its own.
 PrinterAnswer FiscalPrinter::OpenReceipt() {
-    if (receiptOpen_)
-        return Refused(printer::kOpenReceipt, kReceiptAlreadyOpen, "receipt already open");
+    const bool voided = receiptOpen_;
     receiptOpen_ = true;
     itemsSold_ = paymentsMade_ = 0;
     soldCents_ = paidCents_ = 0;
-    return Done("OPEN RECEIPT");
+    return Done(voided ? "OPEN RECEIPT (unfinished receipt voided)" : "OPEN RECEIPT");
 }
 
 PrinterAnswer FiscalPrinter::ProgramItem(std::string_view data) {

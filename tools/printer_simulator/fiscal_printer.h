@@ -13,7 +13,6 @@ namespace tillvane::simulator {
 inline constexpr int kUnknownCommand = 1001;
 inline constexpr int kBadData = 1002;
 inline constexpr int kNoReceiptOpen = 2001;
-inline constexpr int kReceiptAlreadyOpen = 2002;
 inline constexpr int kNoItemSold = 2003;
 inline constexpr int kNotPaidInFull = 2004;
 inline constexpr int kReceiptOpenForReport = 2005;

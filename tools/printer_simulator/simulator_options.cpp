@@ -143,7 +143,7 @@ Reply frame:   01 LEN SEQ CMD <error, 4 decimal digits> ; <data> 04 <checksum, 4
 
 Commands and what the printer does (journal line in capitals):
   0x88 SETUP        0x28 READ PARAMETERS   0x80 SOFTWARE VERSION
-  0x63 OPEN RECEIPT                         0x24 ITEM code name VAT group (code;name;vat;...)
+  0x63 OPEN RECEIPT (voids an unfinished one) 0x24 ITEM code name VAT group (code;name;vat;...)
   0x64 SALE code name quantity x price      0x61 TEXT text
   0x6D SUBTOTAL total                       0x67 PAYMENT type amount
   0x65 CLOSE RECEIPT TOTAL t PAID p CHANGE c
@@ -154,7 +154,7 @@ Refused commands are journalled as "REFUSED <code> <error> <reason>", faults as
 Error codes:
   1001 unknown command               1002 data fields missing
   2001 no receipt open (sale, text, subtotal, payment, close)
-  2002 a receipt is already open     2003 subtotal or payment before any item
+  2003 subtotal or payment before any item
   2004 closing a receipt not paid in full (or with no payment)
   2005 a report while a receipt is open
   2006 sale of an item code that was never programmed (0x24)

@@ -1,0 +1,272 @@
+// Failed, abandoned and odd requests against the real program with the text driver: each is
+// answered with a reason, leaves no receipt file behind (or exactly the right one), and the
+// ordinary receipt sent after it prints whole and holds only its own lines.
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/service_process.h"
+#include "tests/support/free_port.h"
+#include "tests/support/http_client.h"
+#include "tests/support/temp_dir.h"
+
+namespace tillvane::testing {
+namespace {
+
+const std::string kReceipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
+const std::string kReceiptFile =
+    "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
+    "T,1,______,_,__;0;5.00;;;;\n";
+const std::string kErrorHead = "ERR|EROARE PROTOCOL WEB LA LINIA [";
+
+std::string Repeat(const std::string& unit, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += unit;
+    return text;
+}
+
+struct Request {
+    std::string text;
+    std::string reply;
+};
+
+struct Row {
+    const char* name;
+    std::vector<Request> requests;
+    std::vector<std::string> files;   // the receipt files in the folder afterwards, exact bytes
+    std::vector<std::string> logged;  // register log entries the row adds, in order
+};
+
+class ReceiptFailuresEndToEnd : public ::testing::Test {
+  protected:
+    void Start(const std::vector<std::string>& settings) {
+        std::filesystem::create_directories(receipts_);
+        std::vector<std::string> config = {"driverModel=SELLTEXT",
+                                           "outputFolder=" + receipts_.string(),
+                                           "tcpPort=" + std::to_string(port_)};
+        config.insert(config.end(), settings.begin(), settings.end());
+        service_.WriteConfig(config);
+        service_.Start();
+        ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+    }
+
+    std::string Send(const std::string& text) {
+        const HttpResponse response = PostForm(port_, "/REGCMD", "CMD=" + UrlEncode(text));
+        EXPECT_EQ(response.status, 200) << response.error;
+        return response.body;
+    }
+
+    // The receipt files in the folder, by name, taken away so the next row starts empty.
+    std::vector<std::string> TakeFiles() {
+        std::map<std::string, std::string> byName;
+        for (const auto& entry : std::filesystem::directory_iterator(receipts_)) {
+            byName[entry.path().filename().string()] = ReadFile(entry.path());
+            std::filesystem::remove(entry.path());
+        }
+        std::vector<std::string> contents;
+        for (const auto& [name, content] : byName) contents.push_back(content);
+        return contents;
+    }
+
+    // The register log entries written since the last call.
+    std::vector<std::string> NewLogEntries() {
+        const std::string log = ReadFile(service_.File("_Tillvane_se.log"));
+        static const std::regex kEntry(R"(\n\d{8} \d{2}:\d{2}:\d{2}->([^\n]*))");
+        std::vector<std::string> entries;
+        const std::string fresh = log.substr(std::min(logSeen_, log.size()));
+        for (auto it = std::sregex_iterator(fresh.begin(), fresh.end(), kEntry);
+             it != std::sregex_iterator(); ++it) {
+            entries.push_back((*it)[1]);
+        }
+        logSeen_ = log.size();
+        return entries;
+    }
+
+    // Runs the row's requests, then the ordinary receipt, and checks what each left behind.
+    void RunRows(const std::vector<Row>& rows) {
+        NewLogEntries();
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.name);
+            for (const Request& request : row.requests) {
+                EXPECT_EQ(Send(request.text), request.reply) << request.text.substr(0, 80);
+            }
+            EXPECT_EQ(TakeFiles(), row.files);
+            EXPECT_EQ(Send(kReceipt), "OK|");
+            EXPECT_EQ(TakeFiles(), std::vector<std::string>{ordinaryFile_});
+            const std::vector<std::string> logged = NewLogEntries();
+            std::size_t next = 0;
+            for (const std::string& entry : logged) {
+                if (next < row.logged.size() && entry == row.logged[next]) ++next;
+            }
+            EXPECT_EQ(next, row.logged.size())
+                << "missing or out of order: " << (next < row.logged.size() ? row.logged[next] : "")
+                << "\nlogged: " << ::testing::PrintToString(logged);
+        }
+    }
+
+    TempDir dir_;
+    ServiceProcess service_{dir_};
+    int port_ = FreeTcpPort();
+    std::filesystem::path receipts_ = dir_.path() / "receipts";
+    std::size_t logSeen_ = 0;
+    std::string ordinaryFile_ = kReceiptFile;  // what the ordinary receipt writes
+};
+
+const std::string kSold = "S,1,______,_,__;";
+const std::string kPaid = "T,1,______,_,__;";
+const std::string kLeftOpen = "Receipt abandoned: left open by an earlier request";
+
+std::string Abandoned(const std::string& reply) {
+    return "Receipt abandoned: " + reply.substr(std::string("ERR|").size());
+}
+
+TEST_F(ReceiptFailuresEndToEnd, EveryFailureIsAnsweredAndTheNextReceiptStartsClean) {
+    Start({"TVA_GROUPS=A:1|B:2|LONGNAME123:1234567"});
+    const std::string unknownGroup = kErrorHead + "SI^Lapte^4^1^Z], check log";
+    const std::string badItemGroup = kErrorHead + "SI^Apa^1^1^A^12], invalid ItemGroup [12]";
+    const std::string badPaymentType = kErrorHead + "AP^5^1], invalid paymentType [5]";
+    const std::string emptyLine = kErrorHead + "]";
+    const std::string secondBegin = kErrorHead + "BS], check log";
+    const std::string longLine = kErrorHead + std::string(100, 'x') + "\u2026], line too long";
+    const std::string full = kErrorHead + "PT^0123456789abcde], Receipt text full";
+    const std::string comma = kErrorHead + "SI^Apa^2,50^2^A], invalid price [2,50]";
+    const std::string huge = kErrorHead + "SI^Apa^1e308^1^A], invalid price [1e308]";
+    const std::string notANumber = kErrorHead + "AP^0^nan], invalid amount [nan]";
+    const std::string badQuantity = kErrorHead + "SI^Apa^1^abc^A], invalid quantity [abc]";
+    const std::string longField = kErrorHead + "AP^100000^5.00], field too long";
+    const std::string refusedGroup = kErrorHead + "SI^Apa^1^1^LONGNAME1], check log";
+    const std::string zWhileOpen = kErrorHead + "ZR], check log";
+    const std::string fullPrint = Repeat("PT^0123456789abcde|", 2702);
+
+    EXPECT_EQ(NewLogEntries().at(1),
+              "TVA_GROUPS entry [LONGNAME123:1234567] refused: a name "
+              "holds at most 9 characters, a code at most 5");
+    RunRows({
+        {"UnknownVatGroup",
+         {{"BS|SI^Paine^3^1^A|SI^Lapte^4^1^Z|AP^0^7|ES", unknownGroup}},
+         {},
+         {"VAT NOT FOUND", Abandoned(unknownGroup)}},
+        {"InvalidItemGroup",
+         {{"BS|SI^Apa^1^1^A^12|ES", badItemGroup}},
+         {},
+         {Abandoned(badItemGroup)}},
+        {"PaymentTypeFive",
+         {{"BS|SI^Apa^1^1^A|AP^5^1|ES", badPaymentType}},
+         {},
+         {Abandoned(badPaymentType)}},
+        {"EmptyLine", {{"BS|SI^Apa^1^1^A||ES", emptyLine}}, {}, {Abandoned(emptyLine)}},
+        {"SecondBeginSellInOneRequest",
+         {{"BS|SI^Apa^1^1^A|BS|SI^Apa^1^1^A|AP^0^2|ES", secondBegin}},
+         {},
+         {"BeginSell: Status not ready or afterSell", Abandoned(secondBegin)}},
+        // A till that stopped mid-sale: its receipt is open (its file still empty) until the
+        // next BS abandons it.
+        {"NeverEnded", {{"BS|SI^Paine^3^1^A", "OK|"}}, {""}, {kLeftOpen}},
+        {"ReportWhileAReceiptIsOpen",
+         {{"BS|SI^Paine^3^1^A", "OK|"}, {"ZR", zWhileOpen}},
+         {""},
+         {"BeginSell: Status not ready or afterSell", kLeftOpen}},
+        {"StrayEnd", {{"ES", kErrorHead + "ES], no receipt open"}}, {}, {}},
+        {"SpreadOverRequests",
+         {{"BS|SI^Apa^2.50^2^A", "OK|"}, {"AP^0^5.00|ES", "OK|"}},
+         {kReceiptFile},
+         {}},
+        {"LineTooLong",
+         {{"BS|SI^Apa^1^1^A|" + std::string(10001, 'x') + "|AP^0^1|ES", longLine}},
+         {},
+         {Abandoned(longLine)}},
+        {"ReceiptFull",
+         {{"BS|SI^Apa^2.50^2^A|" + fullPrint + "AP^0^5.00|ES", full}},
+         {},
+         {"Receipt text full: line refused", Abandoned(full)}},
+        // Spread over requests, the receipt that filled up stays open; its ES writes nothing.
+        {"ReceiptFullClosedLater",
+         {{"BS|SI^Apa^2.50^2^A", "OK|"},
+          {fullPrint + "AP^0^5.00", full},
+          {"ES", "ERR|Receipt text full"}},
+         {},
+         {"Receipt text full: line refused", "Receipt abandoned: Receipt text full"}},
+        {"PriceWithComma", {{"BS|SI^Apa^2,50^2^A|AP^0^5.00|ES", comma}}, {}, {Abandoned(comma)}},
+        {"HugePrice", {{"BS|SI^Apa^1e308^1^A|ES", huge}}, {}, {Abandoned(huge)}},
+        {"AmountNotANumber",
+         {{"BS|SI^Apa^1^1^A|AP^0^nan|ES", notANumber}},
+         {},
+         {Abandoned(notANumber)}},
+        {"QuantityNotANumber",
+         {{"BS|SI^Apa^1^abc^A|ES", badQuantity}},
+         {},
+         {Abandoned(badQuantity)}},
+        {"FieldTooLong",
+         {{"BS|SI^Apa^2.50^2^A|AP^100000^5.00|ES", longField}},
+         {},
+         {Abandoned(longField)}},
+        {"RefusedVatGroupIsNotSold",
+         {{"BS|SI^Apa^1^1^LONGNAME1|ES", refusedGroup}},
+         {},
+         {"VAT NOT FOUND", Abandoned(refusedGroup)}},
+        {"SemicolonInName",
+         {{"BS|SI^Apa;0.01;1.000;1;1;1;0;0;^2.50^2^A|AP^0^5.00|ES", "OK|"}},
+         {kSold + "Apa 0.01 1.000 1 1 1 0 0 ;2.50;2.000;1;1;1;0;0;\n" + kPaid + "0;5.00;;;;\n"},
+         {}},
+        {"MinusZero",
+         {{"BS|SI^Apa^-0^-0^A|AP^0^-0|ES", "OK|"}},
+         {kSold + "Apa;0.00;0.000;1;1;1;0;0;\n" + kPaid + "0;0.00;;;;\n"},
+         {}},
+        {"ItemGroupLineBreak",
+         {{"BS|SI^Apa^2.50^2^A^\n|AP^0^5.00|ES", "OK|"}},
+         {kSold + "Apa;2.50;2.000;1; ;1;0;0;\n" + kPaid + "0;5.00;;;;\n"},
+         {}},
+    });
+}
+
+TEST_F(ReceiptFailuresEndToEnd, PricesInHundredthsAndTotalsThatMustMatch) {
+    Start({"TVA_GROUPS=A:1", "allowPriceDecimals=0", "alwaysSellEqualsPayed=1"});
+    ordinaryFile_ = kSold + "Apa;250;2.000;1;1;1;0;0;\n" + kPaid + "0;5.00;;;;\n";
+    const std::string unequal = "ERR|Valoarea serviciilor difera de valoarea achitata. 2.55<>2.50";
+    // 2.55 is stored as 2.5499999...: in hundredths it rounds to 255, never cut to 254.
+    const std::string sold255 = kSold + "Apa;255;1.000;1;1;1;0;0;\n" + kPaid + "0;2.55;;;;\n";
+    RunRows({
+        {"PriceRoundedToHundredths", {{"BS|SI^Apa^2.55^1^A|AP^0^2.55|ES", "OK|"}}, {sold255}, {}},
+        {"UnequalTotals",
+         {{"BS|SI^Apa^2.55^1^A|AP^0^2.50|ES", unequal}},
+         {},
+         {unequal.substr(4), Abandoned(unequal)}},
+    });
+}
+
+// A 64 KiB file system as the output folder: a receipt larger than that fails to write.
+TEST_F(ReceiptFailuresEndToEnd, FullDiskLeavesNoPartialFile) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    std::filesystem::create_directories(receipts_);
+    if (::mount("tillvane-test", receipts_.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{receipts_.string()};
+    Start({"TVA_GROUPS=A:1"});
+
+    const std::string big =
+        "BS|SI^Apa^2.50^2^A|" + Repeat("PT^0123456789abcde|", 2000) + "AP^0^5.00|ES";
+    const std::string reply = Send(big);
+    const std::regex expected("ERR\\|Error writing file " + receipts_.string() +
+                              "/BON_\\d{8}_\\d{6}_\\d{3}\\.txt: No space left on device");
+    EXPECT_TRUE(std::regex_match(reply, expected)) << reply;
+    EXPECT_EQ(TakeFiles(), std::vector<std::string>{});
+    NewLogEntries();
+    EXPECT_EQ(Send(kReceipt), "OK|");
+    EXPECT_EQ(TakeFiles(), std::vector<std::string>{kReceiptFile});
+    EXPECT_NE(ReadFile(service_.File("_Tillvane_se.log")).find(Abandoned(reply)),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace tillvane::testing
