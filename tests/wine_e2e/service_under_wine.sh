@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# The Windows program as a shop installs it, under Wine's service manager: installed from a
+# folder whose name holds a blank, started with "net start", a receipt over HTTP from Linux
+# with the text-file driver, then one through COM1 to the printer simulator on a
+# pseudo-terminal, and removal while it runs.
+#
+# Usage: service_under_wine.sh <Tillvane_se.exe> <printer_simulator> <scratch folder>
+set -uo pipefail
+
+exe="$(realpath "$1")"
+simulator="$(realpath "$2")"
+scratch="$(realpath -m "$3")"
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+readonly service=Tillvane_SE
+readonly service_key='HKLM\System\CurrentControlSet\Services\Tillvane_SE'
+readonly program='C:\Pos Svc\Tillvane_se.exe'
+readonly receipt='BS|SI^Apa^2.50^2^A|AP^0^5.00|ES'
+
+passed=0
+failed=0
+check() {  # check <what> <command...>: one row of the result table
+    local what="$1"
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "PASS  $what"
+    else
+        failed=$((failed + 1))
+        echo "FAIL  $what"
+    fi
+}
+same() { [ "$1" == "$2" ] || { printf '  expected: %q\n  actual:   %q\n' "$2" "$1"; return 1; }; }
+holds() { grep -q -- "$2" <<<"$1" || { printf '  %q does not hold %q\n' "$1" "$2"; return 1; }; }
+
+# Console output of the program without Wine's CR LF line ends.
+run() { "$wine" "$program" "$@" 2>/dev/null | tr -d '\r'; }
+
+wait_for() {  # wait_for <seconds> <command...>
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
+}
+
+for tool in "$exe" "$simulator" "$wine" curl; do
+    command -v "$tool" >/dev/null || { echo "missing: $tool"; exit 1; }
+done
+
+rm -rf "$scratch"
+mkdir -p "$scratch"
+export WINEPREFIX="$scratch/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+simulator_pid=""
+cleanup() {
+    [ -z "$simulator_pid" ] || kill "$simulator_pid" 2>/dev/null
+    exec 8>&- 2>/dev/null
+    "$wineserver" -k 2>/dev/null
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+
+"$wine" wineboot -i >/dev/null 2>&1
+"$wineserver" -w
+# Wine ends its services, ours included, a few seconds after the last ordinary program has
+# gone: a console that waits for input keeps the session up while the test runs (its input
+# is a pipe that this script holds open until it ends).
+mkfifo "$scratch/keep-session"
+"$wine" cmd.exe <"$scratch/keep-session" >/dev/null 2>&1 &
+exec 8>"$scratch/keep-session"
+wait_for 30 "$wine" sc query >/dev/null 2>&1
+
+folder="$WINEPREFIX/drive_c/Pos Svc"
+mkdir -p "$folder/receipts"
+cp "$exe" "$folder/Tillvane_se.exe"
+port_free() { ! (exec 9<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+port=$((20000 + RANDOM % 40000))
+until port_free "$port"; do port=$((20000 + RANDOM % 40000)); done
+configure() {  # configure <driver lines>: the configuration the service reads at start
+    printf 'tcpPort=%s\r\nDebugMode=1\r\nTVA_GROUPS=A:1|B:2\r\n%s' "$port" "$1" >"$folder/Tillvane_se.ini"
+}
+answers() { curl -s -m 2 "http://127.0.0.1:$port/" >/dev/null; }
+send() { curl -s -m 30 --data-urlencode "CMD=$1" "http://127.0.0.1:$port/REGCMD"; }
+state() { "$wine" sc query "$service" 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3}'; }
+stopped() { [ "$(state)" == 1 ]; }
+
+help=$'Parameters:\n -install  to install the service.\n -remove   to remove the service.'
+check "from a console: the help text, then the dispatcher's refusal" \
+    same "$(run)" "$help"$'\nService failed to run w/err 0x00000427'
+check "--install does nothing" same "$(run --install)" ""
+check "--install installs nothing" bash -c "! '$wine' reg query '$service_key' >/dev/null 2>&1"
+check "/INSTALL installs" same "$(run /INSTALL)" "Tillvane_SE is installed."
+check "a second -install is refused" same "$(run -install)" "CreateService failed w/err 0x00000431"
+registry=$("$wine" reg query "$service_key" 2>/dev/null | tr -d '\r')
+check "registered path is quoted" holds "$registry" 'ImagePath    REG_SZ    "C:\\Pos Svc\\Tillvane_se.exe"'
+check "started on demand" holds "$registry" "Start    REG_DWORD    0x3"
+check "own process" holds "$registry" "Type    REG_DWORD    0x10"
+check "under the LocalService account" holds "$registry" 'ObjectName    REG_SZ    NT AUTHORITY\\LocalService'
+
+# The text-file driver.
+configure $'driverModel=SELLTEXT\r\noutputFolder=C:\\Pos Svc\\receipts\r\n'
+"$wine" net start "$service" >/dev/null 2>&1
+check "net start: the service answers" wait_for 30 answers
+check "running" same "$(state)" 4
+check "a receipt over HTTP is answered OK|" same "$(send "$receipt")" "OK|"
+receipt_files=("$folder"/receipts/BON_*.txt)
+check "one receipt file" same "${#receipt_files[@]}" 1
+check "the receipt file holds exactly the sale" same "$(od -An -c "${receipt_files[0]}" | tr -s ' ')" \
+    "$(printf 'S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\nT,1,______,_,__;0;5.00;;;;\n' | od -An -c | tr -s ' ')"
+check "application log: upper-cased name, CR LF entries" \
+    holds "$(od -An -c "$folder/TILLVANE_SE.LOG" | tr -s ' ')" '\\r \\n 2'
+check "application log names its configuration" \
+    holds "$(cat "$folder/TILLVANE_SE.LOG")" 'Init from \[C:\\POS SVC\\TILLVANE_SE.INI\]'
+check "request log starts with the byte-order mark" \
+    same "$(head -c 3 "$folder/TILLVANE_SE.HTML" | od -An -tx1 | tr -d ' ')" "efbbbf"
+check "request log holds the command text" holds "$(cat "$folder/TILLVANE_SE.HTML")" "$receipt"
+check "register log beside the program, CR LF entries" \
+    holds "$(od -An -c "$folder/_Tillvane_se.log" | tr -s ' ')" '\\r \\n 2'
+check "register log names the driver" holds "$(cat "$folder/_Tillvane_se.log")" "SellText model initiated"
+"$wine" net stop "$service" >/dev/null 2>&1
+check "net stop stops it" wait_for 30 stopped
+
+# The serial driver: COM1 is the simulator's pseudo-terminal.
+journal="$scratch/journal.txt"
+"$simulator" --journal "$journal" >"$scratch/simulator.out" 2>&1 &
+simulator_pid=$!
+wait_for 10 test -s "$scratch/simulator.out"
+pty=$(head -n 1 "$scratch/simulator.out")
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$pty" /f >/dev/null 2>&1
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com1"
+configure $'driverModel=SERIALUFP\r\nPort=COM1\r\n'
+"$wine" net start "$service" >/dev/null 2>&1
+check "serial: the service answers" wait_for 30 answers
+check "serial: a receipt is answered OK|" same "$(send "$receipt")" "OK|"
+check "serial: the printer printed the sale" holds "$(cat "$journal")" "SALE .* Apa 2.000 x 2.50"
+check "serial: and closed the receipt" holds "$(cat "$journal")" "CLOSE RECEIPT TOTAL 5.00 PAID 5.00"
+
+# Removal while it runs.
+removal=$(run -remove)
+check "-remove stops and removes the running service" same "$(tr -d '.' <<<"$removal")" \
+    $'Stopping Tillvane_SE\nTillvane_SE is stopped\nTillvane_SE is removed'
+check "the service is gone" bash -c "! '$wine' reg query '$service_key' >/dev/null 2>&1"
+program_gone() { ! pgrep -f 'Pos Svc.Tillvane_se.exe' >/dev/null; }
+check "the program has ended" program_gone
+check "no longer answers" bash -c "! curl -s -m 2 http://127.0.0.1:$port/ >/dev/null"
+check "removing again: no such service" same "$(run -remove)" "OpenService failed w/err 0x00000424"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
