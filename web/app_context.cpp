@@ -48,8 +48,7 @@ char LowerAscii(char c) {
 
 std::string LowerAscii(std::string_view text) {
     std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](char c) { return LowerAscii(c); });
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return LowerAscii(c); });
     return lower;
 }
 
@@ -202,9 +201,8 @@ void AppContext::BeginServerStop() {
     platform::InterruptSerialTransfers();
     EventPump* pump = eventPump_;
     WebServer* server = webServer_;
-    pump->Post([pump, server] {
-        server->BeginShutdown(kStopAnswerGrace, [pump] { pump->PostExit(); });
-    });
+    pump->Post(
+        [pump, server] { server->BeginShutdown(kStopAnswerGrace, [pump] { pump->PostExit(); }); });
 }
 
 bool AppContext::WaitForServerDone(std::chrono::milliseconds timeout) {
@@ -369,9 +367,7 @@ void AppContext::SubmitCommand(WebRequest& request, Command command) {
     }
     DriverJob job;
     job.run = [this, command = std::move(command), reply] { RunQueuedCommand(command, *reply); };
-    job.refuse = [reply] {
-        reply->Send(kHttpServiceUnavailable, std::string(kStoppingReply));
-    };
+    job.refuse = [reply] { reply->Send(kHttpServiceUnavailable, std::string(kStoppingReply)); };
     if (driverQueue_ == nullptr || !driverQueue_->Submit(std::move(job))) {
         // Answered at once, without touching the printer: the till may try again later.
         reply->Send(kHttpServiceUnavailable, Refuse(std::string(kPrinterBusyReply)));

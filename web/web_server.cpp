@@ -219,8 +219,7 @@ class Session : public std::enable_shared_from_this<Session> {
     void SendContinue() {
         // The client waits for leave to send its body.
         continueSent_ = true;
-        asio::async_write(stream_,
-                          asio::buffer(kContinueResponse.data(), kContinueResponse.size()),
+        asio::async_write(stream_, asio::buffer(kContinueResponse.data(), kContinueResponse.size()),
                           [self = shared_from_this()](const ErrorCode& error, std::size_t) {
                               if (self->phase_ == Phase::closed) return;
                               if (error) return self->Close();
@@ -391,8 +390,8 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     void WatchClient() {
-        const std::size_t room =
-            std::min(kMaxBytesReadAhead, buffer_.max_size()) - std::min(kMaxBytesReadAhead, buffer_.size());
+        const std::size_t room = std::min(kMaxBytesReadAhead, buffer_.max_size()) -
+                                 std::min(kMaxBytesReadAhead, buffer_.size());
         if (room == 0) {
             // A client that sends its next requests ahead: stop looking, and keep the
             // connection alive without a pending read until the answer comes.

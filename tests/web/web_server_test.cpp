@@ -5,9 +5,9 @@
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
-#include <vector>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
