@@ -370,7 +370,9 @@ void AppContext::SubmitCommand(WebRequest& request, Command command) {
     job.refuse = [reply] { reply->Send(kHttpServiceUnavailable, std::string(kStoppingReply)); };
     if (driverQueue_ == nullptr || !driverQueue_->Submit(std::move(job))) {
         // Answered at once, without touching the printer: the till may try again later.
-        reply->Send(kHttpServiceUnavailable, Refuse(std::string(kPrinterBusyReply)));
+        const bool stopping = driverQueue_ != nullptr && driverQueue_->stopped();
+        reply->Send(kHttpServiceUnavailable,
+                    Refuse(std::string(stopping ? kStoppingReply : kPrinterBusyReply)));
     }
 }
 

@@ -45,6 +45,11 @@ void DriverQueue::Stop() {
     }
 }
 
+bool DriverQueue::stopped() {
+    std::lock_guard lock(mutex_);
+    return stopped_;
+}
+
 void DriverQueue::Join() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }

@@ -34,6 +34,8 @@ class DriverQueue {
     // Takes no more jobs and refuses the waiting ones (on the calling thread); the job that
     // runs finishes, then the thread ends. Safe from any thread, more than once.
     void Stop();
+    // True once Stop was called.
+    bool stopped();
     // Waits for the driver thread to end.
     void Join();
 

@@ -58,6 +58,10 @@ class RawConnection {
         target.sin_family = AF_INET;
         target.sin_port = htons(static_cast<std::uint16_t>(port));
         ::inet_pton(AF_INET, "127.0.0.1", &target.sin_addr);
+        // Other programs listen on every address: without this option a port held here on
+        // 127.0.0.x could not be listened on by them.
+        const int reuse = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
         connected_ = fd_ >= 0 &&
                      ::bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0 &&
                      ::connect(fd_, reinterpret_cast<sockaddr*>(&target), sizeof target) == 0;
