@@ -3,7 +3,9 @@
 // device, apply the line settings, apply the read time-out; each step can fail on its own and
 // leaves the system's error code behind.
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +24,32 @@ struct SerialLineSettings {
 // The device that a configured port name stands for: COMn is the system's n-th serial port;
 // any other name is used as it is.
 std::string SerialDevicePath(std::string_view portName);
+
+// A stop must not wait for a slow or silent printer. Once transfers are interrupted, every
+// write and every read of any serial port of the process fails at once (a read already
+// waiting ends at its own time-out), and each refusal is counted so that whoever ran the work
+// can tell that it was cut short.
+namespace serial_interrupt {
+inline std::atomic<bool> interrupted{false};
+inline std::atomic<std::uint64_t> refusals{0};
+}  // namespace serial_interrupt
+
+inline void InterruptSerialTransfers() {
+    serial_interrupt::interrupted = true;
+}
+inline void ResumeSerialTransfers() {
+    serial_interrupt::interrupted = false;
+}
+// How many transfers were refused so far.
+inline std::uint64_t RefusedSerialTransfers() {
+    return serial_interrupt::refusals;
+}
+// True, and counted, when transfers are interrupted: the caller then transfers nothing.
+inline bool RefuseSerialTransfer() {
+    if (!serial_interrupt::interrupted) return false;
+    ++serial_interrupt::refusals;
+    return true;
+}
 
 class SerialPort {
   public:

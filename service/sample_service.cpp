@@ -38,7 +38,9 @@ CSampleService::CSampleService(const char* serviceName, ServiceEnvironment envir
                                std::chrono::milliseconds serverStopTimeout)
     : CServiceBase(serviceName, std::move(environment), true, true, false),
       frontEndFactory_(std::move(frontEndFactory)),
-      serverStopTimeout_(serverStopTimeout) {}
+      serverStopTimeout_(serverStopTimeout) {
+    SetStopWaitHint(serverStopTimeout + kStopWaitMargin);
+}
 
 CSampleService::~CSampleService() {
     stopRequested_.Set();

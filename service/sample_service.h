@@ -20,6 +20,9 @@ namespace tillvane {
 inline constexpr std::chrono::milliseconds kIdlePollInterval{1000};
 // How long a stop waits for the web server thread to end.
 inline constexpr std::chrono::milliseconds kServerStopTimeout{10000};
+// What a stop reports it may take: the wait for the server thread, and the rest of the
+// shut-down besides.
+inline constexpr std::chrono::milliseconds kStopWaitMargin{5000};
 
 class CSampleService : public CServiceBase {
   public:

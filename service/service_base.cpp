@@ -153,7 +153,8 @@ void CServiceBase::SetStatus(std::uint32_t state, std::uint32_t exitCode) {
     std::lock_guard lock(statusMutex_);
     status_.currentState = state;
     status_.win32ExitCode = exitCode;
-    status_.waitHint = 0;
+    status_.waitHint =
+        state == kServiceStopPending ? static_cast<std::uint32_t>(stopWaitHint_.count()) : 0;
     status_.checkPoint =
         state == kServiceRunning || state == kServiceStopped ? 0 : checkPointCounter_++;
     if (statusHandle_ != nullptr) statusHandle_->SetServiceStatus(status_);

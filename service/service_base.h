@@ -9,6 +9,7 @@
 // exception gives a fixed entry ("Service failed to start." ...) and the same fallback; a
 // start that fails so still reports an exit code (kErrorExceptionInService).
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string_view>
@@ -50,6 +51,8 @@ class CServiceBase {
     // Sets the state and the exit code and reports the record. Check point: 0 for running
     // and stopped, the next number of the counter for every other state.
     void SetStatus(std::uint32_t state, std::uint32_t exitCode = platform::kNoError);
+    // The time a stop may take, reported with the stop-pending state (0 until set).
+    void SetStopWaitHint(std::chrono::milliseconds hint) { stopWaitHint_ = hint; }
     // One entry with two strings, the service name and `message`; failures go unreported.
     void LogEvent(std::string_view message, std::uint16_t type) noexcept;
     // "<operation> failed w/err 0x%08lx" as an error entry, cut to kMaxErrorEntryLength.
@@ -77,6 +80,7 @@ class CServiceBase {
     platform::ServiceStatusSink* statusHandle_ = nullptr;  // owned by the dispatcher
     // The process's check-point counter: there is one service per process. Never reset.
     std::uint32_t checkPointCounter_ = 1;
+    std::chrono::milliseconds stopWaitHint_{0};
 };
 
 }  // namespace tillvane

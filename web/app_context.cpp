@@ -1,16 +1,19 @@
 #include "web/app_context.h"
 
 #include <algorithm>
+#include <memory>
 #include <system_error>
 
 #include "config/ini_loader.h"
 #include "config/numbers.h"
 #include "platform/com_apartment.h"
 #include "platform/program_path.h"
+#include "platform/serial_port.h"
 #include "registers/register_host.h"
 #include "web/app_files.h"
 #include "web/app_log.h"
 #include "web/base64.h"
+#include "web/driver_queue.h"
 #include "web/event_pump.h"
 #include "web/web_request.h"
 #include "web/web_server.h"
@@ -29,8 +32,85 @@ void CutAtFirstZeroByte(std::string& text) {
 WebServerLimits CommandServerLimits() {
     WebServerLimits limits;
     limits.maxHeaderBytes = kMaxRequestHeaderBytes;
+    limits.maxBodyBytes = kMaxRequestBodyBytes;
     limits.maxPathLength = kRequestPathCapacity - 1;
     return limits;
+}
+
+constexpr std::string_view kOriginHeader = "Origin";
+constexpr std::string_view kFetchSiteHeader = "Sec-Fetch-Site";
+// Separators between the entries of allowedOrigins.
+constexpr std::string_view kOriginSeparators = ", \t";
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string LowerAscii(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return LowerAscii(c); });
+    return lower;
+}
+
+// Scheme and host are case-insensitive; a configured origin may end in "/".
+std::string NormalisedOrigin(std::string_view origin) {
+    while (origin.ends_with('/')) origin.remove_suffix(1);
+    return LowerAscii(origin);
+}
+
+std::vector<std::string> ParseAllowedOrigins(std::string_view list) {
+    std::vector<std::string> origins;
+    std::size_t position = 0;
+    while (position < list.size()) {
+        const std::size_t start = list.find_first_not_of(kOriginSeparators, position);
+        if (start == std::string_view::npos) break;
+        std::size_t end = list.find_first_of(kOriginSeparators, start);
+        if (end == std::string_view::npos) end = list.size();
+        origins.push_back(NormalisedOrigin(list.substr(start, end - start)));
+        position = end;
+    }
+    return origins;
+}
+
+// Lines of a command text as the interpreter reads them: the pieces between "|" that hold
+// more than blanks.
+std::size_t CountCommandLines(std::string_view text) {
+    std::size_t lines = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('|', start);
+        if (end == std::string_view::npos) end = text.size();
+        if (text.substr(start, end - start).find_first_not_of(' ') != std::string_view::npos) {
+            ++lines;
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Characters that a browser would read as markup, written as entities.
+std::string EscapeHtml(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            default:
+                escaped += c;
+        }
+    }
+    return escaped;
 }
 
 }  // namespace
@@ -69,6 +149,14 @@ bool AppContext::Init(RegisterHost* host) {
     tcpPort = ParseDecimalInt(value);
     configuration.GetValue(value, "DebugMode");
     debugMode = ParseDecimalInt(value) != 0;
+    maxCommandLines = kDefaultMaxCommandLines;
+    if (configuration.GetValue(value, "maxCommandLines") && ParseDecimalInt(value) > 0) {
+        maxCommandLines = ParseDecimalInt(value);
+    }
+    allowedOrigins.clear();
+    if (configuration.GetValue(value, "allowedOrigins")) {
+        allowedOrigins = ParseAllowedOrigins(value);
+    }
     registerHost = host;
 
     {
@@ -93,6 +181,7 @@ bool AppContext::Init(RegisterHost* host) {
 }
 
 void AppContext::WriteAppLog(std::string_view text) const {
+    std::lock_guard lock(logMutex_);
     AppendLogEntry(appLogPath, text);
 }
 
@@ -100,10 +189,20 @@ bool AppContext::RequestServerExit() {
     std::lock_guard lock(pumpMutex_);
     exitRequested_ = true;
     if (eventPump_ != nullptr) {
-        eventPump_->PostExit();
+        BeginServerStop();
         return true;
     }
     return serverRunning_;
+}
+
+void AppContext::BeginServerStop() {
+    // No request begins any more; the one at the driver ends at its next serial transfer.
+    driverQueue_->Stop();
+    platform::InterruptSerialTransfers();
+    EventPump* pump = eventPump_;
+    WebServer* server = webServer_;
+    pump->Post(
+        [pump, server] { server->BeginShutdown(kStopAnswerGrace, [pump] { pump->PostExit(); }); });
 }
 
 bool AppContext::WaitForServerDone(std::chrono::milliseconds timeout) {
@@ -117,22 +216,34 @@ void AppContext::ServerThread() {
     try {
         EventPump pump;
         WebServer server(pump, CommandServerLimits());  // destroyed before the pump
+        // Destroyed first: its jobs answer through the server's pump, and its thread is the
+        // only one that touches the driver.
+        DriverQueue driverQueue;
         server.OnPost([this](WebServer& s, WebRequest& r) { OnPostRequest(s, r); });
         server.OnGet([this](WebServer& s, WebRequest& r) { OnGetRequest(s, r); });
         std::string reason;
+        if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
         if (server.Host(tcpPort, reason)) {
             {
                 std::lock_guard lock(pumpMutex_);
                 eventPump_ = &pump;
-                if (exitRequested_) pump.PostExit();
+                webServer_ = &server;
+                driverQueue_ = &driverQueue;
+                if (exitRequested_) BeginServerStop();
             }
             pump.Run();
             std::lock_guard lock(pumpMutex_);
             eventPump_ = nullptr;
+            webServer_ = nullptr;
+            driverQueue_ = nullptr;
         } else {
             WriteAppLog("Nu pot porni serverul web pe portul " + std::to_string(tcpPort) + ": " +
                         reason);
         }
+        driverQueue.Stop();
+        driverQueue.Join();
+        // The stop interrupted the serial transfers for the driver thread, which has ended.
+        platform::ResumeSerialTransfers();
     } catch (const std::exception& error) {
         WriteAppLog("Nu pot porni serverul web pe portul " + std::to_string(tcpPort) + ": " +
                     error.what());
@@ -158,6 +269,7 @@ void AppContext::OnGetRequest(WebServer&, WebRequest& request) {
 }
 
 void AppContext::HandleRequest(WebRequest& request, bool isPost) {
+    if (!AdmitOrigin(request)) return;
     if (isPost && request.bodyIsNotAForm()) {
         // The fields of any other body are unknown: running the empty text instead would
         // answer "OK|" for a request that did nothing.
@@ -170,44 +282,138 @@ void AppContext::HandleRequest(WebRequest& request, bool isPost) {
     }
     const std::string& path = request.path();
     if (path == kCommandPath) {
-        request.Write(RunCommand(request, isPost));
+        Command command;
+        std::string refusal;
+        if (!ReadCommand(request, isPost, command, refusal)) {
+            request.Write(refusal);
+            return;
+        }
+        SubmitCommand(request, std::move(command));
     } else if (path.empty()) {
         request.Write(isPost ? kActiveOnPost : kActiveOnGet);
     }
     // Any other path gets an empty body.
 }
 
-std::string AppContext::RunCommand(const WebRequest& request, bool isPost) {
-    bool hexNames = false;
-    std::string commandText = isPost ? request.POST("CMD") : request.GET("CMD");
-    if (commandText.size() > kMaxCommandTextLength) return std::string(kCommandTooLongReply);
-    if (isPost && commandText.empty()) {
+bool AppContext::AdmitOrigin(WebRequest& request) const {
+    // A browser marks what a page of another site makes it send; programs send neither.
+    const bool hasOrigin = request.HasHeader(kOriginHeader);
+    const std::string fetchSite = LowerAscii(request.Header(kFetchSiteHeader));
+    const bool crossSite = hasOrigin || (request.HasHeader(kFetchSiteHeader) &&
+                                         fetchSite != "same-origin" && fetchSite != "none");
+    if (!crossSite) return true;
+    const std::string origin = request.Header(kOriginHeader);
+    if (hasOrigin && std::find(allowedOrigins.begin(), allowedOrigins.end(),
+                               NormalisedOrigin(origin)) != allowedOrigins.end()) {
+        // The page may read the answer.
+        request.SetResponseHeader("Access-Control-Allow-Origin", origin);
+        request.SetResponseHeader("Vary", "Origin");
+        return true;
+    }
+    request.SetStatus(kHttpForbidden);
+    request.Write(Refuse(std::string(kCrossSiteReply)));
+    return false;
+}
+
+bool AppContext::ReadCommand(const WebRequest& request, bool isPost, Command& command,
+                             std::string& reply) const {
+    command.hexNames = false;
+    command.text = isPost ? request.POST("CMD") : request.GET("CMD");
+    if (command.text.size() > kMaxCommandTextLength) {
+        reply = kCommandTooLongReply;
+        return false;
+    }
+    if (isPost && command.text.empty()) {
         // CMD wins; a plain CMD is never Base64-decoded.
         std::string encoded = request.POST("CMDBASE64");
         if (encoded.empty()) {
             encoded = request.POST("CMDBASE64HEX");
-            hexNames = true;
+            command.hexNames = true;
         }
-        if (encoded.size() > kMaxCommandTextLength) return std::string(kCommandTooLongReply);
+        if (encoded.size() > kMaxCommandTextLength) {
+            reply = kCommandTooLongReply;
+            return false;
+        }
         std::size_t invalidPosition = 0;
-        if (!Base64Decode(encoded, commandText, invalidPosition)) {
+        if (!Base64Decode(encoded, command.text, invalidPosition)) {
             // Refused before anything runs: a part of a broken text is no receipt.
-            return Refuse(std::string(kInvalidBase64Reply) + std::to_string(invalidPosition));
+            reply = Refuse(std::string(kInvalidBase64Reply) + std::to_string(invalidPosition));
+            return false;
         }
     }
-    CutAtFirstZeroByte(commandText);
+    CutAtFirstZeroByte(command.text);
 
     if (debugMode) {
-        WriteAppLog(commandText);
-        if (isPost) AppendRequestLogEntry(requestLogPath, commandText);
+        WriteAppLog(command.text);
+        if (isPost) {
+            std::lock_guard lock(logMutex_);
+            AppendRequestLogEntry(requestLogPath, EscapeHtml(command.text));
+        }
     }
+    if (CountCommandLines(command.text) > static_cast<std::size_t>(maxCommandLines)) {
+        reply = Refuse(std::string(kTooManyLinesReply) + std::to_string(maxCommandLines) +
+                       std::string(kTooManyLinesTail));
+        return false;
+    }
+    return true;
+}
 
+void AppContext::SubmitCommand(WebRequest& request, Command command) {
+    const std::shared_ptr<PendingReply> reply = request.Defer();
+    if (!reply) {
+        // A caller that cannot wait gets the answer at once.
+        request.Write(ExecuteCommand(command));
+        return;
+    }
+    DriverJob job;
+    job.run = [this, command = std::move(command), reply] { RunQueuedCommand(command, *reply); };
+    job.refuse = [reply] { reply->Send(kHttpServiceUnavailable, std::string(kStoppingReply)); };
+    if (driverQueue_ == nullptr || !driverQueue_->Submit(std::move(job))) {
+        // Answered at once, without touching the printer: the till may try again later.
+        const bool stopping = driverQueue_ != nullptr && driverQueue_->stopped();
+        reply->Send(kHttpServiceUnavailable,
+                    Refuse(std::string(stopping ? kStoppingReply : kPrinterBusyReply)));
+    }
+}
+
+void AppContext::RunQueuedCommand(const Command& command, PendingReply& reply) {
+    if (reply.clientGone()) {
+        // Nobody waits for it: printing it would only print twice when the till tries again.
+        WriteAppLog("Request dropped unprinted: its client went away before its turn [" +
+                    command.text + "]");
+        return;
+    }
+    const std::uint64_t refusedBefore = platform::RefusedSerialTransfers();
+    std::string answer = ExecuteCommand(command);
+    if (platform::RefusedSerialTransfers() != refusedBefore) {
+        // The stop interrupted a transfer to the printer: whatever the interpreter made of
+        // it, the request did not go out whole.
+        AbandonCutShortReceipt();
+        reply.Send(kHttpServiceUnavailable, std::string(kCutShortReply));
+        return;
+    }
+    reply.Send(kHttpOk, std::move(answer));
+}
+
+std::string AppContext::ExecuteCommand(const Command& command) const {
     std::string replyText;
     VirtualRegister* driver = registerHost != nullptr ? registerHost->driver() : nullptr;
-    const bool succeeded = ExecuteCommandText(commandText, replyText, hexNames, driver);
+    const bool succeeded = ExecuteCommandText(command.text, replyText, command.hexNames, driver);
     std::string reply(succeeded ? kReplySuccessPrefix : kReplyFailurePrefix);
     reply += replyText;
     return reply;
+}
+
+// The one place where the receipt of a request that the stop cut short is abandoned; it runs
+// on the driver thread after that request. The printer is to be told to cancel the open
+// receipt here with the driver's abandon operation; until the drivers offer one, the open
+// receipt is only logged, and the next receipt's BS meets it.
+void AppContext::AbandonCutShortReceipt() {
+    // The driver's own transfers must reach the printer again for the cancel.
+    platform::ResumeSerialTransfers();
+    const std::string note = "Receipt abandoned: its request was cut short by the service stop";
+    if (registerHost != nullptr) registerHost->WriteLog(note);
+    WriteAppLog(note);
 }
 
 std::string AppContext::Refuse(std::string reply) const {

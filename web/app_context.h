@@ -10,12 +10,15 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "web/command_interpreter.h"
 
 namespace tillvane {
 
+class DriverQueue;
 class EventPump;
+class PendingReply;
 class RegisterHost;
 class VirtualRegister;
 class WebRequest;
@@ -32,6 +35,16 @@ inline constexpr std::size_t kPercentEncodedBytesPerByte = 3;
 inline constexpr std::size_t kHeaderFieldsAllowance = 8 * 1024;
 inline constexpr std::size_t kMaxRequestHeaderBytes =
     kPercentEncodedBytesPerByte * kMaxCommandTextLength + kHeaderFieldsAllowance;
+// A form body holds the longest command text percent-encoded, and room for other fields or
+// the multipart framing besides; a larger body is refused before it is read.
+inline constexpr std::size_t kMaxRequestBodyBytes =
+    kPercentEncodedBytesPerByte * kMaxCommandTextLength + kHeaderFieldsAllowance;
+
+// Lines a command text may hold (maxCommandLines); a longer text is refused before any line
+// runs, so that one request cannot hold the printer for hours.
+inline constexpr int kDefaultMaxCommandLines = 1000;
+// How long a stop waits for the answers still owed to clients before the server closes.
+inline constexpr std::chrono::milliseconds kStopAnswerGrace{5000};
 
 inline constexpr std::string_view kCommandPath = "REGCMD";
 inline constexpr std::string_view kReplySuccessPrefix = "OK|";
@@ -45,6 +58,19 @@ inline constexpr std::string_view kUnsupportedContentTypeReply = "ERR|unsupporte
 inline constexpr std::string_view kNoContentTypeName = "(none)";
 inline constexpr std::string_view kSendUrlEncodedHint = "; send application/x-www-form-urlencoded";
 inline constexpr int kHttpUnsupportedMediaType = 415;
+inline constexpr int kHttpForbidden = 403;
+inline constexpr int kHttpServiceUnavailable = 503;
+// Followed by the line bound: "ERR|command text has more than 1000 lines".
+inline constexpr std::string_view kTooManyLinesReply = "ERR|command text has more than ";
+inline constexpr std::string_view kTooManyLinesTail = " lines";
+// A browser request from another site whose origin is not in allowedOrigins.
+inline constexpr std::string_view kCrossSiteReply = "ERR|cross-site request refused";
+// Every place in the driver queue is taken.
+inline constexpr std::string_view kPrinterBusyReply = "ERR|printer busy";
+// The service stops: a request that had not begun, and one that the stop cut short.
+inline constexpr std::string_view kStoppingReply = "ERR|service stopping";
+inline constexpr std::string_view kCutShortReply =
+    "ERR|service stopping: the request was cut short and its receipt abandoned";
 inline constexpr std::string_view kActiveOnPost = "Tillvane service is active on_post";
 inline constexpr std::string_view kActiveOnGet = "Tillvane service is active on_get";
 
@@ -58,7 +84,8 @@ class AppContext {
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
-    // Reads tcpPort and DebugMode from iniPath and starts the server thread. False, with an
+    // Reads tcpPort, DebugMode, maxCommandLines and allowedOrigins from iniPath and starts
+    // the server thread. False, with an
     // application-log entry, when the configuration cannot be loaded or the thread cannot be
     // created; the service runs on without a web server then.
     bool Init(RegisterHost* host);
@@ -66,9 +93,11 @@ class AppContext {
     // Appends one entry to the application log; dropped when the log cannot be opened.
     void WriteAppLog(std::string_view text) const;
 
-    // Asks the server thread to leave its event loop. A request that comes before the thread
-    // has created its pump is kept and honoured as soon as the pump exists. False when no
-    // server thread runs.
+    // Asks the server thread to leave its event loop: waiting requests are refused, the one
+    // at the driver is cut short at its next serial transfer, the answers still owed are
+    // written (within kStopAnswerGrace), then the loop ends. A request that comes before the
+    // thread has created its pump is kept and honoured as soon as the pump exists. False when
+    // no server thread runs.
     bool RequestServerExit();
     // True from Init until the server thread has ended.
     bool serverRunning() const { return serverRunning_; }
@@ -84,21 +113,48 @@ class AppContext {
     std::string requestLogPath;
     int tcpPort = 0;
     bool debugMode = false;
+    int maxCommandLines = kDefaultMaxCommandLines;
+    // Origins ("http://host:port") whose browser pages may use the service.
+    std::vector<std::string> allowedOrigins;
     RegisterHost* registerHost = nullptr;  // not owned
 
   private:
+    struct Command {
+        std::string text;
+        bool hexNames = false;
+    };
+
     void ServerThread();
+    // Starts the stop of a server whose pump exists; with pumpMutex_ held.
+    void BeginServerStop();
     void HandleRequest(WebRequest& request, bool isPost);
-    // The reply to a command request: status prefix and the interpreter's reply text.
-    std::string RunCommand(const WebRequest& request, bool isPost);
+    // False, with the refusal in `request`, when a browser sent the request from a site whose
+    // origin is not allowed.
+    bool AdmitOrigin(WebRequest& request) const;
+    // Reads the command text of `request`; false with the refusal in `reply` when it may not
+    // run.
+    bool ReadCommand(const WebRequest& request, bool isPost, Command& command,
+                     std::string& reply) const;
+    // Queues the command for the driver thread, or refuses it when the queue is full.
+    void SubmitCommand(WebRequest& request, Command command);
+    // On the driver thread: runs the command, unless its client has gone, and answers it.
+    void RunQueuedCommand(const Command& command, PendingReply& reply);
+    // The reply to a command: status prefix and the interpreter's reply text.
+    std::string ExecuteCommand(const Command& command) const;
+    // Abandons the receipt of a request that the stop cut short.
+    void AbandonCutShortReceipt();
     // A request refused before its text runs: the reply, logged in debug mode.
     std::string Refuse(std::string reply) const;
     void MarkServerDone();
 
+    mutable std::mutex logMutex_;  // the logs are written from the server and driver threads
+
     std::atomic<bool> serverRunning_{false};
 
-    std::mutex pumpMutex_;  // guards eventPump_ and exitRequested_
+    std::mutex pumpMutex_;  // guards eventPump_, webServer_, driverQueue_ and exitRequested_
     EventPump* eventPump_ = nullptr;
+    WebServer* webServer_ = nullptr;
+    DriverQueue* driverQueue_ = nullptr;
     bool exitRequested_ = false;
 
     std::mutex doneMutex_;  // guards serverDone_

@@ -5,6 +5,7 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 
 namespace tillvane {
 
@@ -32,6 +33,10 @@ void EventPump::Run() {
 
 void EventPump::PostExit() {
     impl_->context.stop();
+}
+
+void EventPump::Post(std::function<void()> task) {
+    boost::asio::post(impl_->context, std::move(task));
 }
 
 boost::asio::io_context& EventPump::context() {

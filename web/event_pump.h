@@ -2,6 +2,7 @@
 // The event loop of the web server: runs on the thread that calls Run, and is told to leave
 // its loop from any other thread.
 
+#include <functional>
 #include <memory>
 
 namespace boost::asio {
@@ -22,6 +23,10 @@ class EventPump {
     void Run();
     // Makes Run return; safe from any thread, also before Run has started.
     void PostExit();
+
+    // Runs `task` on the loop's thread; safe from any thread. Tasks still waiting when the
+    // loop ends are dropped unrun.
+    void Post(std::function<void()> task);
 
     boost::asio::io_context& context();
 

@@ -1,7 +1,13 @@
 #pragma once
 // A small HTTP/1.1 server driven by an EventPump: keep-alive connections, query strings and
 // urlencoded or multipart forms, and limits that refuse what does not fit with a clear HTTP
-// error. Handlers run one at a time on the thread that runs the pump.
+// error. Handlers run one at a time on the thread that runs the pump; one that cannot answer
+// at once defers its answer (WebRequest::Defer) and the loop serves others meanwhile.
+//
+// No single client can take the server away from the others: a request must arrive whole
+// within a time limit, one address may hold only some of the connections, and the memory
+// that unfinished requests hold together is bounded. When a cap is reached, the oldest
+// connection that has not sent a complete request is closed to admit the new one.
 
 #include <chrono>
 #include <functional>
@@ -18,19 +24,27 @@ struct WebServerState;
 // Default limits. Whoever hosts the server may set others in WebServerLimits.
 inline constexpr std::size_t kDefaultMaxHeaderBytes = 8 * 1024;  // request line and header
 inline constexpr std::size_t kDefaultMaxBodyBytes = 1024 * 1024;
-// The longest a client may take to send one request, or to take one response.
-inline constexpr std::chrono::milliseconds kDefaultIdleTimeout{30000};
+// The longest a client may take to send one whole request (header and body, counted from the
+// end of the previous answer on the connection), or to take one response. Past it the
+// connection is closed.
+inline constexpr std::chrono::milliseconds kDefaultRequestTimeout{10000};
 // Longest decoded request path, leading "/" not counted.
 inline constexpr std::size_t kDefaultMaxPathLength = 4096;
-// Connections open at once; more are closed as soon as they are accepted.
+// Connections open at once, from all clients and from one client address.
 inline constexpr std::size_t kDefaultMaxConnections = 256;
+inline constexpr std::size_t kDefaultMaxConnectionsPerAddress = 16;
+// Memory that all requests still being received may hold together (their buffered header
+// bytes and bodies); beyond it the oldest unfinished ones are closed.
+inline constexpr std::size_t kDefaultMaxPendingRequestBytes = 16 * 1024 * 1024;
 
 struct WebServerLimits {
     std::size_t maxHeaderBytes = kDefaultMaxHeaderBytes;  // larger: 431
     std::size_t maxBodyBytes = kDefaultMaxBodyBytes;      // larger: 413
-    std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout;
+    std::chrono::milliseconds requestTimeout = kDefaultRequestTimeout;
     std::size_t maxPathLength = kDefaultMaxPathLength;  // longer: 414
     std::size_t maxConnections = kDefaultMaxConnections;
+    std::size_t maxConnectionsPerAddress = kDefaultMaxConnectionsPerAddress;
+    std::size_t maxPendingRequestBytes = kDefaultMaxPendingRequestBytes;
 };
 
 // A handler answers through WebRequest::Write; what it writes is sent with status 200, or
@@ -55,6 +69,11 @@ class WebServer {
     bool Host(int port, std::string& failureReason);
     // The port listened on; 0 before a successful Host.
     int port() const;
+
+    // Stops accepting and closes every connection that waits for no answer; `done` runs on
+    // the pump's thread once every deferred answer has been written (or its client has gone),
+    // or after `grace` at the latest. Call on the pump's thread.
+    void BeginShutdown(std::chrono::milliseconds grace, std::function<void()> done);
 
   private:
     std::shared_ptr<WebServerState> state_;

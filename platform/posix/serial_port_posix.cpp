@@ -207,7 +207,7 @@ bool SerialPort::isOpen() const {
 }
 
 bool SerialPort::Write(std::string_view bytes) {
-    if (!device_) return false;
+    if (!device_ || RefuseSerialTransfer()) return false;
     while (!bytes.empty()) {
         const ssize_t written = write(device_->fd, bytes.data(), bytes.size());
         if (written < 0) {
@@ -221,7 +221,7 @@ bool SerialPort::Write(std::string_view bytes) {
 }
 
 std::optional<char> SerialPort::ReadByte() {
-    if (!device_) return std::nullopt;
+    if (!device_ || RefuseSerialTransfer()) return std::nullopt;
     char byte = 0;
     ssize_t count = 0;
     do {

@@ -96,7 +96,7 @@ bool SerialPort::isOpen() const {
 }
 
 bool SerialPort::Write(std::string_view bytes) {
-    if (!device_) return false;
+    if (!device_ || RefuseSerialTransfer()) return false;
     while (!bytes.empty()) {
         DWORD written = 0;
         if (!::WriteFile(device_->handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
@@ -115,7 +115,7 @@ bool SerialPort::Write(std::string_view bytes) {
 }
 
 std::optional<char> SerialPort::ReadByte() {
-    if (!device_) return std::nullopt;
+    if (!device_ || RefuseSerialTransfer()) return std::nullopt;
     char byte = 0;
     DWORD count = 0;
     if (!::ReadFile(device_->handle.get(), &byte, 1, &count, /*lpOverlapped=*/nullptr)) {

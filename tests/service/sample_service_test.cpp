@@ -122,6 +122,12 @@ TEST(SampleServiceTest, StopShutsTheFrontEndDownInOrder) {
         expected.insert(expected.end(), c.callsAfterStart.begin(), c.callsAfterStart.end());
         EXPECT_EQ(script->Calls(), expected);
         EXPECT_EQ(States(record), kTypicalReports);
+        // The stop tells the service manager how long it may take: the server's bound and more.
+        for (const ServiceStatus& status : record.Statuses()) {
+            EXPECT_EQ(status.waitHint, status.currentState == kServiceStopPending
+                                           ? (kServerStopTimeout + kStopWaitMargin).count()
+                                           : 0);
+        }
         const std::vector<EventLogEntry> entries = record.Entries();
         ASSERT_EQ(entries.size(), 2u);
         for (const EventLogEntry& entry : entries) {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
@@ -18,6 +21,7 @@ namespace {
 
 using testing::HttpConnection;
 using testing::HttpResponse;
+using testing::WaitUntil;
 using namespace std::chrono_literals;
 
 constexpr auto kStartTimeout = 5000ms;
@@ -35,7 +39,11 @@ class WebServerTest : public ::testing::Test {
     void Start(const WebServerLimits& limits = {}) {
         server_ = std::make_unique<WebServer>(pump_, limits);
         server_->OnPost([](WebServer&, WebRequest& r) { EchoHandler("POST", r, true); });
-        server_->OnGet([](WebServer&, WebRequest& r) { EchoHandler("GET", r, false); });
+        server_->OnGet([this](WebServer&, WebRequest& r) {
+            if (r.path() != "defer") return EchoHandler("GET", r, false);
+            std::lock_guard lock(deferredMutex_);
+            deferred_.push_back(r.Defer());
+        });
         port_ = testing::FreeTcpPort();
         std::string reason;
         ASSERT_TRUE(server_->Host(port_, reason)) << reason;
@@ -48,6 +56,20 @@ class WebServerTest : public ::testing::Test {
         server_.reset();  // before the pump, after its loop
     }
 
+    // The deferred replies so far, once there are `count` of them.
+    std::vector<std::shared_ptr<PendingReply>> Deferred(std::size_t count) {
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                std::lock_guard lock(deferredMutex_);
+                return deferred_.size() >= count;
+            },
+            kStartTimeout));
+        std::lock_guard lock(deferredMutex_);
+        return deferred_;
+    }
+
+    std::mutex deferredMutex_;
+    std::vector<std::shared_ptr<PendingReply>> deferred_;
     EventPump pump_;
     std::unique_ptr<WebServer> server_;
     std::thread loop_;
@@ -174,7 +196,7 @@ TEST_F(WebServerTest, RefusesAnOversizedBodyThatIsSentAnyway) {
 
 TEST_F(WebServerTest, SilentAndBrokenClientsDoNotBlockOthers) {
     WebServerLimits limits;
-    limits.idleTimeout = 300ms;
+    limits.requestTimeout = 300ms;
     Start(limits);
     HttpConnection silent(port_);
     HttpConnection halfHeader(port_);
@@ -191,17 +213,73 @@ TEST_F(WebServerTest, SilentAndBrokenClientsDoNotBlockOthers) {
     EXPECT_EQ(testing::Get(port_, "/again").status, 200);
 }
 
-TEST_F(WebServerTest, ClosesConnectionsBeyondTheLimit) {
+TEST_F(WebServerTest, AnIdleConnectionGivesWayButABusyOneDoesNot) {
     WebServerLimits limits;
-    limits.maxConnections = 1;
+    limits.maxConnections = 2;
+    limits.maxConnectionsPerAddress = 1;
     Start(limits);
-    HttpConnection first(port_);
-    ASSERT_EQ(first.Get("/a").status, 200);
-    HttpConnection second(port_, 2000ms);
-    EXPECT_TRUE(second.WaitForClose());
-    first.Close();
-    EXPECT_TRUE(
-        testing::WaitUntil([&] { return testing::Get(port_, "/b").status == 200; }, kStartTimeout));
+    HttpConnection idle(port_);
+    ASSERT_EQ(idle.Get("/a").status, 200);
+    // One connection per address: the idle one is closed to admit the new one.
+    HttpConnection busy(port_);
+    ASSERT_TRUE(busy.Send("GET /defer HTTP/1.1\r\n\r\n"));
+    EXPECT_TRUE(idle.WaitForClose());
+    const auto replies = Deferred(1);
+    // A connection that waits for its answer keeps its place: the newcomer is turned away.
+    HttpConnection refused(port_, 2000ms);
+    EXPECT_TRUE(refused.WaitForClose());
+    // The answer comes from another thread and reaches the waiting client.
+    std::thread([&] { replies[0]->Send(202, "later"); }).join();
+    const HttpResponse answer = busy.ReadResponse();
+    EXPECT_EQ(answer.status, 202);
+    EXPECT_EQ(answer.body, "later");
+}
+
+TEST_F(WebServerTest, NoticesAClientThatLeavesBeforeItsDeferredAnswer) {
+    Start();
+    {
+        HttpConnection leaving(port_);
+        ASSERT_TRUE(leaving.Send("GET /defer HTTP/1.1\r\n\r\n"));
+        Deferred(1);
+    }
+    const auto replies = Deferred(1);
+    EXPECT_TRUE(WaitUntil([&] { return replies[0]->clientGone(); }, kStartTimeout));
+    replies[0]->Send(200, "nobody listens");  // dropped without harm
+    EXPECT_EQ(testing::Get(port_, "/after").status, 200);
+}
+
+TEST_F(WebServerTest, BoundsTheMemoryOfUnfinishedRequests) {
+    WebServerLimits limits;
+    limits.maxPendingRequestBytes = 256 * 1024;
+    limits.maxConnectionsPerAddress = limits.maxConnections;
+    Start(limits);
+    // Each announces a 100 KB body and sends part of it: the oldest give way to the newest.
+    std::vector<std::unique_ptr<HttpConnection>> hogs;
+    for (int i = 0; i < 6; ++i) {
+        hogs.push_back(std::make_unique<HttpConnection>(port_));
+        ASSERT_TRUE(hogs.back()->Send("POST /p HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" +
+                                      std::string(20000, 'x')));
+    }
+    EXPECT_TRUE(hogs.front()->WaitForClose());
+    EXPECT_EQ(testing::Get(port_, "/after").status, 200);
+}
+
+TEST_F(WebServerTest, ShutdownAnswersWhatIsOwedAndClosesTheRest) {
+    Start();
+    HttpConnection idle(port_);
+    ASSERT_EQ(idle.Get("/a").status, 200);
+    HttpConnection waiting(port_);
+    ASSERT_TRUE(waiting.Send("GET /defer HTTP/1.1\r\n\r\n"));
+    const auto replies = Deferred(1);
+    std::atomic<bool> quiet{false};
+    pump_.Post([&] { server_->BeginShutdown(kStartTimeout, [&] { quiet = true; }); });
+    EXPECT_TRUE(idle.WaitForClose());
+    EXPECT_FALSE(quiet);
+    replies[0]->Send(200, "last");
+    const HttpResponse answer = waiting.ReadResponse();
+    EXPECT_EQ(answer.body, "last");
+    EXPECT_EQ(answer.Header("Connection"), "close");
+    EXPECT_TRUE(WaitUntil([&] { return quiet.load(); }, kStartTimeout));
 }
 
 TEST(WebServerHostTest, ReportsAPortThatCannotBeOpened) {

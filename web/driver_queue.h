@@ -1,0 +1,53 @@
+#pragma once
+// The one thread that touches the driver. Requests wait in a bounded queue and run one at a
+// time, in the order they came, so the web server's loop never waits for the printer.
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace tillvane {
+
+// Requests that may wait for the driver besides the one it runs; one more is refused.
+inline constexpr std::size_t kMaxWaitingDriverRequests = 16;
+
+struct DriverJob {
+    std::function<void()> run;     // on the driver thread, when the job's turn comes
+    std::function<void()> refuse;  // instead of run, when a stop came before its turn
+};
+
+class DriverQueue {
+  public:
+    explicit DriverQueue(std::size_t maxWaiting = kMaxWaitingDriverRequests);
+    // Stops the queue and waits for the driver thread to end.
+    ~DriverQueue();
+    DriverQueue(const DriverQueue&) = delete;
+    DriverQueue& operator=(const DriverQueue&) = delete;
+
+    // Creates the driver thread; false when the system cannot.
+    bool Start();
+    // Queues `job`; false, and nothing queued, when the queue is full or stopped.
+    bool Submit(DriverJob job);
+    // Takes no more jobs and refuses the waiting ones (on the calling thread); the job that
+    // runs finishes, then the thread ends. Safe from any thread, more than once.
+    void Stop();
+    // True once Stop was called.
+    bool stopped();
+    // Waits for the driver thread to end.
+    void Join();
+
+  private:
+    void Loop();
+
+    const std::size_t maxWaiting_;
+    std::mutex mutex_;  // guards jobs_ and stopped_
+    std::condition_variable jobArrived_;
+    std::deque<DriverJob> jobs_;
+    bool stopped_ = false;
+    std::thread thread_;
+};
+
+}  // namespace tillvane
