@@ -404,16 +404,15 @@ std::string AppContext::ExecuteCommand(const Command& command) const {
     return reply;
 }
 
-// The one place where the receipt of a request that the stop cut short is abandoned; it runs
-// on the driver thread after that request. The printer is to be told to cancel the open
-// receipt here with the driver's abandon operation; until the drivers offer one, the open
-// receipt is only logged, and the next receipt's BS meets it.
+// The receipt of a request that the stop cut short goes, on the driver thread, after that
+// request: the interpreter has abandoned what the failed request opened; a receipt still open
+// (begun by an earlier request) goes too, so that nothing of it reaches the printer later.
 void AppContext::AbandonCutShortReceipt() {
-    // The driver's own transfers must reach the printer again for the cancel.
+    // Later work of the driver reaches the printer again.
     platform::ResumeSerialTransfers();
-    const std::string note = "Receipt abandoned: its request was cut short by the service stop";
-    if (registerHost != nullptr) registerHost->WriteLog(note);
-    WriteAppLog(note);
+    VirtualRegister* driver = registerHost != nullptr ? registerHost->driver() : nullptr;
+    if (driver != nullptr) driver->AbandonReceipt("its request was cut short by the service stop");
+    WriteAppLog("Request cut short by the service stop; its receipt abandoned");
 }
 
 std::string AppContext::Refuse(std::string reply) const {

@@ -48,9 +48,10 @@ class ReceiptFailuresEndToEnd : public ::testing::Test {
   protected:
     void Start(const std::vector<std::string>& settings) {
         std::filesystem::create_directories(receipts_);
-        std::vector<std::string> config = {"driverModel=SELLTEXT",
-                                           "outputFolder=" + receipts_.string(),
-                                           "tcpPort=" + std::to_string(port_)};
+        // A receipt that fills the text bound takes more lines than the default line limit.
+        std::vector<std::string> config = {
+            "driverModel=SELLTEXT", "outputFolder=" + receipts_.string(),
+            "tcpPort=" + std::to_string(port_), "maxCommandLines=5000"};
         config.insert(config.end(), settings.begin(), settings.end());
         service_.WriteConfig(config);
         service_.Start();
