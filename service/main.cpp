@@ -23,9 +23,14 @@ namespace {
 
 using namespace tillvane;
 
-// Exit code of a service run that failed (it could not run, or its start failed), so that
-// systemd sees the failure; an orderly stop exits with 0.
+// Exit code of a service run that failed (it could not run, or its start failed). systemd
+// reads it, so there it tells the failure; the Windows service manager reads the status
+// reports instead, and there the program ends with 0 on every path.
+#ifdef _WIN32
+constexpr int kExitServiceFailed = 0;
+#else
 constexpr int kExitServiceFailed = 1;
+#endif
 
 void Install() {
     const std::string programPath = platform::ProgramPath();
