@@ -4,10 +4,6 @@
 
 namespace tillvane::platform {
 
-namespace {
-constexpr std::size_t kMaxFormattedTime = 128;
-}
-
 LocalTime NowLocal() {
     using namespace std::chrono;
     const auto now = system_clock::now();
@@ -17,12 +13,6 @@ LocalTime NowLocal() {
     result.milliseconds =
         static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     return result;
-}
-
-std::string FormatLocalTime(const LocalTime& time, const char* format) {
-    char buffer[kMaxFormattedTime];
-    const std::size_t length = std::strftime(buffer, sizeof buffer, format, &time.tm);
-    return std::string(buffer, length);
 }
 
 }  // namespace tillvane::platform

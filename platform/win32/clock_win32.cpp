@@ -5,7 +5,6 @@
 namespace tillvane::platform {
 
 namespace {
-constexpr std::size_t kMaxFormattedTime = 128;
 constexpr int kTmYearBase = 1900;
 }  // namespace
 
@@ -23,12 +22,6 @@ LocalTime NowLocal() {
     result.tm.tm_isdst = -1;
     result.milliseconds = now.wMilliseconds;
     return result;
-}
-
-std::string FormatLocalTime(const LocalTime& time, const char* format) {
-    char buffer[kMaxFormattedTime];
-    const std::size_t length = std::strftime(buffer, sizeof buffer, format, &time.tm);
-    return std::string(buffer, length);
 }
 
 }  // namespace tillvane::platform

@@ -7,62 +7,57 @@
 
 namespace tillvane::platform {
 
-// A handle of a kind that CloseHandle closes (files, devices, events). Both null and
-// INVALID_HANDLE_VALUE mean "none": the API returns one or the other on failure.
-class ScopedHandle {
+// Owns one handle of the kind `Traits` describes (its type, what counts as none, how it is
+// closed); move-only.
+template <typename Traits>
+class UniqueWindowsHandle {
   public:
-    ScopedHandle() = default;
-    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-    ~ScopedHandle() { Reset(); }
-    ScopedHandle(ScopedHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            handle_ = std::exchange(other.handle_, nullptr);
-        }
-        return *this;
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    using Handle = typename Traits::Handle;
 
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    void Reset() {
-        if (valid()) ::CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-  private:
-    HANDLE handle_ = nullptr;
-};
-
-// A handle of the service control manager (CloseServiceHandle).
-class ScopedServiceHandle {
-  public:
-    ScopedServiceHandle() = default;
-    explicit ScopedServiceHandle(SC_HANDLE handle) : handle_(handle) {}
-    ~ScopedServiceHandle() { Reset(); }
-    ScopedServiceHandle(ScopedServiceHandle&& other) noexcept
+    UniqueWindowsHandle() = default;
+    explicit UniqueWindowsHandle(Handle handle) : handle_(handle) {}
+    ~UniqueWindowsHandle() { Reset(); }
+    UniqueWindowsHandle(UniqueWindowsHandle&& other) noexcept
         : handle_(std::exchange(other.handle_, nullptr)) {}
-    ScopedServiceHandle& operator=(ScopedServiceHandle&& other) noexcept {
+    UniqueWindowsHandle& operator=(UniqueWindowsHandle&& other) noexcept {
         if (this != &other) {
             Reset();
             handle_ = std::exchange(other.handle_, nullptr);
         }
         return *this;
     }
-    ScopedServiceHandle(const ScopedServiceHandle&) = delete;
-    ScopedServiceHandle& operator=(const ScopedServiceHandle&) = delete;
+    UniqueWindowsHandle(const UniqueWindowsHandle&) = delete;
+    UniqueWindowsHandle& operator=(const UniqueWindowsHandle&) = delete;
 
-    SC_HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr; }
+    Handle get() const { return handle_; }
+    bool valid() const { return Traits::IsValid(handle_); }
     void Reset() {
-        if (handle_ != nullptr) ::CloseServiceHandle(handle_);
+        if (valid()) Traits::Close(handle_);
         handle_ = nullptr;
     }
 
   private:
-    SC_HANDLE handle_ = nullptr;
+    Handle handle_ = nullptr;
 };
+
+// Files, devices, events: CloseHandle. Both null and INVALID_HANDLE_VALUE mean "none": the API
+// returns one or the other on failure.
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static bool IsValid(HANDLE handle) {
+        return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+    }
+    static void Close(HANDLE handle) { ::CloseHandle(handle); }
+};
+
+// The service control manager and its services: CloseServiceHandle.
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static bool IsValid(SC_HANDLE handle) { return handle != nullptr; }
+    static void Close(SC_HANDLE handle) { ::CloseServiceHandle(handle); }
+};
+
+using ScopedHandle = UniqueWindowsHandle<KernelHandleTraits>;
+using ScopedServiceHandle = UniqueWindowsHandle<ServiceHandleTraits>;
 
 }  // namespace tillvane::platform

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/e2e/service_process.h"
+#include "tests/support/base64_encode.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
@@ -37,17 +38,7 @@ constexpr const char* kUrlEncodedHint = "; send application/x-www-form-urlencode
 
 // `bytes` in Base64 as the `base64` tool writes it: lines of `columns`, each ending in "\n".
 std::string Base64Lines(const std::string& bytes, std::size_t columns) {
-    static const char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 2]);
-        for (std::size_t k = 0; k < 4; ++k) {
-            text += i + k <= bytes.size() ? kAlphabet[(value >> (18 - 6 * k)) & 63] : '=';
-        }
-    }
+    const std::string text = Base64Encode(bytes);
     std::string wrapped;
     for (std::size_t at = 0; at < text.size(); at += columns) {
         wrapped += text.substr(at, columns) + "\n";

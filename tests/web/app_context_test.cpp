@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "registers/register_host.h"
+#include "tests/support/base64_encode.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
@@ -25,6 +26,7 @@
 namespace tillvane {
 namespace {
 
+using testing::Base64Encode;
 using testing::HttpConnection;
 using testing::HttpResponse;
 using testing::ReadFile;
@@ -34,19 +36,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kStartTimeout = 5000ms;
 constexpr auto kStopTimeout = 5000ms;
-
-std::string Base64Encode(std::string_view bytes) {
-    std::string encoded;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 2]);
-        for (std::size_t k = 0; k < 4; ++k) {
-            encoded += i + k <= bytes.size() ? kBase64Alphabet[(value >> (18 - 6 * k)) & 63] : '=';
-        }
-    }
-    return encoded;
-}
 
 // The texts of the log entries in `path`; every entry must be a line break, a date and time
 // without leading zeros and " - ". A request log must open with the byte-order mark.
@@ -79,10 +68,18 @@ class AppContextTest : public ::testing::Test {
   protected:
 #ifdef _WIN32
     // Windows names the files from the upper-cased program path (its file system ignores case).
-    std::string ProgramPath() const { return dir_.File("Tillvane_se.exe"); }
-    std::string IniPath() const { return Upper(dir_.File("Tillvane_se.ini")); }
-    std::string AppLog() const { return Upper(dir_.File("Tillvane_se.log")); }
-    std::string RequestLog() const { return Upper(dir_.File("Tillvane_se.html")); }
+    std::string ProgramPath() const {
+        return dir_.File("Tillvane_se.exe");
+    }
+    std::string IniPath() const {
+        return Upper(dir_.File("Tillvane_se.ini"));
+    }
+    std::string AppLog() const {
+        return Upper(dir_.File("Tillvane_se.log"));
+    }
+    std::string RequestLog() const {
+        return Upper(dir_.File("Tillvane_se.html"));
+    }
     static std::string Upper(std::string path) {
         for (char& c : path) {
             if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -90,10 +87,18 @@ class AppContextTest : public ::testing::Test {
         return path;
     }
 #else
-    std::string ProgramPath() const { return dir_.File("Tillvane_se"); }
-    std::string IniPath() const { return dir_.File("Tillvane_se.ini"); }
-    std::string AppLog() const { return dir_.File("Tillvane_se.log"); }
-    std::string RequestLog() const { return dir_.File("Tillvane_se.html"); }
+    std::string ProgramPath() const {
+        return dir_.File("Tillvane_se");
+    }
+    std::string IniPath() const {
+        return dir_.File("Tillvane_se.ini");
+    }
+    std::string AppLog() const {
+        return dir_.File("Tillvane_se.log");
+    }
+    std::string RequestLog() const {
+        return dir_.File("Tillvane_se.html");
+    }
 #endif
     std::string Receipt() const {
         return ReadFile(dir_.path() / "out" / "bon.txt");
