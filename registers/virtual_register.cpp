@@ -84,6 +84,12 @@ bool VirtualRegister::LoadSharedSettings(const INILoader& configuration) {
     return LoadDriverSettings(configuration);
 }
 
+bool VirtualRegister::Refuse(std::string_view reason) {
+    WriteLog(reason);
+    failureReason = reason;
+    return false;
+}
+
 bool VirtualRegister::IsCommandDisabled(char letter) const {
     if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - ('a' - 'A'));
     return disabledCommands.find(letter) != std::string::npos;

@@ -73,6 +73,9 @@ class VirtualRegister {
     bool LoadSharedSettings(const INILoader& configuration);
 
     void WriteLog(std::string_view message) const { log.Write(message); }
+    // Refuses the operation under way: logs `reason` and keeps it as failureReason, so that
+    // the till reads what the register log says. Returns false, the operation's result.
+    bool Refuse(std::string_view reason);
     // True when the upper-case `letter` occurs anywhere in disabledCommands.
     bool IsCommandDisabled(char letter) const;
     // The first VAT group whose name equals `name` byte for byte, or null.

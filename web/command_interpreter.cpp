@@ -18,9 +18,9 @@
 //
 // Without a driver no request may reach one. BS, LK, UK, RR, PT and AP still read and check
 // their fields (a bad payment type still fails) and call nothing; RO does nothing. Lines whose
-// result matters fail instead of pretending: SI with the "check log" message (the register log
-// already says that no driver model is implemented), ES with the reply left as it is, and ZR
-// and XR end the text with false, since no report was printed.
+// result matters fail instead of pretending: SI, DC, IO and DR with the "check log" message (the
+// register log already says that no driver model is implemented), ES with the reply left as it
+// is, and ZR and XR end the text with false, since no report was printed.
 
 namespace tillvane {
 namespace {
@@ -41,6 +41,7 @@ inline constexpr std::size_t kMaxItemGroupLength = 20;
 inline constexpr std::size_t kMaxNamePrefixLength = 10;
 inline constexpr std::size_t kMaxPaymentTypeLength = 5;
 inline constexpr std::size_t kMaxAmountLength = 30;
+inline constexpr std::size_t kMaxPercentLength = 20;
 // How much of an over-long line its error message quotes.
 inline constexpr std::size_t kQuotedLongLineLength = 100;
 
@@ -57,6 +58,8 @@ inline constexpr char kDefaultItemGroup = '1';
 inline constexpr int kSellItemNumber = 1;
 inline constexpr int kMinPaymentType = 0;
 inline constexpr int kMaxPaymentType = 4;
+// A discount takes at most the whole total off; a negative one (a surcharge) at most doubles it.
+inline constexpr double kMaxDiscountPercent = 100.0;
 
 inline constexpr std::size_t kMaxReplyLength = kReplyTextCapacity - 1;
 
@@ -69,6 +72,7 @@ inline constexpr std::string_view kPaymentTypeDetail = ", invalid paymentType ["
 inline constexpr std::string_view kPriceDetail = ", invalid price [";
 inline constexpr std::string_view kQuantityDetail = ", invalid quantity [";
 inline constexpr std::string_view kAmountDetail = ", invalid amount [";
+inline constexpr std::string_view kPercentDetail = ", invalid percent [";
 inline constexpr std::string_view kFieldTooLongDetail = ", field too long";
 inline constexpr std::string_view kLineTooLongDetail = ", line too long";
 inline constexpr std::string_view kNoReceiptDetail = ", no receipt open";
@@ -94,6 +98,9 @@ enum class Command {
     kResetAfterSell,
     kReportZ,
     kReportX,
+    kDiscount,
+    kCashInOut,
+    kReceiptDuplicate,
     kNone,
 };
 
@@ -104,7 +111,7 @@ struct CommandCode {
 
 // Compared in this order; a code matches only when the whole field equals it (case and
 // trailing blanks count).
-inline constexpr std::array<CommandCode, 11> kCommandCodes{{
+inline constexpr std::array<CommandCode, 14> kCommandCodes{{
     {"BS", Command::kBeginSell},
     {"LK", Command::kCommandH},
     {"UK", Command::kCommandF},
@@ -116,6 +123,9 @@ inline constexpr std::array<CommandCode, 11> kCommandCodes{{
     {"RO", Command::kResetAfterSell},
     {"ZR", Command::kReportZ},
     {"XR", Command::kReportX},
+    {"DC", Command::kDiscount},
+    {"IO", Command::kCashInOut},
+    {"DR", Command::kReceiptDuplicate},
 }};
 
 Command FindCommand(std::string_view code) {
@@ -290,6 +300,12 @@ class CommandTextRun {
                 return Report(&VirtualRegister::DailyReportsZ);
             case Command::kReportX:
                 return Report(&VirtualRegister::DailyReportsX);
+            case Command::kDiscount:
+                return Discount();
+            case Command::kCashInOut:
+                return CashInOut();
+            case Command::kReceiptDuplicate:
+                return ReceiptDuplicate();
             case Command::kNone:
                 return Outcome::kNextLine;
         }
@@ -321,10 +337,12 @@ class CommandTextRun {
         return false;
     }
 
-    // A price, quantity or amount: empty, or a plain decimal number within bounds. Anything
-    // else fails the line (false, with "<detail><text>]" in the reply).
-    bool ReadNumber(const std::string& field, std::string_view detail, double& value) {
-        const std::optional<double> number = ParsePlainDecimal(field);
+    // A price, quantity, amount or percentage: empty, or a plain decimal number of at most
+    // `bound` in magnitude. Anything else fails the line (false, with "<detail><text>]" in
+    // the reply).
+    bool ReadNumber(const std::string& field, std::string_view detail, double& value,
+                    double bound = kMaxReceiptNumber) {
+        const std::optional<double> number = ParsePlainDecimal(field, bound);
         if (!number) {
             WriteLineError(reply_, line_, detail, field);
             return false;
@@ -402,6 +420,40 @@ class CommandTextRun {
         return Outcome::kNextLine;
     }
 
+    // A percentage off the total of the open receipt (a negative one is a surcharge). The
+    // driver refuses it outside a receipt.
+    Outcome Discount() {
+        if (!ReadArgument(percent_, kMaxPercentLength)) return Outcome::kFailed;
+        double percent = 0.0;
+        if (!ReadNumber(percent_, kPercentDetail, percent, kMaxDiscountPercent)) {
+            return Outcome::kFailed;
+        }
+        ClearFailureReason();
+        if (driver_ == nullptr || !driver_->Discount(static_cast<float>(percent))) {
+            return DriverRefused();
+        }
+        return Outcome::kNextLine;
+    }
+
+    // Cash put into the drawer (an amount of 0 or more) or taken out (a negative one), as a
+    // line of the open receipt.
+    Outcome CashInOut() {
+        if (!ReadArgument(amount_, kMaxAmountLength)) return Outcome::kFailed;
+        double amount = 0.0;
+        if (!ReadNumber(amount_, kAmountDetail, amount)) return Outcome::kFailed;
+        ClearFailureReason();
+        if (driver_ == nullptr || !driver_->CashInOut(amount)) return DriverRefused();
+        return Outcome::kNextLine;
+    }
+
+    // A copy of the last receipt, printed outside a receipt. Unlike the daily reports it does
+    // not end the text.
+    Outcome ReceiptDuplicate() {
+        ClearFailureReason();
+        if (driver_ == nullptr || !driver_->ReceiptDuplicate()) return DriverRefused();
+        return Outcome::kNextLine;
+    }
+
     // The driver may explain a refusal in the reply; whatever it writes is kept within bound.
     // A refusal the driver did not explain is answered with the line and a pointer to the
     // reason, never with a bare failure.
@@ -456,6 +508,7 @@ class CommandTextRun {
     std::string namePrefix_;
     std::string paymentType_;
     std::string amount_;
+    std::string percent_;
     std::string scratch_;
 };
 

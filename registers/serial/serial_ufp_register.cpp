@@ -28,6 +28,7 @@ constexpr std::size_t kPrintedTextPieces = 3;
 constexpr std::size_t kItemCodeBufferSize = 64;
 
 constexpr std::string_view kNoReceiptOpenReason = "no receipt open";
+constexpr std::string_view kNotSupportedReason = "not supported by this printer";
 
 // A ";" ends a field of the printer's command data; inside a text it becomes a blank.
 std::string WithoutFieldEnds(std::string_view text) {
@@ -95,6 +96,12 @@ bool SerialUFPRegister::Send(std::uint8_t command, std::string_view data, std::s
 
 std::string SerialUFPRegister::FirstErrorText() const {
     return firstError_ ? PrinterErrorText(firstError_->code, firstError_->command) : std::string();
+}
+
+bool SerialUFPRegister::NotSupported(std::string_view operation) {
+    WriteLog(std::string(operation) + ": " + std::string(kNotSupportedReason));
+    failureReason = kNotSupportedReason;
+    return false;
 }
 
 void SerialUFPRegister::Handshake() {

@@ -51,9 +51,11 @@ class SerialUFPRegister : public VirtualRegister {
                    std::string_view piece4, std::string_view piece5) override;
     bool Payment(int paymentType, double amount) override;
     bool CommandN() override { return true; }
-    bool Discount(float /*percent*/) override { return true; }
-    bool CashInOut(double /*amount*/) override { return true; }
-    bool ReceiptDuplicate() override { return true; }
+    // The printer's command set has no discount, cash in or out, or duplicate: each is
+    // refused rather than answered as done.
+    bool Discount(float /*percent*/) override { return NotSupported("Discount"); }
+    bool CashInOut(double /*amount*/) override { return NotSupported("CashInOut"); }
+    bool ReceiptDuplicate() override { return NotSupported("ReceiptDuplicate"); }
     bool DailyReportsZ() override;
     bool DailyReportsX() override;
     // Shortens `name` in place when the item command would not fit into one frame.
@@ -92,6 +94,9 @@ class SerialUFPRegister : public VirtualRegister {
     // The first command since BeginSell (or since the report began) that did not end with 0,
     // as the till is told it; empty when all ended with 0.
     std::string FirstErrorText() const;
+    // Refuses `operation`: "<operation>: not supported by this printer" goes to the register
+    // log, "not supported by this printer" to the till. Returns false.
+    bool NotSupported(std::string_view operation);
     // The printer queries made once, before the first receipt.
     void Handshake();
     bool DailyReport(std::string_view data, std::string_view logName);

@@ -279,8 +279,7 @@ bool FPrintRegister::Payment(int paymentType, double amount) {
 
 bool FPrintRegister::Discount(float percent) {
     if (IsCommandDisabled('C')) {
-        WriteLog("ERROR: C command disabled (unsupported discounts)");
-        return false;
+        return Refuse("ERROR: C command disabled (unsupported discounts)");
     }
     const double widened = static_cast<double>(percent);
     const std::string line = RecordPrefix('C') + (percent >= 0.0f ? "1" : "0") + kFieldEnd +
@@ -294,8 +293,7 @@ bool FPrintRegister::Discount(float percent) {
 
 bool FPrintRegister::CashInOut(double amount) {
     if (IsCommandDisabled('I')) {
-        WriteLog("ERROR: I command disabled (unsupported in/out cash)");
-        return false;
+        return Refuse("ERROR: I command disabled (unsupported in/out cash)");
     }
     const std::string line = RecordPrefix('I') + (amount >= 0.0 ? "1" : "0") + kFieldEnd +
                              FormatFixed(std::fabs(amount), kAmountDecimals) + ";;;;\n";
@@ -338,10 +336,7 @@ bool FPrintRegister::SellItem(std::string& name, double price, double quantity,
 }
 
 bool FPrintRegister::OneLineReport(char letter, std::string_view disabledMessage) {
-    if (IsCommandDisabled(letter)) {
-        WriteLog(disabledMessage);
-        return false;
-    }
+    if (IsCommandDisabled(letter)) return Refuse(disabledMessage);
     if (!BeginSell()) return false;
     receiptText_ += DatalessLine(letter);
     std::string message;

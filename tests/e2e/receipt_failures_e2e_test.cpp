@@ -242,6 +242,67 @@ TEST_F(ReceiptFailuresEndToEnd, PricesInHundredthsAndTotalsThatMustMatch) {
     });
 }
 
+TEST_F(ReceiptFailuresEndToEnd, DiscountCashInOutAndDuplicate) {
+    Start({"TVA_GROUPS=A:1", "alwaysSellEqualsPayed=1"});
+    const std::string item = kSold + "Apa;10.00;1.000;1;1;1;0;0;\n";
+    const std::string discounted =
+        "ERR|Valoarea serviciilor difera de valoarea achitata. 9.00<>10.00";
+    const std::string overAHundred = kErrorHead + "DC^100.01], invalid percent [100.01]";
+    const std::string badCash = kErrorHead + "IO^-2,5], invalid amount [-2,5]";
+    RunRows({
+        {"Discount",
+         {{"BS|SI^Apa^10^1^A|DC^10|AP^0^9.00|ES", "OK|"}},
+         {item + "C,1,______,_,__;1;10.00;;;;\n" + kPaid + "0;9.00;;;;\n"},
+         {}},
+        {"TotalsRuleSeesTheDiscount",
+         {{"BS|SI^Apa^10^1^A|DC^10|AP^0^10.00|ES", discounted}},
+         {},
+         {discounted.substr(4), Abandoned(discounted)}},
+        {"Surcharge",
+         {{"BS|SI^Apa^10^1^A|DC^-5|AP^0^10.50|ES", "OK|"}},
+         {item + "C,1,______,_,__;0;5.00;;;;\n" + kPaid + "0;10.50;;;;\n"},
+         {}},
+        {"CashOutAndIn",
+         {{"BS|IO^-25.50|ES", "OK|"}, {"BS|IO^100|ES", "OK|"}},
+         {"I,1,______,_,__;0;25.50;;;;\n", "I,1,______,_,__;1;100.00;;;;\n"},
+         {}},
+        {"Duplicate", {{"DR", "OK|"}}, {"D,1,______,_,__;\n"}, {}},
+        {"PercentOverAHundred",
+         {{"BS|SI^Apa^10^1^A|DC^100.01|AP^0^0|ES", overAHundred}},
+         {},
+         {Abandoned(overAHundred)}},
+        {"CashNotPlain", {{"BS|IO^-2,5|ES", badCash}}, {}, {Abandoned(badCash)}},
+        {"OutsideAReceipt",
+         {{"DC^10", kErrorHead + "DC^10], no receipt open"},
+          {"IO^5", kErrorHead + "IO^5], no receipt open"}},
+         {},
+         {}},
+        {"DuplicateWhileAReceiptIsOpen",
+         {{"BS|SI^Paine^3^1^A", "OK|"}, {"DR", kErrorHead + "DR], check log"}},
+         {""},
+         {"BeginSell: Status not ready or afterSell", kLeftOpen}},
+    });
+}
+
+TEST_F(ReceiptFailuresEndToEnd, DisabledLettersAreRefusedWithTheDriversMessage) {
+    Start({"TVA_GROUPS=A:1", "disabledCommands=CIDZ"});
+    const std::string discount = "ERROR: C command disabled (unsupported discounts)";
+    const std::string cash = "ERROR: I command disabled (unsupported in/out cash)";
+    const std::string duplicate = "ERROR: D command disabled (unsupported ReceiptDuplicate)";
+    const std::string report = "ERROR: Z command disabled (unsupported ZReport)";
+    const std::string discountReply = kErrorHead + "DC^10], " + discount;
+    const std::string cashReply = kErrorHead + "IO^5], " + cash;
+    RunRows({
+        {"C",
+         {{"BS|SI^Apa^10^1^A|DC^10|AP^0^9|ES", discountReply}},
+         {},
+         {discount, Abandoned(discountReply)}},
+        {"I", {{"BS|IO^5|ES", cashReply}}, {}, {cash, Abandoned(cashReply)}},
+        {"D", {{"DR", kErrorHead + "DR], " + duplicate}}, {}, {duplicate}},
+        {"Z", {{"ZR", "ERR|" + report}}, {}, {report}},
+    });
+}
+
 // A 64 KiB file system as the output folder: a receipt larger than that fails to write.
 TEST_F(ReceiptFailuresEndToEnd, FullDiskLeavesNoPartialFile) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";

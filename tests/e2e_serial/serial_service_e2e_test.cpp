@@ -203,6 +203,9 @@ TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
     const std::string noCloseReply =
         "ERR|Printer error 9999 (no reply) on CloseReceipt; see register log";
     const std::string refusedPayment = "ERR|Printer error 2004 on Payment; see register log";
+    const auto notSupported = [](const std::string& line) {
+        return "ERR|EROARE PROTOCOL WEB LA LINIA [" + line + "], not supported by this printer";
+    };
     const struct {
         const char* name;
         std::vector<std::string> faults;
@@ -244,6 +247,15 @@ TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
          {"OPEN RECEIPT", "ITEM # Apa 9 VAT 1", "SALE # Apa 9 2.000 x 2.50", "SUBTOTAL 5.00",
           "PAYMENT 0 5.00", "CLOSE RECEIPT TOTAL 5.00 PAID 5.00 CHANGE 0.00", "OPEN RECEIPT"},
          "SerialUFP (universal fiscal printer) model initiated"},
+        // The printer has no discount, cash in or out, or duplicate: never answered as done.
+        {"NotSupported",
+         {},
+         {{"BS|SI^Apa^2.50^2^A|DC^10|AP^0^4.50|ES", notSupported("DC^10")},
+          {"BS|IO^-5|ES", notSupported("IO^-5")},
+          {"DR", notSupported("DR")}},
+         {"OPEN RECEIPT", "ITEM # Apa VAT 1", "SALE # Apa 2.000 x 2.50",
+          "OPEN RECEIPT (unfinished receipt voided)", "OPEN RECEIPT (unfinished receipt voided)"},
+         "ReceiptDuplicate: not supported by this printer"},
         {"NeverEnded",
          {},
          {{"BS|SI^Paine^3^1^A", "OK|"}},

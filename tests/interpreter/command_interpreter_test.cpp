@@ -435,6 +435,7 @@ const Script kScripts[] = {
      {},
      "",
      false},
+    {"NoDriverDuplicate", "DR|BS", {}, false, LineError("DR", kCheckLog), false, {}, "", false},
     {"NoDriverZReport", "ZR", {}, false, LineError("ZR", kCheckLog), false, {}, "", false},
     {"NoDriverXReport", "BS|XR|BS", {}, false, LineError("XR", kCheckLog), false, {}, "", false},
 };
