@@ -27,6 +27,8 @@ class ScopedHandle {
 
     HANDLE get() const { return handle_; }
     bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    // Gives up ownership: the caller closes the handle.
+    HANDLE Release() { return std::exchange(handle_, nullptr); }
     void Reset() {
         if (valid()) ::CloseHandle(handle_);
         handle_ = nullptr;
