@@ -9,11 +9,13 @@
 namespace tillvane::platform {
 
 // Why a file operation failed: the system's code (errno, GetLastError on Windows) and its
-// own words for it. `nameTaken` tells a name that exists already from every other failure.
+// own words for it. `nameTaken` tells a name that exists already, `nameMissing` a file or
+// folder that does not, from every other failure.
 struct FileError {
     int code = 0;
     std::string text;
     bool nameTaken = false;
+    bool nameMissing = false;
 };
 
 // A file created new for writing; closed (without removal) when the object goes.

@@ -20,6 +20,7 @@ bool Failed(FileError& error) {
     error.code = code;
     error.text = std::generic_category().message(code);
     error.nameTaken = code == EEXIST;
+    error.nameMissing = code == ENOENT;
     return false;
 }
 

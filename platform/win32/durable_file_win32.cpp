@@ -20,6 +20,7 @@ bool Failed(FileError& error) {
     error.code = static_cast<int>(code);
     error.text = WindowsErrorText(code);
     error.nameTaken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+    error.nameMissing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
     return false;
 }
 

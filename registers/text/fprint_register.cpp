@@ -242,7 +242,8 @@ void FPrintRegister::RemoveTemporaryFile() {
     platform::FileError error;
     receiptFile_.Close(error);
     if (temporaryPath_.empty()) return;
-    if (!platform::RemoveFile(temporaryPath_, error)) {
+    // A file someone else took away already is as good as removed.
+    if (!platform::RemoveFile(temporaryPath_, error) && !error.nameMissing) {
         WriteLog("Error removing file " + temporaryPath_ + ": " + error.text);
     }
     temporaryPath_.clear();
