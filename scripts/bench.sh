@@ -4,8 +4,8 @@
 # root path, a no-op command (RO) and whole receipts with their ratios, receipt latency at 32
 # connections, resident memory, and receipts of 1, 10 and 100 items against the printer
 # simulator beside the serial protocol's own floor. Runs everything in build/bench and stops
-# it again. BENCH_SECONDS (default 5) per HTTP case, BENCH_PORT (default 18088 and the next
-# two).
+# it again. BENCH_SECONDS (default 5) per HTTP case, BENCH_ROUNDS (default 3) rounds of them,
+# BENCH_PORT (default 18088 and the next three).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -25,7 +25,9 @@ cmake --build --preset default -j 2 --target Tillvane_se bare_beast_server print
 port="${BENCH_PORT:-18088}"
 bare_port=$((port + 1))
 serial_port=$((port + 2))
+bare_file_port=$((port + 3))
 seconds="${BENCH_SECONDS:-5}"
+rounds="${BENCH_ROUNDS:-3}"
 baud=9600
 work="$root/build/bench"
 rm -rf "$work" && mkdir -p "$work/receipts" "$work/bare-files" "$work/serial"
@@ -83,19 +85,33 @@ rss_before=$(rss_kib "$service")
 
 build/default/bench/bare_beast_server "$bare_port" plain &
 pids+=($!)
-wait_http "$bare_port"
-read -r bare_plain _ <<<"$(measure 16 "http://127.0.0.1:$bare_port/")"
-kill -TERM "${pids[-1]}"
-wait "${pids[-1]}" 2>/dev/null || true
-build/default/bench/bare_beast_server "$bare_port" file "$work/bare-files" &
+build/default/bench/bare_beast_server "$bare_file_port" file "$work/bare-files" &
 pids+=($!)
 wait_http "$bare_port"
-read -r bare_file _ <<<"$(measure 16 "http://127.0.0.1:$bare_port/")"
-kill -TERM "${pids[-1]}"
+wait_http "$bare_file_port"
 
-read -r root_rps _ <<<"$(measure 16 "http://127.0.0.1:$port/")"
-read -r noop_rps _ _ noop_bad noop_errors <<<"$(measure 16 "http://127.0.0.1:$port/REGCMD" noop)"
-read -r receipt_rps _ _ receipt_bad receipt_errors <<<"$(measure 16 "http://127.0.0.1:$port/REGCMD" receipt)"
+# The cost of an fsync on a shared disk swings with what else runs, so each service case is
+# measured right after its baseline, in several rounds, and the medians are compared.
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+bare_plain_all=() bare_file_all=() root_all=() noop_all=() receipt_all=()
+noop_bad=0 receipt_bad=0 noop_errors=0 receipt_errors=0
+for ((round = 0; round < rounds; round++)); do
+    read -r rps _ <<<"$(measure 16 "http://127.0.0.1:$bare_port/")"
+    bare_plain_all+=("$rps")
+    read -r rps _ <<<"$(measure 16 "http://127.0.0.1:$port/")"
+    root_all+=("$rps")
+    read -r rps _ _ bad errors <<<"$(measure 16 "http://127.0.0.1:$port/REGCMD" noop)"
+    noop_all+=("$rps") noop_bad=$((noop_bad + bad)) noop_errors=$((noop_errors + errors))
+    read -r rps _ <<<"$(measure 16 "http://127.0.0.1:$bare_file_port/")"
+    bare_file_all+=("$rps")
+    read -r rps _ _ bad errors <<<"$(measure 16 "http://127.0.0.1:$port/REGCMD" receipt)"
+    receipt_all+=("$rps") receipt_bad=$((receipt_bad + bad)) receipt_errors=$((receipt_errors + errors))
+done
+bare_plain=$(median "${bare_plain_all[@]}")
+bare_file=$(median "${bare_file_all[@]}")
+root_rps=$(median "${root_all[@]}")
+noop_rps=$(median "${noop_all[@]}")
+receipt_rps=$(median "${receipt_all[@]}")
 read -r receipt32_rps p50 p99 receipt32_bad receipt32_errors <<<"$(measure 32 "http://127.0.0.1:$port/REGCMD" receipt)"
 rss_after=$(rss_kib "$service")
 files=$(find "$work/receipts" -name 'BON_*.txt' | wc -l)
@@ -103,7 +119,9 @@ leftovers=$(find "$work/receipts" -name '.tillvane-*' | wc -l)
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f%%", (b > 0 ? 100 * a / b : 0) }'; }
 echo
-echo "== HTTP on loopback, wrk -t2, ${seconds} s per case, 16 connections unless said"
+echo "== HTTP on loopback, wrk -t2, ${seconds} s per case, 16 connections unless said;"
+echo "   medians of ${rounds} rounds (all: bare plain ${bare_plain_all[*]}; root ${root_all[*]};"
+echo "   RO ${noop_all[*]}; bare file ${bare_file_all[*]}; receipts ${receipt_all[*]})"
 printf '%-50s %10s  %s\n' "case" "req/s" "ratio"
 printf '%-50s %10s\n' "bare Beast server, plain answer" "$bare_plain"
 printf '%-50s %10s\n' "bare Beast server, one file published per request" "$bare_file"
