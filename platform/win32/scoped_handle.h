@@ -31,6 +31,8 @@ class UniqueWindowsHandle {
 
     Handle get() const { return handle_; }
     bool valid() const { return Traits::IsValid(handle_); }
+    // Gives up ownership: the caller closes the handle.
+    Handle Release() { return std::exchange(handle_, nullptr); }
     void Reset() {
         if (valid()) Traits::Close(handle_);
         handle_ = nullptr;

@@ -1,11 +1,10 @@
 #include "registers/text/fprint_register.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "config/ini_loader.h"
 #include "config/numbers.h"
@@ -23,6 +22,11 @@ constexpr const char* kTimeStampFormat = "BON_%Y%m%d_%H%M%S";
 constexpr int kAmountDecimals = 2;
 constexpr int kQuantityDecimals = 3;
 constexpr double kHundredthsPerUnit = 100.0;
+
+// `name`, or `name` "_" `suffix` for a suffix above 0.
+std::string Suffixed(const std::string& name, int suffix) {
+    return suffix == 0 ? name : name + "_" + std::to_string(suffix);
+}
 
 std::string MillisecondsText(int milliseconds) {
     std::string text = std::to_string(milliseconds);
@@ -55,11 +59,6 @@ std::string PrintTextPiece(std::string_view piece) {
 
 constexpr std::string_view kReceiptFullReason = "Receipt text full";
 constexpr std::string_view kNoReceiptOpenReason = "no receipt open";
-
-// The system's own words for the error in errno.
-std::string SystemReason(int error) {
-    return std::generic_category().message(error);
-}
 
 }  // namespace
 
@@ -100,52 +99,44 @@ bool FPrintRegister::LoadDriverSettings(const INILoader& configuration) {
     }
     outputFolder_ = std::move(folder);
     outputFileName_ = std::move(fileName);
+    RemoveLeftoverTemporaryFiles();
     state = ReceiptState::ready;
     return true;
 }
 
-FileHandle FPrintRegister::CreateTimeStampedFile(std::string& path) {
+std::string FPrintRegister::NewReceiptName() const {
+    if (!outputFileName_.empty()) return outputFileName_;
     const platform::LocalTime now = CurrentTime();
-    const std::string baseName =
-        platform::FormatLocalTime(now, kTimeStampFormat) + "_" + MillisecondsText(now.milliseconds);
-    // Two receipts begun within one millisecond must not share a file: the second takes the
-    // next free name with the same time stamp.
-    for (int suffix = 0; suffix <= kMaxReceiptNameSuffix; ++suffix) {
-        const std::string name = suffix == 0 ? baseName : baseName + "_" + std::to_string(suffix);
-        path = ReceiptPath(outputFolder_, name);
-        if (path.size() > kMaxReceiptPathLength) return nullptr;
-        errno = 0;
-        FileHandle file = CreateFileForWriting(path, true);
-        if (file || errno != EEXIST) return file;
-    }
-    return nullptr;
+    return platform::FormatLocalTime(now, kTimeStampFormat) + "_" +
+           MillisecondsText(now.milliseconds);
 }
 
-bool FPrintRegister::CreateReceiptFile() {
-    std::string path;
-    FileHandle file;
-    if (!outputFileName_.empty()) {
-        // A fixed name: every receipt and report replaces the same file.
-        path = ReceiptPath(outputFolder_, outputFileName_);
-        if (path.size() <= kMaxReceiptPathLength) file = CreateFileForWriting(path, false);
-    } else {
-        file = CreateTimeStampedFile(path);
+bool FPrintRegister::CreateTemporaryFile() {
+    receiptName_ = NewReceiptName();
+    receiptPath_ = ReceiptPath(outputFolder_, receiptName_);
+    // Another service writing into the same folder may hold this temporary name: the next
+    // suffix is as good, since the temporary name never reaches the printer.
+    platform::FileError error;
+    for (int suffix = 0; suffix <= kMaxReceiptNameSuffix; ++suffix) {
+        const std::string path =
+            TemporaryReceiptPath(outputFolder_, Suffixed(receiptName_, suffix));
+        if (path.size() > kMaxReceiptPathLength) {
+            WriteLog("Receipt path longer than " + std::to_string(kMaxReceiptPathLength) +
+                     " characters refused: " + path);
+            return false;
+        }
+        platform::NewFile file;
+        if (file.Create(path, error)) {
+            receiptFile_ = std::move(file);
+            temporaryPath_ = path;
+            return true;
+        }
+        if (!error.nameTaken || suffix == kMaxReceiptNameSuffix) {
+            WriteLog("Error creating file " + path + ": " + error.text);
+            return false;
+        }
     }
-    if (path.size() > kMaxReceiptPathLength) {
-        WriteLog("Receipt path longer than " + std::to_string(kMaxReceiptPathLength) +
-                 " characters refused: " + path);
-        return false;
-    }
-    if (!file) {
-        WriteLog("Error creating file " + path);
-        return false;
-    }
-    // Unbuffered, so the one fwrite at the close is one write to the system, not a block
-    // now and the tail at fclose.
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    receiptFile_ = std::move(file);
-    receiptPath_ = std::move(path);
-    return true;
+    return false;
 }
 
 bool FPrintRegister::BeginSell() {
@@ -155,7 +146,7 @@ bool FPrintRegister::BeginSell() {
     }
     receiptText_.clear();
     receiptFull_ = false;
-    if (!CreateReceiptFile()) return false;
+    if (!CreateTemporaryFile()) return false;
     state = ReceiptState::selling;
     soldTotal = 0.0;
     paidTotal = 0.0;
@@ -173,8 +164,8 @@ bool FPrintRegister::CloseReceipt(std::string* message) {
     if (!TotalsAllowClose(message)) return false;  // abandoned: no file stays behind
     std::string error;
     if (!WriteReceiptFile(error)) {
-        // The receipt did not reach the disk whole: say so rather than report a sale that
-        // will never print, and take the partial file away before the printer reads it.
+        // The receipt did not reach the disk whole under its name: say so rather than report
+        // a sale that will never print; the abandon takes the temporary file away.
         const std::string reason = "Error writing file " + receiptPath_ + ": " + error;
         if (message != nullptr) *message = reason;
         AbandonReceipt(reason);
@@ -186,32 +177,97 @@ bool FPrintRegister::CloseReceipt(std::string* message) {
 }
 
 bool FPrintRegister::WriteReceiptFile(std::string& error) {
-    // The whole receipt reaches the disk in one write, so the printer never sees half of it.
-    errno = 0;
-    const std::size_t written =
-        std::fwrite(receiptText_.data(), 1, receiptText_.size(), receiptFile_.get());
-    int writeError = written == receiptText_.size() ? 0 : errno;
-    errno = 0;
-    const bool closed = std::fclose(receiptFile_.release()) == 0;
-    if (writeError == 0 && !closed) writeError = errno;
-    if (written == receiptText_.size() && closed) return true;
-    error = SystemReason(writeError != 0 ? writeError : EIO);
-    return false;
+    // The whole receipt goes out in one write and reaches the disk before it gets the name
+    // the printer watches for, so the printer sees all of it or nothing, even after a crash
+    // or a power cut.
+    platform::FileError failure;
+    if (!receiptFile_.Write(receiptText_, failure) || !receiptFile_.FlushToDisk(failure) ||
+        !receiptFile_.Close(failure)) {
+        error = failure.text;
+        return false;
+    }
+    return PublishReceiptFile(error);
+}
+
+bool FPrintRegister::PublishReceiptFile(std::string& error) {
+    platform::FileError failure;
+    bool moved = false;
+    if (!outputFileName_.empty()) {
+        // A fixed name: every receipt and report replaces the same file, in one step.
+        receiptPath_ = ReceiptPath(outputFolder_, receiptName_);
+        moved = platform::MoveReplacing(temporaryPath_, receiptPath_, failure);
+    } else {
+        // The final name is taken here, when the receipt closes, not at BS: a name held from
+        // BS on would be a file the printer sees (empty) and one a crash leaves behind. The
+        // move fails when the name exists, whoever made it (a receipt of the same
+        // millisecond, another program), so no two receipts ever share a name; the receipt
+        // then takes the next free suffix of its time stamp.
+        for (int suffix = 0; suffix <= kMaxReceiptNameSuffix && !moved; ++suffix) {
+            receiptPath_ = ReceiptPath(outputFolder_, Suffixed(receiptName_, suffix));
+            if (receiptPath_.size() > kMaxReceiptPathLength) {
+                failure.text =
+                    "path longer than " + std::to_string(kMaxReceiptPathLength) + " characters";
+                break;
+            }
+            moved = platform::MoveWithoutReplacing(temporaryPath_, receiptPath_, failure);
+            if (!moved && !failure.nameTaken) break;
+        }
+    }
+    if (!moved) {
+        error = failure.text;
+        return false;
+    }
+    temporaryPath_.clear();
+    if (!platform::FlushFolder(ReceiptFolder(outputFolder_), failure)) {
+        // The receipt stands under its name but its name may not survive a power cut. "OK|"
+        // would promise more than is true, and an error answer with the file left in place
+        // would have a till that sends it again print it twice: it is taken back.
+        platform::FileError ignored;
+        platform::RemoveFile(receiptPath_, ignored);
+        error = failure.text;
+        return false;
+    }
+    return true;
 }
 
 void FPrintRegister::AbandonReceipt(std::string_view why) {
     if (state != ReceiptState::selling) return;
     receiptText_.clear();
     receiptFull_ = false;
-    RemoveReceiptFile();
+    RemoveTemporaryFile();
     VirtualRegister::AbandonReceipt(why);
 }
 
-void FPrintRegister::RemoveReceiptFile() {
-    receiptFile_.reset();
-    std::error_code error;
-    if (!std::filesystem::remove(receiptPath_, error) && error) {
-        WriteLog("Error removing file " + receiptPath_ + ": " + error.message());
+void FPrintRegister::RemoveTemporaryFile() {
+    platform::FileError error;
+    receiptFile_.Close(error);
+    if (temporaryPath_.empty()) return;
+    // A file someone else took away already is as good as removed.
+    if (!platform::RemoveFile(temporaryPath_, error) && !error.nameMissing) {
+        WriteLog("Error removing file " + temporaryPath_ + ": " + error.text);
+    }
+    temporaryPath_.clear();
+}
+
+void FPrintRegister::RemoveLeftoverTemporaryFiles() {
+    std::vector<std::string> leftovers;
+    std::error_code listError;
+    // A folder that cannot be listed (missing, say) is reported at the first BS.
+    for (std::filesystem::directory_iterator it(ReceiptFolder(outputFolder_), listError), end;
+         !listError && it != end; it.increment(listError)) {
+        if (IsTemporaryReceiptName(it->path().filename().string())) {
+            leftovers.push_back(it->path().string());
+        }
+    }
+    std::sort(leftovers.begin(), leftovers.end());
+    for (const std::string& path : leftovers) {
+        platform::FileError error;
+        if (platform::RemoveFile(path, error)) {
+            WriteLog("Removed leftover temporary file " + path +
+                     ": a receipt cut short before it was answered");
+        } else {
+            WriteLog("Error removing leftover temporary file " + path + ": " + error.text);
+        }
     }
 }
 

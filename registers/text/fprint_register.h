@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/durable_file.h"
 #include "registers/text/receipt_path.h"
 #include "registers/virtual_register.h"
 
@@ -23,7 +24,7 @@ inline constexpr int kMaxReceiptNameSuffix = 999;
 class FPrintRegister : public VirtualRegister {
   public:
     FPrintRegister();
-    // A receipt still open when the driver goes is abandoned: no empty file stays behind.
+    // A receipt still open when the driver goes is abandoned: its temporary file is removed.
     ~FPrintRegister() override;
     FPrintRegister(const FPrintRegister&) = delete;
     FPrintRegister& operator=(const FPrintRegister&) = delete;
@@ -44,14 +45,18 @@ class FPrintRegister : public VirtualRegister {
     bool DailyReportsX() override;
     bool SellItem(std::string& name, double price, double quantity, std::string_view vatGroup,
                   char itemGroup, int number) override;
-    // Reads outputFolder and outputFileName; refuses paths too long to hold.
+    // Reads outputFolder and outputFileName; refuses paths too long to hold. Removes the
+    // temporary files that a service stopped mid-receipt (a crash, a power cut) left in the
+    // folder: none of them was ever answered "OK|".
     bool LoadDriverSettings(const INILoader& configuration) override;
-    // Closes and removes the open receipt's file; nothing of the receipt is written.
+    // Closes and removes the open receipt's temporary file; nothing of the receipt is
+    // published.
     void AbandonReceipt(std::string_view why) override;
 
     const std::string& outputFolder() const { return outputFolder_; }
     const std::string& outputFileName() const { return outputFileName_; }
-    // Path of the receipt file opened by the last successful BeginSell.
+    // Path of the receipt file: where the open receipt is meant to go, or where the last
+    // closed one went (a taken time-stamped name gets its suffix when the receipt closes).
     const std::string& receiptPath() const { return receiptPath_; }
     // The lines collected for the open receipt.
     const std::string& receiptText() const { return receiptText_; }
@@ -61,10 +66,10 @@ class FPrintRegister : public VirtualRegister {
     virtual platform::LocalTime CurrentTime() const { return platform::NowLocal(); }
 
   private:
-    // Creates the receipt file; false (logged) when no file could be made.
-    bool CreateReceiptFile();
-    // Creates a time-stamped file, never replacing one that exists.
-    FileHandle CreateTimeStampedFile(std::string& path);
+    // Creates the open receipt's temporary file; false (logged) when none could be made.
+    bool CreateTemporaryFile();
+    // The receipt's name without suffix: outputFileName, or the time stamp of now.
+    std::string NewReceiptName() const;
     // A command line without data fields ("H,1,______,_,__;\n" and the like).
     static std::string DatalessLine(char letter);
     // The record letter, the fixed text and the data fields, each closed by ";".
@@ -72,15 +77,22 @@ class FPrintRegister : public VirtualRegister {
     // Appends `line` to the open receipt. False outside a receipt, and for a line that does
     // not fit, which is refused whole and logged; such a receipt can no longer close.
     bool AppendLine(std::string_view line);
-    // Writes the collected lines to the file in one write and closes it. False, with the
-    // system's reason in `error`, when the receipt did not reach the disk whole.
+    // Writes the collected lines to the temporary file in one write, flushes them to the
+    // disk and publishes the file under its receipt name. False, with the system's reason in
+    // `error`, when the receipt is not whole on the disk under that name.
     bool WriteReceiptFile(std::string& error);
-    // Removes the open receipt's file, logging a failure to do so.
-    void RemoveReceiptFile();
+    // Moves the flushed temporary file to its receipt name and flushes the folder.
+    bool PublishReceiptFile(std::string& error);
+    // Removes the open receipt's temporary file, logging a failure to do so.
+    void RemoveTemporaryFile();
+    // Removes, with a register log entry each, temporary files left in the output folder.
+    void RemoveLeftoverTemporaryFiles();
     // Makes a file of its own holding the one line of a report.
     bool OneLineReport(char letter, std::string_view disabledMessage);
 
-    FileHandle receiptFile_;
+    platform::NewFile receiptFile_;
+    std::string receiptName_;    // name of the open receipt, before any suffix
+    std::string temporaryPath_;  // of the open receipt; empty once published or removed
     std::string receiptPath_;
     std::string outputFolder_;
     std::string outputFileName_;

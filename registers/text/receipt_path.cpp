@@ -1,11 +1,5 @@
 #include "registers/text/receipt_path.h"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-#endif
-
 #include "config/text_split.h"
 
 namespace tillvane {
@@ -33,11 +27,10 @@ std::string NormaliseWindowsOutputFolder(std::string_view folder) {
     return result;
 }
 
-std::string WindowsReceiptPath(std::string_view folder, std::string_view name) {
+std::string WindowsFolderEntryPath(std::string_view folder, std::string_view fileName) {
     std::string path(folder);
     path += kWindowsSeparator;
-    path += name;
-    path += kReceiptExtension;
+    path += fileName;
     return path;
 }
 
@@ -49,41 +42,55 @@ std::string NormalisePosixOutputFolder(std::string_view folder) {
     return result;
 }
 
-std::string PosixReceiptPath(std::string_view folder, std::string_view name) {
+std::string PosixFolderEntryPath(std::string_view folder, std::string_view fileName) {
     std::string path(folder);
     if (!path.empty() && path.back() != kPosixSeparator) path += kPosixSeparator;
-    path += name;
-    path += kReceiptExtension;
+    path += fileName;
     return path;
 }
 
+namespace {
+
 #ifdef _WIN32
-FileHandle CreateFileForWriting(const std::string& path, bool exclusive) {
-    if (!exclusive) return FileHandle(std::fopen(path.c_str(), "wb"));
-    // The C runtime's fopen may not know the "x" flag; _open has known _O_EXCL for ever.
-    const int descriptor =
-        _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (descriptor < 0) return nullptr;
-    FileHandle file(_fdopen(descriptor, "wb"));
-    if (!file) _close(descriptor);
-    return file;
-}
-std::string NormaliseOutputFolder(std::string_view folder) {
-    return NormaliseWindowsOutputFolder(folder);
-}
-std::string ReceiptPath(std::string_view folder, std::string_view name) {
-    return WindowsReceiptPath(folder, name);
+std::string FolderEntryPath(std::string_view folder, std::string_view fileName) {
+    return WindowsFolderEntryPath(folder, fileName);
 }
 #else
-FileHandle CreateFileForWriting(const std::string& path, bool exclusive) {
-    return FileHandle(std::fopen(path.c_str(), exclusive ? "wbx" : "wb"));
-}
-std::string NormaliseOutputFolder(std::string_view folder) {
-    return NormalisePosixOutputFolder(folder);
-}
-std::string ReceiptPath(std::string_view folder, std::string_view name) {
-    return PosixReceiptPath(folder, name);
+std::string FolderEntryPath(std::string_view folder, std::string_view fileName) {
+    return PosixFolderEntryPath(folder, fileName);
 }
 #endif
+
+}  // namespace
+
+std::string NormaliseOutputFolder(std::string_view folder) {
+#ifdef _WIN32
+    return NormaliseWindowsOutputFolder(folder);
+#else
+    return NormalisePosixOutputFolder(folder);
+#endif
+}
+
+std::string ReceiptPath(std::string_view folder, std::string_view name) {
+    return FolderEntryPath(folder, std::string(name) + std::string(kReceiptExtension));
+}
+
+std::string TemporaryReceiptPath(std::string_view folder, std::string_view name) {
+    return FolderEntryPath(folder, std::string(kTemporaryReceiptPrefix) + std::string(name) +
+                                       std::string(kTemporaryReceiptExtension));
+}
+
+bool IsTemporaryReceiptName(std::string_view fileName) {
+    return fileName.size() > kTemporaryReceiptPrefix.size() + kTemporaryReceiptExtension.size() &&
+           fileName.starts_with(kTemporaryReceiptPrefix) &&
+           fileName.ends_with(kTemporaryReceiptExtension);
+}
+
+std::string ReceiptFolder(std::string_view folder) {
+    // The entry path of an empty name is the folder with its separator: on Windows an empty
+    // folder is the drive's root and "C:" alone would be the drive's current folder.
+    const std::string path = FolderEntryPath(folder, "");
+    return path.empty() ? "." : path;
+}
 
 }  // namespace tillvane

@@ -2,8 +2,6 @@
 // Where receipt files go: the one place that knows how each system spells the output folder,
 // joins it with a file name and creates the file.
 
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -19,23 +17,26 @@ std::string NormaliseOutputFolder(std::string_view folder);
 // Path of the receipt file `name` + ".txt" in `folder` (already normalised).
 std::string ReceiptPath(std::string_view folder, std::string_view name);
 
+// A receipt is written under a temporary name first and moved to its receipt path once it is
+// whole on the disk. The temporary name sits in the same folder (a move within one file
+// system is a single step) and is one the printer's software ignores: it begins with a "."
+// and does not end in ".txt".
+inline constexpr std::string_view kTemporaryReceiptPrefix = ".tillvane-";
+inline constexpr std::string_view kTemporaryReceiptExtension = ".tmp";
+std::string TemporaryReceiptPath(std::string_view folder, std::string_view name);
+// True for a file name that TemporaryReceiptPath makes.
+bool IsTemporaryReceiptName(std::string_view fileName);
+// The folder of the receipt files, as a path the system can open and list.
+std::string ReceiptFolder(std::string_view folder);
+
 // The two systems' rules, kept side by side so both can be checked on either system.
 // Windows: "%s\%s.txt"; an empty folder gives the root of the current drive.
 std::string NormaliseWindowsOutputFolder(std::string_view folder);
-std::string WindowsReceiptPath(std::string_view folder, std::string_view name);
+std::string WindowsFolderEntryPath(std::string_view folder, std::string_view fileName);
 // POSIX: "%s/%s.txt"; no case change; an empty folder is the working directory, and the
 // root folder "/" keeps its slash.
 std::string NormalisePosixOutputFolder(std::string_view folder);
-std::string PosixReceiptPath(std::string_view folder, std::string_view name);
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens `path` for binary writing. `exclusive`: creates a new file and fails, with errno
-// EEXIST, when one exists already; otherwise an existing file is emptied.
-FileHandle CreateFileForWriting(const std::string& path, bool exclusive);
+std::string PosixFolderEntryPath(std::string_view folder, std::string_view fileName);
 
 // Drops blanks from the end of `text`, never touching its first character.
 void TrimTrailingBlanks(std::string& text);

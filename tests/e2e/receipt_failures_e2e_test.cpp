@@ -64,10 +64,12 @@ class ReceiptFailuresEndToEnd : public ::testing::Test {
         return response.body;
     }
 
-    // The receipt files in the folder, by name, taken away so the next row starts empty.
+    // The receipt files ("*.txt") in the folder, by name, taken away so the next row starts
+    // empty. A receipt still open is a hidden temporary file, left where it is.
     std::vector<std::string> TakeFiles() {
         std::map<std::string, std::string> byName;
         for (const auto& entry : std::filesystem::directory_iterator(receipts_)) {
+            if (entry.path().extension() != ".txt") continue;
             byName[entry.path().filename().string()] = ReadFile(entry.path());
             std::filesystem::remove(entry.path());
         }
@@ -101,6 +103,8 @@ class ReceiptFailuresEndToEnd : public ::testing::Test {
             EXPECT_EQ(TakeFiles(), row.files);
             EXPECT_EQ(Send(kReceipt), "OK|");
             EXPECT_EQ(TakeFiles(), std::vector<std::string>{ordinaryFile_});
+            // Nothing else stays: no temporary file of a failed or abandoned receipt.
+            EXPECT_TRUE(std::filesystem::is_empty(receipts_));
             const std::vector<std::string> logged = NewLogEntries();
             std::size_t next = 0;
             for (const std::string& entry : logged) {
@@ -167,12 +171,12 @@ TEST_F(ReceiptFailuresEndToEnd, EveryFailureIsAnsweredAndTheNextReceiptStartsCle
          {{"BS|SI^Apa^1^1^A|BS|SI^Apa^1^1^A|AP^0^2|ES", secondBegin}},
          {},
          {"BeginSell: Status not ready or afterSell", Abandoned(secondBegin)}},
-        // A till that stopped mid-sale: its receipt is open (its file still empty) until the
-        // next BS abandons it.
-        {"NeverEnded", {{"BS|SI^Paine^3^1^A", "OK|"}}, {""}, {kLeftOpen}},
+        // A till that stopped mid-sale: its receipt stays open, unseen by the printer, until
+        // the next BS abandons it.
+        {"NeverEnded", {{"BS|SI^Paine^3^1^A", "OK|"}}, {}, {kLeftOpen}},
         {"ReportWhileAReceiptIsOpen",
          {{"BS|SI^Paine^3^1^A", "OK|"}, {"ZR", zWhileOpen}},
-         {""},
+         {},
          {"BeginSell: Status not ready or afterSell", kLeftOpen}},
         {"StrayEnd", {{"ES", kErrorHead + "ES], no receipt open"}}, {}, {}},
         {"SpreadOverRequests",
@@ -323,6 +327,7 @@ TEST_F(ReceiptFailuresEndToEnd, FullDiskLeavesNoPartialFile) {
                               "/BON_\\d{8}_\\d{6}_\\d{3}\\.txt: No space left on device");
     EXPECT_TRUE(std::regex_match(reply, expected)) << reply;
     EXPECT_EQ(TakeFiles(), std::vector<std::string>{});
+    EXPECT_TRUE(std::filesystem::is_empty(receipts_));  // the temporary file went too
     NewLogEntries();
     EXPECT_EQ(Send(kReceipt), "OK|");
     EXPECT_EQ(TakeFiles(), std::vector<std::string>{kReceiptFile});

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
+
 #include <cerrno>
+#include <csignal>
 #include <functional>
 #include <regex>
 #include <set>
@@ -61,7 +66,11 @@ TEST_F(TextDriverTest, WholeReceiptIsWrittenAtCloseInOneFile) {
     EXPECT_TRUE(driver.Discount(10.0f));
     EXPECT_TRUE(driver.CashInOut(-3.0));
     EXPECT_TRUE(driver.CommandF());
-    EXPECT_EQ(OnlyReceipt(), "");  // created at BeginSell, written only at the close
+    // Until the close the receipt is only an empty temporary file the printer ignores.
+    const auto open = FileNames(out_);
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_TRUE(IsTemporaryReceiptName(open[0])) << open[0];
+    EXPECT_EQ(ReadFile(out_ / open[0]), "");
     EXPECT_NEAR(driver.soldTotal, 4.5, 1e-6);
     EXPECT_DOUBLE_EQ(driver.paidTotal, 5.0);
     std::string message = "untouched";
@@ -183,12 +192,11 @@ TEST_F(TextDriverTest, ReportsMakeFilesOfTheirOwn) {
 
         // While a receipt is open the report fails and leaves the receipt alone.
         ASSERT_TRUE(driver->BeginSell());
-        const std::string openPath = driver->receiptPath();
         std::string name = "Apa";
         ASSERT_TRUE(driver->SellItem(name, 1.0, 1.0, "A", '1', 1));
         EXPECT_FALSE(c.report(*driver));
         EXPECT_TRUE(driver->CloseReceipt(nullptr));
-        EXPECT_EQ(ReadFile(openPath), "S,1,______,_,__;Apa;1.00;1.000;1;1;1;0;0;\n");
+        EXPECT_EQ(ReadFile(driver->receiptPath()), "S,1,______,_,__;Apa;1.00;1.000;1;1;1;0;0;\n");
         EXPECT_EQ(LogMessages(dir.File("register.log")), std::vector<std::string>{kNotReady});
 
         TempDir disabledDir;
@@ -318,16 +326,29 @@ TEST_F(TextDriverTest, TakenTimeStampedNamesGetTheNextFreeSuffix) {
         ASSERT_TRUE(driver.DailyReportsX());
         EXPECT_EQ(driver.receiptPath(), testing::DriverPath(out_, stamp + next + ".txt"));
     }
-    for (int suffix = 4; suffix <= kMaxReceiptNameSuffix; ++suffix) {
+    // A name taken while the receipt is open (another program, say) is left alone too: the
+    // name is claimed when the receipt closes.
+    ASSERT_TRUE(driver.BeginSell());
+    WriteFile(out_ / (stamp + "_4.txt"), "taken");
+    ASSERT_TRUE(driver.CloseReceipt(nullptr));
+    EXPECT_EQ(driver.receiptPath(), testing::DriverPath(out_, stamp + "_5.txt"));
+    for (int suffix = 6; suffix <= kMaxReceiptNameSuffix; ++suffix) {
         WriteFile(out_ / (stamp + "_" + std::to_string(suffix) + ".txt"), "taken");
     }
     EXPECT_EQ(ReadFile(out_ / (stamp + "_1.txt")), "taken");  // never replaced
+    EXPECT_EQ(ReadFile(out_ / (stamp + "_4.txt")), "taken");
     EXPECT_EQ(ReadFile(out_ / (stamp + ".txt")), "Z,1,______,_,__;\n");
 
-    EXPECT_FALSE(driver.BeginSell());  // every name of this millisecond is taken
-    EXPECT_EQ(driver.state, ReceiptState::afterSell);
-    EXPECT_EQ(Log(), std::vector<std::string>{"Error creating file " +
-                                              testing::DriverPath(out_, stamp + "_999.txt")});
+    // Every name of this millisecond is taken: the receipt cannot be published.
+    ASSERT_TRUE(driver.BeginSell());
+    std::string message;
+    EXPECT_FALSE(driver.CloseReceipt(&message));
+    EXPECT_EQ(driver.state, ReceiptState::ready);
+    const std::string last = testing::DriverPath(out_, stamp + "_999.txt");
+    EXPECT_TRUE(message.starts_with("Error writing file " + last + ": ")) << message;
+    EXPECT_EQ(Log(), std::vector<std::string>{"Receipt abandoned: " + message});
+    EXPECT_EQ(FileNames(out_).size(), kMaxReceiptNameSuffix + 1u);  // no temporary file left
+    EXPECT_EQ(ReadFile(last), "taken");
 }
 
 TEST_F(TextDriverTest, ReceiptTextBound) {
@@ -363,7 +384,9 @@ TEST_F(TextDriverTest, ReceiptTextBound) {
     EXPECT_FALSE(driver.CloseReceipt(&message));
     EXPECT_EQ(message, "Receipt text full");
     EXPECT_EQ(driver.state, ReceiptState::ready);
-    EXPECT_FALSE(std::filesystem::exists(out_ / "full.txt"));
+    // The abandoned receipt never touched the file the first one went to.
+    EXPECT_EQ(FileNames(out_), std::vector<std::string>{"full.txt"});
+    EXPECT_EQ(ReadFile(out_ / "full.txt").size(), kMaxReceiptTextLength);
     EXPECT_EQ(Log().back(), "Receipt abandoned: Receipt text full");
 }
 
@@ -416,33 +439,43 @@ TEST_F(TextDriverTest, MissingOutputFolderIsLogged) {
     EXPECT_FALSE(driver->BeginSell());
     EXPECT_EQ(driver->state, ReceiptState::ready);
     EXPECT_FALSE(driver->DailyReportsZ());
-    const std::string error = "Error creating file " + testing::DriverPath(out_, "r.txt");
-    EXPECT_EQ(Log(), (std::vector<std::string>{error, error}));
+    const std::string error = "Error creating file " + testing::DriverPath(out_, ".tillvane-r.tmp");
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 2u);
+    for (const std::string& entry : log) EXPECT_TRUE(entry.starts_with(error + ": ")) << entry;
 }
 
 #ifdef __linux__
-// A disk that fills up mid-write: /dev/full refuses every byte with ENOSPC, as a full disk
-// does. The receipt file is a link to it, so the driver writes there under its usual name.
-TEST_F(TextDriverTest, FailedWriteRemovesTheFileAndSaysWhy) {
+// A disk that fills up mid-write, as the file size limit makes it: writes past it fail with
+// EFBIG (SIGXFSZ ignored). The receipt printed before under the fixed name stays whole.
+TEST_F(TextDriverTest, FailedWriteLeavesNoFileAndSaysWhy) {
     FPrintRegister& driver = Configure("outputFileName=r");
     const std::filesystem::path receipt = out_ / "r.txt";
+    ASSERT_TRUE(driver.DailyReportsX());
     const std::string reason =
-        "Error writing file " + receipt.string() + ": " + std::generic_category().message(ENOSPC);
-    std::filesystem::create_symlink("/dev/full", receipt);
+        "Error writing file " + receipt.string() + ": " + std::generic_category().message(EFBIG);
+    constexpr rlim_t kFileSizeLimit = 4096;
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = previous;
+    limited.rlim_cur = kFileSizeLimit;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     ASSERT_TRUE(driver.BeginSell());
-    ASSERT_TRUE(Sell("Apa"));
+    while (driver.receiptText().size() <= kFileSizeLimit) {
+        ASSERT_TRUE(driver.PrintText("0123456789", "", "", "", ""));
+    }
     std::string message;
-    EXPECT_FALSE(driver.CloseReceipt(&message));
+    const bool closed = driver.CloseReceipt(&message);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(closed);
     EXPECT_EQ(message, reason);
     EXPECT_EQ(driver.state, ReceiptState::ready);
-    EXPECT_FALSE(std::filesystem::is_symlink(receipt));
-
-    std::filesystem::create_symlink("/dev/full", receipt);
-    EXPECT_FALSE(driver.DailyReportsZ());
-    EXPECT_EQ(driver.failureReason, reason);
-    EXPECT_FALSE(std::filesystem::is_symlink(receipt));
-    EXPECT_EQ(Log(), (std::vector<std::string>{"Receipt abandoned: " + reason,
-                                               "Receipt abandoned: " + reason}));
+    EXPECT_EQ(FileNames(out_), std::vector<std::string>{"r.txt"});
+    EXPECT_EQ(ReadFile(receipt), "X,1,______,_,__;\n");
+    EXPECT_EQ(Log(), std::vector<std::string>{"Receipt abandoned: " + reason});
 
     ASSERT_TRUE(driver.BeginSell());  // the next receipt starts clean
     ASSERT_TRUE(Sell("Apa"));
@@ -450,6 +483,27 @@ TEST_F(TextDriverTest, FailedWriteRemovesTheFileAndSaysWhy) {
     EXPECT_EQ(ReadFile(receipt), "S,1,______,_,__;Apa;1.00;1.000;1;1;1;0;0;\n");
 }
 #endif
+
+// Temporary files that a service stopped mid-receipt left behind go when the driver starts;
+// everything else in the folder stays.
+TEST_F(TextDriverTest, LeftoverTemporaryFilesAreRemovedAtStart) {
+    std::filesystem::create_directory(out_);
+    const std::vector<std::string> leftovers = {".tillvane-BON_20261207_114227_042.tmp",
+                                                ".tillvane-r_3.tmp"};
+    for (const std::string& name : leftovers) WriteFile(out_ / name, "S,1,half");
+    const std::vector<std::string> kept = {".other.tmp", "BON_20261207_114227_042.txt",
+                                           "tillvane-r.tmp"};
+    for (const std::string& name : kept) WriteFile(out_ / name, "kept");
+
+    Configure();
+    EXPECT_EQ(FileNames(out_), kept);
+    std::vector<std::string> expected;
+    for (const std::string& name : leftovers) {
+        expected.push_back("Removed leftover temporary file " + testing::DriverPath(out_, name) +
+                           ": a receipt cut short before it was answered");
+    }
+    EXPECT_EQ(Log(), expected);
+}
 
 TEST_F(TextDriverTest, OverLongFileNameLeavesTheDriverUnconfigured) {
     const std::string longest(kMaxOutputFileNameLength, 'f');

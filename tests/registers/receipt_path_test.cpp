@@ -23,7 +23,7 @@ TEST(ReceiptPath, PosixRules) {
         {"a b  ", "a b/N.txt"},
     };
     for (const PathCase& c : cases) {
-        EXPECT_EQ(PosixReceiptPath(NormalisePosixOutputFolder(c.configured), "N"), c.path)
+        EXPECT_EQ(PosixFolderEntryPath(NormalisePosixOutputFolder(c.configured), "N.txt"), c.path)
             << c.configured;
     }
 }
@@ -37,9 +37,28 @@ TEST(ReceiptPath, WindowsRules) {
         {"x\\\\", "X\\\\N.txt"},
     };
     for (const PathCase& c : cases) {
-        EXPECT_EQ(WindowsReceiptPath(NormaliseWindowsOutputFolder(c.configured), "N"), c.path)
+        EXPECT_EQ(WindowsFolderEntryPath(NormaliseWindowsOutputFolder(c.configured), "N.txt"),
+                  c.path)
             << c.configured;
     }
+}
+
+// The printer's software takes "*.txt" files and leaves hidden ones alone; the start-up
+// clean-up removes what TemporaryReceiptPath makes and nothing else.
+TEST(ReceiptPath, TemporaryNames) {
+    const std::string temporary = ".tillvane-BON_20261207_114227_042_3.tmp";
+    const std::string path = TemporaryReceiptPath("out", "BON_20261207_114227_042_3");
+    EXPECT_TRUE(path == "out/" + temporary || path == "out\\" + temporary) << path;
+    const struct {
+        std::string name;
+        bool temporary;
+    } cases[] = {
+        {temporary, true},          {".tillvane-r.tmp", true},
+        {".tillvane-.tmp", false},  {"BON_20261207_114227_042.txt", false},
+        {".tillvane-r.txt", false}, {"tillvane-r.tmp", false},
+        {".other.tmp", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsTemporaryReceiptName(c.name), c.temporary) << c.name;
 }
 
 }  // namespace
