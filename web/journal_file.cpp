@@ -36,8 +36,8 @@ std::uint64_t WholeLinesSize(const std::string& path, std::uint64_t size) {
 }
 }  // namespace
 
-JournalFile::JournalFile(std::string path, std::uint64_t rotateBytes)
-    : path_(std::move(path)), rotateBytes_(rotateBytes) {
+JournalFile::JournalFile(std::string path, std::uint64_t rotateBytes, std::int64_t keepMillis)
+    : path_(std::move(path)), rotateBytes_(rotateBytes), keepMillis_(keepMillis) {
     const fs::path asPath(path_);
     extension_ = asPath.extension().string();
     stem_ = path_.substr(0, path_.size() - extension_.size());
@@ -121,6 +121,7 @@ bool JournalFile::Rotate(std::string& error) {
     if (!file_.Open(path_, error)) return false;
     if (!moved) return false;
     fileBytes_ = 0;
+    if (keepMillis_ > 0) RemoveRotatedBefore(now - keepMillis_);
     return platform::FlushFolderOf(path_, error);
 }
 

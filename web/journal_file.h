@@ -27,7 +27,9 @@ class JournalFile {
     // `path` is the live file, e.g. ".../Tillvane_se.jsonl"; rotated ones are named
     // ".../Tillvane_se-20261208T080146Z.jsonl" (with "-2", "-3" ... before the extension when
     // two rotations fall in one second).
-    explicit JournalFile(std::string path, std::uint64_t rotateBytes = kJournalRotateBytes);
+    // Rotated files older than `keepMillis` (0: all are kept) are removed at each rotation.
+    explicit JournalFile(std::string path, std::uint64_t rotateBytes = kJournalRotateBytes,
+                         std::int64_t keepMillis = 0);
 
     // Cuts a torn last line (the part after the last line break: a write that a crash cut
     // short, never flushed and never answered) and opens the file for appending.
@@ -52,6 +54,7 @@ class JournalFile {
 
     const std::string path_;
     const std::uint64_t rotateBytes_;
+    const std::int64_t keepMillis_;
     std::string stem_;       // path_ without its extension
     std::string extension_;  // ".jsonl"
 

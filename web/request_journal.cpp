@@ -31,7 +31,8 @@ void WriteId(JsonLineWriter& writer, const std::string& id) {
 }  // namespace
 
 RequestJournal::RequestJournal(std::string path, JournalSettings settings, Log log)
-    : file_(std::move(path), settings.rotateBytes),
+    : file_(std::move(path), settings.rotateBytes,
+            static_cast<std::int64_t>(settings.journalRetention.count()) * kMillisPerSecond),
       settings_(settings),
       log_(std::move(log)),
       ids_(settings.idRetention) {}

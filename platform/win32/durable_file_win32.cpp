@@ -27,14 +27,21 @@ AppendOnlyFile::AppendOnlyFile(AppendOnlyFile&&) noexcept = default;
 AppendOnlyFile& AppendOnlyFile::operator=(AppendOnlyFile&&) noexcept = default;
 
 bool AppendOnlyFile::Open(const std::string& path, std::string& error) {
-    // FILE_APPEND_DATA alone: every write goes to the end of the file. Readers, and a rename
-    // of the file while it is open, are allowed.
-    ScopedHandle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA,
+    // GENERIC_WRITE, as FlushFileBuffers needs; this handle is the file's only writer, so
+    // placing it at the end once makes every write an append. Readers, and a rename of the
+    // file while it is open, are allowed.
+    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
     if (!file.valid()) {
         error = LastErrorText("CreateFile");
+        return false;
+    }
+    LARGE_INTEGER end{};
+    if (!::SetFilePointerEx(file.get(), /*liDistanceToMove=*/end, /*lpNewFilePointer=*/nullptr,
+                            FILE_END)) {
+        error = LastErrorText("SetFilePointerEx");
         return false;
     }
     handle_ = std::make_unique<Handle>();

@@ -67,7 +67,11 @@ TEST(JournalFileTest, RotationKeepsEveryLineInOrderAndOldFilesGo) {
     testing::TempDir dir;
     const std::string path = dir.File("Tillvane_se.jsonl");
     constexpr std::uint64_t kSmall = 100;
-    JournalFile file(path, kSmall);
+    constexpr std::int64_t kKeepOneHour = 3'600'000;
+    // Moved aside long ago: the first rotation removes it.
+    const std::string ancient = dir.File("Tillvane_se-20000101T000000Z.jsonl");
+    WriteFile(ancient, "{}\n");
+    JournalFile file(path, kSmall, kKeepOneHour);
     std::string error;
     ASSERT_TRUE(file.Open(error)) << error;
     std::vector<std::string> written;
@@ -80,6 +84,7 @@ TEST(JournalFileTest, RotationKeepsEveryLineInOrderAndOldFilesGo) {
     }
     EXPECT_TRUE(file.WaitDurable(ticket, error)) << error;
 
+    EXPECT_FALSE(std::filesystem::exists(ancient));
     const std::vector<RotatedJournal> rotated = file.RotatedFiles();
     ASSERT_GE(rotated.size(), 5u);
     std::vector<std::string> read;
