@@ -126,9 +126,15 @@ bool JournalFile::Rotate(std::string& error) {
 }
 
 std::string JournalFile::RotatedName(std::int64_t nowMillis, int attempt) const {
-    std::string name = stem_ + "-" + FormatUtcStamp(nowMillis);
-    if (attempt > 1) name += "-" + std::to_string(attempt);
-    return name + extension_;
+    std::string name = stem_;
+    name += '-';
+    name += FormatUtcStamp(nowMillis);
+    if (attempt > 1) {
+        name += '-';
+        name += std::to_string(attempt);
+    }
+    name += extension_;
+    return name;
 }
 
 std::vector<RotatedJournal> JournalFile::RotatedFiles() const {
