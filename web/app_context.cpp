@@ -1,6 +1,7 @@
 #include "web/app_context.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <system_error>
 
@@ -15,6 +16,7 @@
 #include "web/base64.h"
 #include "web/driver_queue.h"
 #include "web/event_pump.h"
+#include "web/utc_time.h"
 #include "web/web_request.h"
 #include "web/web_server.h"
 
@@ -113,6 +115,59 @@ std::string EscapeHtml(std::string_view text) {
     return escaped;
 }
 
+bool IsValidRequestId(std::string_view id) {
+    if (id.empty() || id.size() > kMaxRequestIdLength) return false;
+    for (const char c : id) {
+        const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                             (c >= '0' && c <= '9') || c == '.' || c == '_' || c == ':' || c == '-';
+        if (!allowed) return false;
+    }
+    return true;
+}
+
+// A retention in days from the configuration: fractions allowed, anything not above 0 (or
+// not a number) gives the default.
+std::chrono::seconds RetentionSetting(INILoader& configuration, const char* key,
+                                      double defaultDays) {
+    std::string value;
+    double days = defaultDays;
+    if (configuration.GetValue(value, key) && ParseDecimalDouble(value) > 0) {
+        days = std::min(ParseDecimalDouble(value), kMaxRetentionDays);
+    }
+    constexpr double kSecondsPerDay = 86400;
+    return std::chrono::seconds(std::max(1LL, std::llround(days * kSecondsPerDay)));
+}
+
+// The answer to a request whose server cannot wait for it: the handler blocks until it is
+// given.
+class BlockingReply {
+  public:
+    std::shared_ptr<PendingReply> MakeReply() {
+        return std::make_shared<PendingReply>([this](int status, std::string body) {
+            {
+                std::lock_guard lock(mutex_);
+                status_ = status;
+                body_ = std::move(body);
+                given_ = true;
+            }
+            givenEvent_.notify_all();
+        });
+    }
+    void WriteInto(WebRequest& request) {
+        std::unique_lock lock(mutex_);
+        givenEvent_.wait(lock, [this] { return given_; });
+        request.SetStatus(status_);
+        request.Write(body_);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable givenEvent_;
+    bool given_ = false;
+    int status_ = 0;
+    std::string body_;
+};
+
 }  // namespace
 
 AppContext::AppContext() : AppContext(platform::ProgramPath()) {}
@@ -120,7 +175,8 @@ AppContext::AppContext() : AppContext(platform::ProgramPath()) {}
 AppContext::AppContext(const std::string& programPath)
     : iniPath(AppFilePath(programPath, AppFile::configuration)),
       appLogPath(AppFilePath(programPath, AppFile::applicationLog)),
-      requestLogPath(AppFilePath(programPath, AppFile::requestLog)) {
+      requestLogPath(AppFilePath(programPath, AppFile::requestLog)),
+      journalPath(AppFilePath(programPath, AppFile::requestJournal)) {
     currentAppContext = this;
 }
 
@@ -157,6 +213,10 @@ bool AppContext::Init(RegisterHost* host) {
     if (configuration.GetValue(value, "allowedOrigins")) {
         allowedOrigins = ParseAllowedOrigins(value);
     }
+    journalSettings.idRetention =
+        RetentionSetting(configuration, "requestIdDays", kDefaultRequestIdDays);
+    journalSettings.journalRetention =
+        RetentionSetting(configuration, "journalDays", kDefaultJournalDays);
     registerHost = host;
 
     {
@@ -216,6 +276,12 @@ void AppContext::ServerThread() {
     try {
         EventPump pump;
         WebServer server(pump, CommandServerLimits());  // destroyed before the pump
+        // Sends its last answers before the pump goes; outlives the driver queue, whose jobs
+        // answer through it. Open before the port is: a retry must find its id.
+        RequestJournal journal(journalPath, journalSettings,
+                               [this](std::string_view text) { WriteAppLog(text); });
+        journal.Open();
+        journal_ = &journal;
         // Destroyed first: its jobs answer through the server's pump, and its thread is the
         // only one that touches the driver.
         DriverQueue driverQueue;
@@ -244,6 +310,7 @@ void AppContext::ServerThread() {
         driverQueue.Join();
         // The stop interrupted the serial transfers for the driver thread, which has ended.
         platform::ResumeSerialTransfers();
+        journal_ = nullptr;
     } catch (const std::exception& error) {
         WriteAppLog("Nu pot porni serverul web pe portul " + std::to_string(tcpPort) + ": " +
                     error.what());
@@ -269,30 +336,114 @@ void AppContext::OnGetRequest(WebServer&, WebRequest& request) {
 }
 
 void AppContext::HandleRequest(WebRequest& request, bool isPost) {
-    if (!AdmitOrigin(request)) return;
-    if (isPost && request.bodyIsNotAForm()) {
+    const std::string& path = request.path();
+    const bool isCommand = path == kCommandPath;
+    int refusalStatus = kHttpOk;
+    std::string refusal;
+    if (!AdmitOrigin(request)) {
+        refusalStatus = kHttpForbidden;
+        refusal = kCrossSiteReply;
+    } else if (isPost && request.bodyIsNotAForm()) {
         // The fields of any other body are unknown: running the empty text instead would
         // answer "OK|" for a request that did nothing.
         const std::string& type = request.bodyMediaType();
-        request.SetStatus(kHttpUnsupportedMediaType);
-        request.Write(Refuse(std::string(kUnsupportedContentTypeReply) +
-                             (type.empty() ? std::string(kNoContentTypeName) : type) +
-                             std::string(kSendUrlEncodedHint)));
+        refusalStatus = kHttpUnsupportedMediaType;
+        refusal = std::string(kUnsupportedContentTypeReply) +
+                  (type.empty() ? std::string(kNoContentTypeName) : type) +
+                  std::string(kSendUrlEncodedHint);
+    }
+    if (!refusal.empty() && !isCommand) {
+        request.SetStatus(refusalStatus);
+        request.Write(Refuse(std::move(refusal)));
         return;
     }
-    const std::string& path = request.path();
-    if (path == kCommandPath) {
-        Command command;
-        std::string refusal;
-        if (!ReadCommand(request, isPost, command, refusal)) {
-            request.Write(refusal);
-            return;
+    if (isCommand) {
+        BlockingReply blocking;
+        std::shared_ptr<PendingReply> reply = request.Defer();
+        // A caller that cannot wait gets the answer before the handler returns.
+        const bool mustBlock = !reply;
+        if (mustBlock) reply = blocking.MakeReply();
+        JournaledRequest record;
+        record.client = request.clientAddress();
+        if (!refusal.empty() || journal_ == nullptr) {
+            RequestOutcome outcome;
+            outcome.status = refusal.empty() ? kHttpServiceUnavailable : refusalStatus;
+            outcome.reply = Refuse(refusal.empty() ? std::string(kStoppingReply) : refusal);
+            if (journal_ != nullptr) {
+                journal_->Finish(record, outcome, reply);
+            } else {
+                reply->Send(outcome.status, outcome.reply);
+            }
+        } else {
+            HandleCommand(request, isPost, reply, std::move(record));
         }
-        SubmitCommand(request, std::move(command));
+        if (mustBlock) blocking.WriteInto(request);
     } else if (path.empty()) {
         request.Write(isPost ? kActiveOnPost : kActiveOnGet);
     }
     // Any other path gets an empty body.
+}
+
+void AppContext::HandleCommand(WebRequest& request, bool isPost,
+                               std::shared_ptr<PendingReply> reply, JournaledRequest record) {
+    const bool idInForm = isPost && request.HasPOST(kRequestIdParameter);
+    const bool hasId = idInForm || request.HasGET(kRequestIdParameter);
+    record.id = idInForm ? request.POST(kRequestIdParameter) : request.GET(kRequestIdParameter);
+    RequestOutcome refused;
+    Command command;
+    if (hasId && !IsValidRequestId(record.id)) {
+        // Refused before the text is even read: a till that sends a broken id learns it now.
+        if (record.id.size() > kMaxRequestIdLength) record.id.resize(kMaxRequestIdLength);
+        refused.status = kHttpBadRequest;
+        refused.reply = Refuse(std::string(kInvalidRequestIdReply));
+    } else if (!ReadCommand(request, isPost, command, refused.reply)) {
+        refused.status = kHttpOk;
+    }
+    record.command = command.text;
+    if (refused.status != 0) {
+        journal_->Finish(record, refused, std::move(reply));
+        return;
+    }
+    if (!hasId) {
+        SubmitCommand(std::move(reply), std::move(command), std::move(record), 0);
+        return;
+    }
+    AdmitWithId(std::move(reply), std::move(command), std::move(record));
+}
+
+void AppContext::AdmitWithId(std::shared_ptr<PendingReply> reply, Command command,
+                             JournaledRequest record) {
+    RequestOutcome outcome;
+    const auto waiting = std::make_shared<JournaledRequest>(record);
+    switch (journal_->ids().Admit(record.id, DigestOfCommandText(command.text), UnixMillisNow(),
+                                  IdWaiter{reply, waiting}, outcome.status, outcome.reply)) {
+        case IdAdmission::fresh: {
+            const std::uint64_t ticket = journal_->RecordStart(record);
+            if (ticket == 0) {
+                outcome.status = kHttpServiceUnavailable;
+                outcome.reply = Refuse(std::string(kJournalUnavailableReply));
+                outcome.started = true;
+                break;
+            }
+            SubmitCommand(std::move(reply), std::move(command), std::move(record), ticket);
+            return;
+        }
+        case IdAdmission::joined:
+            return;  // answered when the run it waits for ends
+        case IdAdmission::replay:
+            outcome.replay = true;
+            break;
+        case IdAdmission::otherCommand:
+            outcome.status = kHttpConflict;
+            outcome.reply = Refuse(std::string(kRequestIdReusedReply));
+            break;
+        case IdAdmission::outcomeUnknown:
+            outcome.status = kHttpConflict;
+            outcome.reply = Refuse(std::string(kOutcomeUnknownReply));
+            outcome.replay = true;
+            break;
+    }
+    journal_->Finish(record, outcome, std::move(reply));
 }
 
 bool AppContext::AdmitOrigin(WebRequest& request) const {
@@ -310,8 +461,6 @@ bool AppContext::AdmitOrigin(WebRequest& request) const {
         request.SetResponseHeader("Vary", "Origin");
         return true;
     }
-    request.SetStatus(kHttpForbidden);
-    request.Write(Refuse(std::string(kCrossSiteReply)));
     return false;
 }
 
@@ -358,41 +507,68 @@ bool AppContext::ReadCommand(const WebRequest& request, bool isPost, Command& co
     return true;
 }
 
-void AppContext::SubmitCommand(WebRequest& request, Command command) {
-    const std::shared_ptr<PendingReply> reply = request.Defer();
-    if (!reply) {
-        // A caller that cannot wait gets the answer at once.
-        request.Write(ExecuteCommand(command));
-        return;
-    }
+void AppContext::SubmitCommand(std::shared_ptr<PendingReply> reply, Command command,
+                               JournaledRequest record, std::uint64_t startTicket) {
+    RequestJournal* journal = journal_;
+    const bool started = !record.id.empty();
     DriverJob job;
-    job.run = [this, command = std::move(command), reply] { RunQueuedCommand(command, *reply); };
-    job.refuse = [reply] { reply->Send(kHttpServiceUnavailable, std::string(kStoppingReply)); };
+    job.refuse = [journal, record, reply, started] {
+        RequestOutcome outcome;
+        outcome.status = kHttpServiceUnavailable;
+        outcome.reply = kStoppingReply;
+        outcome.started = started;
+        journal->Finish(record, outcome, reply);
+    };
+    job.run = [this, journal, command, record, startTicket, reply] {
+        RunQueuedCommand(command, record, startTicket, reply, *journal);
+    };
     if (driverQueue_ == nullptr || !driverQueue_->Submit(std::move(job))) {
         // Answered at once, without touching the printer: the till may try again later.
         const bool stopping = driverQueue_ != nullptr && driverQueue_->stopped();
-        reply->Send(kHttpServiceUnavailable,
-                    Refuse(std::string(stopping ? kStoppingReply : kPrinterBusyReply)));
+        RequestOutcome outcome;
+        outcome.status = kHttpServiceUnavailable;
+        outcome.reply = Refuse(std::string(stopping ? kStoppingReply : kPrinterBusyReply));
+        outcome.started = started;
+        journal->Finish(record, outcome, std::move(reply));
     }
 }
 
-void AppContext::RunQueuedCommand(const Command& command, PendingReply& reply) {
-    if (reply.clientGone()) {
+void AppContext::RunQueuedCommand(const Command& command, const JournaledRequest& record,
+                                  std::uint64_t startTicket,
+                                  const std::shared_ptr<PendingReply>& reply,
+                                  RequestJournal& journal) {
+    const bool started = !record.id.empty();
+    RequestOutcome outcome;
+    outcome.started = started;
+    const bool wanted =
+        started ? journal.ids().AnyoneWaits(record.id, reply) : !reply->clientGone();
+    if (!wanted) {
         // Nobody waits for it: printing it would only print twice when the till tries again.
         WriteAppLog("Request dropped unprinted: its client went away before its turn [" +
                     command.text + "]");
+        outcome.note = kDroppedNote;
+        journal.Finish(record, outcome, nullptr);
+        return;
+    }
+    if (started && !journal.WaitDurable(startTicket)) {
+        // Without its start on the disk, a crash during the run could print it twice.
+        outcome.status = kHttpServiceUnavailable;
+        outcome.reply = Refuse(std::string(kJournalUnavailableReply));
+        journal.Finish(record, outcome, reply);
         return;
     }
     const std::uint64_t refusedBefore = platform::RefusedSerialTransfers();
-    std::string answer = ExecuteCommand(command);
+    outcome.reply = ExecuteCommand(command);
+    outcome.status = kHttpOk;
+    outcome.ran = true;
     if (platform::RefusedSerialTransfers() != refusedBefore) {
         // The stop interrupted a transfer to the printer: whatever the interpreter made of
         // it, the request did not go out whole.
         AbandonCutShortReceipt();
-        reply.Send(kHttpServiceUnavailable, std::string(kCutShortReply));
-        return;
+        outcome.status = kHttpServiceUnavailable;
+        outcome.reply = kCutShortReply;
     }
-    reply.Send(kHttpOk, std::move(answer));
+    journal.Finish(record, outcome, reply);
 }
 
 std::string AppContext::ExecuteCommand(const Command& command) const {

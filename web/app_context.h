@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "web/command_interpreter.h"
+#include "web/request_journal.h"
 
 namespace tillvane {
 
@@ -71,6 +72,23 @@ inline constexpr std::string_view kPrinterBusyReply = "ERR|printer busy";
 inline constexpr std::string_view kStoppingReply = "ERR|service stopping";
 inline constexpr std::string_view kCutShortReply =
     "ERR|service stopping: the request was cut short and its receipt abandoned";
+// A request id: 1 to 64 characters of A-Z a-z 0-9 . _ : - (REQUESTID beside CMD).
+inline constexpr std::string_view kRequestIdParameter = "REQUESTID";
+inline constexpr std::size_t kMaxRequestIdLength = 64;
+inline constexpr std::string_view kInvalidRequestIdReply = "ERR|invalid REQUESTID";
+inline constexpr std::string_view kRequestIdReusedReply =
+    "ERR|REQUESTID already used for another command";
+inline constexpr std::string_view kOutcomeUnknownReply =
+    "ERR|outcome unknown: the service stopped while this request ran; check the printer before "
+    "retrying with a new REQUESTID";
+inline constexpr std::string_view kJournalUnavailableReply =
+    "ERR|request journal cannot be written; nothing was printed";
+inline constexpr std::string_view kDroppedNote =
+    "dropped unprinted: its client went away before its turn";
+inline constexpr int kHttpBadRequest = 400;
+inline constexpr int kHttpConflict = 409;
+// Longest retention of request ids and journal files a setting may ask for.
+inline constexpr double kMaxRetentionDays = 36500;
 inline constexpr std::string_view kActiveOnPost = "Tillvane service is active on_post";
 inline constexpr std::string_view kActiveOnGet = "Tillvane service is active on_get";
 
@@ -111,11 +129,15 @@ class AppContext {
     std::string iniPath;
     std::string appLogPath;
     std::string requestLogPath;
+    std::string journalPath;
     int tcpPort = 0;
     bool debugMode = false;
     int maxCommandLines = kDefaultMaxCommandLines;
     // Origins ("http://host:port") whose browser pages may use the service.
     std::vector<std::string> allowedOrigins;
+    // How long request ids are remembered (requestIdDays) and journal files kept
+    // (journalDays); fractions of a day allowed.
+    JournalSettings journalSettings;
     RegisterHost* registerHost = nullptr;  // not owned
 
   private:
@@ -128,17 +150,27 @@ class AppContext {
     // Starts the stop of a server whose pump exists; with pumpMutex_ held.
     void BeginServerStop();
     void HandleRequest(WebRequest& request, bool isPost);
-    // False, with the refusal in `request`, when a browser sent the request from a site whose
-    // origin is not allowed.
+    // A request to REGCMD: its id and text checked, then run, replayed or refused; the answer
+    // goes out once the journal holds it.
+    void HandleCommand(WebRequest& request, bool isPost, std::shared_ptr<PendingReply> reply,
+                       JournaledRequest record);
+    // A request with a valid id and a readable text.
+    void AdmitWithId(std::shared_ptr<PendingReply> reply, Command command, JournaledRequest record);
+    // False when a browser sent the request from a site whose origin is not allowed.
     bool AdmitOrigin(WebRequest& request) const;
     // Reads the command text of `request`; false with the refusal in `reply` when it may not
     // run.
     bool ReadCommand(const WebRequest& request, bool isPost, Command& command,
                      std::string& reply) const;
     // Queues the command for the driver thread, or refuses it when the queue is full.
-    void SubmitCommand(WebRequest& request, Command command);
-    // On the driver thread: runs the command, unless its client has gone, and answers it.
-    void RunQueuedCommand(const Command& command, PendingReply& reply);
+    // `startTicket`: the journal's start record of a request with an id.
+    void SubmitCommand(std::shared_ptr<PendingReply> reply, Command command,
+                       JournaledRequest record, std::uint64_t startTicket);
+    // On the driver thread: runs the command, unless nobody waits for it any more, and
+    // answers it through the journal.
+    void RunQueuedCommand(const Command& command, const JournaledRequest& record,
+                          std::uint64_t startTicket, const std::shared_ptr<PendingReply>& reply,
+                          RequestJournal& journal);
     // The reply to a command: status prefix and the interpreter's reply text.
     std::string ExecuteCommand(const Command& command) const;
     // Abandons the receipt of a request that the stop cut short.
@@ -155,6 +187,7 @@ class AppContext {
     EventPump* eventPump_ = nullptr;
     WebServer* webServer_ = nullptr;
     DriverQueue* driverQueue_ = nullptr;
+    RequestJournal* journal_ = nullptr;  // set before the pump runs, by the server thread
     bool exitRequested_ = false;
 
     std::mutex doneMutex_;  // guards serverDone_

@@ -45,6 +45,9 @@ std::string AppFilePath(const std::string& programPath, AppFile file) {
             ReplaceExtension(path, ".HTM");
             path += 'L';
             break;
+        case AppFile::requestJournal:
+            ReplaceExtension(path, ".JSONL");
+            break;
     }
     return path;
 #else
@@ -55,6 +58,8 @@ std::string AppFilePath(const std::string& programPath, AppFile file) {
             return WithExtension(programPath, ".log");
         case AppFile::requestLog:
             return WithExtension(programPath, ".html");
+        case AppFile::requestJournal:
+            return WithExtension(programPath, ".jsonl");
     }
     return programPath;
 #endif

@@ -6,11 +6,12 @@
 
 namespace tillvane {
 
-enum class AppFile { configuration, applicationLog, requestLog };
+enum class AppFile { configuration, applicationLog, requestLog, requestJournal };
 
 // Path of `file` for the program at `programPath`. On Windows: the path upper-cased with
-// ".EXE" replaced by ".INI", ".LOG" or ".HTM" (and "L" appended for the request log). On
-// Linux: the path with its extension, if any, replaced by ".ini", ".log" or ".html".
+// ".EXE" replaced by ".INI", ".LOG", ".HTM" (and "L" appended for the request log) or
+// ".JSONL". On Linux: the path with its extension, if any, replaced by ".ini", ".log", ".html"
+// or ".jsonl".
 std::string AppFilePath(const std::string& programPath, AppFile file);
 
 // Replaces every occurrence of ".EXE" in `path` by `extension`.

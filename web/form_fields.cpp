@@ -13,4 +13,11 @@ std::string FormFields::Value(std::string_view name) const {
     return {};
 }
 
+bool FormFields::Has(std::string_view name) const {
+    for (const auto& field : fields_) {
+        if (field.first == name) return true;
+    }
+    return false;
+}
+
 }  // namespace tillvane

@@ -13,6 +13,8 @@ class FormFields {
     void Add(std::string name, std::string value);
     // Value of the first field called `name` (exact, with case); empty when there is none.
     std::string Value(std::string_view name) const;
+    // True when a field called `name` came, even with an empty value.
+    bool Has(std::string_view name) const;
     std::size_t size() const { return fields_.size(); }
 
   private:

@@ -53,6 +53,14 @@ class WebRequest {
     // Decoded value of the form field `name` of a POST body; empty when absent.
     std::string POST(std::string_view name) const { return form_.Value(name); }
 
+    // True when the query string (or, for POST, the form) named `name`, even empty.
+    bool HasGET(std::string_view name) const { return query_.Has(name); }
+    bool HasPOST(std::string_view name) const { return form_.Has(name); }
+
+    // The address of the client, as text ("127.0.0.1"); empty when unknown.
+    const std::string& clientAddress() const { return clientAddress_; }
+    void SetClientAddress(std::string address) { clientAddress_ = std::move(address); }
+
     // The value of the first header field called `name` (any letter case), and whether the
     // request had one.
     bool HasHeader(std::string_view name) const { return FindHeader(requestHeaders_, name); }
@@ -122,6 +130,7 @@ class WebRequest {
     FormFields query_;
     FormFields form_;
     HeaderFields requestHeaders_;
+    std::string clientAddress_;
     bool bodyIsNotAForm_ = false;
     std::string bodyMediaType_;
     int status_ = kHttpOk;

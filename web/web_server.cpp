@@ -329,6 +329,7 @@ class Session : public std::enable_shared_from_this<Session> {
             return refuse(http::status::service_unavailable, "server stopping");
         }
         WebRequest webRequest(std::move(path), std::move(query), std::move(form));
+        webRequest.SetClientAddress(address_.to_string());
         if (bodyNotAFormType) webRequest.MarkBodyNotAForm(std::move(*bodyNotAFormType));
         for (const auto& field : request) {
             webRequest.AddHeader(std::string(ToStd(field.name_string())),

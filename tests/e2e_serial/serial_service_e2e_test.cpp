@@ -8,6 +8,7 @@
 #include <memory>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/child_process.h"
 #include "tests/support/free_port.h"
@@ -285,6 +286,43 @@ TEST_F(SerialServiceTest, MissingPortRefusesReceipts) {
     EXPECT_TRUE(Send("ZR").starts_with("ERR|"));
     EXPECT_TRUE(Logged("Eroare : Port " + missing + " inaccesibil"));
     EXPECT_TRUE(Logged("BeginSell: Status not ready or afterSell"));
+}
+
+}  // namespace
+}  // namespace tillvane
+
+namespace tillvane {
+namespace {
+
+// A till that retries while its first request still runs at a slow printer: the retry waits
+// for that run and gets its answer; the printer sees the report once.
+TEST_F(SerialServiceTest, RetryOfARunningRequestWaitsForItsAnswer) {
+    StartService(StartSimulator({"0xA1:silent:once"}));
+    const std::string body = "CMD=XR&REQUESTID=till1:42";
+    const std::string reply =
+        "ERR|Printer error 9999 (no reply) on DailyReportsX; see register log";
+    testing::HttpResponse first;
+    std::thread firstTill([&] { first = testing::PostForm(port_, "/REGCMD", body); });
+    const std::string journal = dir_.File("Tillvane_se.jsonl");
+    // The first is admitted: its start is recorded and it runs at the silent printer.
+    EXPECT_TRUE(testing::WaitUntil(
+        [&] { return testing::ReadFile(journal).find("\"event\":\"start\"") != std::string::npos; },
+        kStartTimeout));
+    const testing::HttpResponse retry = testing::PostForm(port_, "/REGCMD", body);
+    firstTill.join();
+    EXPECT_EQ(first.body, reply);
+    EXPECT_EQ(retry.body, reply);
+    EXPECT_EQ(retry.status, 200);
+    // Later retries are answered from the record; the printer saw one report.
+    EXPECT_EQ(testing::PostForm(port_, "/REGCMD", body).body, reply);
+    EXPECT_EQ(Send("XR"), "OK|");
+    int reports = 0;
+    for (const std::string& line : Journal()) {
+        if (line.starts_with("FAULT") || line.starts_with("X REPORT")) ++reports;
+    }
+    EXPECT_EQ(reports, 2) << testing::ReadFile(JournalPath());
+    const std::string records = testing::ReadFile(journal);
+    EXPECT_NE(records.find("\"replay\":true,\"ran\":false"), std::string::npos) << records;
 }
 
 }  // namespace

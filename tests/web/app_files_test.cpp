@@ -64,6 +64,13 @@ TEST(AppFilePathTest, NamesTheFilesAfterTheProgram) {
         EXPECT_EQ(AppFilePath(c.program, AppFile::applicationLog), c.log) << c.program;
         EXPECT_EQ(AppFilePath(c.program, AppFile::requestLog), c.html) << c.program;
     }
+#ifdef _WIN32
+    EXPECT_EQ(AppFilePath("D:\\Pos\\Tillvane_se.exe", AppFile::requestJournal),
+              "D:\\POS\\TILLVANE_SE.JSONL");
+#else
+    EXPECT_EQ(AppFilePath("/opt/pos/Tillvane_se", AppFile::requestJournal),
+              "/opt/pos/Tillvane_se.jsonl");
+#endif
 }
 
 TEST(AppLogTest, FormatsEntriesWithoutLeadingZeros) {

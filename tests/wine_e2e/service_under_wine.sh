@@ -84,6 +84,10 @@ configure() {  # configure <driver lines>: the configuration the service reads a
 }
 answers() { curl -s -m 2 "http://127.0.0.1:$port/" >/dev/null; }
 send() { curl -s -m 30 --data-urlencode "CMD=$1" "http://127.0.0.1:$port/REGCMD"; }
+send_with_id() {
+    curl -s -m 30 --data-urlencode "CMD=$1" --data-urlencode "REQUESTID=$2" \
+        "http://127.0.0.1:$port/REGCMD"
+}
 state() { "$wine" sc query "$service" 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3}'; }
 stopped() { [ "$(state)" == 1 ]; }
 
@@ -110,6 +114,12 @@ receipt_files=("$folder"/receipts/BON_*.txt)
 check "one receipt file" same "${#receipt_files[@]}" 1
 check "the receipt file holds exactly the sale" same "$(od -An -c "${receipt_files[0]}" | tr -s ' ')" \
     "$(printf 'S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\nT,1,______,_,__;0;5.00;;;;\n' | od -An -c | tr -s ' ')"
+check "a receipt with a REQUESTID is answered OK|" same "$(send_with_id "$receipt" wine-1)" "OK|"
+check "its retry is answered from the journal" same "$(send_with_id "$receipt" wine-1)" "OK|"
+receipt_files=("$folder"/receipts/BON_*.txt)
+check "and prints nothing more" same "${#receipt_files[@]}" 2
+check "the journal records the replay" \
+    holds "$(cat "$folder/TILLVANE_SE.JSONL")" '"id":"wine-1".*"replay":true'
 check "application log: upper-cased name, CR LF entries" \
     holds "$(od -An -c "$folder/TILLVANE_SE.LOG" | tr -s ' ')" '\\r \\n 2'
 check "application log names its configuration" \
@@ -136,6 +146,9 @@ configure $'driverModel=SERIALUFP\r\nPort=COM1\r\n'
 check "serial: the service answers" wait_for 30 answers
 check "serial: a receipt is answered OK|" same "$(send "$receipt")" "OK|"
 check "serial: the printer printed the sale" holds "$(cat "$journal")" "SALE .* Apa 2.000 x 2.50"
+check "serial: after a restart a retry is answered from the journal" \
+    same "$(send_with_id "$receipt" wine-1)" "OK|"
+check "serial: and the printer sold once" same "$(grep -c "SALE" "$journal")" 1
 check "serial: and closed the receipt" holds "$(cat "$journal")" "CLOSE RECEIPT TOTAL 5.00 PAID 5.00"
 
 # Removal while it runs.

@@ -1,0 +1,94 @@
+#include <algorithm>
+
+#include "platform/append_only_file.h"
+#include "platform/win32/scoped_handle.h"
+#include "platform/win32/windows_api.h"
+#include "platform/win32/windows_error.h"
+
+namespace tillvane::platform {
+
+namespace {
+// WriteFile takes at most a DWORD's worth of bytes per call.
+constexpr std::size_t kMaxWriteChunk = 1u << 30;
+
+std::string LastErrorText(const char* what) {
+    return std::string(what) + ": " +
+           WindowsErrorText(static_cast<std::uint32_t>(::GetLastError()));
+}
+}  // namespace
+
+struct AppendOnlyFile::Handle {
+    ScopedHandle file;
+};
+
+AppendOnlyFile::AppendOnlyFile() = default;
+AppendOnlyFile::~AppendOnlyFile() = default;
+AppendOnlyFile::AppendOnlyFile(AppendOnlyFile&&) noexcept = default;
+AppendOnlyFile& AppendOnlyFile::operator=(AppendOnlyFile&&) noexcept = default;
+
+bool AppendOnlyFile::Open(const std::string& path, std::string& error) {
+    // GENERIC_WRITE, as FlushFileBuffers needs; this handle is the file's only writer, so
+    // placing it at the end once makes every write an append. Readers, and a rename of the
+    // file while it is open, are allowed.
+    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
+    if (!file.valid()) {
+        error = LastErrorText("CreateFile");
+        return false;
+    }
+    LARGE_INTEGER end{};
+    if (!::SetFilePointerEx(file.get(), /*liDistanceToMove=*/end, /*lpNewFilePointer=*/nullptr,
+                            FILE_END)) {
+        error = LastErrorText("SetFilePointerEx");
+        return false;
+    }
+    handle_ = std::make_unique<Handle>();
+    handle_->file = std::move(file);
+    return true;
+}
+
+bool AppendOnlyFile::isOpen() const {
+    return handle_ && handle_->file.valid();
+}
+
+bool AppendOnlyFile::Append(std::string_view bytes, std::string& error) {
+    if (!isOpen()) {
+        error = "file not open";
+        return false;
+    }
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min(bytes.size(), kMaxWriteChunk));
+        DWORD written = 0;
+        if (!::WriteFile(handle_->file.get(), bytes.data(), chunk, &written,
+                         /*lpOverlapped=*/nullptr)) {
+            error = LastErrorText("WriteFile");
+            return false;
+        }
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+bool AppendOnlyFile::FlushToDisk(std::string& error) {
+    if (!isOpen()) {
+        error = "file not open";
+        return false;
+    }
+    if (!::FlushFileBuffers(handle_->file.get())) {
+        error = LastErrorText("FlushFileBuffers");
+        return false;
+    }
+    return true;
+}
+
+void AppendOnlyFile::Close() {
+    handle_.reset();
+}
+
+bool FlushFolderOf(const std::string&, std::string&) {
+    return true;
+}
+
+}  // namespace tillvane::platform

@@ -1,0 +1,70 @@
+#pragma once
+// The request journal on disk: one line per record, appended and flushed to disk in groups
+// (one flush covers every line appended before it began), rotated by size into files named
+// with the time of rotation, and rotated files removed once older than their retention.
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/append_only_file.h"
+
+namespace tillvane {
+
+// The journal file moves aside once it would grow past this size.
+inline constexpr std::uint64_t kJournalRotateBytes = 16 * 1024 * 1024;
+
+struct RotatedJournal {
+    std::string path;
+    std::int64_t rotatedAtMillis = 0;  // UTC, from the name
+};
+
+class JournalFile {
+  public:
+    // `path` is the live file, e.g. ".../Tillvane_se.jsonl"; rotated ones are named
+    // ".../Tillvane_se-20261208T080146Z.jsonl" (with "-2", "-3" ... before the extension when
+    // two rotations fall in one second).
+    // Rotated files older than `keepMillis` (0: all are kept) are removed at each rotation.
+    explicit JournalFile(std::string path, std::uint64_t rotateBytes = kJournalRotateBytes,
+                         std::int64_t keepMillis = 0);
+
+    // Cuts a torn last line (the part after the last line break: a write that a crash cut
+    // short, never flushed and never answered) and opens the file for appending.
+    bool Open(std::string& error);
+    const std::string& path() const { return path_; }
+
+    // Appends one line (it must end with "\n"); returns its ticket for WaitDurable, 0 when it
+    // could not be written.
+    std::uint64_t Append(std::string_view line, std::string& error);
+    // Returns once the line of `ticket`, and every line before it, is on the disk.
+    bool WaitDurable(std::uint64_t ticket, std::string& error);
+
+    // The rotated files beside the live one, oldest first.
+    std::vector<RotatedJournal> RotatedFiles() const;
+    // Removes rotated files moved aside before `cutoffMillis`; returns how many.
+    int RemoveRotatedBefore(std::int64_t cutoffMillis) const;
+
+  private:
+    // With mutex_ held and no flush running: flushes, moves the file aside, opens a new one.
+    bool Rotate(std::string& error);
+    std::string RotatedName(std::int64_t nowMillis, int attempt) const;
+
+    const std::string path_;
+    const std::uint64_t rotateBytes_;
+    const std::int64_t keepMillis_;
+    std::string stem_;       // path_ without its extension
+    std::string extension_;  // ".jsonl"
+
+    std::mutex mutex_;
+    std::condition_variable flushDone_;
+    platform::AppendOnlyFile file_;
+    std::uint64_t fileBytes_ = 0;
+    std::uint64_t appended_ = 0;  // bytes appended since Open, over every file: the tickets
+    std::uint64_t durable_ = 0;   // of those, the bytes known to be on the disk
+    bool flushing_ = false;
+};
+
+}  // namespace tillvane

@@ -1,0 +1,104 @@
+#pragma once
+// The request ids the service remembers: for each id, a digest of its command text, when it
+// first came, and what became of it: still running, answered (and with what), or started
+// before a crash with no answer recorded. Kept in memory, rebuilt from the journal at start;
+// an id is forgotten `retention` after it first came.
+//
+// Ids and texts are held as 64-bit hashes (two independent ones for the id), so that 100,000
+// ids fit in a few MiB; a mistaken match would need both hashes of an id and the text's to
+// collide at once.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tillvane {
+
+class PendingReply;
+
+struct RequestIdKey {
+    std::uint64_t first = 0;
+    std::uint64_t second = 0;
+    bool operator==(const RequestIdKey&) const = default;
+};
+
+RequestIdKey KeyOfRequestId(std::string_view id);
+std::uint64_t DigestOfCommandText(std::string_view text);
+
+// What to do with a request that carries an id.
+enum class IdAdmission {
+    fresh,           // never seen (or forgotten): run it
+    replay,          // answered before: send the recorded reply
+    joined,          // running now: the waiter gets its reply when it ends
+    otherCommand,    // seen with another command text
+    outcomeUnknown,  // started before the service stopped without recording its reply
+};
+
+// A request that waits for the run of an earlier one with the same id and text. `token` is
+// whatever its owner needs to answer it.
+struct IdWaiter {
+    std::shared_ptr<PendingReply> reply;
+    std::shared_ptr<void> token;
+};
+
+class RequestIds {
+  public:
+    explicit RequestIds(std::chrono::seconds retention);
+
+    // Rebuilding at start, in journal order: an id began to run ...
+    void RestoreStarted(std::string_view id, std::uint64_t textDigest, std::int64_t atMillis);
+    // ... and ended: with the reply sent, or without running (its id is free again).
+    void RestoreEnded(std::string_view id, std::uint64_t textDigest, bool ran, int status,
+                      std::string_view reply);
+
+    // Decides about an arriving request. For `replay`, `status` and `reply` are the recorded
+    // answer; for `joined`, `waiter` will be handed back by End; for `fresh`, the id is now
+    // marked running.
+    IdAdmission Admit(std::string_view id, std::uint64_t textDigest, std::int64_t nowMillis,
+                      IdWaiter waiter, int& status, std::string& reply);
+    // True when some client still waits for the run of `id`.
+    bool AnyoneWaits(std::string_view id, const std::shared_ptr<PendingReply>& first);
+    // The run of `id` ended: remembered with its reply when it ran, forgotten when it did not.
+    // Returns the requests that waited for it.
+    std::vector<IdWaiter> End(std::string_view id, bool ran, int status, std::string reply);
+
+    std::size_t size();
+
+  private:
+    enum class State : std::uint8_t { running, answered, unknown };
+    // Kept small: 100,000 of them must fit in a few MiB.
+    struct Entry {
+        std::uint64_t textDigest = 0;
+        std::uint32_t firstSeenSeconds = 0;
+        State state = State::running;
+        bool plainOk = false;  // answered "OK|" with HTTP 200; other answers in otherReplies_
+    };
+    struct KeyHash {
+        std::size_t operator()(const RequestIdKey& key) const noexcept {
+            return static_cast<std::size_t>(key.first);
+        }
+    };
+    struct Reply {
+        int status = 0;
+        std::string text;
+    };
+
+    bool Expired(const Entry& entry, std::int64_t nowMillis) const;
+    void SetAnswer(const RequestIdKey& key, Entry& entry, int status, std::string reply);
+    void Forget(const RequestIdKey& key);
+    void SweepExpired(std::int64_t nowMillis);
+
+    const std::int64_t retentionMillis_;
+    std::mutex mutex_;
+    std::unordered_map<RequestIdKey, Entry, KeyHash> entries_;
+    std::unordered_map<RequestIdKey, Reply, KeyHash> otherReplies_;
+    std::unordered_map<RequestIdKey, std::vector<IdWaiter>, KeyHash> waiters_;
+    std::int64_t lastSweepMillis_ = 0;
+};
+
+}  // namespace tillvane
