@@ -283,7 +283,7 @@ TEST_F(ReceiptFailuresEndToEnd, DiscountCashInOutAndDuplicate) {
          {}},
         {"DuplicateWhileAReceiptIsOpen",
          {{"BS|SI^Paine^3^1^A", "OK|"}, {"DR", kErrorHead + "DR], check log"}},
-         {""},
+         {},  // the open receipt is a hidden temporary file, no receipt yet
          {"BeginSell: Status not ready or afterSell", kLeftOpen}},
     });
 }
