@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ (the fuzz preset: clang with the address and
 # undefined-behaviour sanitizers) and runs each for a bounded time, starting from its seed
-# corpus in fuzz/corpus/<target>. Fails when any target finds a crash, a hang or a broken
-# property; the input is kept in build/fuzz/findings/<target>/ for a unit test.
+# corpus in fuzz/corpus/<target>, with the words of fuzz/dict/<target>.dict. Fails when any
+# target finds a crash, a hang or a broken property; the input is kept in
+# build/fuzz/findings/<target>/ for a unit test.
 #   FUZZ_SECONDS   time per target (default 60)
 #   FUZZ_TARGETS   targets to run (default: every fuzz/*_fuzzer.cpp)
 #   FUZZ_JOBS      build jobs (default 2)
@@ -31,10 +32,14 @@ for target in $targets; do
     corpus="$build/corpus/$target"
     findings="$build/findings/$target"
     mkdir -p "$corpus" "$findings"
+    # The words of the target's input language, where it has some.
+    dict=()
+    words="$root/fuzz/dict/${target%_fuzzer}.dict"
+    if [ -f "$words" ]; then dict=(-dict="$words"); fi
     echo "== $target: ${seconds}s"
     start=$SECONDS
     if "$build/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$seeds" \
+        -print_final_stats=1 "${dict[@]}" -artifact_prefix="$findings/" "$corpus" "$seeds" \
         >"$build/$target.log" 2>&1; then
         echo "   passed in $((SECONDS - start))s: $(grep -E '^stat::number_of_executed_units' \
             "$build/$target.log" | awk '{print $2}') runs"
