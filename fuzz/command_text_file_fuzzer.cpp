@@ -2,6 +2,7 @@
 // names plain or in hexadecimal. Whatever the text did, the next ordinary receipt succeeds and
 // its file holds exactly its own lines.
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,6 +44,47 @@ std::unique_ptr<Till> MakeTill(std::string_view name, std::string_view settings)
     return till;
 }
 
+// Fields ended by ";" on each kind of command line, the fixed ones included: a name or text
+// that added or ended a field would move a figure into another field.
+int FieldsOfRecord(char letter) {
+    switch (letter) {
+        case 'S':
+            return 9;
+        case 'T':
+        case 'P':
+        case 'C':
+        case 'I':
+            return 6;
+        case 'H':
+        case 'F':
+        case 'N':
+        case 'D':
+        case 'Z':
+        case 'X':
+            return 1;
+        default:
+            return -1;
+    }
+}
+
+// Every line the driver has written is one whole command line of a known kind.
+void CheckCommandLines(const std::string& file) {
+    constexpr std::string_view kFixedFields = ",1,______,_,__;";
+    std::size_t start = 0;
+    while (start < file.size()) {
+        const std::size_t end = file.find('\n', start);
+        if (end == std::string::npos) Violated("a command line without its line end");
+        const std::string_view line(file.data() + start, end - start);
+        if (line.size() < 1 + kFixedFields.size() ||
+            line.substr(1, kFixedFields.size()) != kFixedFields ||
+            std::count(line.begin(), line.end(), ';') != FieldsOfRecord(line.front()) ||
+            line.find('\r') != std::string_view::npos) {
+            Violated("a malformed command line in the receipt file: " + std::string(line));
+        }
+        start = end + 1;
+    }
+}
+
 }  // namespace
 
 // Input: one byte of switches (hexadecimal names; the second configuration), then the text.
@@ -61,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string reply;
     ExecuteCommandText(text, reply, hexNames, till.host.driver());
     if (reply.size() >= kReplyTextCapacity) Violated("reply over its bound");
+    CheckCommandLines(fuzzing::ReadBytes(till.receiptFile));
 
     if (!ExecuteCommandText(kOrdinaryReceipt, reply, false, till.host.driver())) {
         Violated("the ordinary receipt after the text failed: " + reply);

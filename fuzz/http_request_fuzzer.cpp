@@ -1,6 +1,7 @@
 // Raw bytes as one client's whole conversation with the running web front end (server, request
 // handlers, driver queue and the text driver behind them), over a real loopback socket. Every
-// conversation ends: the service answers or closes once the client has said all it will.
+// conversation ends (the service answers or closes once the client has said all it will), and
+// the till's next ordinary receipt is printed whole and alone.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -80,6 +81,7 @@ struct Service {
                                      "TVA_GROUPS=A:1|B:2\r\nallowedOrigins=http://pos.local\r\n"
                                      "outputFileName=bon\r\noutputFolder=" +
                                      (folder / "out").string() + "\r\n");
+        receiptFile = folder / "out" / "bon.txt";
         host.Initialize(ini, "");
         context = std::make_unique<AppContext>((folder / "Tillvane_se").string());
         if (!context->Init(&host)) Violated("the web front end did not start");
@@ -106,11 +108,14 @@ struct Service {
 
     RegisterHost host;  // outlives the context, as in the worker
     std::unique_ptr<AppContext> context;
+    std::filesystem::path receiptFile;
     int port = 0;
 };
 
-// Sends `bytes`, closes the sending side and reads until the service closes the connection.
-void Converse(int port, std::string_view bytes) {
+// Sends `bytes` and reads until the service closes the connection; returns what the service
+// sent. `halfClose` closes the sending side first, so that the service sees that nothing more
+// comes (and may take the client for gone).
+std::string Converse(int port, std::string_view bytes, bool halfClose) {
     Socket socket;
     if (!Connect(socket, port)) Violated("the service refused a connection");
     // Closed with a reset, so that a long run does not use up the ports in TIME_WAIT.
@@ -120,16 +125,39 @@ void Converse(int port, std::string_view bytes) {
     ::setsockopt(socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     while (!bytes.empty()) {
         const ssize_t sent = ::send(socket.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent <= 0) return;  // the service closed first: it refused what it had seen
+        if (sent <= 0) return {};  // the service closed first: it refused what it had seen
         bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
-    ::shutdown(socket.fd(), SHUT_WR);
+    if (halfClose) ::shutdown(socket.fd(), SHUT_WR);
+    std::string answer;
     char buffer[4096];
     while (true) {
         const ssize_t received = ::recv(socket.fd(), buffer, sizeof buffer, 0);
-        if (received > 0) continue;
+        if (received > 0) {
+            answer.append(buffer, static_cast<std::size_t>(received));
+            continue;
+        }
         if (received < 0 && errno == EAGAIN) Violated("the service neither answered nor closed");
-        return;
+        return answer;
+    }
+}
+
+// The till's ordinary receipt, on a connection of its own: answered "OK|", and its file holds
+// its own lines alone, whatever came before it.
+constexpr std::string_view kOrdinaryReceipt =
+    "POST /REGCMD HTTP/1.1\r\nHost: till\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+    "Content-Length: 53\r\nConnection: close\r\n\r\n"
+    "CMD=BS%7CSI%5EApa%5E2.50%5E2%5EA%7CAP%5E0%5E5.00%7CES";
+constexpr std::string_view kReceiptLines =
+    "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\nT,1,______,_,__;0;5.00;;;;\n";
+
+void CheckOrdinaryReceipt(const Service& service) {
+    const std::string answer = Converse(service.port, kOrdinaryReceipt, false);
+    if (!answer.starts_with("HTTP/1.1 200") || !answer.ends_with("\r\n\r\nOK|")) {
+        Violated("the till's receipt after the conversation was not printed: " + answer);
+    }
+    if (fuzzing::ReadBytes(service.receiptFile) != kReceiptLines) {
+        Violated("the till's receipt after the conversation holds other lines");
     }
 }
 
@@ -139,6 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const Service service;
     static int inputs = 0;
     if (++inputs % kInputsPerLog == 0) service.EmptyLogs();
-    Converse(service.port, fuzzing::AsText(data, size));
+    Converse(service.port, fuzzing::AsText(data, size), true);
+    CheckOrdinaryReceipt(service);
     return 0;
 }
