@@ -17,7 +17,8 @@ class ComThreadScope {
     ComThreadScope& operator=(const ComThreadScope&) = delete;
 
   private:
-    bool initialized_ = false;
+    // Read by the Windows build only.
+    [[maybe_unused]] bool initialized_ = false;
 };
 
 }  // namespace tillvane::platform

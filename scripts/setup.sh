@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project builds and tests with. Needs root (or sudo).
 #   setup.sh            what building and running the service on Linux needs
-#   setup.sh --tests    also what the tests need, the Windows cross-build and Wine included
+#   setup.sh --tests    also what the tests need, the Windows cross-build and Wine included, and
+#                       clang with its sanitizer and libFuzzer runtimes for the fuzz targets
 set -euo pipefail
 
 packages=(g++ cmake make libboost-dev curl)
 if [ "${1:-}" == "--tests" ]; then
     packages+=(libgtest-dev libgmock-dev socat procps
-        g++-mingw-w64-x86-64-posix googletest wine64)
+        g++-mingw-w64-x86-64-posix googletest wine64
+        clang libclang-rt-14-dev)
 fi
 
 missing=()

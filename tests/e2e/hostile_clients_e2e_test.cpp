@@ -25,6 +25,7 @@
 #include "tests/e2e/service_process.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
+#include "tests/support/sanitizers.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
 
@@ -38,11 +39,13 @@ constexpr const char* kReceipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
 constexpr const char* kReceiptFile =
     "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
     "T,1,______,_,__;0;5.00;;;;\n";
-constexpr auto kFollowUpBound = 1000ms;
-constexpr auto kAnswerBound = 5000ms;
+// Sanitizer builds run the program several times slower; the bounds widen with them.
+constexpr auto kFollowUpBound = 1000ms * kSanitizerSlowdown;
+constexpr auto kAnswerBound = 5000ms * kSanitizerSlowdown;
 constexpr auto kSettleTimeout = 60s;
-// What the service may keep resident under any flood.
-constexpr long kMaxResidentKiB = 64 * 1024;
+// What the service may keep resident under any flood (more where a sanitizer keeps shadow
+// memory and freed blocks).
+constexpr long kMaxResidentKiB = 64 * 1024 * kSanitizerMemoryFactor;
 const std::string kSimulatorProgram =
     std::string(TILLVANE_BINARY_DIR) + "/tools/printer_simulator/printer_simulator";
 
