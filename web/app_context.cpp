@@ -15,6 +15,7 @@
 #include "web/base64.h"
 #include "web/driver_queue.h"
 #include "web/event_pump.h"
+#include "web/status_endpoints.h"
 #include "web/web_request.h"
 #include "web/web_server.h"
 
@@ -158,6 +159,7 @@ bool AppContext::Init(RegisterHost* host) {
         allowedOrigins = ParseAllowedOrigins(value);
     }
     registerHost = host;
+    status.SetIdentity(iniPath, host != nullptr ? host->driverModel() : std::string());
 
     {
         std::lock_guard lock(pumpMutex_);
@@ -223,6 +225,7 @@ void AppContext::ServerThread() {
         server.OnGet([this](WebServer& s, WebRequest& r) { OnGetRequest(s, r); });
         std::string reason;
         if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
+        driverQueue.Submit({[this] { PublishDriverStatus(); }, [] {}});
         if (server.Host(tcpPort, reason)) {
             {
                 std::lock_guard lock(pumpMutex_);
@@ -281,10 +284,16 @@ void AppContext::HandleRequest(WebRequest& request, bool isPost) {
         return;
     }
     const std::string& path = request.path();
+    if (!isPost && AnswerStatusRequest(request, status,
+                                       driverQueue_ != nullptr ? driverQueue_->waiting() : 0)) {
+        return;
+    }
     if (path == kCommandPath) {
         Command command;
+        command.arrived = std::chrono::steady_clock::now();
         std::string refusal;
         if (!ReadCommand(request, isPost, command, refusal)) {
+            status.CountRequest(RequestResult::refused);
             request.Write(refusal);
             return;
         }
@@ -362,15 +371,26 @@ void AppContext::SubmitCommand(WebRequest& request, Command command) {
     const std::shared_ptr<PendingReply> reply = request.Defer();
     if (!reply) {
         // A caller that cannot wait gets the answer at once.
-        request.Write(ExecuteCommand(command));
+        const std::string answer = ExecuteCommand(command);
+        status.CountRequest(
+            answer.starts_with(kReplySuccessPrefix) ? RequestResult::ok : RequestResult::error,
+            std::chrono::steady_clock::now() - command.arrived);
+        request.Write(answer);
         return;
     }
     DriverJob job;
-    job.run = [this, command = std::move(command), reply] { RunQueuedCommand(command, *reply); };
-    job.refuse = [reply] { reply->Send(kHttpServiceUnavailable, std::string(kStoppingReply)); };
+    job.run = [this, command = std::move(command), reply] {
+        RunQueuedCommand(command, *reply);
+        PublishDriverStatus();
+    };
+    job.refuse = [this, reply] {
+        status.CountRequest(RequestResult::refused);
+        reply->Send(kHttpServiceUnavailable, std::string(kStoppingReply));
+    };
     if (driverQueue_ == nullptr || !driverQueue_->Submit(std::move(job))) {
         // Answered at once, without touching the printer: the till may try again later.
         const bool stopping = driverQueue_ != nullptr && driverQueue_->stopped();
+        status.CountRequest(RequestResult::refused);
         reply->Send(kHttpServiceUnavailable,
                     Refuse(std::string(stopping ? kStoppingReply : kPrinterBusyReply)));
     }
@@ -381,6 +401,7 @@ void AppContext::RunQueuedCommand(const Command& command, PendingReply& reply) {
         // Nobody waits for it: printing it would only print twice when the till tries again.
         WriteAppLog("Request dropped unprinted: its client went away before its turn [" +
                     command.text + "]");
+        status.CountRequest(RequestResult::refused);
         return;
     }
     const std::uint64_t refusedBefore = platform::RefusedSerialTransfers();
@@ -389,9 +410,14 @@ void AppContext::RunQueuedCommand(const Command& command, PendingReply& reply) {
         // The stop interrupted a transfer to the printer: whatever the interpreter made of
         // it, the request did not go out whole.
         AbandonCutShortReceipt();
+        status.CountRequest(RequestResult::error,
+                            std::chrono::steady_clock::now() - command.arrived);
         reply.Send(kHttpServiceUnavailable, std::string(kCutShortReply));
         return;
     }
+    status.CountRequest(
+        answer.starts_with(kReplySuccessPrefix) ? RequestResult::ok : RequestResult::error,
+        std::chrono::steady_clock::now() - command.arrived);
     reply.Send(kHttpOk, std::move(answer));
 }
 
@@ -402,6 +428,10 @@ std::string AppContext::ExecuteCommand(const Command& command) const {
     std::string reply(succeeded ? kReplySuccessPrefix : kReplyFailurePrefix);
     reply += replyText;
     return reply;
+}
+
+void AppContext::PublishDriverStatus() {
+    status.PublishDriver(registerHost != nullptr ? registerHost->driver() : nullptr);
 }
 
 // The receipt of a request that the stop cut short goes, on the driver thread, after that

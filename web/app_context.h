@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "web/command_interpreter.h"
+#include "web/service_status.h"
 
 namespace tillvane {
 
@@ -117,11 +118,14 @@ class AppContext {
     // Origins ("http://host:port") whose browser pages may use the service.
     std::vector<std::string> allowedOrigins;
     RegisterHost* registerHost = nullptr;  // not owned
+    // What /status and /metrics show.
+    ServiceStatus status;
 
   private:
     struct Command {
         std::string text;
         bool hexNames = false;
+        std::chrono::steady_clock::time_point arrived;
     };
 
     void ServerThread();
@@ -141,6 +145,8 @@ class AppContext {
     void RunQueuedCommand(const Command& command, PendingReply& reply);
     // The reply to a command: status prefix and the interpreter's reply text.
     std::string ExecuteCommand(const Command& command) const;
+    // On the driver thread: lets the status show the driver's state.
+    void PublishDriverStatus();
     // Abandons the receipt of a request that the stop cut short.
     void AbandonCutShortReceipt();
     // A request refused before its text runs: the reply, logged in debug mode.

@@ -455,7 +455,12 @@ class Session : public std::enable_shared_from_this<Session> {
         response_ = {};
         response_.version(version_ == 0 ? kHttp11 : version_);
         response_.result(status);
-        response_.set(http::field::content_type, ToBeast(kResponseContentType));
+        // A handler may name another type (JSON, a page); every other answer is plain text.
+        bool typeGiven = false;
+        for (const auto& field : headers) {
+            typeGiven = typeGiven || beast::iequals(ToBeast(field.first), "Content-Type");
+        }
+        if (!typeGiven) response_.set(http::field::content_type, ToBeast(kResponseContentType));
         if (status == http::status::method_not_allowed) {
             response_.set(http::field::allow, ToBeast(kAllowedMethods));
         }

@@ -1,0 +1,144 @@
+// What an operator watches through the real program: the status as JSON, the metrics in the
+// Prometheus text format, and the status page in a browser.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/service_process.h"
+#include "tests/support/free_port.h"
+#include "tests/support/http_client.h"
+#include "tests/support/temp_dir.h"
+
+namespace tillvane::testing {
+namespace {
+
+// A sample of the text exposition format: name, optional labels, a number.
+const std::regex kSampleLine(R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(\{[^}]*\})? (\S+)$)");
+const std::regex kTypeLine(R"(^# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (counter|gauge|histogram)$)");
+
+// The metrics by series ("name{labels}"); every sample must belong to a declared family and
+// carry a number, or the test fails.
+std::map<std::string, double> ParseMetrics(const std::string& text) {
+    std::map<std::string, double> samples;
+    std::map<std::string, std::string> types;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::smatch match;
+        if (std::regex_match(line, match, kTypeLine)) {
+            types[match[1]] = match[2];
+        } else if (line.starts_with("# HELP ")) {
+            continue;
+        } else if (std::regex_match(line, match, kSampleLine)) {
+            std::string family = match[1];
+            for (const char* suffix : {"_bucket", "_sum", "_count"}) {
+                if (family.ends_with(suffix) && !types.contains(family)) {
+                    family.resize(family.size() - std::string(suffix).size());
+                }
+            }
+            EXPECT_TRUE(types.contains(family)) << "no TYPE before: " << line;
+            std::size_t used = 0;
+            const std::string value = match[3];
+            const double number = value == "+Inf" ? 1e300 : std::stod(value, &used);
+            EXPECT_TRUE(value == "+Inf" || used == value.size()) << line;
+            samples[std::string(match[1]) + std::string(match[2])] = number;
+        } else {
+            ADD_FAILURE() << "not exposition format: [" << line << "]";
+        }
+    }
+    return samples;
+}
+
+class OperationsEndToEnd : public ::testing::Test {
+  protected:
+    void Start(const std::vector<std::string>& settings = {}) {
+        std::filesystem::create_directories(receipts_);
+        std::vector<std::string> config = {"driverModel=SELLTEXT",
+                                           "outputFolder=" + receipts_.string(),
+                                           "tcpPort=" + std::to_string(port_), "TVA_GROUPS=A:1"};
+        config.insert(config.end(), settings.begin(), settings.end());
+        service_.WriteConfig(config);
+        service_.Start();
+        ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+    }
+
+    std::string Send(const std::string& body) {
+        const HttpResponse response = PostForm(port_, "/REGCMD", body);
+        EXPECT_EQ(response.status, 200) << response.error;
+        return response.body;
+    }
+
+    // One receipt that prints, one that fails, one refused before it runs.
+    void SendOneOfEach() {
+        EXPECT_EQ(Send("CMD=" + UrlEncode("BS|SI^Apa^2.50^2^A|AP^0^5.00|ES")), "OK|");
+        EXPECT_TRUE(
+            Send("CMD=" + UrlEncode("BS|SI^Apa^2.50^2^Z|AP^0^5.00|ES")).starts_with("ERR|"));
+        EXPECT_EQ(Send("CMDBASE64=%21%21"), "ERR|invalid Base64 at position 1");
+    }
+
+    TempDir dir_;
+    ServiceProcess service_{dir_};
+    int port_ = FreeTcpPort();
+    std::filesystem::path receipts_ = dir_.path() / "receipts";
+};
+
+TEST_F(OperationsEndToEnd, StatusTellsEveryFigureWithItsType) {
+    Start();
+    SendOneOfEach();
+    const HttpResponse response = Get(port_, "/status");
+    ASSERT_EQ(response.status, 200) << response.error;
+    EXPECT_EQ(response.Header("Content-Type"), "application/json");
+    const std::string iniPath = service_.File("Tillvane_se.ini");
+    const std::string timestamp = R"("\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")";
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"version", R"("\d+\.\d+\.\d+")"},
+        {"startTime", timestamp},
+        {"uptimeSeconds", R"(\d+)"},
+        {"configurationFile",
+         "\"" + std::regex_replace(iniPath, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") + "\""},
+        {"driverModel", R"("SELLTEXT")"},
+        {"receiptState", "\"(ready|afterSell)\""},
+        {"portName", "\"\""},
+        {"portOpen", "false"},
+        {"lastPrinterError", "null"},
+        {"counts", R"(\{"requests":3,"receipts":1,"failures":1,"refusals":1,"replays":0\})"},
+        {"queueLength", "0"},
+    };
+    std::string pattern = R"(\{)";
+    for (const auto& [key, value] : expected) {
+        pattern += (pattern.size() > 2 ? "," : "") + ("\"" + key + "\":" + value);
+    }
+    pattern += R"(\})";
+    EXPECT_TRUE(std::regex_match(response.body, std::regex(pattern))) << response.body;
+}
+
+TEST_F(OperationsEndToEnd, MetricsParseAndCountWhatHappened) {
+    Start();
+    SendOneOfEach();
+    const HttpResponse response = Get(port_, "/metrics");
+    ASSERT_EQ(response.status, 200) << response.error;
+    EXPECT_TRUE(response.Header("Content-Type").starts_with("text/plain; version=0.0.4"));
+    const std::map<std::string, double> metrics = ParseMetrics(response.body);
+    const std::vector<std::pair<std::string, double>> expected = {
+        {R"(tillvane_requests_total{result="ok"})", 1},
+        {R"(tillvane_requests_total{result="error"})", 1},
+        {R"(tillvane_requests_total{result="refused"})", 1},
+        {"tillvane_receipts_total", 1},
+        {"tillvane_request_duration_seconds_count", 2},
+        {R"(tillvane_request_duration_seconds_bucket{le="+Inf"})", 2},
+        {"tillvane_queue_length", 0},
+        {"tillvane_port_open", 0},
+    };
+    for (const auto& [series, value] : expected) {
+        ASSERT_TRUE(metrics.contains(series)) << series << "\n" << response.body;
+        EXPECT_EQ(metrics.at(series), value) << series;
+    }
+}
+
+}  // namespace
+}  // namespace tillvane::testing
