@@ -158,6 +158,18 @@ bool AppContext::Init(RegisterHost* host) {
     if (configuration.GetValue(value, "allowedOrigins")) {
         allowedOrigins = ParseAllowedOrigins(value);
     }
+    listenAddress = std::string(kEveryIpv4Address);
+    if (configuration.GetValue(value, "listenAddress") && !value.empty()) listenAddress = value;
+    if (!IsIpAddress(listenAddress)) {
+        WriteAppLog("listenAddress is not an IP address [" + listenAddress + "]");
+        return false;
+    }
+    std::string badEntry;
+    if (!allowedClients.Parse(configuration.GetValue(value, "allowedClients") ? value : "",
+                              badEntry)) {
+        WriteAppLog("allowedClients holds neither an address nor a range [" + badEntry + "]");
+        return false;
+    }
     registerHost = host;
     status.SetIdentity(iniPath, host != nullptr ? host->driverModel() : std::string());
 
@@ -226,7 +238,7 @@ void AppContext::ServerThread() {
         std::string reason;
         if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
         driverQueue.Submit({[this] { PublishDriverStatus(); }, [] {}});
-        if (server.Host(tcpPort, reason)) {
+        if (server.Host(listenAddress, tcpPort, reason)) {
             {
                 std::lock_guard lock(pumpMutex_);
                 eventPump_ = &pump;
@@ -272,6 +284,7 @@ void AppContext::OnGetRequest(WebServer&, WebRequest& request) {
 }
 
 void AppContext::HandleRequest(WebRequest& request, bool isPost) {
+    if (!AdmitClient(request)) return;
     if (!AdmitOrigin(request)) return;
     if (isPost && request.bodyIsNotAForm()) {
         // The fields of any other body are unknown: running the empty text instead would
@@ -302,6 +315,14 @@ void AppContext::HandleRequest(WebRequest& request, bool isPost) {
         request.Write(isPost ? kActiveOnPost : kActiveOnGet);
     }
     // Any other path gets an empty body.
+}
+
+bool AppContext::AdmitClient(WebRequest& request) const {
+    if (allowedClients.Allows(request.clientAddress())) return true;
+    WriteAppLog("Client not allowed: " + request.clientAddress() + " /" + request.path());
+    request.SetStatus(kHttpForbidden);
+    request.Write(kClientNotAllowedReply);
+    return false;
 }
 
 bool AppContext::AdmitOrigin(WebRequest& request) const {

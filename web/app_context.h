@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "web/client_access.h"
 #include "web/command_interpreter.h"
 #include "web/service_status.h"
 
@@ -85,8 +86,10 @@ class AppContext {
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
-    // Reads tcpPort, DebugMode, maxCommandLines and allowedOrigins from iniPath and starts
-    // the server thread. False, with an
+    // Reads tcpPort, listenAddress, allowedClients, DebugMode, maxCommandLines and
+    // allowedOrigins from iniPath and starts the server thread. A listenAddress or an
+    // allowedClients entry that does not parse keeps the server from starting: a fence that
+    // is not what its owner wrote should not open. False, with an
     // application-log entry, when the configuration cannot be loaded or the thread cannot be
     // created; the service runs on without a web server then.
     bool Init(RegisterHost* host);
@@ -117,6 +120,9 @@ class AppContext {
     int maxCommandLines = kDefaultMaxCommandLines;
     // Origins ("http://host:port") whose browser pages may use the service.
     std::vector<std::string> allowedOrigins;
+    // The address the server listens on, and the clients it serves.
+    std::string listenAddress;
+    ClientAccess allowedClients;
     RegisterHost* registerHost = nullptr;  // not owned
     // What /status and /metrics show.
     ServiceStatus status;
@@ -135,6 +141,9 @@ class AppContext {
     // False, with the refusal in `request`, when a browser sent the request from a site whose
     // origin is not allowed.
     bool AdmitOrigin(WebRequest& request) const;
+    // False, with the refusal in `request` and a log entry, for a client outside
+    // allowedClients.
+    bool AdmitClient(WebRequest& request) const;
     // Reads the command text of `request`; false with the refusal in `reply` when it may not
     // run.
     bool ReadCommand(const WebRequest& request, bool isPost, Command& command,

@@ -46,6 +46,10 @@ class WebRequest {
     WebRequest(std::string path, FormFields query, FormFields form)
         : path_(std::move(path)), query_(std::move(query)), form_(std::move(form)) {}
 
+    // The client's address as text ("127.0.0.1", "::1"); empty when unknown.
+    const std::string& clientAddress() const { return clientAddress_; }
+    void SetClientAddress(std::string address) { clientAddress_ = std::move(address); }
+
     // The decoded path without its leading "/"; the root gives the empty text.
     const std::string& path() const { return path_; }
     // Decoded value of the query parameter `name`; empty when absent.
@@ -119,6 +123,7 @@ class WebRequest {
     static char ToLowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
     std::string path_;
+    std::string clientAddress_;
     FormFields query_;
     FormFields form_;
     HeaderFields requestHeaders_;

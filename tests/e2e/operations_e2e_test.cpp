@@ -14,6 +14,7 @@
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace tillvane::testing {
 namespace {
@@ -137,6 +138,67 @@ TEST_F(OperationsEndToEnd, MetricsParseAndCountWhatHappened) {
     for (const auto& [series, value] : expected) {
         ASSERT_TRUE(metrics.contains(series)) << series << "\n" << response.body;
         EXPECT_EQ(metrics.at(series), value) << series;
+    }
+}
+
+struct AccessRow {
+    const char* name;
+    std::vector<std::string> settings;
+    std::string clientAddress;
+    int status;  // 0: the client cannot connect at all
+};
+
+TEST(ClientAccessEndToEnd, ListenAddressAndAllowedClientsFenceTheService) {
+    const std::vector<AccessRow> rows = {
+        {"everyone by default", {}, "127.0.0.1", 200},
+        {"one address", {"allowedClients=127.0.0.1"}, "127.0.0.1", 200},
+        {"a range", {"allowedClients=10.0.0.1, 127.0.0.0/8"}, "127.0.0.1", 200},
+        {"outside the range", {"allowedClients=10.0.0.0/8"}, "127.0.0.1", 403},
+        {"IPv6 loopback", {"listenAddress=::", "allowedClients=::1"}, "::1", 200},
+        {"IPv4 on the IPv6 socket", {"listenAddress=::", "allowedClients=::1"}, "127.0.0.1", 403},
+        {"IPv4 range on the IPv6 socket",
+         {"listenAddress=::", "allowedClients=fe80::/10 127.0.0.1/32"},
+         "127.0.0.1",
+         200},
+        {"IPv6 range", {"listenAddress=::1", "allowedClients=::/0"}, "::1", 200},
+        {"IPv4 only", {"listenAddress=127.0.0.1"}, "::1", 0},
+    };
+    for (const AccessRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        ServiceProcess service(dir);
+        const int port = FreeTcpPort();
+        std::vector<std::string> config = {"driverModel=SELLTEXT",
+                                           "outputFolder=" + dir.path().string(),
+                                           "tcpPort=" + std::to_string(port), "TVA_GROUPS=A:1"};
+        config.insert(config.end(), row.settings.begin(), row.settings.end());
+        service.WriteConfig(config);
+        service.Start();
+        // The service listens once the log says so; any answer (even 403) shows it.
+        const std::string listening =
+            row.clientAddress == "::1" && row.status == 0 ? "127.0.0.1" : row.clientAddress;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                HttpConnection probe(listening, port);
+                return probe.connected() && probe.Get("/").status != 0;
+            },
+            kStartTimeout));
+        HttpConnection connection(row.clientAddress, port);
+        if (row.status == 0) {
+            EXPECT_FALSE(connection.connected());
+            continue;
+        }
+        ASSERT_TRUE(connection.connected());
+        const HttpResponse receipt =
+            connection.PostForm("/REGCMD", "CMD=" + UrlEncode("BS|SI^Apa^1^1^A|AP^0^1|ES"));
+        EXPECT_EQ(receipt.status, row.status);
+        EXPECT_EQ(receipt.body, row.status == 200 ? "OK|" : "ERR|client not allowed");
+        EXPECT_EQ(connection.Get("/status").status, row.status);
+        const std::string log = ReadFile(service.File("Tillvane_se.log"));
+        EXPECT_EQ(
+            log.find("Client not allowed: " + row.clientAddress + " /REGCMD") != std::string::npos,
+            row.status == 403)
+            << log;
     }
 }
 
