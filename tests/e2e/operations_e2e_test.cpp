@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/e2e/service_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
@@ -200,6 +201,60 @@ TEST(ClientAccessEndToEnd, ListenAddressAndAllowedClientsFenceTheService) {
             row.status == 403)
             << log;
     }
+}
+
+const std::string kChromium = "/usr/bin/chromium";
+constexpr std::chrono::milliseconds kBrowserTimeout{60000};
+
+// Runs headless Chromium on `url` with `mode` (--dump-dom, --screenshot=...) and a profile of
+// its own; returns its standard output.
+std::string RunChromium(const TempDir& dir, const std::string& mode, const std::string& url) {
+    ChildProcess browser(ChildOptions{
+        kChromium,
+        {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+         "--user-data-dir=" + dir.File("profile-" + mode.substr(2, 4)), "--window-size=800,700",
+         mode, url},
+        dir.path().string(),
+        {},
+        {}});
+    const std::optional<int> exitCode = browser.WaitForExit(kBrowserTimeout);
+    EXPECT_EQ(exitCode, 0) << browser.Stderr();
+    return browser.Stdout();
+}
+
+TEST_F(OperationsEndToEnd, StatusPageShowsTheFiguresInABrowserAndCanRunNothing) {
+    if (!std::filesystem::exists(kChromium)) GTEST_SKIP() << "chromium is not installed";
+    Start();
+    SendOneOfEach();
+
+    const HttpResponse page = Get(port_, "/status.html");
+    ASSERT_EQ(page.status, 200) << page.error;
+    EXPECT_EQ(page.Header("Content-Type"), "text/html; charset=utf-8");
+    // Self-contained and read-only: nothing to load, nothing to submit, no way to a command.
+    for (const char* forbidden : {"<script", "<form", "src=", "href=", "REGCMD", "<button"}) {
+        EXPECT_EQ(page.body.find(forbidden), std::string::npos) << forbidden;
+    }
+    EXPECT_NE(page.body.find("http-equiv=\"refresh\""), std::string::npos);
+
+    const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/status.html";
+    const std::string dom = RunChromium(dir_, "--dump-dom", url);
+    for (const char* shown :
+         {"<h1>Tillvane status</h1>", "<th>Driver model</th><td>SELLTEXT</td>",
+          "<th>Receipts</th><td>1</td>", "<th>Failures</th><td>1</td>",
+          "<th>Requests</th><td>3</td>", "<th>Last printer error</th><td>none</td>"}) {
+        EXPECT_NE(dom.find(shown), std::string::npos) << shown << "\n" << dom;
+    }
+
+    // Kept beside the build for a person to look at.
+    const std::filesystem::path artifacts =
+        std::filesystem::path(TILLVANE_BINARY_DIR) / "artifacts";
+    std::filesystem::create_directories(artifacts);
+    const std::filesystem::path screenshot = artifacts / "status_page.png";
+    std::filesystem::remove(screenshot);
+    RunChromium(dir_, "--screenshot=" + screenshot.string(), url);
+    EXPECT_TRUE(std::filesystem::exists(screenshot));
+    EXPECT_GT(std::filesystem::file_size(screenshot), 1000u);
 }
 
 }  // namespace
