@@ -1,6 +1,8 @@
 # What the packages hold. Linux: a Debian package with the program under /opt/tillvane, a
 # sample configuration (kept on upgrade), and the systemd unit, installed but not enabled.
 # Windows: a zip with the .exe, a sample .ini and a short README.
+# package.sh builds the program alone; packing need not build every test first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
 set(CPACK_PACKAGE_NAME tillvane)
 set(CPACK_PACKAGE_VENDOR "Tillvane")
