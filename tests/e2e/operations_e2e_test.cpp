@@ -257,5 +257,21 @@ TEST_F(OperationsEndToEnd, StatusPageShowsTheFiguresInABrowserAndCanRunNothing) 
     EXPECT_GT(std::filesystem::file_size(screenshot), 1000u);
 }
 
+// A fence that does not say what its owner meant stays closed.
+TEST_F(OperationsEndToEnd, AnUnreadableAllowedClientsEntryKeepsTheServerClosed) {
+    service_.WriteConfig({"driverModel=SELLTEXT", "tcpPort=" + std::to_string(port_),
+                          "allowedClients=127.0.0.1 10.0.0.300/8"});
+    service_.Start();
+    EXPECT_TRUE(WaitUntil(
+        [this] {
+            return ReadFile(service_.File("Tillvane_se.log"))
+                       .find(
+                           "allowedClients holds neither an address nor a range "
+                           "[10.0.0.300/8]") != std::string::npos;
+        },
+        kStartTimeout));
+    EXPECT_EQ(Get(port_, "/status").status, 0);
+}
+
 }  // namespace
 }  // namespace tillvane::testing
