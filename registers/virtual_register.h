@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "registers/printer_health.h"
 #include "registers/register_log.h"
 
 namespace tillvane {
@@ -68,6 +69,11 @@ class VirtualRegister {
     // Nothing happens when no receipt is open.
     virtual void AbandonReceipt(std::string_view why);
 
+    // The port the driver talks through and whether it is open; a driver without one names
+    // none.
+    virtual std::string PortName() const { return {}; }
+    virtual bool PortOpen() const { return false; }
+
     // Reads the shared keys (disabledCommands, allowPriceDecimals, maxItemNameSize,
     // alwaysSellEqualsPayed, TVA_GROUPS), then calls LoadDriverSettings.
     bool LoadSharedSettings(const INILoader& configuration);
@@ -101,6 +107,8 @@ class VirtualRegister {
     // ("Receipt text full", "Printer error 9999 (no reply) on DailyReportsZ; see register
     // log"). Empty when the register log alone tells. Callers clear it before an operation.
     std::string failureReason;
+    // Printer errors and closed receipts since the driver was created.
+    PrinterHealth health;
 };
 
 }  // namespace tillvane

@@ -25,6 +25,7 @@ driverModel=SELLTEXT
 outputFolder=$receipts
 TVA_GROUPS=A:1|B:2|C:3|D:4
 tcpPort=8088
+listenAddress=127.0.0.1
 DebugMode=0
 CONFIG
     echo "Wrote a default configuration: $config"
@@ -44,6 +45,7 @@ folder="$(setting outputFolder)"
 [ -z "$folder" ] || mkdir -p "$folder"
 echo "Configuration: $config"
 echo "Listening on:  http://127.0.0.1:${port:-0}/REGCMD"
+echo "Status:        http://127.0.0.1:${port:-0}/status.html"
 echo "Receipts go to: ${folder:-$(dirname "$program")}"
 echo "Logs:          $(dirname "$program")/{_Tillvane_se.log,Tillvane_se.log,Tillvane_se.html}"
 echo "Stop with Ctrl-C."

@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(g++ cmake make libboost-dev curl)
 if [ "${1:-}" == "--tests" ]; then
     packages+=(libgtest-dev libgmock-dev socat procps
-        g++-mingw-w64-x86-64-posix googletest wine64
+        g++-mingw-w64-x86-64-posix googletest wine64 chromium
         clang libclang-rt-14-dev)
 fi
 

@@ -16,6 +16,7 @@
 #include "web/base64.h"
 #include "web/driver_queue.h"
 #include "web/event_pump.h"
+#include "web/status_endpoints.h"
 #include "web/utc_time.h"
 #include "web/web_request.h"
 #include "web/web_server.h"
@@ -217,7 +218,20 @@ bool AppContext::Init(RegisterHost* host) {
         RetentionSetting(configuration, "requestIdDays", kDefaultRequestIdDays);
     journalSettings.journalRetention =
         RetentionSetting(configuration, "journalDays", kDefaultJournalDays);
+    listenAddress = std::string(kEveryIpv4Address);
+    if (configuration.GetValue(value, "listenAddress") && !value.empty()) listenAddress = value;
+    if (!IsIpAddress(listenAddress)) {
+        WriteAppLog("listenAddress is not an IP address [" + listenAddress + "]");
+        return false;
+    }
+    std::string badEntry;
+    if (!allowedClients.Parse(configuration.GetValue(value, "allowedClients") ? value : "",
+                              badEntry)) {
+        WriteAppLog("allowedClients holds neither an address nor a range [" + badEntry + "]");
+        return false;
+    }
     registerHost = host;
+    status.SetIdentity(iniPath, host != nullptr ? host->driverModel() : std::string());
 
     {
         std::lock_guard lock(pumpMutex_);
@@ -281,6 +295,9 @@ void AppContext::ServerThread() {
         RequestJournal journal(journalPath, journalSettings,
                                [this](std::string_view text) { WriteAppLog(text); });
         journal.Open();
+        journal.SetObserver([this](const JournaledRequest& request, const RequestOutcome& outcome) {
+            CountRequest(request, outcome);
+        });
         journal_ = &journal;
         // Destroyed first: its jobs answer through the server's pump, and its thread is the
         // only one that touches the driver.
@@ -289,7 +306,8 @@ void AppContext::ServerThread() {
         server.OnGet([this](WebServer& s, WebRequest& r) { OnGetRequest(s, r); });
         std::string reason;
         if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
-        if (server.Host(tcpPort, reason)) {
+        driverQueue.Submit({[this] { PublishDriverStatus(); }, [] {}});
+        if (server.Host(listenAddress, tcpPort, reason)) {
             {
                 std::lock_guard lock(pumpMutex_);
                 eventPump_ = &pump;
@@ -336,7 +354,12 @@ void AppContext::OnGetRequest(WebServer&, WebRequest& request) {
 }
 
 void AppContext::HandleRequest(WebRequest& request, bool isPost) {
+    if (!AdmitClient(request)) return;
     const std::string& path = request.path();
+    if (!isPost && AnswerStatusRequest(request, status,
+                                       driverQueue_ != nullptr ? driverQueue_->waiting() : 0)) {
+        return;
+    }
     const bool isCommand = path == kCommandPath;
     int refusalStatus = kHttpOk;
     std::string refusal;
@@ -446,6 +469,14 @@ void AppContext::AdmitWithId(std::shared_ptr<PendingReply> reply, Command comman
     journal_->Finish(record, outcome, std::move(reply));
 }
 
+bool AppContext::AdmitClient(WebRequest& request) const {
+    if (allowedClients.Allows(request.clientAddress())) return true;
+    WriteAppLog("Client not allowed: " + request.clientAddress() + " /" + request.path());
+    request.SetStatus(kHttpForbidden);
+    request.Write(kClientNotAllowedReply);
+    return false;
+}
+
 bool AppContext::AdmitOrigin(WebRequest& request) const {
     // A browser marks what a page of another site makes it send; programs send neither.
     const bool hasOrigin = request.HasHeader(kOriginHeader);
@@ -521,6 +552,7 @@ void AppContext::SubmitCommand(std::shared_ptr<PendingReply> reply, Command comm
     };
     job.run = [this, journal, command, record, startTicket, reply] {
         RunQueuedCommand(command, record, startTicket, reply, *journal);
+        PublishDriverStatus();
     };
     if (driverQueue_ == nullptr || !driverQueue_->Submit(std::move(job))) {
         // Answered at once, without touching the printer: the till may try again later.
@@ -578,6 +610,22 @@ std::string AppContext::ExecuteCommand(const Command& command) const {
     std::string reply(succeeded ? kReplySuccessPrefix : kReplyFailurePrefix);
     reply += replyText;
     return reply;
+}
+
+void AppContext::CountRequest(const JournaledRequest& request, const RequestOutcome& outcome) {
+    if (outcome.replay) {
+        status.CountReplay();
+    } else if (!outcome.ran) {
+        status.CountRequest(RequestResult::refused);
+    } else {
+        status.CountRequest(outcome.reply.starts_with(kReplySuccessPrefix) ? RequestResult::ok
+                                                                           : RequestResult::error,
+                            std::chrono::steady_clock::now() - request.received);
+    }
+}
+
+void AppContext::PublishDriverStatus() {
+    status.PublishDriver(registerHost != nullptr ? registerHost->driver() : nullptr);
 }
 
 // The receipt of a request that the stop cut short goes, on the driver thread, after that

@@ -12,8 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "web/client_access.h"
 #include "web/command_interpreter.h"
 #include "web/request_journal.h"
+#include "web/service_status.h"
 
 namespace tillvane {
 
@@ -102,8 +104,10 @@ class AppContext {
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
-    // Reads tcpPort, DebugMode, maxCommandLines and allowedOrigins from iniPath and starts
-    // the server thread. False, with an
+    // Reads tcpPort, listenAddress, allowedClients, DebugMode, maxCommandLines and
+    // allowedOrigins from iniPath and starts the server thread. A listenAddress or an
+    // allowedClients entry that does not parse keeps the server from starting: a fence that
+    // is not what its owner wrote should not open. False, with an
     // application-log entry, when the configuration cannot be loaded or the thread cannot be
     // created; the service runs on without a web server then.
     bool Init(RegisterHost* host);
@@ -138,12 +142,18 @@ class AppContext {
     // How long request ids are remembered (requestIdDays) and journal files kept
     // (journalDays); fractions of a day allowed.
     JournalSettings journalSettings;
+    // The address the server listens on, and the clients it serves.
+    std::string listenAddress;
+    ClientAccess allowedClients;
     RegisterHost* registerHost = nullptr;  // not owned
+    // What /status and /metrics show.
+    ServiceStatus status;
 
   private:
     struct Command {
         std::string text;
         bool hexNames = false;
+        std::chrono::steady_clock::time_point arrived;
     };
 
     void ServerThread();
@@ -158,6 +168,9 @@ class AppContext {
     void AdmitWithId(std::shared_ptr<PendingReply> reply, Command command, JournaledRequest record);
     // False when a browser sent the request from a site whose origin is not allowed.
     bool AdmitOrigin(WebRequest& request) const;
+    // False, with the refusal in `request` and a log entry, for a client outside
+    // allowedClients.
+    bool AdmitClient(WebRequest& request) const;
     // Reads the command text of `request`; false with the refusal in `reply` when it may not
     // run.
     bool ReadCommand(const WebRequest& request, bool isPost, Command& command,
@@ -173,6 +186,10 @@ class AppContext {
                           RequestJournal& journal);
     // The reply to a command: status prefix and the interpreter's reply text.
     std::string ExecuteCommand(const Command& command) const;
+    // Counts an ended request for /status and /metrics.
+    void CountRequest(const JournaledRequest& request, const RequestOutcome& outcome);
+    // On the driver thread: lets the status show the driver's state.
+    void PublishDriverStatus();
     // Abandons the receipt of a request that the stop cut short.
     void AbandonCutShortReceipt();
     // A request refused before its text runs: the reply, logged in debug mode.

@@ -475,6 +475,7 @@ class CommandTextRun {
             return Outcome::kFailed;
         }
         openedReceipt_ = false;
+        ++driver_->health.receiptsClosed;
         return Outcome::kNextLine;
     }
 

@@ -45,6 +45,11 @@ void DriverQueue::Stop() {
     }
 }
 
+std::size_t DriverQueue::waiting() {
+    std::lock_guard lock(mutex_);
+    return jobs_.size();
+}
+
 bool DriverQueue::stopped() {
     std::lock_guard lock(mutex_);
     return stopped_;

@@ -36,6 +36,8 @@ class DriverQueue {
     void Stop();
     // True once Stop was called.
     bool stopped();
+    // Requests waiting for their turn, the one that runs not counted.
+    std::size_t waiting();
     // Waits for the driver thread to end.
     void Join();
 

@@ -154,6 +154,7 @@ std::uint64_t RequestJournal::AppendRecord(const JournaledRequest& request,
 
 void RequestJournal::Finish(const JournaledRequest& request, const RequestOutcome& outcome,
                             std::shared_ptr<PendingReply> reply) {
+    if (observer_) observer_(request, outcome);
     std::uint64_t ticket = AppendRecord(request, outcome);
     std::vector<Delivery> deliveries;
     if (reply && outcome.status != 0)

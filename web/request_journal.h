@@ -73,6 +73,10 @@ class RequestJournal {
     // True once the record of `ticket` (and all before it) is on the disk.
     bool WaitDurable(std::uint64_t ticket);
 
+    // Told of every request as it ends (before its answer is sent), on the thread that ends it.
+    using Observer = std::function<void(const JournaledRequest&, const RequestOutcome&)>;
+    void SetObserver(Observer observer) { observer_ = std::move(observer); }
+
     // Appends the record of how `request` ended and sends `reply` its answer once that record
     // is on the disk. With `outcome.started`, the run of its id ends too: the requests that
     // waited for it get the same answer, each with a replay record of its own.
@@ -95,6 +99,7 @@ class RequestJournal {
     JournalFile file_;
     const JournalSettings settings_;
     Log log_;
+    Observer observer_;
     RequestIds ids_;
     bool open_ = false;
 

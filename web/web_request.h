@@ -46,6 +46,10 @@ class WebRequest {
     WebRequest(std::string path, FormFields query, FormFields form)
         : path_(std::move(path)), query_(std::move(query)), form_(std::move(form)) {}
 
+    // The client's address as text ("127.0.0.1", "::1"); empty when unknown.
+    const std::string& clientAddress() const { return clientAddress_; }
+    void SetClientAddress(std::string address) { clientAddress_ = std::move(address); }
+
     // The decoded path without its leading "/"; the root gives the empty text.
     const std::string& path() const { return path_; }
     // Decoded value of the query parameter `name`; empty when absent.
@@ -56,10 +60,6 @@ class WebRequest {
     // True when the query string (or, for POST, the form) named `name`, even empty.
     bool HasGET(std::string_view name) const { return query_.Has(name); }
     bool HasPOST(std::string_view name) const { return form_.Has(name); }
-
-    // The address of the client, as text ("127.0.0.1"); empty when unknown.
-    const std::string& clientAddress() const { return clientAddress_; }
-    void SetClientAddress(std::string address) { clientAddress_ = std::move(address); }
 
     // The value of the first header field called `name` (any letter case), and whether the
     // request had one.
@@ -127,10 +127,10 @@ class WebRequest {
     static char ToLowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
     std::string path_;
+    std::string clientAddress_;
     FormFields query_;
     FormFields form_;
     HeaderFields requestHeaders_;
-    std::string clientAddress_;
     bool bodyIsNotAForm_ = false;
     std::string bodyMediaType_;
     int status_ = kHttpOk;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
@@ -329,7 +330,11 @@ class Session : public std::enable_shared_from_this<Session> {
             return refuse(http::status::service_unavailable, "server stopping");
         }
         WebRequest webRequest(std::move(path), std::move(query), std::move(form));
-        webRequest.SetClientAddress(address_.to_string());
+        // An IPv4 client that reached an IPv6 socket is named by its IPv4 address.
+        const bool mapped = address_.is_v6() && address_.to_v6().is_v4_mapped();
+        webRequest.SetClientAddress(
+            mapped ? asio::ip::make_address_v4(asio::ip::v4_mapped, address_.to_v6()).to_string()
+                   : address_.to_string());
         if (bodyNotAFormType) webRequest.MarkBodyNotAForm(std::move(*bodyNotAFormType));
         for (const auto& field : request) {
             webRequest.AddHeader(std::string(ToStd(field.name_string())),
@@ -456,7 +461,12 @@ class Session : public std::enable_shared_from_this<Session> {
         response_ = {};
         response_.version(version_ == 0 ? kHttp11 : version_);
         response_.result(status);
-        response_.set(http::field::content_type, ToBeast(kResponseContentType));
+        // A handler may name another type (JSON, a page); every other answer is plain text.
+        bool typeGiven = false;
+        for (const auto& field : headers) {
+            typeGiven = typeGiven || beast::iequals(ToBeast(field.first), "Content-Type");
+        }
+        if (!typeGiven) response_.set(http::field::content_type, ToBeast(kResponseContentType));
         if (status == http::status::method_not_allowed) {
             response_.set(http::field::allow, ToBeast(kAllowedMethods));
         }
@@ -634,6 +644,10 @@ void WebServer::OnGet(RequestHandler handler) {
 }
 
 bool WebServer::Host(int port, std::string& failureReason) {
+    return Host(std::string(kEveryIpv4Address), port, failureReason);
+}
+
+bool WebServer::Host(const std::string& address, int port, std::string& failureReason) {
     if (state_->acceptor.is_open()) {
         failureReason = "the server is already listening";
         return false;
@@ -642,9 +656,18 @@ bool WebServer::Host(int port, std::string& failureReason) {
         failureReason = "not a valid TCP port";
         return false;
     }
-    const tcp::endpoint endpoint(tcp::v4(), static_cast<unsigned short>(port));
     ErrorCode error;
+    const asio::ip::address listenAddress = asio::ip::make_address(address, error);
+    if (error) {
+        failureReason = "not an IP address: " + address;
+        return false;
+    }
+    const tcp::endpoint endpoint(listenAddress, static_cast<unsigned short>(port));
     state_->acceptor.open(endpoint.protocol(), error);
+    // "::" takes IPv4 clients too, as IPv4-mapped addresses.
+    if (!error && listenAddress.is_v6() && listenAddress.is_unspecified()) {
+        state_->acceptor.set_option(asio::ip::v6_only(false), error);
+    }
 #ifndef _WIN32
     // Lets a restarted service listen again while old connections linger in TIME_WAIT. (On
     // Windows the option would let another program take over the port.)

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace tillvane {
 
@@ -20,6 +21,8 @@ class EventPump;
 class WebRequest;
 class WebServer;
 struct WebServerState;
+
+inline constexpr std::string_view kEveryIpv4Address = "0.0.0.0";
 
 // Default limits. Whoever hosts the server may set others in WebServerLimits.
 inline constexpr std::size_t kDefaultMaxHeaderBytes = 8 * 1024;  // request line and header
@@ -67,6 +70,8 @@ class WebServer {
     // Listens on `port` of every IPv4 address; connections are served once the pump runs.
     // False, with the reason in `failureReason`, when the port cannot be opened.
     bool Host(int port, std::string& failureReason);
+    // Listens on `port` of `address` ("127.0.0.1"; "::" for every IPv6 and IPv4 address).
+    bool Host(const std::string& address, int port, std::string& failureReason);
     // The port listened on; 0 before a successful Host.
     int port() const;
 

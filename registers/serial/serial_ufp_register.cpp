@@ -90,6 +90,7 @@ bool SerialUFPRegister::Send(std::uint8_t command, std::string_view data, std::s
             WriteLog(std::string(name) + ":lastError=" + std::to_string(lastError));
         }
         if (!firstError_) firstError_ = CommandError{lastError, std::string(name)};
+        health.RecordError(lastError, std::string(name));
     }
     return lastError != kLinkWriteFailed;
 }

@@ -64,6 +64,9 @@ class SerialUFPRegister : public VirtualRegister {
     // Reads baudRate and Port and opens the port; the driver becomes ready when it opens.
     bool LoadDriverSettings(const INILoader& configuration) override;
 
+    std::string PortName() const override { return portName; }
+    bool PortOpen() const override { return port.isOpen; }
+
     int sequenceNumber() const { return link_.sequenceNumber(); }
 
     PortSerial port;

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -198,6 +199,39 @@ const std::vector<std::string> kOrdinaryJournal = {
 
 // Each row against a fresh simulator with its faults, followed by an ordinary receipt that
 // must print whole and alone: the printer's journal shows every command the service sent.
+// The status is answered while the driver waits for a silent printer, and then names the
+// command the printer failed on.
+TEST_F(SerialServiceTest, StatusIsAnsweredWhileThePrinterIsSilent) {
+    const std::string device = StartSimulator({"0xA1:silent:once"});
+    StartService(device);
+    std::future<std::string> report = std::async(std::launch::async, [this] { return Send("XR"); });
+    // The simulator has taken the report's command and keeps silent: the driver now waits.
+    ASSERT_TRUE(testing::WaitUntil(
+        [this] {
+            const std::vector<std::string> journal = Journal();
+            return std::find(journal.begin(), journal.end(), "FAULT 0xA1 silent") != journal.end();
+        },
+        kStartTimeout));
+    const testing::HttpResponse busy = testing::Get(port_, "/status");
+    EXPECT_EQ(busy.status, 200) << busy.error;
+    EXPECT_NE(report.wait_for(0s), std::future_status::ready) << "answered only after the printer";
+    EXPECT_NE(busy.body.find("\"portName\":\"" + device + "\",\"portOpen\":true"),
+              std::string::npos)
+        << busy.body;
+
+    EXPECT_TRUE(report.get().starts_with("ERR|Printer error 9999"));
+    const std::string status = testing::Get(port_, "/status").body;
+    EXPECT_TRUE(std::regex_search(
+        status,
+        std::regex(
+            R"("lastPrinterError":\{"command":"DailyReportsX","code":9999,"time":"[^"]+Z"\})")))
+        << status;
+    const std::string metrics = testing::Get(port_, "/metrics").body;
+    EXPECT_NE(metrics.find("tillvane_printer_errors_total{code=\"9999\"} 1\n"), std::string::npos)
+        << metrics;
+    EXPECT_NE(metrics.find("tillvane_port_open 1\n"), std::string::npos) << metrics;
+}
+
 TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
     const std::string receipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
     const std::string unknownGroup = "ERR|EROARE PROTOCOL WEB LA LINIA [SI^Lapte^4^1^Z], check log";

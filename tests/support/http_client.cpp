@@ -133,11 +133,14 @@ struct HttpConnection::Impl {
 };
 
 HttpConnection::HttpConnection(int port, std::chrono::milliseconds timeout)
+    : HttpConnection("127.0.0.1", port, timeout) {}
+
+HttpConnection::HttpConnection(const std::string& host, int port, std::chrono::milliseconds timeout)
     : impl_(std::make_unique<Impl>()) {
     impl_->timeout = timeout;
     bool done = false;
     boost::system::error_code result;
-    const tcp::endpoint server(asio::ip::address_v4::loopback(), static_cast<unsigned short>(port));
+    const tcp::endpoint server(asio::ip::make_address(host), static_cast<unsigned short>(port));
     impl_->socket.async_connect(server, [&](boost::system::error_code e) {
         result = e;
         done = true;

@@ -27,6 +27,9 @@ struct HttpResponse {
 class HttpConnection {
   public:
     explicit HttpConnection(int port, std::chrono::milliseconds timeout = kHttpClientTimeout);
+    // Connects to `host` (an IPv4 or IPv6 address) instead of 127.0.0.1.
+    HttpConnection(const std::string& host, int port,
+                   std::chrono::milliseconds timeout = kHttpClientTimeout);
     ~HttpConnection();
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;

@@ -1,0 +1,38 @@
+# What the packages hold. Linux: a Debian package with the program under /opt/tillvane, a
+# sample configuration (kept on upgrade), and the systemd unit, installed but not enabled.
+# Windows: a zip with the .exe, a sample .ini and a short README.
+# package.sh builds the program alone; packing need not build every test first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
+set(CPACK_PACKAGE_NAME tillvane)
+set(CPACK_PACKAGE_VENDOR "Tillvane")
+set(CPACK_PACKAGE_CONTACT "Tillvane maintainers <tillvane@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Fiscal receipt printer behind a small HTTP interface")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
+
+if(WIN32)
+    install(TARGETS Tillvane_se RUNTIME DESTINATION .)
+    install(FILES ${packaging_dir}/Tillvane_se.ini.sample ${packaging_dir}/windows/README-Windows.txt
+            DESTINATION .)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_SYSTEM_NAME windows-x64)
+    set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+    install(TARGETS Tillvane_se RUNTIME DESTINATION opt/tillvane)
+    install(FILES ${packaging_dir}/Tillvane_se.ini.sample DESTINATION opt/tillvane
+            RENAME Tillvane_se.ini)
+    install(FILES ${packaging_dir}/debian/Tillvane_SE.service DESTINATION lib/systemd/system)
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_PACKAGING_INSTALL_PREFIX /)
+    set(CPACK_SET_DESTDIR OFF)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+        ${packaging_dir}/debian/conffiles ${packaging_dir}/debian/postinst
+        ${packaging_dir}/debian/prerm ${packaging_dir}/debian/postrm)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+include(CPack)

@@ -1,0 +1,31 @@
+#pragma once
+// What a driver tells about the printer's health: the last error a printer command ended
+// with, how often each error code came, and the receipts it closed. The driver's own thread
+// writes it; others see only the copies that thread publishes.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace tillvane {
+
+struct PrinterError {
+    int code = 0;
+    std::string command;  // the operation's log name ("CloseReceipt")
+    std::chrono::system_clock::time_point time;
+};
+
+struct PrinterHealth {
+    std::optional<PrinterError> lastError;
+    std::map<int, std::uint64_t> errorsByCode;
+    std::uint64_t receiptsClosed = 0;
+
+    void RecordError(int code, std::string command) {
+        lastError = PrinterError{code, std::move(command), std::chrono::system_clock::now()};
+        ++errorsByCode[code];
+    }
+};
+
+}  // namespace tillvane

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs the built .deb on this machine, starts the installed program in the foreground on a
+# scratch configuration, sends one receipt, and removes the package again. Needs root.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+deb="$(ls build/default/packages/tillvane_*.deb | head -n1)"
+port="${PORT:-18088}"
+scratch="$(mktemp -d)"
+export DEBIAN_FRONTEND=noninteractive
+dpkg -i "$deb"
+cleanup() {
+    [ -z "${pid:-}" ] || kill "$pid" 2>/dev/null || true
+    dpkg --purge tillvane >/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+test -x /opt/tillvane/Tillvane_se
+test -f /lib/systemd/system/Tillvane_SE.service
+getent passwd tillvane >/dev/null
+# The scratch configuration replaces the sample for this trial; purge takes it away.
+cat >/opt/tillvane/Tillvane_se.ini <<CONFIG
+driverModel=SELLTEXT
+outputFolder=$scratch
+TVA_GROUPS=A:1
+tcpPort=$port
+listenAddress=127.0.0.1
+CONFIG
+chmod 777 "$scratch"
+(cd /opt/tillvane && exec setpriv --reuid=tillvane --regid=tillvane --init-groups ./Tillvane_se) \
+    >"$scratch/out.txt" 2>&1 &
+pid=$!
+for _ in $(seq 100); do
+    curl -fsS "http://127.0.0.1:$port/status" >/dev/null 2>&1 && break
+    sleep 0.1
+done
+reply="$(curl -fsS --data-urlencode 'CMD=BS|SI^Apa^2.50^2^A|AP^0^5.00|ES' "http://127.0.0.1:$port/REGCMD")"
+echo "receipt: $reply"
+[ "$reply" = "OK|" ]
+ls "$scratch"/*.txt >/dev/null
+kill "$pid"
+wait "$pid" || true
+pid=
+dpkg -r tillvane
+getent passwd tillvane >/dev/null || { echo "the tillvane account went with the package"; exit 1; }
+echo "package round trip: OK"

@@ -1,0 +1,277 @@
+// What an operator watches through the real program: the status as JSON, the metrics in the
+// Prometheus text format, and the status page in a browser.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/service_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/free_port.h"
+#include "tests/support/http_client.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
+
+namespace tillvane::testing {
+namespace {
+
+// A sample of the text exposition format: name, optional labels, a number.
+const std::regex kSampleLine(R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(\{[^}]*\})? (\S+)$)");
+const std::regex kTypeLine(R"(^# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (counter|gauge|histogram)$)");
+
+// The metrics by series ("name{labels}"); every sample must belong to a declared family and
+// carry a number, or the test fails.
+std::map<std::string, double> ParseMetrics(const std::string& text) {
+    std::map<std::string, double> samples;
+    std::map<std::string, std::string> types;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::smatch match;
+        if (std::regex_match(line, match, kTypeLine)) {
+            types[match[1]] = match[2];
+        } else if (line.starts_with("# HELP ")) {
+            continue;
+        } else if (std::regex_match(line, match, kSampleLine)) {
+            std::string family = match[1];
+            for (const char* suffix : {"_bucket", "_sum", "_count"}) {
+                if (family.ends_with(suffix) && !types.contains(family)) {
+                    family.resize(family.size() - std::string(suffix).size());
+                }
+            }
+            EXPECT_TRUE(types.contains(family)) << "no TYPE before: " << line;
+            std::size_t used = 0;
+            const std::string value = match[3];
+            const double number = value == "+Inf" ? 1e300 : std::stod(value, &used);
+            EXPECT_TRUE(value == "+Inf" || used == value.size()) << line;
+            samples[std::string(match[1]) + std::string(match[2])] = number;
+        } else {
+            ADD_FAILURE() << "not exposition format: [" << line << "]";
+        }
+    }
+    return samples;
+}
+
+class OperationsEndToEnd : public ::testing::Test {
+  protected:
+    void Start(const std::vector<std::string>& settings = {}) {
+        std::filesystem::create_directories(receipts_);
+        std::vector<std::string> config = {"driverModel=SELLTEXT",
+                                           "outputFolder=" + receipts_.string(),
+                                           "tcpPort=" + std::to_string(port_), "TVA_GROUPS=A:1"};
+        config.insert(config.end(), settings.begin(), settings.end());
+        service_.WriteConfig(config);
+        service_.Start();
+        ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+    }
+
+    std::string Send(const std::string& body) {
+        const HttpResponse response = PostForm(port_, "/REGCMD", body);
+        EXPECT_EQ(response.status, 200) << response.error;
+        return response.body;
+    }
+
+    // One receipt that prints, one that fails, one refused before it runs.
+    void SendOneOfEach() {
+        EXPECT_EQ(Send("CMD=" + UrlEncode("BS|SI^Apa^2.50^2^A|AP^0^5.00|ES")), "OK|");
+        EXPECT_TRUE(
+            Send("CMD=" + UrlEncode("BS|SI^Apa^2.50^2^Z|AP^0^5.00|ES")).starts_with("ERR|"));
+        EXPECT_EQ(Send("CMDBASE64=%21%21"), "ERR|invalid Base64 at position 1");
+    }
+
+    TempDir dir_;
+    ServiceProcess service_{dir_};
+    int port_ = FreeTcpPort();
+    std::filesystem::path receipts_ = dir_.path() / "receipts";
+};
+
+TEST_F(OperationsEndToEnd, StatusTellsEveryFigureWithItsType) {
+    Start();
+    SendOneOfEach();
+    const HttpResponse response = Get(port_, "/status");
+    ASSERT_EQ(response.status, 200) << response.error;
+    EXPECT_EQ(response.Header("Content-Type"), "application/json");
+    const std::string iniPath = service_.File("Tillvane_se.ini");
+    const std::string timestamp = R"("\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")";
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"version", R"("\d+\.\d+\.\d+")"},
+        {"startTime", timestamp},
+        {"uptimeSeconds", R"(\d+)"},
+        {"configurationFile",
+         "\"" + std::regex_replace(iniPath, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") + "\""},
+        {"driverModel", R"("SELLTEXT")"},
+        {"receiptState", "\"(ready|afterSell)\""},
+        {"portName", "\"\""},
+        {"portOpen", "false"},
+        {"lastPrinterError", "null"},
+        {"counts", R"(\{"requests":3,"receipts":1,"failures":1,"refusals":1,"replays":0\})"},
+        {"queueLength", "0"},
+    };
+    std::string pattern = R"(\{)";
+    for (const auto& [key, value] : expected) {
+        pattern += (pattern.size() > 2 ? "," : "") + ("\"" + key + "\":" + value);
+    }
+    pattern += R"(\})";
+    EXPECT_TRUE(std::regex_match(response.body, std::regex(pattern))) << response.body;
+}
+
+TEST_F(OperationsEndToEnd, MetricsParseAndCountWhatHappened) {
+    Start();
+    SendOneOfEach();
+    const HttpResponse response = Get(port_, "/metrics");
+    ASSERT_EQ(response.status, 200) << response.error;
+    EXPECT_TRUE(response.Header("Content-Type").starts_with("text/plain; version=0.0.4"));
+    const std::map<std::string, double> metrics = ParseMetrics(response.body);
+    const std::vector<std::pair<std::string, double>> expected = {
+        {R"(tillvane_requests_total{result="ok"})", 1},
+        {R"(tillvane_requests_total{result="error"})", 1},
+        {R"(tillvane_requests_total{result="refused"})", 1},
+        {"tillvane_receipts_total", 1},
+        {"tillvane_request_duration_seconds_count", 2},
+        {R"(tillvane_request_duration_seconds_bucket{le="+Inf"})", 2},
+        {"tillvane_queue_length", 0},
+        {"tillvane_port_open", 0},
+    };
+    for (const auto& [series, value] : expected) {
+        ASSERT_TRUE(metrics.contains(series)) << series << "\n" << response.body;
+        EXPECT_EQ(metrics.at(series), value) << series;
+    }
+}
+
+struct AccessRow {
+    const char* name;
+    std::vector<std::string> settings;
+    std::string clientAddress;
+    int status;  // 0: the client cannot connect at all
+};
+
+TEST(ClientAccessEndToEnd, ListenAddressAndAllowedClientsFenceTheService) {
+    const std::vector<AccessRow> rows = {
+        {"everyone by default", {}, "127.0.0.1", 200},
+        {"one address", {"allowedClients=127.0.0.1"}, "127.0.0.1", 200},
+        {"a range", {"allowedClients=10.0.0.1, 127.0.0.0/8"}, "127.0.0.1", 200},
+        {"outside the range", {"allowedClients=10.0.0.0/8"}, "127.0.0.1", 403},
+        {"IPv6 loopback", {"listenAddress=::", "allowedClients=::1"}, "::1", 200},
+        {"IPv4 on the IPv6 socket", {"listenAddress=::", "allowedClients=::1"}, "127.0.0.1", 403},
+        {"IPv4 range on the IPv6 socket",
+         {"listenAddress=::", "allowedClients=fe80::/10 127.0.0.1/32"},
+         "127.0.0.1",
+         200},
+        {"IPv6 range", {"listenAddress=::1", "allowedClients=::/0"}, "::1", 200},
+        {"IPv4 only", {"listenAddress=127.0.0.1"}, "::1", 0},
+    };
+    for (const AccessRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        ServiceProcess service(dir);
+        const int port = FreeTcpPort();
+        std::vector<std::string> config = {"driverModel=SELLTEXT",
+                                           "outputFolder=" + dir.path().string(),
+                                           "tcpPort=" + std::to_string(port), "TVA_GROUPS=A:1"};
+        config.insert(config.end(), row.settings.begin(), row.settings.end());
+        service.WriteConfig(config);
+        service.Start();
+        // The service listens once the log says so; any answer (even 403) shows it.
+        const std::string listening =
+            row.clientAddress == "::1" && row.status == 0 ? "127.0.0.1" : row.clientAddress;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                HttpConnection probe(listening, port);
+                return probe.connected() && probe.Get("/").status != 0;
+            },
+            kStartTimeout));
+        HttpConnection connection(row.clientAddress, port);
+        if (row.status == 0) {
+            EXPECT_FALSE(connection.connected());
+            continue;
+        }
+        ASSERT_TRUE(connection.connected());
+        const HttpResponse receipt =
+            connection.PostForm("/REGCMD", "CMD=" + UrlEncode("BS|SI^Apa^1^1^A|AP^0^1|ES"));
+        EXPECT_EQ(receipt.status, row.status);
+        EXPECT_EQ(receipt.body, row.status == 200 ? "OK|" : "ERR|client not allowed");
+        EXPECT_EQ(connection.Get("/status").status, row.status);
+        const std::string log = ReadFile(service.File("Tillvane_se.log"));
+        EXPECT_EQ(
+            log.find("Client not allowed: " + row.clientAddress + " /REGCMD") != std::string::npos,
+            row.status == 403)
+            << log;
+    }
+}
+
+const std::string kChromium = "/usr/bin/chromium";
+constexpr std::chrono::milliseconds kBrowserTimeout{60000};
+
+// Runs headless Chromium on `url` with `mode` (--dump-dom, --screenshot=...) and a profile of
+// its own; returns its standard output.
+std::string RunChromium(const TempDir& dir, const std::string& mode, const std::string& url) {
+    ChildProcess browser(ChildOptions{
+        kChromium,
+        {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+         "--user-data-dir=" + dir.File("profile-" + mode.substr(2, 4)), "--window-size=800,700",
+         mode, url},
+        dir.path().string(),
+        {},
+        {}});
+    const std::optional<int> exitCode = browser.WaitForExit(kBrowserTimeout);
+    EXPECT_EQ(exitCode, 0) << browser.Stderr();
+    return browser.Stdout();
+}
+
+TEST_F(OperationsEndToEnd, StatusPageShowsTheFiguresInABrowserAndCanRunNothing) {
+    if (!std::filesystem::exists(kChromium)) GTEST_SKIP() << "chromium is not installed";
+    Start();
+    SendOneOfEach();
+
+    const HttpResponse page = Get(port_, "/status.html");
+    ASSERT_EQ(page.status, 200) << page.error;
+    EXPECT_EQ(page.Header("Content-Type"), "text/html; charset=utf-8");
+    // Self-contained and read-only: nothing to load, nothing to submit, no way to a command.
+    for (const char* forbidden : {"<script", "<form", "src=", "href=", "REGCMD", "<button"}) {
+        EXPECT_EQ(page.body.find(forbidden), std::string::npos) << forbidden;
+    }
+    EXPECT_NE(page.body.find("http-equiv=\"refresh\""), std::string::npos);
+
+    const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/status.html";
+    const std::string dom = RunChromium(dir_, "--dump-dom", url);
+    for (const char* shown :
+         {"<h1>Tillvane status</h1>", "<th>Driver model</th><td>SELLTEXT</td>",
+          "<th>Receipts</th><td>1</td>", "<th>Failures</th><td>1</td>",
+          "<th>Requests</th><td>3</td>", "<th>Last printer error</th><td>none</td>"}) {
+        EXPECT_NE(dom.find(shown), std::string::npos) << shown << "\n" << dom;
+    }
+
+    // Kept beside the build for a person to look at.
+    const std::filesystem::path artifacts =
+        std::filesystem::path(TILLVANE_BINARY_DIR) / "artifacts";
+    std::filesystem::create_directories(artifacts);
+    const std::filesystem::path screenshot = artifacts / "status_page.png";
+    std::filesystem::remove(screenshot);
+    RunChromium(dir_, "--screenshot=" + screenshot.string(), url);
+    EXPECT_TRUE(std::filesystem::exists(screenshot));
+    EXPECT_GT(std::filesystem::file_size(screenshot), 1000u);
+}
+
+// A fence that does not say what its owner meant stays closed.
+TEST_F(OperationsEndToEnd, AnUnreadableAllowedClientsEntryKeepsTheServerClosed) {
+    service_.WriteConfig({"driverModel=SELLTEXT", "tcpPort=" + std::to_string(port_),
+                          "allowedClients=127.0.0.1 10.0.0.300/8"});
+    service_.Start();
+    EXPECT_TRUE(WaitUntil(
+        [this] {
+            return ReadFile(service_.File("Tillvane_se.log"))
+                       .find(
+                           "allowedClients holds neither an address nor a range "
+                           "[10.0.0.300/8]") != std::string::npos;
+        },
+        kStartTimeout));
+    EXPECT_EQ(Get(port_, "/status").status, 0);
+}
+
+}  // namespace
+}  // namespace tillvane::testing

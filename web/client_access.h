@@ -1,0 +1,40 @@
+#pragma once
+// Which clients may use the service: a list of addresses and CIDR ranges, IPv4 and IPv6.
+// An empty list admits everyone.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tillvane {
+
+inline constexpr std::string_view kClientNotAllowedReply = "ERR|client not allowed";
+
+class ClientAccess {
+  public:
+    // Reads entries separated by commas or blanks ("127.0.0.1, 192.168.1.0/24, ::1").
+    // False, with the first entry that is neither an address nor a range in `badEntry`,
+    // when one does not parse; the list is left empty then.
+    bool Parse(std::string_view list, std::string& badEntry);
+    // True when `address` (as the server reports the peer) lies in one of the ranges, or
+    // when there are none. An IPv4 client reached over an IPv6 socket (::ffff:a.b.c.d)
+    // counts as the IPv4 address.
+    bool Allows(std::string_view address) const;
+    bool admitsEveryone() const { return ranges_.empty(); }
+
+  private:
+    struct Range {
+        std::array<std::uint8_t, 16> bytes{};
+        bool v6 = false;
+        unsigned prefixBits = 0;
+    };
+
+    std::vector<Range> ranges_;
+};
+
+// True when `address` is an IPv4 or IPv6 address in text form.
+bool IsIpAddress(std::string_view address);
+
+}  // namespace tillvane

@@ -1,0 +1,99 @@
+#pragma once
+// The figures an operator watches: what the service is, what it counted since it started, and
+// the driver's state as the driver thread last published it. The HTTP thread reads them while
+// the driver thread updates them, so every field is an atomic or sits behind the mutex; the
+// driver itself is never touched from here.
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "registers/printer_health.h"
+
+namespace tillvane {
+
+class VirtualRegister;
+
+// Upper bounds, in seconds, of the request duration histogram's buckets (+Inf comes on top).
+inline constexpr std::array<double, 10> kRequestDurationBuckets = {0.005, 0.01, 0.025, 0.05, 0.1,
+                                                                   0.25,  0.5,  1.0,   2.5,  10.0};
+
+// How a command request ended: the printer confirmed it, it failed, or it was refused before
+// it reached the driver (busy, too long, stopping, forbidden).
+enum class RequestResult { ok, error, refused };
+
+// The driver's state, as published by the driver thread after each request.
+struct DriverSnapshot {
+    bool published = false;
+    std::string receiptState;  // "unconfigured", "ready", "selling", "afterSell", "none"
+    std::string portName;
+    bool portOpen = false;
+    PrinterHealth health;
+};
+
+struct StatusSnapshot {
+    std::string version;
+    std::chrono::system_clock::time_point startTime;
+    std::chrono::seconds uptime{0};
+    std::string configurationFile;
+    std::string driverModel;
+    std::uint64_t requestsOk = 0;
+    std::uint64_t requestsError = 0;
+    std::uint64_t requestsRefused = 0;
+    std::uint64_t replays = 0;
+    std::array<std::uint64_t, kRequestDurationBuckets.size()> durationBucketCounts{};  // cumulative
+    std::uint64_t durationCount = 0;
+    double durationSumSeconds = 0.0;
+    std::size_t queueLength = 0;
+    DriverSnapshot driver;
+};
+
+class ServiceStatus {
+  public:
+    ServiceStatus();
+
+    // Set once, before the server thread starts.
+    void SetIdentity(std::string configurationFile, std::string driverModel);
+
+    // On the driver thread: copies what the operator may see of `driver` (null: none).
+    void PublishDriver(const VirtualRegister* driver);
+
+    // From any thread: one command request ended with `result` after `duration` (refusals
+    // count no duration).
+    void CountRequest(RequestResult result, std::chrono::steady_clock::duration duration = {});
+    // A request answered from the record of an earlier one, without printing again.
+    void CountReplay() { ++replays_; }
+
+    // Everything at once; `queueLength` comes from the driver queue.
+    StatusSnapshot Snapshot(std::size_t queueLength) const;
+
+  private:
+    const std::chrono::system_clock::time_point startTime_;
+    const std::chrono::steady_clock::time_point startInstant_;
+
+    std::atomic<std::uint64_t> requestsOk_{0};
+    std::atomic<std::uint64_t> requestsError_{0};
+    std::atomic<std::uint64_t> requestsRefused_{0};
+    std::atomic<std::uint64_t> replays_{0};
+
+    mutable std::mutex mutex_;  // guards everything below
+    std::string configurationFile_;
+    std::string driverModel_;
+    std::array<std::uint64_t, kRequestDurationBuckets.size()> durationBuckets_{};
+    std::uint64_t durationCount_ = 0;
+    double durationSumSeconds_ = 0.0;
+    DriverSnapshot driver_;
+};
+
+// "2026-12-08T08:39:31Z": UTC, whole seconds.
+std::string FormatUtcTimestamp(std::chrono::system_clock::time_point time);
+// The receipt state's name as the status shows it.
+std::string_view ReceiptStateName(int state);
+
+}  // namespace tillvane
