@@ -16,6 +16,7 @@
 #include "web/base64.h"
 #include "web/driver_queue.h"
 #include "web/event_pump.h"
+#include "web/html_escape.h"
 #include "web/status_endpoints.h"
 #include "web/utc_time.h"
 #include "web/web_request.h"
@@ -89,31 +90,6 @@ std::size_t CountCommandLines(std::string_view text) {
         start = end + 1;
     }
     return lines;
-}
-
-// Characters that a browser would read as markup, written as entities.
-std::string EscapeHtml(std::string_view text) {
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '"':
-                escaped += "&quot;";
-                break;
-            default:
-                escaped += c;
-        }
-    }
-    return escaped;
 }
 
 bool IsValidRequestId(std::string_view id) {

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "web/html_escape.h"
 #include "web/status_report.h"
 
 namespace tillvane {
@@ -11,32 +12,6 @@ namespace {
 
 // Seconds between the page's reloads.
 constexpr int kStatusPageRefreshSeconds = 5;
-
-std::string EscapeForHtml(std::string_view text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '"':
-                escaped += "&quot;";
-                break;
-            case '\'':
-                escaped += "&#39;";
-                break;
-            default:
-                escaped += c;
-        }
-    }
-    return escaped;
-}
 
 std::string LastErrorText(const DriverSnapshot& driver) {
     if (!driver.health.lastError) return "none";
@@ -81,7 +56,7 @@ std::string StatusPageHtml(const StatusSnapshot& status) {
         html += "<tr><th>";
         html += name;
         html += "</th><td>";
-        html += EscapeForHtml(value);
+        html += EscapeHtml(value);
         html += "</td></tr>";
     }
     html += "</table><p>This page reloads every " + std::to_string(kStatusPageRefreshSeconds) +
