@@ -32,8 +32,4 @@ class AppendOnlyFile {
     std::unique_ptr<Handle> handle_;
 };
 
-// Makes the creation, renaming or removal of files in the folder of `path` durable: on Linux
-// the folder itself must be flushed; Windows records the names with the file.
-bool FlushFolderOf(const std::string& path, std::string& error);
-
 }  // namespace tillvane::platform

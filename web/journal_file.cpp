@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/durable_file.h"
 #include "web/utc_time.h"
 
 namespace tillvane {
@@ -12,6 +13,17 @@ namespace tillvane {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Makes a new or renamed journal file's name durable: the folder that holds it is flushed.
+bool FlushFolderOf(const std::string& path, std::string& error) {
+    const std::size_t separator = path.find_last_of("/\\");
+    const std::string folder = separator == std::string::npos ? "." : path.substr(0, separator + 1);
+    platform::FileError failure;
+    if (platform::FlushFolder(folder, failure)) return true;
+    error = "flush of folder " + folder + ": " + failure.text;
+    return false;
+}
+
 // Names tried for a rotation that falls in a second already used.
 constexpr int kMaxRotationAttempts = 100;
 // Bytes read at a time when looking for the last line break.
@@ -62,7 +74,7 @@ bool JournalFile::Open(std::string& error) {
     if (!file_.Open(path_, error)) return false;
     fileBytes_ = whole;
     // A new file's name must outlive a power cut as well as its lines.
-    if (size == 0 && !platform::FlushFolderOf(path_, error)) return false;
+    if (size == 0 && !FlushFolderOf(path_, error)) return false;
     return true;
 }
 
@@ -122,7 +134,7 @@ bool JournalFile::Rotate(std::string& error) {
     if (!moved) return false;
     fileBytes_ = 0;
     if (keepMillis_ > 0) RemoveRotatedBefore(now - keepMillis_);
-    return platform::FlushFolderOf(path_, error);
+    return FlushFolderOf(path_, error);
 }
 
 std::string JournalFile::RotatedName(std::int64_t nowMillis, int attempt) const {

@@ -21,12 +21,19 @@ std::int64_t MillisSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
-void WriteId(JsonLineWriter& writer, const std::string& id) {
-    if (id.empty()) {
+// The fields every record opens with: when, what kind, who, which id and what text.
+JsonLineWriter RecordHead(std::string_view event, const JournaledRequest& request) {
+    JsonLineWriter writer;
+    writer.Text("time", FormatUtcMillis(UnixMillisNow()))
+        .Text("event", event)
+        .Text("client", request.client);
+    if (request.id.empty()) {
         writer.Null("id");
     } else {
-        writer.Text("id", id);
+        writer.Text("id", request.id);
     }
+    writer.Text("command", request.command);
+    return writer;
 }
 }  // namespace
 
@@ -110,12 +117,7 @@ void RequestJournal::RebuildFrom(const std::string& path, std::int64_t cutoffMil
 
 std::uint64_t RequestJournal::RecordStart(const JournaledRequest& request) {
     if (!open_) return 0;
-    JsonLineWriter writer;
-    writer.Text("time", FormatUtcMillis(UnixMillisNow()))
-        .Text("event", kStartEvent)
-        .Text("client", request.client);
-    WriteId(writer, request.id);
-    writer.Text("command", request.command);
+    const JsonLineWriter writer = RecordHead(kStartEvent, request);
     std::string error;
     const std::uint64_t ticket = file_.Append(writer.Line(), error);
     if (!error.empty()) log_("Request journal: " + error);
@@ -133,13 +135,8 @@ bool RequestJournal::WaitDurable(std::uint64_t ticket) {
 std::uint64_t RequestJournal::AppendRecord(const JournaledRequest& request,
                                            const RequestOutcome& outcome) {
     if (!open_) return 0;
-    JsonLineWriter writer;
-    writer.Text("time", FormatUtcMillis(UnixMillisNow()))
-        .Text("event", kRequestEvent)
-        .Text("client", request.client);
-    WriteId(writer, request.id);
-    writer.Text("command", request.command)
-        .Number("status", outcome.status)
+    JsonLineWriter writer = RecordHead(kRequestEvent, request);
+    writer.Number("status", outcome.status)
         .Text("reply", outcome.reply)
         .Number("ms", MillisSince(request.received))
         .Flag("replay", outcome.replay)

@@ -75,19 +75,4 @@ void AppendOnlyFile::Close() {
     handle_.reset();
 }
 
-bool FlushFolderOf(const std::string& path, std::string& error) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid()) {
-        error = ErrnoText("open folder");
-        return false;
-    }
-    if (::fsync(fd.get()) != 0) {
-        error = ErrnoText("fsync folder");
-        return false;
-    }
-    return true;
-}
-
 }  // namespace tillvane::platform

@@ -87,8 +87,4 @@ void AppendOnlyFile::Close() {
     handle_.reset();
 }
 
-bool FlushFolderOf(const std::string&, std::string&) {
-    return true;
-}
-
 }  // namespace tillvane::platform
