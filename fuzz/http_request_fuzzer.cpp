@@ -5,11 +5,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -64,9 +67,23 @@ int FreePort() {
     return ntohs(address.sin_port);
 }
 
+// False, with errno set, when the connection cannot be made. A connect that a signal
+// interrupts (libFuzzer's own timer) goes on in the background: its result is awaited.
 bool Connect(const Socket& socket, int port) {
     const sockaddr_in address = Loopback(port);
-    return ::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        return true;
+    }
+    if (errno != EINTR) return false;
+    pollfd watched{socket.fd(), POLLOUT, 0};
+    while (::poll(&watched, 1, -1) < 0) {
+        if (errno != EINTR) return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+    errno = error;
+    return error == 0;
 }
 
 // The service as the worker runs it, on a port of its own, writing into the scratch folder.
@@ -117,7 +134,9 @@ struct Service {
 // comes (and may take the client for gone).
 std::string Converse(int port, std::string_view bytes, bool halfClose) {
     Socket socket;
-    if (!Connect(socket, port)) Violated("the service refused a connection");
+    if (!Connect(socket, port)) {
+        Violated(std::string("the service refused a connection: ") + std::strerror(errno));
+    }
     // Closed with a reset, so that a long run does not use up the ports in TIME_WAIT.
     const linger resetOnClose{1, 0};
     ::setsockopt(socket.fd(), SOL_SOCKET, SO_LINGER, &resetOnClose, sizeof resetOnClose);
@@ -125,6 +144,7 @@ std::string Converse(int port, std::string_view bytes, bool halfClose) {
     ::setsockopt(socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     while (!bytes.empty()) {
         const ssize_t sent = ::send(socket.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;  // libFuzzer's own timer signal
         if (sent <= 0) return {};  // the service closed first: it refused what it had seen
         bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
@@ -137,6 +157,7 @@ std::string Converse(int port, std::string_view bytes, bool halfClose) {
             answer.append(buffer, static_cast<std::size_t>(received));
             continue;
         }
+        if (received < 0 && errno == EINTR) continue;
         if (received < 0 && errno == EAGAIN) Violated("the service neither answered nor closed");
         return answer;
     }
