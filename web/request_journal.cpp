@@ -164,7 +164,10 @@ void RequestJournal::Finish(const JournaledRequest& request, const RequestOutcom
             shared.ran = false;
             shared.started = false;
             shared.note.clear();
-            if (waiting != nullptr) ticket = std::max(ticket, AppendRecord(*waiting, shared));
+            if (waiting != nullptr) {
+                if (observer_) observer_(*waiting, shared);
+                ticket = std::max(ticket, AppendRecord(*waiting, shared));
+            }
             if (waiter.reply && outcome.status != 0) {
                 deliveries.push_back({std::move(waiter.reply), outcome.status, outcome.reply});
             }

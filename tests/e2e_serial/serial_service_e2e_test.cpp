@@ -357,6 +357,9 @@ TEST_F(SerialServiceTest, RetryOfARunningRequestWaitsForItsAnswer) {
     EXPECT_EQ(reports, 2) << testing::ReadFile(JournalPath());
     const std::string records = testing::ReadFile(journal);
     EXPECT_NE(records.find("\"replay\":true,\"ran\":false"), std::string::npos) << records;
+    // Both retries count as replays: the one that waited and the one answered from the record.
+    const std::string status = testing::Get(port_, "/status").body;
+    EXPECT_NE(status.find("\"replays\":2"), std::string::npos) << status;
 }
 
 }  // namespace
