@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Figures, not a test: what request ids cost. Whole receipts through the text-file driver
-# under wrk, without and with a new REQUESTID each (every request is journaled and flushed to
-# disk before it is answered; an id adds a flushed start record before the receipt runs), then
-# the service started on a journal of 100,000 ids, with its resident memory.
-# BENCH_SECONDS (default 5) per case, BENCH_PORT (default 18092).
+# Figures, not a test: what the request journal and request ids cost. Whole receipts through
+# the text-file driver under wrk, from one till (1 connection) and from 16, in three cases:
+# the journal unavailable (its file name held by a folder, so that requests without an id run
+# unrecorded, as they do when the journal cannot be written), the journal as it always runs
+# (every request recorded and flushed to disk before its answer), and a new REQUESTID each (a
+# flushed start record before the receipt runs as well). The cases run in interleaved rounds
+# and the medians are compared. Then the service is started on a journal of 100,000 ids, with
+# its resident memory.
+# BENCH_SECONDS (default 5) per case, BENCH_ROUNDS (default 3), BENCH_PORT (default 18092).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -19,6 +23,7 @@ cmake --build --preset default --target Tillvane_se -j "$(nproc)"
 
 port="${BENCH_PORT:-18092}"
 seconds="${BENCH_SECONDS:-5}"
+rounds="${BENCH_ROUNDS:-3}"
 work="$root/build/bench-request-ids"
 rm -rf "$work" && mkdir -p "$work/receipts"
 cp build/default/service/Tillvane_se "$work/"
@@ -61,12 +66,56 @@ stop_service() {
     wait "$service" 2>/dev/null || true
 }
 trap stop_service EXIT
-start_service
 
-echo "== GET / (bare answer)"
-wrk -t2 -c16 -d"${seconds}s" "http://127.0.0.1:$port/"
-echo "== POST /REGCMD without REQUESTID (one receipt file per request)"
-wrk -t2 -c16 -d"${seconds}s" -s "$work/receipt.lua" "http://127.0.0.1:$port/REGCMD"
+# Requests per second of `wrk` with $1 connections and the script $2; only 200 answers count.
+measure() {
+    local threads=2
+    [ "$1" -gt 1 ] || threads=1
+    wrk -t"$threads" -c"$1" -d"${seconds}s" -s "$work/$2.lua" "http://127.0.0.1:$port/REGCMD" |
+        awk '/Non-2xx/ { bad = $NF } /Requests\/sec:/ { rps = $2 }
+             END { if (bad > 0) print "bad " bad; else printf "%.0f\n", rps }'
+}
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+declare -A figures
+for round in $(seq "$rounds"); do
+    # The journal's file name taken by a folder: the journal cannot open.
+    rm -f "$work/Tillvane_se.jsonl" && mkdir "$work/Tillvane_se.jsonl"
+    start_service
+    for connections in 1 16; do
+        figures[off-$connections]+=" $(measure "$connections" receipt)"
+    done
+    stop_service
+    rmdir "$work/Tillvane_se.jsonl"
+    start_service
+    for connections in 1 16; do
+        figures[on-$connections]+=" $(measure "$connections" receipt)"
+        figures[id-$connections]+=" $(measure "$connections" receipt_with_id)"
+    done
+    echo "round $round of $rounds: journal off, on, with ids (1 and 16 connections):" \
+        "${figures[off-1]##* } ${figures[on-1]##* } ${figures[id-1]##* }" \
+        "${figures[off-16]##* } ${figures[on-16]##* } ${figures[id-16]##* }"
+    [ "$round" -eq "$rounds" ] || stop_service
+done
+echo "receipt files written: $(find "$work/receipts" -name 'BON_*.txt' | wc -l)"
+echo "resident memory (KiB): $(ps -o rss= -p "$service")"
+stop_service
+
+echo "== receipts per second, median of $rounds rounds of ${seconds}s"
+printf '%-40s %12s %12s\n' case "1 till" "16 tills"
+for case in off on id; do
+    # shellcheck disable=SC2086
+    one=$(median ${figures[$case-1]}) sixteen=$(median ${figures[$case-16]})
+    off_one=$(median ${figures[off-1]}) off_sixteen=$(median ${figures[off-16]})
+    label="journal unavailable (no record)"
+    [ "$case" = on ] && label="journal (every request recorded)"
+    [ "$case" = id ] && label="journal, a new REQUESTID each"
+    printf '%-40s %12s %12s   %s\n' "$label" "$one" "$sixteen" \
+        "$(awk -v a="$one" -v b="$off_one" -v c="$sixteen" -v d="$off_sixteen" \
+            'BEGIN { printf "%.0f%% and %.0f%% of the receipts without a journal", 100 * a / b, 100 * c / d }')"
+done
+
+t2 -c16 -d"${seconds}s" -s "$work/receipt.lua" "http://127.0.0.1:$port/REGCMD"
 echo "== POST /REGCMD with a new REQUESTID each"
 wrk -t2 -c16 -d"${seconds}s" -s "$work/receipt_with_id.lua" "http://127.0.0.1:$port/REGCMD"
 echo "receipt files written: $(find "$work/receipts" -name 'BON_*.txt' | wc -l)"
