@@ -115,13 +115,6 @@ for case in off on id; do
             'BEGIN { printf "%.0f%% and %.0f%% of the receipts without a journal", 100 * a / b, 100 * c / d }')"
 done
 
-t2 -c16 -d"${seconds}s" -s "$work/receipt.lua" "http://127.0.0.1:$port/REGCMD"
-echo "== POST /REGCMD with a new REQUESTID each"
-wrk -t2 -c16 -d"${seconds}s" -s "$work/receipt_with_id.lua" "http://127.0.0.1:$port/REGCMD"
-echo "receipt files written: $(find "$work/receipts" -name 'BON_*.txt' | wc -l)"
-echo "resident memory (KiB): $(ps -o rss= -p "$service")"
-stop_service
-
 # 100,000 ids answered just now, as the journal holds them after a busy week.
 ids=100000
 now="$(date -u +%Y-%m-%dT%H:%M:%S.000Z)"
