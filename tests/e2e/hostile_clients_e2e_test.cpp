@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "tests/e2e/service_process.h"
+#include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/sanitizers.h"
@@ -159,29 +161,16 @@ std::string PrintedTextLines(int count) {
 
 // --- The text-file driver ----------------------------------------------------------------
 
-class TextDriverAttacks : public ::testing::Test {
+class TextDriverAttacks : public TextDriverEndToEnd {
   protected:
     void SetUp() override {
-        std::filesystem::create_directories(receipts_);
-        service_.WriteConfig({"driverModel=SELLTEXT", "outputFolder=" + receipts_.string(),
-                              "TVA_GROUPS=A:1|B:2", "tcpPort=" + std::to_string(port_),
-                              "DebugMode=1", "allowedOrigins=http://POS.example:8080/"});
-        service_.Start();
-        ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+        StartTextDriver(
+            {"TVA_GROUPS=A:1|B:2", "DebugMode=1", "allowedOrigins=http://POS.example:8080/"});
     }
 
     std::size_t ReceiptFiles() const {
-        std::size_t count = 0;
-        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(receipts_)) {
-            ++count;
-        }
-        return count;
-    }
-
-    void ClearReceipts() const {
-        for (const auto& entry : std::filesystem::directory_iterator(receipts_)) {
-            std::filesystem::remove(entry.path());
-        }
+        return static_cast<std::size_t>(std::distance(
+            std::filesystem::directory_iterator(receipts_), std::filesystem::directory_iterator()));
     }
 
     // The till's ordinary receipt, on a connection of its own: answered "OK|" in time and
@@ -192,17 +181,9 @@ class TextDriverAttacks : public ::testing::Test {
         ASSERT_TRUE(till.connected()) << after;
         const HttpResponse response = till.PostForm("/REGCMD", "CMD=" + UrlEncode(kReceipt));
         EXPECT_EQ(response.body, "OK|") << after << ": " << response.error;
-        std::vector<std::string> files;
-        for (const auto& entry : std::filesystem::directory_iterator(receipts_)) {
-            files.push_back(ReadFile(entry.path()));
-        }
-        EXPECT_EQ(files, std::vector<std::string>{kReceiptFile}) << after;
+        EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile}) << after;
+        EXPECT_TRUE(std::filesystem::is_empty(receipts_)) << after << ": a receipt left open";
     }
-
-    TempDir dir_;
-    ServiceProcess service_{dir_};
-    int port_ = FreeTcpPort();
-    std::filesystem::path receipts_ = dir_.path() / "receipts";
 };
 
 TEST_F(TextDriverAttacks, EachAttackLeavesTheTillItsNextReceipt) {

@@ -18,6 +18,7 @@
 
 #include "registers/text/receipt_path.h"
 #include "tests/e2e/service_process.h"
+#include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
@@ -69,18 +70,13 @@ Receipt MakeReceipt(int till, int round, int number) {
     return receipt;
 }
 
-class KillAndRestart : public ::testing::Test {
+class KillAndRestart : public TextDriverEndToEnd {
   protected:
-    void SetUp() override {
-        std::filesystem::create_directories(receipts_);
-        service_.WriteConfig({"driverModel=SELLTEXT", "outputFolder=" + receipts_.string(),
-                              "tcpPort=" + std::to_string(port_), "TVA_GROUPS=A:1|B:2"});
-    }
+    void SetUp() override { ConfigureTextDriver({"TVA_GROUPS=A:1|B:2"}); }
 
     // Starts the service and waits until it answers: its start-up clean-up is done by then.
     void StartService() {
-        service_.Start();
-        ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+        TextDriverEndToEnd::StartService();
         for (const auto& entry : std::filesystem::directory_iterator(receipts_)) {
             EXPECT_FALSE(IsTemporaryReceiptName(entry.path().filename().string()))
                 << entry.path() << " survived the restart";
@@ -115,11 +111,6 @@ class KillAndRestart : public ::testing::Test {
             }
         }
     }
-
-    TempDir dir_;
-    ServiceProcess service_{dir_};
-    int port_ = FreeTcpPort();
-    std::filesystem::path receipts_ = dir_.path() / "receipts";
 
     std::mutex mutex_;
     std::set<std::string> sent_;           // files the service may have written

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/e2e/service_process.h"
+#include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
@@ -56,17 +57,11 @@ std::map<std::string, double> ParseMetrics(const std::string& text) {
     return samples;
 }
 
-class OperationsEndToEnd : public ::testing::Test {
+class OperationsEndToEnd : public TextDriverEndToEnd {
   protected:
-    void Start(const std::vector<std::string>& settings = {}) {
-        std::filesystem::create_directories(receipts_);
-        std::vector<std::string> config = {"driverModel=SELLTEXT",
-                                           "outputFolder=" + receipts_.string(),
-                                           "tcpPort=" + std::to_string(port_), "TVA_GROUPS=A:1"};
-        config.insert(config.end(), settings.begin(), settings.end());
-        service_.WriteConfig(config);
-        service_.Start();
-        ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+    void Start(std::vector<std::string> settings = {}) {
+        settings.insert(settings.begin(), "TVA_GROUPS=A:1");
+        StartTextDriver(settings);
     }
 
     std::string Send(const std::string& body) {
@@ -82,11 +77,6 @@ class OperationsEndToEnd : public ::testing::Test {
             Send("CMD=" + UrlEncode("BS|SI^Apa^2.50^2^Z|AP^0^5.00|ES")).starts_with("ERR|"));
         EXPECT_EQ(Send("CMDBASE64=%21%21"), "ERR|invalid Base64 at position 1");
     }
-
-    TempDir dir_;
-    ServiceProcess service_{dir_};
-    int port_ = FreeTcpPort();
-    std::filesystem::path receipts_ = dir_.path() / "receipts";
 };
 
 TEST_F(OperationsEndToEnd, StatusTellsEveryFigureWithItsType) {

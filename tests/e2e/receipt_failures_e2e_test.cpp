@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/e2e/service_process.h"
+#include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
@@ -44,38 +45,18 @@ struct Row {
     std::vector<std::string> logged;  // register log entries the row adds, in order
 };
 
-class ReceiptFailuresEndToEnd : public ::testing::Test {
+class ReceiptFailuresEndToEnd : public TextDriverEndToEnd {
   protected:
-    void Start(const std::vector<std::string>& settings) {
-        std::filesystem::create_directories(receipts_);
+    void Start(std::vector<std::string> settings) {
         // A receipt that fills the text bound takes more lines than the default line limit.
-        std::vector<std::string> config = {
-            "driverModel=SELLTEXT", "outputFolder=" + receipts_.string(),
-            "tcpPort=" + std::to_string(port_), "maxCommandLines=5000"};
-        config.insert(config.end(), settings.begin(), settings.end());
-        service_.WriteConfig(config);
-        service_.Start();
-        ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+        settings.insert(settings.begin(), "maxCommandLines=5000");
+        StartTextDriver(settings);
     }
 
     std::string Send(const std::string& text) {
         const HttpResponse response = PostForm(port_, "/REGCMD", "CMD=" + UrlEncode(text));
         EXPECT_EQ(response.status, 200) << response.error;
         return response.body;
-    }
-
-    // The receipt files ("*.txt") in the folder, by name, taken away so the next row starts
-    // empty. A receipt still open is a hidden temporary file, left where it is.
-    std::vector<std::string> TakeFiles() {
-        std::map<std::string, std::string> byName;
-        for (const auto& entry : std::filesystem::directory_iterator(receipts_)) {
-            if (entry.path().extension() != ".txt") continue;
-            byName[entry.path().filename().string()] = ReadFile(entry.path());
-            std::filesystem::remove(entry.path());
-        }
-        std::vector<std::string> contents;
-        for (const auto& [name, content] : byName) contents.push_back(content);
-        return contents;
     }
 
     // The register log entries written since the last call.
@@ -100,9 +81,9 @@ class ReceiptFailuresEndToEnd : public ::testing::Test {
             for (const Request& request : row.requests) {
                 EXPECT_EQ(Send(request.text), request.reply) << request.text.substr(0, 80);
             }
-            EXPECT_EQ(TakeFiles(), row.files);
+            EXPECT_EQ(TakeReceiptFiles(), row.files);
             EXPECT_EQ(Send(kReceipt), "OK|");
-            EXPECT_EQ(TakeFiles(), std::vector<std::string>{ordinaryFile_});
+            EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{ordinaryFile_});
             // Nothing else stays: no temporary file of a failed or abandoned receipt.
             EXPECT_TRUE(std::filesystem::is_empty(receipts_));
             const std::vector<std::string> logged = NewLogEntries();
@@ -116,10 +97,6 @@ class ReceiptFailuresEndToEnd : public ::testing::Test {
         }
     }
 
-    TempDir dir_;
-    ServiceProcess service_{dir_};
-    int port_ = FreeTcpPort();
-    std::filesystem::path receipts_ = dir_.path() / "receipts";
     std::size_t logSeen_ = 0;
     std::string ordinaryFile_ = kReceiptFile;  // what the ordinary receipt writes
 };
@@ -326,11 +303,11 @@ TEST_F(ReceiptFailuresEndToEnd, FullDiskLeavesNoPartialFile) {
     const std::regex expected("ERR\\|Error writing file " + receipts_.string() +
                               "/BON_\\d{8}_\\d{6}_\\d{3}\\.txt: No space left on device");
     EXPECT_TRUE(std::regex_match(reply, expected)) << reply;
-    EXPECT_EQ(TakeFiles(), std::vector<std::string>{});
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{});
     EXPECT_TRUE(std::filesystem::is_empty(receipts_));  // the temporary file went too
     NewLogEntries();
     EXPECT_EQ(Send(kReceipt), "OK|");
-    EXPECT_EQ(TakeFiles(), std::vector<std::string>{kReceiptFile});
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile});
     EXPECT_NE(ReadFile(service_.File("_Tillvane_se.log")).find(Abandoned(reply)),
               std::string::npos);
 }

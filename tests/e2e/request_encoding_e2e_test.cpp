@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/e2e/service_process.h"
+#include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/base64_encode.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
@@ -55,26 +56,10 @@ std::string UrlEncodedPost(const std::string& body) {
     return RawPost("Content-Type: application/x-www-form-urlencoded\r\n", body);
 }
 
-// The receipt files written since the last call, removed so that the next stands alone.
-std::vector<std::string> TakeFiles(const std::filesystem::path& folder) {
-    std::vector<std::string> contents;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        contents.push_back(ReadFile(entry.path()));
-        std::filesystem::remove(entry.path());
-    }
-    return contents;
-}
+using RequestEncodingEndToEnd = TextDriverEndToEnd;
 
-TEST(RequestEncodingEndToEnd, OddRequestsRunWholeOrNotAtAllAndTheNextReceiptPrints) {
-    TempDir dir;
-    ServiceProcess service(dir);
-    const int port = FreeTcpPort();
-    const std::filesystem::path receipts = dir.path() / "receipts";
-    std::filesystem::create_directories(receipts);
-    service.WriteConfig({"driverModel=SELLTEXT", "outputFolder=" + receipts.string(),
-                         "TVA_GROUPS=A:1|B:2", "tcpPort=" + std::to_string(port)});
-    service.Start();
-    ASSERT_TRUE(WaitUntilListening(port)) << service.child().Stderr();
+TEST_F(RequestEncodingEndToEnd, OddRequestsRunWholeOrNotAtAllAndTheNextReceiptPrints) {
+    StartTextDriver({"TVA_GROUPS=A:1|B:2"});
 
     const std::string wrapped = Base64Lines(kLongReceipt, kBase64ToolColumns);
     ASSERT_NE(wrapped.find('\n'), wrapped.size() - 1) << "must span two lines";
@@ -128,27 +113,27 @@ TEST(RequestEncodingEndToEnd, OddRequestsRunWholeOrNotAtAllAndTheNextReceiptPrin
          "OK|",
          {}},
     };
-    const std::string registerLog = service.File("_Tillvane_se.log");
+    const std::string registerLog = service_.File("_Tillvane_se.log");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string logBefore = ReadFile(registerLog);
-        const HttpResponse response = SendRaw(port, c.request);
+        const HttpResponse response = SendRaw(port_, c.request);
         EXPECT_EQ(response.status, c.status) << response.error;
         EXPECT_EQ(response.body, c.reply);
-        EXPECT_EQ(TakeFiles(receipts), c.files);
+        EXPECT_EQ(TakeReceiptFiles(), c.files);
         if (c.files.empty()) {
             EXPECT_EQ(ReadFile(registerLog), logBefore) << "nothing ran";
         }
 
-        EXPECT_EQ(PostForm(port, "/REGCMD", "CMD=" + UrlEncode(kReceipt)).body, "OK|");
-        EXPECT_EQ(TakeFiles(receipts), std::vector<std::string>{kReceiptFile});
+        EXPECT_EQ(PostForm(port_, "/REGCMD", "CMD=" + UrlEncode(kReceipt)).body, "OK|");
+        EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile});
     }
-    ASSERT_TRUE(service.child().Signal(SIGTERM));
-    EXPECT_EQ(service.child().WaitForExit(kStopBound), 0);
+    ASSERT_TRUE(service_.child().Signal(SIGTERM));
+    EXPECT_EQ(service_.child().WaitForExit(kStopBound), 0);
 }
 
 // 14400 has no B constant on Linux: it used to leave the driver without a port.
-TEST(RequestEncodingEndToEnd, SerialDriverPrintsAtASpeedWithoutAConstant) {
+TEST(SerialLineSpeedEndToEnd, PrintsAtASpeedWithoutAConstant) {
     TempDir dir;
     ChildProcess simulator(
         {std::string(TILLVANE_BINARY_DIR) + "/tools/printer_simulator/printer_simulator",

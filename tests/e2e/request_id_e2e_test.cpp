@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/e2e/service_process.h"
+#include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
@@ -47,17 +48,11 @@ struct Row {
     std::vector<std::pair<std::string, int>> printed;  // sale name, receipt files naming it
 };
 
-class RequestIdEndToEnd : public ::testing::Test {
+class RequestIdEndToEnd : public TextDriverEndToEnd {
   protected:
-    void Start(const std::vector<std::string>& settings = {}) {
-        std::filesystem::create_directories(receipts_);
-        std::vector<std::string> config = {"driverModel=SELLTEXT",
-                                           "outputFolder=" + receipts_.string(), "TVA_GROUPS=A:1",
-                                           "tcpPort=" + std::to_string(port_)};
-        config.insert(config.end(), settings.begin(), settings.end());
-        service_.WriteConfig(config);
-        service_.Start();
-        ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+    void Start(std::vector<std::string> settings = {}) {
+        settings.insert(settings.begin(), "TVA_GROUPS=A:1");
+        StartTextDriver(settings);
     }
 
     void Stop() {
@@ -87,11 +82,6 @@ class RequestIdEndToEnd : public ::testing::Test {
     }
 
     std::string Journal() const { return ReadFile(service_.File("Tillvane_se.jsonl")); }
-
-    TempDir dir_;
-    ServiceProcess service_{dir_};
-    int port_ = FreeTcpPort();
-    std::filesystem::path receipts_ = dir_.path() / "receipts";
 };
 
 TEST_F(RequestIdEndToEnd, EachIdRunsOnceAndItsRetriesGetItsReply) {

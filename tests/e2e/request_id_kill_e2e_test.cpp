@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/e2e/service_process.h"
+#include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
@@ -108,14 +109,10 @@ void Till(int port, Sales& sales, std::atomic<int>& failures) {
     }
 }
 
-TEST(RequestIdKillEndToEnd, SalesPrintAtMostOnceThroughKillsAndRetries) {
-    TempDir dir;
-    ServiceProcess service(dir);
-    const int port = FreeTcpPort();
-    const std::filesystem::path receipts = dir.path() / "receipts";
-    std::filesystem::create_directories(receipts);
-    service.WriteConfig({"driverModel=SELLTEXT", "outputFolder=" + receipts.string(),
-                         "TVA_GROUPS=A:1", "tcpPort=" + std::to_string(port)});
+using RequestIdKillEndToEnd = TextDriverEndToEnd;
+
+TEST_F(RequestIdKillEndToEnd, SalesPrintAtMostOnceThroughKillsAndRetries) {
+    ConfigureTextDriver({"TVA_GROUPS=A:1"});
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
@@ -125,31 +122,30 @@ TEST(RequestIdKillEndToEnd, SalesPrintAtMostOnceThroughKillsAndRetries) {
     std::atomic<int> failures{0};
     for (int round = 0; round <= kKilledRounds && !sales.done(); ++round) {
         const bool last = round == kKilledRounds;
-        service.Start();
-        ASSERT_TRUE(WaitUntilListening(port)) << service.child().Stderr();
+        StartService();
         std::vector<std::thread> tills;
         const int answersAtStart = sales.answers();
         for (int t = 0; t < kTills; ++t) {
-            tills.emplace_back([&] { Till(port, sales, failures); });
+            tills.emplace_back([&] { Till(port_, sales, failures); });
         }
         if (!last) {
             const int target = answersAtStart + answersBeforeKill(random);
             EXPECT_TRUE(WaitUntil([&] { return sales.answers() >= target || sales.done(); },
                                   kRoundTimeout));
-            service.child().Signal(SIGKILL);
-            EXPECT_TRUE(service.child().WaitForExit(kStopBound).has_value());
+            service_.child().Signal(SIGKILL);
+            EXPECT_TRUE(service_.child().WaitForExit(kStopBound).has_value());
         }
         for (std::thread& till : tills) till.join();
         if (last) {
-            service.child().Signal(SIGTERM);
-            EXPECT_EQ(service.child().WaitForExit(kStopBound), 0);
+            service_.child().Signal(SIGTERM);
+            EXPECT_EQ(service_.child().WaitForExit(kStopBound), 0);
         }
     }
     ASSERT_TRUE(sales.done()) << "sales still unanswered after the last round";
     EXPECT_EQ(failures, 0);
 
     std::vector<int> copies(kSales, 0);
-    for (const auto& entry : std::filesystem::directory_iterator(receipts)) {
+    for (const auto& entry : std::filesystem::directory_iterator(receipts_)) {
         const std::string content = ReadFile(entry.path());
         for (int sale = 0; sale < kSales; ++sale) {
             if (content.find(";" + SaleName(sale) + ";") != std::string::npos) ++copies[sale];

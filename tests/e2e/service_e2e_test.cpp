@@ -11,6 +11,8 @@
 
 #include "registers/text/receipt_path.h"
 #include "tests/e2e/service_process.h"
+#include "tests/e2e/text_driver_fixture.h"
+#include "tests/support/base64_encode.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
@@ -31,42 +33,6 @@ constexpr const char* kReceiptFile =
     "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
     "T,1,______,_,__;0;5.00;;;;\n";
 
-std::string Base64(const std::string& bytes) {
-    static const char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned value = (static_cast<unsigned char>(bytes[i]) << 16) |
-                               (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                               static_cast<unsigned char>(bytes[i + 2]);
-        for (int shift : {18, 12, 6, 0}) text += kAlphabet[(value >> shift) & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        text += kAlphabet[(value >> 18) & 63];
-        text += kAlphabet[(value >> 12) & 63];
-        text += i + 1 < bytes.size() ? kAlphabet[(value >> 6) & 63] : '=';
-        text += '=';
-    }
-    return text;
-}
-
-// The receipt files in `folder`, emptied afterwards so that the next receipt stands alone. A
-// receipt still open is a temporary file the printer does not see; it stays.
-std::vector<std::string> TakeFiles(const std::filesystem::path& folder) {
-    std::vector<std::string> contents;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (IsTemporaryReceiptName(entry.path().filename().string())) continue;
-        EXPECT_EQ(entry.path().filename().string().rfind("BON_", 0), 0u) << entry.path();
-        EXPECT_EQ(entry.path().extension(), ".txt");
-        contents.push_back(ReadFile(entry.path()));
-        std::filesystem::remove(entry.path());
-    }
-    return contents;
-}
-
 // Sends SIGTERM (or `signal`) and expects an orderly end: exit code 0 within the bound.
 void ExpectOrderlyStop(ChildProcess& child, int signal = SIGTERM) {
     const auto asked = std::chrono::steady_clock::now();
@@ -78,15 +44,11 @@ void ExpectOrderlyStop(ChildProcess& child, int signal = SIGTERM) {
     EXPECT_LT(std::chrono::steady_clock::now() - asked, kStopBound);
 }
 
-class ServiceEndToEnd : public ::testing::Test {
+class ServiceEndToEnd : public TextDriverEndToEnd {
   protected:
     void StartWithTextDriver(bool debugMode) {
-        std::filesystem::create_directories(receipts_);
-        service_.WriteConfig({"driverModel=SELLTEXT", "outputFolder=" + receipts_.string(),
-                              "TVA_GROUPS=A:1|B:2|C:3|D:4", "tcpPort=" + std::to_string(port_),
-                              std::string("DebugMode=") + (debugMode ? "1" : "0")});
-        service_.Start();
-        ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+        StartTextDriver(
+            {"TVA_GROUPS=A:1|B:2|C:3|D:4", std::string("DebugMode=") + (debugMode ? "1" : "0")});
     }
 
     std::string Post(const std::string& name, const std::string& value) {
@@ -94,42 +56,37 @@ class ServiceEndToEnd : public ::testing::Test {
         EXPECT_EQ(response.status, 200) << response.error;
         return response.body;
     }
-
-    TempDir dir_;
-    ServiceProcess service_{dir_};
-    int port_ = FreeTcpPort();
-    std::filesystem::path receipts_ = dir_.path() / "receipts";
 };
 
 TEST_F(ServiceEndToEnd, ReceiptsAndReportsInEveryEncoding) {
     StartWithTextDriver(true);
 
     EXPECT_EQ(Post("CMD", kReceipt), "OK|");
-    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile});
 
-    EXPECT_EQ(Post("CMDBASE64", Base64(kReceipt)), "OK|");
-    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+    EXPECT_EQ(Post("CMDBASE64", Base64Encode(kReceipt)), "OK|");
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile});
 
     // The name field of SI lines in hexadecimal: 417061 is "Apa".
-    EXPECT_EQ(Post("CMDBASE64HEX", Base64("BS|SI^417061^2.50^2^A|AP^0^5.00|ES")), "OK|");
-    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+    EXPECT_EQ(Post("CMDBASE64HEX", Base64Encode("BS|SI^417061^2.50^2^A|AP^0^5.00|ES")), "OK|");
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile});
 
     const HttpResponse viaGet = Get(port_, "/REGCMD?CMD=" + UrlEncode(kReceipt));
     EXPECT_EQ(viaGet.body, "OK|");
-    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile});
 
     EXPECT_EQ(Post("CMD", "ZR"), "OK|");
-    EXPECT_EQ(TakeFiles(receipts_).size(), 1u);
+    EXPECT_EQ(TakeReceiptFiles().size(), 1u);
     EXPECT_EQ(Get(port_, "/REGCMD?CMD=XR").body, "OK|");
-    EXPECT_EQ(TakeFiles(receipts_).size(), 1u);
+    EXPECT_EQ(TakeReceiptFiles().size(), 1u);
 
     // A VAT group that is not configured is refused with a reason. The receipt it began is
     // abandoned, so the next sale prints alone.
     const std::string refused = Post("CMD", "BS|SI^Apa^2.50^2^Z|AP^0^5.00|ES");
     EXPECT_EQ(refused, "ERR|EROARE PROTOCOL WEB LA LINIA [SI^Apa^2.50^2^Z], check log");
-    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{});
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{});
     EXPECT_EQ(Post("CMD", kReceipt), "OK|");
-    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile});
 
     EXPECT_EQ(Get(port_, "/").body, "Tillvane service is active on_get");
     EXPECT_EQ(PostForm(port_, "/", "").body, "Tillvane service is active on_post");
@@ -179,9 +136,9 @@ TEST_F(ServiceEndToEnd, BadInputLeavesTheServiceWorking) {
     static const char kBinaryText[] = "BS|SI^\xff\x01\x7f^1^1^A|\x80\x00XX";
     const std::string binary = Post("CMD", std::string(kBinaryText, sizeof kBinaryText - 1));
     EXPECT_TRUE(binary.rfind("OK|", 0) == 0 || binary.rfind("ERR|", 0) == 0) << binary;
-    TakeFiles(receipts_);
+    TakeReceiptFiles();
     EXPECT_EQ(Post("CMD", kReceipt), "OK|");
-    EXPECT_EQ(TakeFiles(receipts_), std::vector<std::string>{kReceiptFile});
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile});
     ExpectOrderlyStop(service_.child());
 }
 
