@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the built .deb on this machine, starts the installed program in the foreground on a
-# scratch configuration, sends one receipt, and removes the package again. Needs root.
+# scratch configuration, sends one receipt, and removes the package again. Needs root. Then
+# opens the Windows zip: it must hold the program the Wine tests run, needing no DLL beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 deb="$(ls build/default/packages/tillvane_*.deb | head -n1)"
@@ -43,3 +44,25 @@ pid=
 dpkg -r tillvane
 getent passwd tillvane >/dev/null || { echo "the tillvane account went with the package"; exit 1; }
 echo "package round trip: OK"
+
+# The Windows zip, when it was built: the program, the sample configuration and the README;
+# the program is the one the Wine tests run, and it imports only DLLs of Windows itself (the
+# C and C++ runtimes are linked in).
+zip="$(ls build/windows/packages/tillvane-*-windows-x64.zip 2>/dev/null | head -n1 || true)"
+if [ -n "$zip" ]; then
+    unpacked="$scratch/zip"
+    mkdir -p "$unpacked"
+    (cd "$unpacked" && cmake -E tar xf "$OLDPWD/$zip")
+    folder="$(ls -d "$unpacked"/tillvane-*-windows-x64)"
+    for file in Tillvane_se.exe Tillvane_se.ini.sample README-Windows.txt; do
+        test -f "$folder/$file" || { echo "the Windows zip lacks $file"; exit 1; }
+    done
+    cmp "$folder/Tillvane_se.exe" build/windows/service/Tillvane_se.exe
+    imports="$(x86_64-w64-mingw32-objdump -p "$folder/Tillvane_se.exe" | awk '/DLL Name:/ { print $3 }')"
+    echo "Windows program imports: $(echo $imports)"
+    if grep -qi '^lib' <<<"$imports"; then
+        echo "the Windows program needs a runtime DLL beside it"
+        exit 1
+    fi
+    echo "Windows zip: OK"
+fi
