@@ -85,7 +85,12 @@ struct WebServerState : std::enable_shared_from_this<WebServerState> {
     // Closes the oldest unfinished requests other than `current` until the memory that
     // unfinished requests hold fits the bound again. False when `current` alone is too much.
     bool EnforceMemoryBound(const Session* current);
+    // The live sessions (those that may give way only, when asked), copied: closing one may
+    // take it off the list.
+    std::vector<std::shared_ptr<Session>> LiveSessions(bool mayGiveWayOnly) const;
     void CheckQuiet();
+    // Runs the shutdown's `done` callback, once.
+    void RunWhenQuiet();
     void CloseAll();
 
     tcp::acceptor acceptor;
@@ -142,7 +147,6 @@ class Session : public std::enable_shared_from_this<Session> {
     Phase phase() const { return phase_; }
     const asio::ip::address& address() const { return address_; }
     std::chrono::steady_clock::time_point readingSince() const { return readingSince_; }
-    std::size_t pendingBytes() const { return pendingBytes_; }
     // A connection that has sent no complete request it waits an answer for.
     bool mayGiveWay() const { return phase_ == Phase::reading || phase_ == Phase::lingering; }
 
@@ -606,8 +610,22 @@ bool WebServerState::EnforceMemoryBound(const Session* current) {
     return true;
 }
 
+std::vector<std::shared_ptr<Session>> WebServerState::LiveSessions(bool mayGiveWayOnly) const {
+    std::vector<std::shared_ptr<Session>> live;
+    for (const auto& entry : sessions) {
+        auto session = entry.lock();
+        if (session && (!mayGiveWayOnly || session->mayGiveWay()))
+            live.push_back(std::move(session));
+    }
+    return live;
+}
+
 void WebServerState::CheckQuiet() {
-    if (!shuttingDown || repliesOutstanding > 0 || !whenQuiet) return;
+    if (shuttingDown && repliesOutstanding == 0) RunWhenQuiet();
+}
+
+void WebServerState::RunWhenQuiet() {
+    if (!whenQuiet) return;
     auto done = std::move(whenQuiet);
     whenQuiet = nullptr;
     graceTimer.cancel();
@@ -620,9 +638,7 @@ void WebServerState::CloseAll() {
     retryTimer.cancel();
     graceTimer.cancel();
     whenQuiet = nullptr;
-    for (const auto& entry : sessions) {
-        if (auto session = entry.lock()) session->Close();
-    }
+    for (const auto& session : LiveSessions(false)) session->Close();
 }
 
 WebServer::WebServer(EventPump& pump, const WebServerLimits& limits)
@@ -691,24 +707,17 @@ int WebServer::port() const {
 }
 
 void WebServer::BeginShutdown(std::chrono::milliseconds grace, std::function<void()> done) {
+    // A second request to stop changes nothing: the first one's grace keeps running.
+    if (state_->shuttingDown) return;
     state_->shuttingDown = true;
     ErrorCode ignored;
     state_->acceptor.close(ignored);
     state_->retryTimer.cancel();
-    // Copied first: closing a session may take it off the list.
-    std::vector<std::shared_ptr<Session>> idle;
-    for (const auto& entry : state_->sessions) {
-        auto session = entry.lock();
-        if (session && session->mayGiveWay()) idle.push_back(std::move(session));
-    }
-    for (const auto& session : idle) session->Close();
+    for (const auto& session : state_->LiveSessions(true)) session->Close();
     state_->whenQuiet = std::move(done);
     state_->graceTimer.expires_after(grace);
     state_->graceTimer.async_wait([state = state_](const ErrorCode& error) {
-        if (error || !state->whenQuiet) return;
-        auto quiet = std::move(state->whenQuiet);
-        state->whenQuiet = nullptr;
-        quiet();
+        if (!error) state->RunWhenQuiet();
     });
     state_->CheckQuiet();
 }
