@@ -86,6 +86,8 @@ std::uint64_t JournalFile::Append(std::string_view line, std::string& error) {
         // A journal that cannot move aside keeps growing: losing records would be worse.
         if (!Rotate(rotateError)) error = rotateError;
     }
+    // A file that a failed rotation left closed is opened again for the next line.
+    if (!file_.isOpen() && !file_.Open(path_, error)) return 0;
     if (!file_.Append(line, error)) return 0;
     fileBytes_ += line.size();
     appended_ += line.size();
@@ -114,25 +116,24 @@ bool JournalFile::WaitDurable(std::uint64_t ticket, std::string& error) {
 }
 
 bool JournalFile::Rotate(std::string& error) {
+    // Counted afresh whatever becomes of this rotation: one that fails is tried again after
+    // as many bytes more, not before every line.
+    fileBytes_ = 0;
     if (!file_.FlushToDisk(error)) return false;
     durable_ = appended_;
     file_.Close();
     const std::int64_t now = UnixMillisNow();
     bool moved = false;
     for (int attempt = 1; attempt <= kMaxRotationAttempts && !moved; ++attempt) {
-        const std::string target = RotatedName(now, attempt);
-        std::error_code ec;
-        if (fs::exists(target, ec)) continue;
-        fs::rename(path_, target, ec);
-        if (ec) {
-            error = "cannot rotate the journal: " + ec.message();
+        platform::FileError failure;
+        moved = platform::MoveWithoutReplacing(path_, RotatedName(now, attempt), failure);
+        if (!moved && !failure.nameTaken) {
+            error = "cannot rotate the journal: " + failure.text;
             break;
         }
-        moved = true;
     }
     if (!file_.Open(path_, error)) return false;
     if (!moved) return false;
-    fileBytes_ = 0;
     if (keepMillis_ > 0) RemoveRotatedBefore(now - keepMillis_);
     return FlushFolderOf(path_, error);
 }
