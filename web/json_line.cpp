@@ -40,7 +40,9 @@ std::size_t Utf8SequenceLength(std::string_view text) {
     return 0;
 }
 
-void AppendEscaped(std::string& out, std::string_view text) {
+}  // namespace
+
+void AppendJsonString(std::string& out, std::string_view text) {
     out += '"';
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
@@ -82,6 +84,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
     }
     out += '"';
 }
+
+namespace {
 
 void AppendUtf8(std::string& out, unsigned codePoint) {
     if (codePoint < 0x800) {
@@ -193,13 +197,13 @@ class Reader {
 
 void JsonLineWriter::Name(std::string_view name) {
     if (body_.size() > 1) body_ += ',';
-    AppendEscaped(body_, name);
+    AppendJsonString(body_, name);
     body_ += ':';
 }
 
 JsonLineWriter& JsonLineWriter::Text(std::string_view name, std::string_view value) {
     Name(name);
-    AppendEscaped(body_, value);
+    AppendJsonString(body_, value);
     return *this;
 }
 

@@ -10,6 +10,9 @@
 
 namespace tillvane {
 
+// Appends `text` as a JSON string literal, quotes included, as the journal writes texts.
+void AppendJsonString(std::string& out, std::string_view text);
+
 class JsonLineWriter {
   public:
     JsonLineWriter& Text(std::string_view name, std::string_view value);

@@ -1,7 +1,5 @@
 #include "web/service_status.h"
 
-#include <cstdio>
-
 #include "registers/virtual_register.h"
 
 #ifndef TILLVANE_VERSION
@@ -9,48 +7,6 @@
 #endif
 
 namespace tillvane {
-
-namespace {
-
-constexpr std::size_t kTimestampCapacity = 32;
-
-// Days since 1970-01-01 as a civil (proleptic Gregorian) date; works without the C library's
-// time zone functions, which differ between the systems.
-void CivilFromDays(std::int64_t days, int& year, unsigned& month, unsigned& day) {
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
-    day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
-    month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-    year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-}
-
-}  // namespace
-
-std::string FormatUtcTimestamp(std::chrono::system_clock::time_point time) {
-    const std::int64_t seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
-    constexpr std::int64_t kSecondsPerDay = 86400;
-    std::int64_t days = seconds / kSecondsPerDay;
-    std::int64_t secondOfDay = seconds % kSecondsPerDay;
-    if (secondOfDay < 0) {
-        secondOfDay += kSecondsPerDay;
-        --days;
-    }
-    int year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    CivilFromDays(days, year, month, day);
-    char text[kTimestampCapacity];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", year, month, day,
-                  static_cast<int>(secondOfDay / 3600), static_cast<int>(secondOfDay / 60 % 60),
-                  static_cast<int>(secondOfDay % 60));
-    return text;
-}
 
 std::string_view ReceiptStateName(int state) {
     switch (static_cast<ReceiptState>(state)) {

@@ -91,8 +91,6 @@ class ServiceStatus {
     DriverSnapshot driver_;
 };
 
-// "2026-12-08T08:39:31Z": UTC, whole seconds.
-std::string FormatUtcTimestamp(std::chrono::system_clock::time_point time);
 // The receipt state's name as the status shows it.
 std::string_view ReceiptStateName(int state);
 

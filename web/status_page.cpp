@@ -5,6 +5,7 @@
 
 #include "web/html_escape.h"
 #include "web/status_report.h"
+#include "web/utc_time.h"
 
 namespace tillvane {
 

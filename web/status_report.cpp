@@ -1,7 +1,9 @@
 #include "web/status_report.h"
 
 #include <charconv>
-#include <cstdio>
+
+#include "web/json_line.h"
+#include "web/utc_time.h"
 
 namespace tillvane {
 
@@ -69,38 +71,8 @@ void AppendSample(std::string& text, std::string_view name, std::string_view lab
 }  // namespace
 
 std::string JsonString(std::string_view text) {
-    std::string json = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                json += "\\\"";
-                break;
-            case '\\':
-                json += "\\\\";
-                break;
-            case '\n':
-                json += "\\n";
-                break;
-            case '\r':
-                json += "\\r";
-                break;
-            case '\t':
-                json += "\\t";
-                break;
-            default:
-                if (byte < 0x20 || byte >= 0x7f) {
-                    // Control characters, and bytes of a path in the system's code page, which
-                    // need not be UTF-8: each byte as the code point of the same number.
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(byte));
-                    json += escape;
-                } else {
-                    json += c;
-                }
-        }
-    }
-    json += '"';
+    std::string json;
+    AppendJsonString(json, text);
     return json;
 }
 

@@ -2,6 +2,7 @@
 // Universal time as the journal writes it, independent of the system's time zone and locale:
 // "2026-12-08T08:01:46.123Z" in records, "20261208T080146Z" in file names.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,5 +20,8 @@ std::optional<std::int64_t> ParseUtcMillis(std::string_view text);
 inline constexpr std::size_t kUtcStampLength = 16;
 std::string FormatUtcStamp(std::int64_t unixMillis);
 std::optional<std::int64_t> ParseUtcStamp(std::string_view text);
+
+// "2026-12-08T08:01:46Z", to the second, as the status reports times.
+std::string FormatUtcTimestamp(std::chrono::system_clock::time_point time);
 
 }  // namespace tillvane
