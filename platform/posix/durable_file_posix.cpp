@@ -79,9 +79,11 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& to, FileEr
         return true;
     }
     if (!NoReplaceUnsupported(errno)) return Failed(error);
-    // link() never replaces; the old name goes once the new one stands.
+    // link() never replaces; the old name goes once the new one stands. The file stands
+    // under its new name from the link on, so a failed unlink is no failure of the move (a
+    // temporary name left behind is removed at the next start).
     if (::link(from.c_str(), to.c_str()) != 0) return Failed(error);
-    if (::unlink(from.c_str()) != 0) return Failed(error);
+    ::unlink(from.c_str());
     return true;
 }
 

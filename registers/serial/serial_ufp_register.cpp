@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 #include "config/ini_loader.h"
 #include "config/numbers.h"
@@ -27,13 +29,20 @@ constexpr int kAmountDecimals = 2;
 constexpr std::size_t kPrintedTextPieces = 3;
 constexpr std::size_t kItemCodeBufferSize = 64;
 
+// Bytes below this are control bytes, the link's framing bytes among them.
+constexpr unsigned char kFirstTextByte = 0x20;
+
 constexpr std::string_view kNoReceiptOpenReason = "no receipt open";
 constexpr std::string_view kNotSupportedReason = "not supported by this printer";
 
-// A ";" ends a field of the printer's command data; inside a text it becomes a blank.
+// A ";" ends a field of the printer's command data, and control bytes frame it (start, end of
+// data, end of frame); inside a text each becomes a blank, so that no text can end a field or
+// a frame early.
 std::string WithoutFieldEnds(std::string_view text) {
     std::string field(text);
-    std::replace(field.begin(), field.end(), ';', ' ');
+    std::replace_if(
+        field.begin(), field.end(),
+        [](char c) { return c == ';' || static_cast<unsigned char>(c) < kFirstTextByte; }, ' ');
     return field;
 }
 
@@ -159,12 +168,22 @@ bool SerialUFPRegister::SellItem(std::string& name, double price, double quantit
         failureReason = PrinterErrorText(lastError, "ProgItem");
         return false;
     }
+    const int programError = lastError;
 
     const std::string saleData = itemCode + ";" + FormatFixed(quantity, kQuantityDecimals) + ";" +
                                  FormatFixed(price, kPriceDecimals) + ";";
-    if (Send(printer::kSellItem, saleData, "SellItem")) return true;
-    failureReason = PrinterErrorText(lastError, "SellItem");
-    return false;
+    if (!Send(printer::kSellItem, saleData, "SellItem")) {
+        failureReason = PrinterErrorText(lastError, "SellItem");
+        return false;
+    }
+    // Inside a receipt its close reports the printer's codes; outside one nothing would, so
+    // the item answers for its own.
+    if (state != ReceiptState::selling && (programError != 0 || lastError != 0)) {
+        failureReason = programError != 0 ? PrinterErrorText(programError, "ProgItem")
+                                          : PrinterErrorText(lastError, "SellItem");
+        return false;
+    }
+    return true;
 }
 
 bool SerialUFPRegister::PrintText(std::string_view piece1, std::string_view piece2,
@@ -221,9 +240,12 @@ bool SerialUFPRegister::CloseReceipt(std::string* message) {
 }
 
 bool SerialUFPRegister::DailyReport(std::string_view data, std::string_view logName) {
-    firstError_.reset();
+    // The report answers for its own command; a receipt still open keeps its first error for
+    // its close.
+    const std::optional<CommandError> receiptError = std::exchange(firstError_, std::nullopt);
     Send(printer::kDailyReport, data, logName);
     failureReason = FirstErrorText();
+    firstError_ = receiptError;
     return failureReason.empty();
 }
 
