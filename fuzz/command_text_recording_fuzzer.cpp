@@ -34,6 +34,14 @@ class CheckingRegister : public testing::RecordingRegister {
         CheckFigure(amount);
         return RecordingRegister::Payment(paymentType, amount);
     }
+    bool Discount(float percent) override {
+        CheckFigure(percent);
+        return RecordingRegister::Discount(percent);
+    }
+    bool CashInOut(double amount) override {
+        CheckFigure(amount);
+        return RecordingRegister::CashInOut(amount);
+    }
 };
 
 // Input: one byte of switches, then the command text.
@@ -63,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {kBeginSellFails, "BeginSell"},   {kSellItemFails, "SellItem"},
         {kPaymentFails, "Payment"},       {kCloseReceiptFails, "CloseReceipt"},
         {kPrintTextFails, "PrintText"},   {kPrintTextFails, "DailyReportsZ"},
-        {kPaymentFails, "DailyReportsX"},
+        {kPaymentFails, "DailyReportsX"}, {kSellItemFails, "Discount"},
+        {kPaymentFails, "CashInOut"},
     };
     for (const auto& [bit, operation] : failures) {
         if (switches & bit) driver.failing.insert(operation);

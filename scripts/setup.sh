@@ -9,7 +9,7 @@ packages=(g++ cmake make libboost-dev curl)
 if [ "${1:-}" == "--tests" ]; then
     packages+=(libgtest-dev libgmock-dev socat procps
         g++-mingw-w64-x86-64-posix googletest wine64 chromium
-        clang libclang-rt-14-dev)
+        clang libclang-rt-14-dev dpkg-dev)
 fi
 
 missing=()
