@@ -82,4 +82,34 @@ std::string ToUpperAscii(std::string_view text) {
     return result;
 }
 
+namespace {
+char LowerAsciiLetter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+}  // namespace
+
+std::vector<std::string_view> SplitList(std::string_view list, std::string_view separators) {
+    std::vector<std::string_view> entries;
+    std::size_t position = 0;
+    while (position < list.size()) {
+        const std::size_t start = list.find_first_not_of(separators, position);
+        if (start == std::string_view::npos) break;
+        position = std::min(list.find_first_of(separators, start), list.size());
+        entries.push_back(list.substr(start, position - start));
+    }
+    return entries;
+}
+
+std::string ToLowerAscii(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) c = LowerAsciiLetter(c);
+    return result;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAsciiLetter(x) == LowerAsciiLetter(y);
+           });
+}
+
 }  // namespace tillvane

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tillvane {
 
@@ -30,5 +31,13 @@ int UpperAscii(std::string& text);
 
 // Returns `text` with its ASCII letters a..z upper-cased.
 std::string ToUpperAscii(std::string_view text);
+// The entries of a list such as "a, b c": the pieces between any of `separators`, empty ones
+// left out. They view `list`.
+std::vector<std::string_view> SplitList(std::string_view list, std::string_view separators);
+
+// Returns `text` with its ASCII letters A..Z lower-cased.
+std::string ToLowerAscii(std::string_view text);
+// Equal but for the case of ASCII letters (header names, media types, parameters).
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 }  // namespace tillvane

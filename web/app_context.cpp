@@ -7,6 +7,7 @@
 
 #include "config/ini_loader.h"
 #include "config/numbers.h"
+#include "config/text_split.h"
 #include "platform/com_apartment.h"
 #include "platform/program_path.h"
 #include "platform/serial_port.h"
@@ -46,32 +47,16 @@ constexpr std::string_view kFetchSiteHeader = "Sec-Fetch-Site";
 // Separators between the entries of allowedOrigins.
 constexpr std::string_view kOriginSeparators = ", \t";
 
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerAscii(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return LowerAscii(c); });
-    return lower;
-}
-
 // Scheme and host are case-insensitive; a configured origin may end in "/".
 std::string NormalisedOrigin(std::string_view origin) {
     while (origin.ends_with('/')) origin.remove_suffix(1);
-    return LowerAscii(origin);
+    return ToLowerAscii(origin);
 }
 
 std::vector<std::string> ParseAllowedOrigins(std::string_view list) {
     std::vector<std::string> origins;
-    std::size_t position = 0;
-    while (position < list.size()) {
-        const std::size_t start = list.find_first_not_of(kOriginSeparators, position);
-        if (start == std::string_view::npos) break;
-        std::size_t end = list.find_first_of(kOriginSeparators, start);
-        if (end == std::string_view::npos) end = list.size();
-        origins.push_back(NormalisedOrigin(list.substr(start, end - start)));
-        position = end;
+    for (const std::string_view origin : SplitList(list, kOriginSeparators)) {
+        origins.push_back(NormalisedOrigin(origin));
     }
     return origins;
 }
@@ -114,36 +99,6 @@ std::chrono::seconds RetentionSetting(INILoader& configuration, const char* key,
     constexpr double kSecondsPerDay = 86400;
     return std::chrono::seconds(std::max(1LL, std::llround(days * kSecondsPerDay)));
 }
-
-// The answer to a request whose server cannot wait for it: the handler blocks until it is
-// given.
-class BlockingReply {
-  public:
-    std::shared_ptr<PendingReply> MakeReply() {
-        return std::make_shared<PendingReply>([this](int status, std::string body) {
-            {
-                std::lock_guard lock(mutex_);
-                status_ = status;
-                body_ = std::move(body);
-                given_ = true;
-            }
-            givenEvent_.notify_all();
-        });
-    }
-    void WriteInto(WebRequest& request) {
-        std::unique_lock lock(mutex_);
-        givenEvent_.wait(lock, [this] { return given_; });
-        request.SetStatus(status_);
-        request.Write(body_);
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable givenEvent_;
-    bool given_ = false;
-    int status_ = 0;
-    std::string body_;
-};
 
 }  // namespace
 
@@ -357,26 +312,19 @@ void AppContext::HandleRequest(WebRequest& request, bool isPost) {
         return;
     }
     if (isCommand) {
-        BlockingReply blocking;
+        // Handlers run only while the server thread's pump runs, with the journal and the
+        // driver queue in place; the server always lets a command's answer come later.
         std::shared_ptr<PendingReply> reply = request.Defer();
-        // A caller that cannot wait gets the answer before the handler returns.
-        const bool mustBlock = !reply;
-        if (mustBlock) reply = blocking.MakeReply();
         JournaledRequest record;
         record.client = request.clientAddress();
-        if (!refusal.empty() || journal_ == nullptr) {
+        if (!refusal.empty()) {
             RequestOutcome outcome;
-            outcome.status = refusal.empty() ? kHttpServiceUnavailable : refusalStatus;
-            outcome.reply = Refuse(refusal.empty() ? std::string(kStoppingReply) : refusal);
-            if (journal_ != nullptr) {
-                journal_->Finish(record, outcome, reply);
-            } else {
-                reply->Send(outcome.status, outcome.reply);
-            }
+            outcome.status = refusalStatus;
+            outcome.reply = Refuse(std::move(refusal));
+            journal_->Finish(record, outcome, reply);
         } else {
             HandleCommand(request, isPost, reply, std::move(record));
         }
-        if (mustBlock) blocking.WriteInto(request);
     } else if (path.empty()) {
         request.Write(isPost ? kActiveOnPost : kActiveOnGet);
     }
@@ -456,7 +404,7 @@ bool AppContext::AdmitClient(WebRequest& request) const {
 bool AppContext::AdmitOrigin(WebRequest& request) const {
     // A browser marks what a page of another site makes it send; programs send neither.
     const bool hasOrigin = request.HasHeader(kOriginHeader);
-    const std::string fetchSite = LowerAscii(request.Header(kFetchSiteHeader));
+    const std::string fetchSite = ToLowerAscii(request.Header(kFetchSiteHeader));
     const bool crossSite = hasOrigin || (request.HasHeader(kFetchSiteHeader) &&
                                          fetchSite != "same-origin" && fetchSite != "none");
     if (!crossSite) return true;

@@ -9,6 +9,8 @@
 #include <charconv>
 #include <optional>
 
+#include "config/text_split.h"
+
 namespace tillvane {
 
 namespace {
@@ -60,15 +62,7 @@ bool SamePrefix(const std::array<std::uint8_t, 16>& a, const std::array<std::uin
 bool ClientAccess::Parse(std::string_view list, std::string& badEntry) {
     ranges_.clear();
     std::vector<Range> ranges;
-    std::size_t position = 0;
-    while (position < list.size()) {
-        const std::size_t start = list.find_first_not_of(kEntrySeparators, position);
-        if (start == std::string_view::npos) break;
-        std::size_t end = list.find_first_of(kEntrySeparators, start);
-        if (end == std::string_view::npos) end = list.size();
-        const std::string_view entry = list.substr(start, end - start);
-        position = end;
-
+    for (const std::string_view entry : SplitList(list, kEntrySeparators)) {
         const std::size_t slash = entry.find('/');
         const std::optional<ip::address> address = ParseAddress(entry.substr(0, slash));
         if (!address) {

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "config/text_split.h"
+
 namespace tillvane {
 
 namespace {
@@ -16,18 +18,6 @@ std::optional<int> HexDigitValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return std::nullopt;
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    }
-    return true;
 }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -95,9 +85,7 @@ bool ParseUrlEncoded(std::string_view text, FormFields& fields) {
 }
 
 std::string MediaTypeOf(std::string_view contentType) {
-    std::string type(TrimBlanks(contentType.substr(0, contentType.find(';'))));
-    for (char& c : type) c = LowerAscii(c);
-    return type;
+    return ToLowerAscii(TrimBlanks(contentType.substr(0, contentType.find(';'))));
 }
 
 std::string HeaderParameter(std::string_view headerValue, std::string_view name) {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/text_split.h"
 #include "web/form_fields.h"
 
 namespace tillvane {
@@ -117,14 +118,6 @@ class WebRequest {
         }
         return nullptr;
     }
-    static bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-        if (a.size() != b.size()) return false;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
-        }
-        return true;
-    }
-    static char ToLowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
     std::string path_;
     std::string clientAddress_;
