@@ -9,6 +9,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "registers/register_host.h"
+#include "tests/support/temp_dir.h"
 #include "web/command_interpreter.h"
 
 using namespace tillvane;
@@ -30,9 +31,9 @@ std::unique_ptr<Till> MakeTill(std::string_view name, std::string_view settings)
     const auto folder = fuzzing::ScratchFolder() / name;
     std::filesystem::create_directories(folder / "out");
     const auto ini = folder / "Tillvane_se.ini";
-    fuzzing::WriteBytes(ini, "driverModel=SELLTEXT\r\nTVA_GROUPS=A:1|B:2\r\noutputFolder=" +
-                                 (folder / "out").string() + "\r\noutputFileName=bon\r\n" +
-                                 std::string(settings));
+    testing::WriteFile(ini, "driverModel=SELLTEXT\r\nTVA_GROUPS=A:1|B:2\r\noutputFolder=" +
+                                (folder / "out").string() + "\r\noutputFileName=bon\r\n" +
+                                std::string(settings));
     // No register log: it would only grow with every input.
     if (!till->host.Initialize(ini.string(), "")) Violated("the text driver was not created");
     till->receiptFile = folder / "out" / "bon.txt";
@@ -40,7 +41,7 @@ std::unique_ptr<Till> MakeTill(std::string_view name, std::string_view settings)
     if (!ExecuteCommandText(kOrdinaryReceipt, reply, false, till->host.driver())) {
         Violated("an ordinary receipt failed on a fresh driver");
     }
-    till->ordinaryReceipt = fuzzing::ReadBytes(till->receiptFile);
+    till->ordinaryReceipt = testing::ReadFile(till->receiptFile);
     return till;
 }
 
@@ -103,12 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string reply;
     ExecuteCommandText(text, reply, hexNames, till.host.driver());
     if (reply.size() >= kReplyTextCapacity) Violated("reply over its bound");
-    CheckCommandLines(fuzzing::ReadBytes(till.receiptFile));
+    CheckCommandLines(testing::ReadFile(till.receiptFile));
 
     if (!ExecuteCommandText(kOrdinaryReceipt, reply, false, till.host.driver())) {
         Violated("the ordinary receipt after the text failed: " + reply);
     }
-    if (fuzzing::ReadBytes(till.receiptFile) != till.ordinaryReceipt) {
+    if (testing::ReadFile(till.receiptFile) != till.ordinaryReceipt) {
         Violated("the ordinary receipt after the text holds other lines");
     }
     return 0;

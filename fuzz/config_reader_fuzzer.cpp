@@ -7,6 +7,7 @@
 #include "config/ini_loader.h"
 #include "fuzz/fuzz_support.h"
 #include "registers/register_host.h"
+#include "tests/support/temp_dir.h"
 #include "web/command_interpreter.h"
 
 using namespace tillvane;
@@ -40,10 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto path = fuzzing::ScratchFolder() / "Tillvane_se.ini";
     const std::string_view text = fuzzing::AsText(data, size);
 
-    fuzzing::WriteBytes(path, text);
+    testing::WriteFile(path, std::string(text));
     CheckReader(path);
 
-    fuzzing::WriteBytes(path, fixed + std::string(text));
+    testing::WriteFile(path, fixed + std::string(text));
     RegisterHost host;
     if (!host.Initialize(path.string(), "")) Violated("the text driver was not created");
     const std::string commands[] = {

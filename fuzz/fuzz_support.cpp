@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <system_error>
 
 namespace tillvane::fuzzing {
@@ -36,16 +35,6 @@ class Scratch {
 const std::filesystem::path& ScratchFolder() {
     static const Scratch scratch;
     return scratch.path();
-}
-
-void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void Violated(std::string_view what) {

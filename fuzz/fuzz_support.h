@@ -13,9 +13,6 @@ namespace tillvane::fuzzing {
 // removed when the process ends normally.
 const std::filesystem::path& ScratchFolder();
 
-void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
-std::string ReadBytes(const std::filesystem::path& path);
-
 inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
 }

@@ -15,10 +15,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "fuzz/fuzz_support.h"
 #include "registers/register_host.h"
+#include "tests/support/free_port.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 #include "web/app_context.h"
 
 using namespace tillvane;
@@ -56,17 +58,6 @@ sockaddr_in Loopback(int port) {
     return address;
 }
 
-int FreePort() {
-    Socket socket;
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (::bind(socket.fd(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::getsockname(socket.fd(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        Violated("no free port");
-    }
-    return ntohs(address.sin_port);
-}
-
 // False, with errno set, when the connection cannot be made. A connect that a signal
 // interrupts (libFuzzer's own timer) goes on in the background: its result is awaited.
 bool Connect(const Socket& socket, int port) {
@@ -91,24 +82,25 @@ struct Service {
     Service() {
         const auto folder = fuzzing::ScratchFolder() / "http";
         std::filesystem::create_directories(folder / "out");
-        port = FreePort();
+        port = testing::FreeTcpPort();
+        if (port == 0) Violated("no free port");
         const std::string ini = (folder / "Tillvane_se.ini").string();
-        fuzzing::WriteBytes(ini, "tcpPort=" + std::to_string(port) +
-                                     "\r\nDebugMode=1\r\ndriverModel=SELLTEXT\r\n"
-                                     "TVA_GROUPS=A:1|B:2\r\nallowedOrigins=http://pos.local\r\n"
-                                     "outputFileName=bon\r\noutputFolder=" +
-                                     (folder / "out").string() + "\r\n");
+        testing::WriteFile(ini, "tcpPort=" + std::to_string(port) +
+                                    "\r\nDebugMode=1\r\ndriverModel=SELLTEXT\r\n"
+                                    "TVA_GROUPS=A:1|B:2\r\nallowedOrigins=http://pos.local\r\n"
+                                    "outputFileName=bon\r\noutputFolder=" +
+                                    (folder / "out").string() + "\r\n");
         receiptFile = folder / "out" / "bon.txt";
         host.Initialize(ini, "");
         context = std::make_unique<AppContext>((folder / "Tillvane_se").string());
         if (!context->Init(&host)) Violated("the web front end did not start");
-        const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-        while (true) {
-            Socket probe;
-            if (Connect(probe, port)) break;
-            if (std::chrono::steady_clock::now() > deadline) Violated("the service never listened");
-            std::this_thread::sleep_for(10ms);
-        }
+        const bool listening = testing::WaitUntil(
+            [this] {
+                const Socket probe;
+                return Connect(probe, port);
+            },
+            kStartTimeout);
+        if (!listening) Violated("the service never listened");
     }
     ~Service() {
         context->RequestServerExit();
@@ -177,7 +169,7 @@ void CheckOrdinaryReceipt(const Service& service) {
     if (!answer.starts_with("HTTP/1.1 200") || !answer.ends_with("\r\n\r\nOK|")) {
         Violated("the till's receipt after the conversation was not printed: " + answer);
     }
-    if (fuzzing::ReadBytes(service.receiptFile) != kReceiptLines) {
+    if (testing::ReadFile(service.receiptFile) != kReceiptLines) {
         Violated("the till's receipt after the conversation holds other lines");
     }
 }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ (the fuzz preset: clang with the address and
 # undefined-behaviour sanitizers) and runs each for a bounded time, starting from its seed
-# corpus in fuzz/corpus/<target>, with the words of fuzz/dict/<target>.dict. Fails when any
-# target finds a crash, a hang or a broken property; the input is kept in
-# build/fuzz/findings/<target>/ for a unit test.
+# corpus in fuzz/corpus/<target>, with the words of fuzz/dict/<target>.dict (or of its input
+# language, command_text.dict for both command-text targets). Fails when any target finds a
+# crash, a hang or a broken property; the input is kept in build/fuzz/findings/<target>/.
 #   FUZZ_SECONDS   time per target (default 60)
 #   FUZZ_TARGETS   targets to run (default: every fuzz/*_fuzzer.cpp)
 #   FUZZ_JOBS      build jobs (default 2)
@@ -35,6 +35,8 @@ for target in $targets; do
     # The words of the target's input language, where it has some.
     dict=()
     words="$root/fuzz/dict/${target%_fuzzer}.dict"
+    # Targets of one input language with two drivers behind it share its words.
+    [ -f "$words" ] || words="$root/fuzz/dict/${target%_*_fuzzer}.dict"
     if [ -f "$words" ]; then dict=(-dict="$words"); fi
     echo "== $target: ${seconds}s"
     start=$SECONDS
