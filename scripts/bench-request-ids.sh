@@ -12,12 +12,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-scripts/setup.sh
-command -v wrk >/dev/null || {
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq wrk
-}
+source scripts/lib.sh
+scripts/setup.sh wrk
 cmake --preset default >/dev/null
 cmake --build --preset default --target Tillvane_se -j "$(nproc)"
 
@@ -29,11 +25,7 @@ rm -rf "$work" && mkdir -p "$work/receipts"
 cp build/default/service/Tillvane_se "$work/"
 printf 'driverModel=SELLTEXT\noutputFolder=%s\nTVA_GROUPS=A:1|B:2\ntcpPort=%s\n' \
     "$work/receipts" "$port" >"$work/Tillvane_se.ini"
-cat >"$work/receipt.lua" <<'LUA'
-wrk.method = "POST"
-wrk.body = "CMD=BS%7CSI%5EApa%5E2.50%5E2%5EA%7CAP%5E0%5E5.00%7CES"
-wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
-LUA
+post_script "$work/receipt.lua" 'CMD=BS%7CSI%5EApa%5E2.50%5E2%5EA%7CAP%5E0%5E5.00%7CES'
 cat >"$work/receipt_with_id.lua" <<'LUA'
 -- Every request a new id: "b<thread>-<count>".
 local threads = 0
@@ -56,10 +48,7 @@ service=
 start_service() {
     (cd "$work" && exec ./Tillvane_se >/dev/null) &
     service=$!
-    for _ in $(seq 600); do
-        curl -s -o /dev/null "http://127.0.0.1:$port/" && return
-        sleep 0.05
-    done
+    wait_http "$port" 30
 }
 stop_service() {
     kill -TERM "$service" 2>/dev/null
@@ -75,7 +64,6 @@ measure() {
         awk '/Non-2xx/ { bad = $NF } /Requests\/sec:/ { rps = $2 }
              END { if (bad > 0) print "bad " bad; else printf "%.0f\n", rps }'
 }
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 declare -A figures
 for round in $(seq "$rounds"); do

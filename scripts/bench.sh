@@ -10,15 +10,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-scripts/setup.sh
-missing=()
-command -v wrk >/dev/null || missing+=(wrk)
-command -v socat >/dev/null || missing+=(socat)
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
-fi
+source scripts/lib.sh
+scripts/setup.sh wrk socat
 cmake --preset default >/dev/null
 cmake --build --preset default -j 2 --target Tillvane_se bare_beast_server printer_simulator
 
@@ -39,22 +32,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_http() {
-    for _ in $(seq 200); do
-        curl -s -o /dev/null "http://127.0.0.1:$1/" && return 0
-        sleep 0.05
-    done
-    echo "nothing answers on port $1" >&2
-    return 1
-}
 rss_kib() { ps -o rss= -p "$1" | tr -d ' '; }
 
-post_script() {
-    printf 'wrk.method = "POST"\nwrk.body = "CMD=%s"\nwrk.headers["Content-Type"] = "application/x-www-form-urlencoded"\n' \
-        "$2" >"$work/$1.lua"
-}
-post_script receipt 'BS%7CSI%5EApa%5E2.50%5E2%5EA%7CAP%5E0%5E5.00%7CES'
-post_script noop 'RO'
+post_script "$work/receipt.lua" 'CMD=BS%7CSI%5EApa%5E2.50%5E2%5EA%7CAP%5E0%5E5.00%7CES'
+post_script "$work/noop.lua" 'CMD=RO'
 
 # wrk CONNECTIONS URL [SCRIPT]: prints "requests/s p50 p99 non-2xx socket-errors" (latencies
 # in ms).
@@ -92,7 +73,6 @@ wait_http "$bare_file_port"
 
 # The cost of an fsync on a shared disk swings with what else runs, so each service case is
 # measured right after its baseline, in several rounds, and the medians are compared.
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 bare_plain_all=() bare_file_all=() root_all=() noop_all=() receipt_all=()
 noop_bad=0 receipt_bad=0 noop_errors=0 receipt_errors=0
 for ((round = 0; round < rounds; round++)); do
@@ -147,11 +127,11 @@ echo "resident memory of the service: ${rss_before} KiB at start, ${rss_after} K
 build/default/tools/printer_simulator/printer_simulator --journal "$work/serial/journal.txt" \
     >"$work/serial/simulator.out" &
 pids+=($!)
-for _ in $(seq 100); do [ -s "$work/serial/simulator.out" ] && break; sleep 0.05; done
+wait_for 5 test -s "$work/serial/simulator.out"
 simulator_tty=$(head -n1 "$work/serial/simulator.out")
 socat -v "PTY,link=$work/serial/ttyS,rawer" "OPEN:$simulator_tty,rawer" 2>"$work/serial/wire.log" &
 pids+=($!)
-for _ in $(seq 100); do [ -e "$work/serial/ttyS" ] && break; sleep 0.05; done
+wait_for 5 test -e "$work/serial/ttyS"
 mkdir -p "$work/serial/svc"
 cp build/default/service/Tillvane_se "$work/serial/svc/"
 printf 'driverModel=SERIALUFP\nPort=%s\nbaudRate=%s\nTVA_GROUPS=A:1|B:2\ntcpPort=%s\n' \

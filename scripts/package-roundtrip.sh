@@ -4,6 +4,7 @@
 # opens the Windows zip: it must hold the program the Wine tests run, needing no DLL beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 deb="$(ls build/default/packages/tillvane_*.deb | head -n1)"
 port="${PORT:-18088}"
 scratch="$(mktemp -d)"
@@ -30,10 +31,7 @@ chmod 777 "$scratch"
 (cd /opt/tillvane && exec setpriv --reuid=tillvane --regid=tillvane --init-groups ./Tillvane_se) \
     >"$scratch/out.txt" 2>&1 &
 pid=$!
-for _ in $(seq 100); do
-    curl -fsS "http://127.0.0.1:$port/status" >/dev/null 2>&1 && break
-    sleep 0.1
-done
+wait_http "$port"
 reply="$(curl -fsS --data-urlencode 'CMD=BS|SI^Apa^2.50^2^A|AP^0^5.00|ES' "http://127.0.0.1:$port/REGCMD")"
 echo "receipt: $reply"
 [ "$reply" = "OK|" ]

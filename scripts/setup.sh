@@ -3,14 +3,17 @@
 #   setup.sh            what building and running the service on Linux needs
 #   setup.sh --tests    also what the tests need, the Windows cross-build and Wine included, and
 #                       clang with its sanitizer and libFuzzer runtimes for the fuzz targets
+#   setup.sh [--tests] PACKAGE...   these packages as well (the benchmarks' wrk, say)
 set -euo pipefail
 
 packages=(g++ cmake make libboost-dev curl)
 if [ "${1:-}" == "--tests" ]; then
+    shift
     packages+=(libgtest-dev libgmock-dev socat procps
         g++-mingw-w64-x86-64-posix googletest wine64 chromium
         clang libclang-rt-14-dev dpkg-dev)
 fi
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -36,14 +36,8 @@ holds() { grep -q -- "$2" <<<"$1" || { printf '  %q does not hold %q\n' "$1" "$2
 # Console output of the program without Wine's CR LF line ends.
 run() { "$wine" "$program" "$@" 2>/dev/null | tr -d '\r'; }
 
-wait_for() {  # wait_for <seconds> <command...>
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.2
-    done
-}
+# wait_for <seconds> <command...>
+source "$(dirname "$0")/../../scripts/lib.sh"
 
 for tool in "$exe" "$simulator" "$wine" curl; do
     command -v "$tool" >/dev/null || { echo "missing: $tool"; exit 1; }
