@@ -6,10 +6,6 @@
 //   bare_beast_server PORT plain
 //   bare_beast_server PORT file FOLDER
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <unistd.h>
-
 #include <utility>  // before Boost: Asio 1.74 under C++20 misses it
 
 #include <boost/asio/ip/tcp.hpp>
@@ -19,6 +15,8 @@
 #include <iostream>
 #include <memory>
 #include <string>
+
+#include "platform/durable_file.h"
 
 namespace {
 
@@ -37,25 +35,19 @@ struct Mode {
     unsigned long long written = 0;
 };
 
-// One file published as the text driver does it; false when any step failed.
+// One file published with the platform calls the text driver uses; false when any step
+// failed.
 bool PublishFile(Mode& mode) {
     const std::string number = std::to_string(++mode.written);
     const std::string temporary = mode.folder + "/.bench-" + number + ".tmp";
     const std::string final = mode.folder + "/BENCH_" + number + ".txt";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool written = ::write(fd, kFileContent.data(), kFileContent.size()) ==
-                             static_cast<ssize_t>(kFileContent.size()) &&
-                         ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written) return false;
-    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) != 0) {
-        return false;
-    }
-    const int folder = ::open(mode.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return false;
-    const bool flushed = ::fsync(folder) == 0;
-    ::close(folder);
-    return flushed;
+    namespace platform = tillvane::platform;
+    platform::FileError error;
+    platform::NewFile file;
+    return file.Create(temporary, error) && file.Write(kFileContent, error) &&
+           file.FlushToDisk(error) && file.Close(error) &&
+           platform::MoveWithoutReplacing(temporary, final, error) &&
+           platform::FlushFolder(mode.folder, error);
 }
 
 class Session : public std::enable_shared_from_this<Session> {
