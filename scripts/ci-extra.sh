@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The checks CI runs besides scripts/test.sh: the whole test suite under the address and
+# The checks CI runs besides scripts/test.sh: the whole test suite built as a plain Release
+# build (-O3, where GCC warns differently) and under the address and
 # undefined-behaviour sanitizers, the threaded parts under the thread sanitizer, and every
 # fuzz target for a bounded time. Prints how long each part took.
-#   CI_EXTRA_PARTS  parts to run (default "asan tsan fuzz")
+#   CI_EXTRA_PARTS  parts to run (default "release asan tsan fuzz")
 #   FUZZ_SECONDS    time per fuzz target (scripts/fuzz.sh; default 60)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -18,6 +19,12 @@ jobs="$(nproc)"
 tsan_labels='^(web|service|serial|e2e|e2e_serial)$'
 tsan_targets=(web_tests service_tests serial_tests e2e_tests e2e_serial_tests Tillvane_se
     printer_simulator)
+
+release() {
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j "$jobs"
+    ctest --preset release -j "$jobs"
+}
 
 asan() {
     cmake --preset asan >/dev/null
@@ -40,7 +47,7 @@ fuzz() {
 }
 
 timings=()
-for part in ${CI_EXTRA_PARTS:-asan tsan fuzz}; do
+for part in ${CI_EXTRA_PARTS:-release asan tsan fuzz}; do
     echo "== $part"
     start=$SECONDS
     "$part"

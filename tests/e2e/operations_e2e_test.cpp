@@ -103,7 +103,8 @@ TEST_F(OperationsEndToEnd, StatusTellsEveryFigureWithItsType) {
     };
     std::string pattern = R"(\{)";
     for (const auto& [key, value] : expected) {
-        pattern += (pattern.size() > 2 ? "," : "") + ("\"" + key + "\":" + value);
+        if (pattern.size() > 2) pattern += ',';
+        pattern += std::string("\"") + key + "\":" + value;
     }
     pattern += R"(\})";
     EXPECT_TRUE(std::regex_match(response.body, std::regex(pattern))) << response.body;

@@ -65,8 +65,9 @@ TEST_F(RequestEncodingEndToEnd, OddRequestsRunWholeOrNotAtAllAndTheNextReceiptPr
     ASSERT_NE(wrapped.find('\n'), wrapped.size() - 1) << "must span two lines";
     const std::string withPlus = Base64Lines(kPlusReceipt, kBase64ToolColumns);
     ASSERT_NE(withPlus.find('+'), std::string::npos);
-    std::string broken = Base64Lines(kReceipt, kBase64ToolColumns);
-    broken.insert(12, "*");  // after "BS|SI^Apa": its prefix used to run and stay open
+    const std::string clean = Base64Lines(kReceipt, kBase64ToolColumns);
+    // A "*" after "BS|SI^Apa": its prefix used to run and stay open.
+    const std::string broken = clean.substr(0, 12) + "*" + clean.substr(12);
 
     struct Case {
         const char* name;

@@ -148,7 +148,8 @@ TEST_F(RequestIdKillEndToEnd, SalesPrintAtMostOnceThroughKillsAndRetries) {
     for (const auto& entry : std::filesystem::directory_iterator(receipts_)) {
         const std::string content = ReadFile(entry.path());
         for (int sale = 0; sale < kSales; ++sale) {
-            if (content.find(";" + SaleName(sale) + ";") != std::string::npos) ++copies[sale];
+            const std::string field = ';' + SaleName(sale).append(";");
+            if (content.find(field) != std::string::npos) ++copies[sale];
         }
     }
     int unknown = 0;

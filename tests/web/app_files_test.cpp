@@ -92,7 +92,7 @@ TEST(AppLogTest, FormatsEntriesWithoutLeadingZeros) {
     time.tm.tm_min = 59;
     time.tm.tm_sec = 58;
     EXPECT_EQ(FormatLogEntry(time, ""),
-              testing::kTextModeLineBreak + std::string("2024-12-31 23:59:58 - "));
+              std::string(testing::kTextModeLineBreak) + "2024-12-31 23:59:58 - ");
 }
 
 TEST(AppLogTest, RequestLogStartsWithOneByteOrderMark) {
@@ -102,8 +102,8 @@ TEST(AppLogTest, RequestLogStartsWithOneByteOrderMark) {
     ASSERT_TRUE(AppendRequestLogEntry(requestLog, "first"));
     ASSERT_TRUE(AppendRequestLogEntry(requestLog, "second \xE9"));
     ASSERT_TRUE(AppendLogEntry(appLog, "plain"));
-    const std::string entry = testing::kTextModeLineBreak +
-                              std::string(R"(\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{1,2}:\d{1,2} - )");
+    const std::string entry = std::string(testing::kTextModeLineBreak) +
+                              R"(\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{1,2}:\d{1,2} - )";
     EXPECT_TRUE(std::regex_match(
         ReadFile(requestLog), std::regex("\xEF\xBB\xBF" + entry + "first" + entry + "second \xE9")))
         << ReadFile(requestLog);
