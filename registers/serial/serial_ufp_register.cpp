@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <optional>
 #include <utility>
 
 #include "config/ini_loader.h"
@@ -33,6 +32,9 @@ constexpr std::size_t kItemCodeBufferSize = 64;
 constexpr unsigned char kFirstTextByte = 0x20;
 
 constexpr std::string_view kNoReceiptOpenReason = "no receipt open";
+// Added to the printer's error when it ended the receipt: the till knows that nothing of it
+// was closed and that it may sell it again.
+constexpr std::string_view kReceiptAbandonedNote = "; receipt abandoned, nothing more sent";
 constexpr std::string_view kNotSupportedReason = "not supported by this printer";
 
 // A ";" ends a field of the printer's command data, and control bytes frame it (start, end of
@@ -69,6 +71,12 @@ std::string_view LinkErrorMeaning(int code) {
     }
 }
 
+// "Printer error 9999 (no reply) on CloseReceipt".
+std::string ErrorOnCommand(int code, std::string_view command) {
+    return "Printer error " + std::to_string(code) + std::string(LinkErrorMeaning(code)) + " on " +
+           std::string(command);
+}
+
 }  // namespace
 
 std::string MakeItemCode(const platform::LocalTime& time) {
@@ -82,8 +90,7 @@ std::string MakeItemCode(const platform::LocalTime& time) {
 }
 
 std::string PrinterErrorText(int code, std::string_view command) {
-    return "Printer error " + std::to_string(code) + std::string(LinkErrorMeaning(code)) + " on " +
-           std::string(command) + "; see register log";
+    return ErrorOnCommand(code, command) + "; see register log";
 }
 
 SerialUFPRegister::SerialUFPRegister() : link_(port, log) {}
@@ -94,18 +101,27 @@ SerialUFPRegister::SerialUFPRegister(ByteChannel& channel, Pause pause)
 bool SerialUFPRegister::Send(std::uint8_t command, std::string_view data, std::string_view name,
                              LogCode logCode) {
     link_.Exchange(command, accessCode, data, &replyData, lastError);
-    if (lastError != 0) {
-        if (logCode == LogCode::yes) {
-            WriteLog(std::string(name) + ":lastError=" + std::to_string(lastError));
-        }
-        if (!firstError_) firstError_ = CommandError{lastError, std::string(name)};
-        health.RecordError(lastError, std::string(name));
+    if (lastError == 0) return true;
+    if (logCode == LogCode::yes) {
+        WriteLog(std::string(name) + ":lastError=" + std::to_string(lastError));
     }
-    return lastError != kLinkWriteFailed;
+    health.RecordError(lastError, std::string(name));
+    return false;
 }
 
-std::string SerialUFPRegister::FirstErrorText() const {
-    return firstError_ ? PrinterErrorText(firstError_->code, firstError_->command) : std::string();
+// The printer may have done the command or not; either way the receipt cannot be answered as
+// printed. Closing it anyway would print what the till must sell again, so nothing more of it
+// goes out: the printer voids it when the next receipt opens.
+bool SerialUFPRegister::SendSaleCommand(std::uint8_t command, std::string_view data,
+                                        std::string_view name, LogCode logCode) {
+    if (Send(command, data, name, logCode)) return true;
+    if (state != ReceiptState::selling) {
+        failureReason = PrinterErrorText(lastError, name);
+        return false;
+    }
+    failureReason = PrinterErrorText(lastError, name) + std::string(kReceiptAbandonedNote);
+    AbandonReceipt(ErrorOnCommand(lastError, name));
+    return false;
 }
 
 bool SerialUFPRegister::NotSupported(std::string_view operation) {
@@ -118,8 +134,11 @@ void SerialUFPRegister::Handshake() {
     link_.SetSequenceNumber(kHandshakeSequence);
     // The printer's answer to this one, if any, is dropped before the next frame goes out.
     link_.Exchange(printer::kSetup, accessCode, kSetupData, nullptr, lastError);
-    if (!Send(printer::kReadParameters, {}, "RcvPrinterPar")) return;
-    if (!Send(printer::kSoftwareVersion, {}, "SofVer")) return;
+    // Only a frame that could not be written stops them; the printer's codes are logged.
+    if (!Send(printer::kReadParameters, {}, "RcvPrinterPar") && lastError == kLinkWriteFailed) {
+        return;
+    }
+    if (!Send(printer::kSoftwareVersion, {}, "SofVer") && lastError == kLinkWriteFailed) return;
     link_.pause()(kPauseAfterHandshake);
     handshakeDone = true;
 }
@@ -130,16 +149,12 @@ bool SerialUFPRegister::BeginSell() {
         return false;
     }
     if (!handshakeDone) Handshake();
-    // The printer queries are not part of the receipt; what counts starts here.
-    firstError_.reset();
-    if (!Send(printer::kOpenReceipt, kOpenReceiptData, "BeginSell")) {
-        failureReason = PrinterErrorText(lastError, "BeginSell");
-        return false;
-    }
+    // The printer queries are not part of the receipt; it starts with its open command, which
+    // may leave it open on the printer even when it fails.
     state = ReceiptState::selling;
     soldTotal = 0.0;
     paidTotal = 0.0;
-    return true;
+    return SendSaleCommand(printer::kOpenReceipt, kOpenReceiptData, "BeginSell");
 }
 
 bool SerialUFPRegister::SellItem(std::string& name, double price, double quantity,
@@ -164,26 +179,12 @@ bool SerialUFPRegister::SellItem(std::string& name, double price, double quantit
     }
     const std::string itemData =
         itemCode + ";" + name + ";" + group->code + std::string(kProgramItemTail);
-    if (!Send(printer::kProgramItem, itemData, "ProgItem")) {
-        failureReason = PrinterErrorText(lastError, "ProgItem");
-        return false;
-    }
-    const int programError = lastError;
-
+    // An item the printer did not take is not sold; outside a receipt it answers for its own
+    // codes as well, since no close would.
+    if (!SendSaleCommand(printer::kProgramItem, itemData, "ProgItem")) return false;
     const std::string saleData = itemCode + ";" + FormatFixed(quantity, kQuantityDecimals) + ";" +
                                  FormatFixed(price, kPriceDecimals) + ";";
-    if (!Send(printer::kSellItem, saleData, "SellItem")) {
-        failureReason = PrinterErrorText(lastError, "SellItem");
-        return false;
-    }
-    // Inside a receipt its close reports the printer's codes; outside one nothing would, so
-    // the item answers for its own.
-    if (state != ReceiptState::selling && (programError != 0 || lastError != 0)) {
-        failureReason = programError != 0 ? PrinterErrorText(programError, "ProgItem")
-                                          : PrinterErrorText(lastError, "SellItem");
-        return false;
-    }
-    return true;
+    return SendSaleCommand(printer::kSellItem, saleData, "SellItem");
 }
 
 bool SerialUFPRegister::PrintText(std::string_view piece1, std::string_view piece2,
@@ -198,10 +199,8 @@ bool SerialUFPRegister::PrintText(std::string_view piece1, std::string_view piec
         failureReason = kNoReceiptOpenReason;
         return false;
     }
-    // Error codes of this command are not logged; they still count for the receipt.
-    if (Send(printer::kPrintText, data, "PrintText", LogCode::no)) return true;
-    failureReason = PrinterErrorText(lastError, "PrintText");
-    return false;
+    // Error codes of this command are not logged; they still end the receipt.
+    return SendSaleCommand(printer::kPrintText, data, "PrintText", LogCode::no);
 }
 
 bool SerialUFPRegister::Payment(int paymentType, double amount) {
@@ -214,39 +213,36 @@ bool SerialUFPRegister::Payment(int paymentType, double amount) {
         return false;
     }
     if (!totalDisplayed) {
-        Send(printer::kDisplayTotal, kDisplayTotalData, "DisplayTotal");
+        if (!SendSaleCommand(printer::kDisplayTotal, kDisplayTotalData, "DisplayTotal")) {
+            return false;
+        }
         totalDisplayed = true;
     }
     paidTotal += amount;
     const std::string data =
         std::to_string(paymentType) + ";" + FormatFixed(amount, kAmountDecimals) + ";";
-    if (Send(printer::kPayment, data, "Payment")) return true;
-    failureReason = PrinterErrorText(lastError, "Payment");
-    return false;
+    return SendSaleCommand(printer::kPayment, data, "Payment");
 }
 
-// The receipt is answered as printed only when every one of its commands ended with 0; the
-// frames and the states stay as they are, whatever the codes.
+// Every command of the receipt before this one ended with 0, or the receipt would no longer be
+// open.
 bool SerialUFPRegister::CloseReceipt(std::string* message) {
     if (state != ReceiptState::selling) return false;
     // Refused totals send nothing: the driver is ready for the next receipt.
     if (!TotalsAllowClose(message)) return false;
-    const bool sent = Send(printer::kCloseReceipt, kCloseReceiptData, "CloseReceipt");
-    if (sent) state = ReceiptState::afterSell;
-    const std::string error = FirstErrorText();
-    if (error.empty()) return true;
-    if (message != nullptr) *message = error;
-    return false;
+    if (!SendSaleCommand(printer::kCloseReceipt, kCloseReceiptData, "CloseReceipt")) {
+        if (message != nullptr) *message = failureReason;
+        return false;
+    }
+    state = ReceiptState::afterSell;
+    return true;
 }
 
+// The report answers for its own command only; a receipt left open stays as it is.
 bool SerialUFPRegister::DailyReport(std::string_view data, std::string_view logName) {
-    // The report answers for its own command; a receipt still open keeps its first error for
-    // its close.
-    const std::optional<CommandError> receiptError = std::exchange(firstError_, std::nullopt);
-    Send(printer::kDailyReport, data, logName);
-    failureReason = FirstErrorText();
-    firstError_ = receiptError;
-    return failureReason.empty();
+    if (Send(printer::kDailyReport, data, logName)) return true;
+    failureReason = PrinterErrorText(lastError, logName);
+    return false;
 }
 
 bool SerialUFPRegister::DailyReportsZ() {

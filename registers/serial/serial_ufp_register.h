@@ -2,10 +2,10 @@
 // The serial fiscal-printer driver: every register operation becomes zero, one or two printer
 // commands sent over the link. The receipt is built on the printer; the driver keeps only the
 // receipt state, the running totals and two flags, and reads nothing from a reply but its
-// error code.
+// error code. The first command of a receipt that does not end with 0 ends the receipt there:
+// nothing more of it is sent, so a till that sells it again gets it printed once.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -84,19 +84,16 @@ class SerialUFPRegister : public VirtualRegister {
 
   private:
     enum class LogCode { yes, no };
-    struct CommandError {
-        int code = 0;
-        std::string command;  // the operation's log name
-    };
 
     // Exchanges `command` with `data`; when lastError is then not 0, logs
-    // "<name>:lastError=<code>" (unless `logCode` says no) and keeps the first such code of
-    // the receipt or report. False when the frame was not written.
+    // "<name>:lastError=<code>" (unless `logCode` says no). True when the command ended with 0.
     bool Send(std::uint8_t command, std::string_view data, std::string_view name,
               LogCode logCode = LogCode::yes);
-    // The first command since BeginSell (or since the report began) that did not end with 0,
-    // as the till is told it; empty when all ended with 0.
-    std::string FirstErrorText() const;
+    // Sends a command of the sale under way. When it does not end with 0, failureReason names
+    // the printer's code and the command, and an open receipt is abandoned there: nothing more
+    // of it is sent. An item sold outside a receipt answers only for itself.
+    bool SendSaleCommand(std::uint8_t command, std::string_view data, std::string_view name,
+                         LogCode logCode = LogCode::yes);
     // Refuses `operation`: "<operation>: not supported by this printer" goes to the register
     // log, "not supported by this printer" to the till. Returns false.
     bool NotSupported(std::string_view operation);
@@ -105,7 +102,6 @@ class SerialUFPRegister : public VirtualRegister {
     bool DailyReport(std::string_view data, std::string_view logName);
 
     SerialLink link_;
-    std::optional<CommandError> firstError_;
 };
 
 }  // namespace tillvane

@@ -235,9 +235,12 @@ TEST_F(SerialServiceTest, StatusIsAnsweredWhileThePrinterIsSilent) {
 TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
     const std::string receipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
     const std::string unknownGroup = "ERR|EROARE PROTOCOL WEB LA LINIA [SI^Lapte^4^1^Z], check log";
-    const std::string noCloseReply =
-        "ERR|Printer error 9999 (no reply) on CloseReceipt; see register log";
-    const std::string refusedPayment = "ERR|Printer error 2004 on Payment; see register log";
+    // A command of a receipt that the printer did not confirm ends the receipt there.
+    const auto abandoned = [](const std::string& line, const std::string& error) {
+        return "ERR|" + (line.empty() ? "" : "EROARE PROTOCOL WEB LA LINIA [" + line + "], ") +
+               error + "; see register log; receipt abandoned, nothing more sent";
+    };
+    const std::string silentText = "BS|SI^a^1^1^A|PT^hello|AP^0^1|ES";
     const auto notSupported = [](const std::string& line) {
         return "ERR|EROARE PROTOCOL WEB LA LINIA [" + line + "], not supported by this printer";
     };
@@ -259,17 +262,60 @@ TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
         // A close the printer never confirmed: two sales never come out as one under "OK|".
         {"SilentClose",
          {"0x65:silent:once"},
-         {{receipt, noCloseReply}},
+         {{receipt, abandoned("", "Printer error 9999 (no reply) on CloseReceipt")}},
          {"OPEN RECEIPT", "ITEM # Apa VAT 1", "SALE # Apa 2.000 x 2.50", "SUBTOTAL 5.00",
           "PAYMENT 0 5.00", "FAULT 0x65 silent", "OPEN RECEIPT (unfinished receipt voided)"},
          "CloseReceipt:lastError=9999"},
         {"PaymentRefused",
          {"0x67:error=2004:once"},
-         {{receipt, refusedPayment}},
+         {{receipt, abandoned("AP^0^5.00", "Printer error 2004 on Payment")}},
          {"OPEN RECEIPT", "ITEM # Apa VAT 1", "SALE # Apa 2.000 x 2.50", "SUBTOTAL 5.00",
-          "FAULT 0x67 error=2004", "REFUSED 0x65 2004 receipt not paid in full",
+          "FAULT 0x67 error=2004", "OPEN RECEIPT (unfinished receipt voided)"},
+         "Receipt abandoned: Printer error 2004 on Payment"},
+        // Nothing after the text the printer did not confirm goes out: the till's resend is
+        // the only receipt that closes.
+        {"SilentTextEndsTheReceipt",
+         {"0x61:silent:once"},
+         {{silentText, abandoned("PT^hello", "Printer error 9999 (no reply) on PrintText")},
+          {silentText, "OK|"}},
+         {"OPEN RECEIPT", "ITEM # a VAT 1", "SALE # a 1.000 x 1.00", "FAULT 0x61 silent",
+          "OPEN RECEIPT (unfinished receipt voided)", "ITEM # a VAT 1", "SALE # a 1.000 x 1.00",
+          "TEXT hello", "SUBTOTAL 1.00", "PAYMENT 0 1.00",
+          "CLOSE RECEIPT TOTAL 1.00 PAID 1.00 CHANGE 0.00", "OPEN RECEIPT"},
+         "Receipt abandoned: Printer error 9999 (no reply) on PrintText"},
+        // A report between a receipt's failed command and its close does not bring it back.
+        {"ReportAfterAFailedItem",
+         {"0x64:error=1002:once"},
+         {{"BS|SI^Apa^2.50^2^A", abandoned("SI^Apa^2.50^2^A", "Printer error 1002 on SellItem")},
+          {"XR", "ERR|Printer error 2005 on DailyReportsX; see register log"},
+          {"AP^0^5.00|ES", "ERR|EROARE PROTOCOL WEB LA LINIA [AP^0^5.00], no receipt open"}},
+         {"OPEN RECEIPT", "ITEM # Apa VAT 1", "FAULT 0x64 error=1002",
+          "REFUSED 0xA1 2005 report while a receipt is open",
           "OPEN RECEIPT (unfinished receipt voided)"},
-         "Payment:lastError=2004"},
+         "SellItem:lastError=1002"},
+        // No close would report an item sold outside a receipt: it answers for its own codes.
+        {"ItemOutsideAReceipt",
+         {},
+         {{"SI^Apa^2.50^2^A",
+           "ERR|EROARE PROTOCOL WEB LA LINIA [SI^Apa^2.50^2^A], Printer "
+           "error 2001 on SellItem; see register log"}},
+         {"ITEM # Apa VAT 1", "REFUSED 0x64 2001 no receipt open", "OPEN RECEIPT"},
+         "SellItem:lastError=2001"},
+        // The link's framing bytes in a name or a text reach the printer as blanks.
+        {"ControlBytesInTexts",
+         {},
+         {{"BS|SI^A\x02"
+           "B\x03"
+           "C\x05"
+           "D^2.50^2^A|PT^x\x02"
+           "y\x03"
+           "z\x05"
+           "w|AP^0^5.00|ES",
+           "OK|"}},
+         {"OPEN RECEIPT", "ITEM # A B C D VAT 1", "SALE # A B C D 2.000 x 2.50", "TEXT x y z w",
+          "SUBTOTAL 5.00", "PAYMENT 0 5.00", "CLOSE RECEIPT TOTAL 5.00 PAID 5.00 CHANGE 0.00",
+          "OPEN RECEIPT"},
+         "SerialUFP (universal fiscal printer) model initiated"},
         {"ReportNotConfirmed",
          {"0xA1:nak:once"},
          {{"ZR", "ERR|Printer error 9997 (NAK) on DailyReportsZ; see register log"}, {"ZR", "OK|"}},

@@ -122,66 +122,76 @@ TEST_F(SerialUFPRegisterTest, WholeSaleSendsTheCommandsInOrder) {
     EXPECT_EQ(Log(), "");
 }
 
-// Every frame still goes out as it would, and the state moves as it would; but a receipt or
-// report with a command that did not end with 0 is not answered as printed.
-TEST_F(SerialUFPRegisterTest, PrinterErrorsAreLoggedAndFailTheReceipt) {
-    for (const int command : {0x28, 0x80, 0x63, 0x24, 0x64, 0x61, 0x6D, 0x67, 0x65, 0xA1}) {
-        printerErrors[static_cast<std::uint8_t>(command)] = 107;
-    }
-    EXPECT_TRUE(driver.BeginSell());
-    EXPECT_EQ(driver.state, ReceiptState::selling);
-    EXPECT_TRUE(Sell());
-    EXPECT_TRUE(driver.PrintText("x", "", "", "", ""));
-    EXPECT_TRUE(driver.Payment(1, 2.5));
-    std::string message;
-    EXPECT_FALSE(driver.CloseReceipt(&message));
-    EXPECT_EQ(message, "Printer error 107 on BeginSell; see register log");
-    EXPECT_EQ(SentCommands(),
-              (std::vector{0x88, 0x28, 0x80, 0x63, 0x24, 0x64, 0x61, 0x6D, 0x67, 0x65}));
-    EXPECT_FALSE(driver.DailyReportsZ());
-    EXPECT_EQ(driver.failureReason, "Printer error 107 on DailyReportsZ; see register log");
-    EXPECT_FALSE(driver.DailyReportsX());
-    for (const char* name :
-         {"RcvPrinterPar", "SofVer", "BeginSell", "ProgItem", "SellItem", "DisplayTotal", "Payment",
-          "CloseReceipt", "DailyReportsZ", "DailyReportsX"}) {
-        EXPECT_TRUE(Logged(std::string(name) + ":lastError=107")) << name;
-    }
-    EXPECT_FALSE(Logged("PrintText:lastError")) << "this command's codes are not logged";
-    EXPECT_EQ(driver.state, ReceiptState::afterSell);
-    EXPECT_TRUE(driver.handshakeDone);
-}
-
-// The reply names the first command of the receipt that did not end with 0. The printer
+// The first command of a receipt that does not end with 0 fails its operation and ends the
+// receipt there: nothing more of it is sent, and the next receipt starts clean. The printer
 // queries before the first receipt are not part of it.
-TEST_F(SerialUFPRegisterTest, FirstFailedCommandIsNamed) {
+TEST_F(SerialUFPRegisterTest, FirstFailedCommandEndsTheReceipt) {
+    const std::vector<int> sale = {0x63, 0x24, 0x64, 0x61, 0x6D, 0x67, 0x65};
     const struct {
         int command;
         int code;
-        std::string message;  // empty: the receipt is answered as printed
+        std::string failure;  // "<code and meaning> on <command>"; empty: the receipt prints
     } cases[] = {
         {0x28, 9999, ""},
-        {0x63, 2002, "Printer error 2002 on BeginSell; see register log"},
-        {0x24, 9997, "Printer error 9997 (NAK) on ProgItem; see register log"},
-        {0x64, 9998, "Printer error 9998 (empty reply) on SellItem; see register log"},
-        {0x61, 9996, "Printer error 9996 (reply too long) on PrintText; see register log"},
-        {0x6D, 2003, "Printer error 2003 on DisplayTotal; see register log"},
-        {0x67, 1, "Printer error 1 on Payment; see register log"},
-        {0x65, 9999, "Printer error 9999 (no reply) on CloseReceipt; see register log"},
-        {0x00, 0, ""},  // the next receipt starts clean
+        {0x63, 2002, "2002 on BeginSell"},
+        {0x24, 9997, "9997 (NAK) on ProgItem"},
+        {0x64, 9998, "9998 (empty reply) on SellItem"},
+        {0x61, 9996, "9996 (reply too long) on PrintText"},
+        {0x6D, 2003, "2003 on DisplayTotal"},
+        {0x67, 1, "1 on Payment"},
+        {0x65, 9999, "9999 (no reply) on CloseReceipt"},
+        {0x00, 0, ""},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
         printerErrors.clear();
         printerErrors[static_cast<std::uint8_t>(c.command)] = c.code;
-        driver.state = ReceiptState::ready;
-        ASSERT_TRUE(driver.BeginSell());
-        ASSERT_TRUE(Sell());
-        ASSERT_TRUE(driver.PrintText("x", "", "", "", ""));
-        ASSERT_TRUE(driver.Payment(1, 2.5));
+        channel.frames.clear();
         std::string message;
-        EXPECT_EQ(driver.CloseReceipt(&message), c.message.empty()) << c.command;
-        EXPECT_EQ(message, c.message);
-        EXPECT_EQ(driver.state, ReceiptState::afterSell);
+        const bool printed = driver.BeginSell() && Sell() &&
+                             driver.PrintText("x", "", "", "", "") && driver.Payment(1, 2.5) &&
+                             driver.CloseReceipt(&message);
+        EXPECT_EQ(printed, c.failure.empty());
+        std::vector<int> sent = SentCommands();
+        std::erase_if(sent, [](int command) {
+            return command == 0x88 || command == 0x28 || command == 0x80;
+        });
+        const auto failed = std::find(sale.begin(), sale.end(), c.command);
+        EXPECT_EQ(sent,
+                  std::vector<int>(sale.begin(), failed == sale.end() ? sale.end() : failed + 1));
+        if (printed) {
+            EXPECT_EQ(driver.state, ReceiptState::afterSell);
+            continue;
+        }
+        const std::string error = "Printer error " + c.failure;
+        EXPECT_EQ(driver.failureReason,
+                  error + "; see register log; receipt abandoned, nothing more sent");
+        EXPECT_EQ(message, c.command == 0x65 ? driver.failureReason : "");
+        EXPECT_EQ(driver.state, ReceiptState::ready);
+        EXPECT_TRUE(Logged("Receipt abandoned: " + error)) << Log();
     }
+    EXPECT_TRUE(driver.handshakeDone);
+    for (const char* name :
+         {"RcvPrinterPar:lastError=9999", "BeginSell:lastError=2002", "ProgItem:lastError=9997",
+          "SellItem:lastError=9998", "DisplayTotal:lastError=2003", "Payment:lastError=1",
+          "CloseReceipt:lastError=9999"}) {
+        EXPECT_TRUE(Logged(name)) << name;
+    }
+    EXPECT_FALSE(Logged("PrintText:lastError")) << "this command's codes are not logged";
+}
+
+// A report answers for its own command; a receipt open meanwhile stays open and whole.
+TEST_F(SerialUFPRegisterTest, FailedReportLeavesTheReceiptOpen) {
+    ASSERT_TRUE(driver.BeginSell());
+    ASSERT_TRUE(Sell());
+    printerErrors[0xA1] = 2005;
+    EXPECT_FALSE(driver.DailyReportsX());
+    EXPECT_EQ(driver.failureReason, "Printer error 2005 on DailyReportsX; see register log");
+    EXPECT_FALSE(driver.DailyReportsZ());
+    EXPECT_TRUE(Logged("DailyReportsZ:lastError=2005"));
+    EXPECT_EQ(driver.state, ReceiptState::selling);
+    EXPECT_TRUE(driver.Payment(1, 2.5));
+    EXPECT_TRUE(driver.CloseReceipt(nullptr));
 }
 
 TEST_F(SerialUFPRegisterTest, FramesThatCannotBeWrittenFailTheOperation) {
@@ -199,14 +209,22 @@ TEST_F(SerialUFPRegisterTest, FramesThatCannotBeWrittenFailTheOperation) {
     EXPECT_EQ(SentCommands(), (std::vector{0x88, 0x28, 0x80, 0x63}));
     EXPECT_EQ(SentFrames().front().sequence, 0x27);
 
+    // The sale ends with its first frame that could not be written.
     channel.refuseWrites = true;
     EXPECT_FALSE(Sell());
+    EXPECT_EQ(driver.state, ReceiptState::ready);
     EXPECT_FALSE(driver.PrintText("x", "", "", "", ""));
+    EXPECT_FALSE(driver.CloseReceipt(nullptr));
+    EXPECT_FALSE(driver.DailyReportsZ());
+
+    channel.refuseWrites = false;
+    ASSERT_TRUE(driver.BeginSell());
+    ASSERT_TRUE(Sell());
+    channel.refuseWrites = true;
     EXPECT_FALSE(driver.Payment(1, 1));
     EXPECT_TRUE(Logged("DisplayTotal:lastError=-1"));
-    EXPECT_FALSE(driver.CloseReceipt(nullptr));
-    EXPECT_EQ(driver.state, ReceiptState::selling);
-    EXPECT_FALSE(driver.DailyReportsZ());
+    EXPECT_FALSE(Logged("Payment:lastError")) << "nothing is sent after the failed command";
+    EXPECT_EQ(driver.state, ReceiptState::ready);
 }
 
 TEST_F(SerialUFPRegisterTest, SilentPrinterCostsThreeReadsPerCommand) {
@@ -241,14 +259,20 @@ TEST_F(SerialUFPRegisterTest, OperationsOutsideAReceipt) {
     EXPECT_FALSE(driver.Payment(1, 1));
     EXPECT_FALSE(driver.CloseReceipt(nullptr));
     EXPECT_TRUE(channel.frames.empty());
-    // An item goes to the printer even without an open receipt.
+    // An item goes to the printer even without an open receipt, and answers for its codes.
     EXPECT_TRUE(Sell());
     EXPECT_EQ(SentCommands(), (std::vector{0x24, 0x64}));
+    printerErrors[0x24] = 1002;
+    EXPECT_FALSE(Sell());
+    EXPECT_EQ(driver.failureReason, "Printer error 1002 on ProgItem; see register log");
+    EXPECT_EQ(SentCommands(), (std::vector{0x24, 0x64, 0x24})) << "an item not taken is not sold";
+    EXPECT_EQ(driver.state, ReceiptState::ready);
+    channel.frames.clear();
 
     driver.state = ReceiptState::unconfigured;
     EXPECT_FALSE(driver.BeginSell());
     EXPECT_TRUE(Logged("BeginSell: Status not ready or afterSell"));
-    EXPECT_EQ(channel.frames.size(), 2u);
+    EXPECT_TRUE(channel.frames.empty());
 }
 
 TEST_F(SerialUFPRegisterTest, UnknownVatGroupSendsNothing) {
