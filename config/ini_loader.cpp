@@ -5,7 +5,7 @@
 #include <limits>
 #include <system_error>
 
-#include "config/text_split.h"
+#include "base/text_split.h"
 
 namespace tillvane {
 

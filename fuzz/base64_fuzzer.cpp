@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "base/base64.h"
 #include "fuzz/fuzz_support.h"
 #include "tests/support/base64_encode.h"
-#include "web/base64.h"
 
 using namespace tillvane;
 using tillvane::fuzzing::Violated;

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "commands/command_interpreter.h"
 #include "fuzz/fuzz_support.h"
 #include "registers/register_host.h"
 #include "tests/support/temp_dir.h"
-#include "web/command_interpreter.h"
 
 using namespace tillvane;
 using tillvane::fuzzing::Violated;

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "config/numbers.h"
+#include "base/numbers.h"
+#include "commands/command_interpreter.h"
 #include "fuzz/fuzz_support.h"
-#include "tests/interpreter/recording_register.h"
-#include "web/command_interpreter.h"
+#include "tests/commands/recording_register.h"
 
 using namespace tillvane;
 using tillvane::fuzzing::Violated;

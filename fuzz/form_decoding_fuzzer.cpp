@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "web/form_decoding.h"
+#include "http/form_decoding.h"
 
 using namespace tillvane;
 using tillvane::fuzzing::Violated;

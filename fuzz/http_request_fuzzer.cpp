@@ -16,12 +16,12 @@
 #include <memory>
 #include <string>
 
+#include "app/app_context.h"
 #include "fuzz/fuzz_support.h"
 #include "registers/register_host.h"
 #include "tests/support/free_port.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
-#include "web/app_context.h"
 
 using namespace tillvane;
 using tillvane::fuzzing::Violated;

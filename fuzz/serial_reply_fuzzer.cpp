@@ -6,12 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "commands/command_interpreter.h"
 #include "fuzz/fuzz_support.h"
 #include "registers/serial/byte_channel.h"
 #include "registers/serial/link_frame.h"
 #include "registers/serial/serial_link.h"
 #include "registers/serial/serial_ufp_register.h"
-#include "web/command_interpreter.h"
 
 using namespace tillvane;
 using tillvane::fuzzing::Violated;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "config/text_split.h"
+#include "base/text_split.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace tillvane;

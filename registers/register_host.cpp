@@ -2,8 +2,8 @@
 
 #include <array>
 
+#include "base/text_split.h"
 #include "config/ini_loader.h"
-#include "config/text_split.h"
 #include "registers/serial/serial_ufp_register.h"
 #include "registers/text/fprint_register.h"
 

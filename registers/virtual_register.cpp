@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "base/numbers.h"
+#include "base/text_split.h"
 #include "config/ini_loader.h"
-#include "config/numbers.h"
-#include "config/text_split.h"
 
 namespace tillvane {
 

@@ -3,9 +3,9 @@
 
 #include <memory>
 
+#include "app/app_context.h"
 #include "registers/register_host.h"
 #include "service/front_end.h"
-#include "web/app_context.h"
 
 namespace tillvane {
 

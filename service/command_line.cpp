@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "config/text_split.h"
+#include "base/text_split.h"
 
 namespace tillvane {
 

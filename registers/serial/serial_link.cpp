@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "config/numbers.h"
+#include "base/numbers.h"
 #include "registers/serial/link_frame.h"
 
 namespace tillvane {

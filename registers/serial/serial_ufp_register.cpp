@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "base/numbers.h"
 #include "config/ini_loader.h"
-#include "config/numbers.h"
 #include "registers/serial/link_frame.h"
 #include "registers/serial/printer_commands.h"
 

@@ -6,9 +6,9 @@
 #include <system_error>
 #include <vector>
 
+#include "base/numbers.h"
+#include "base/text_split.h"
 #include "config/ini_loader.h"
-#include "config/numbers.h"
-#include "config/text_split.h"
 
 namespace tillvane {
 

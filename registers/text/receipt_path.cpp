@@ -1,6 +1,6 @@
 #include "registers/text/receipt_path.h"
 
-#include "config/text_split.h"
+#include "base/text_split.h"
 
 namespace tillvane {
 

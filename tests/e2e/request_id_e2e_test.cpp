@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "base/utc_time.h"
 #include "tests/e2e/service_process.h"
 #include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
-#include "web/utc_time.h"
 
 namespace tillvane::testing {
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "config/numbers.h"
+#include "base/numbers.h"
 #include "registers/serial/printer_commands.h"
 
 namespace tillvane::simulator {

@@ -1,0 +1,115 @@
+#include "base/text_split.h"
+
+#include <algorithm>
+
+namespace tillvane {
+
+namespace {
+
+constexpr char kCarriageReturn = '\r';
+constexpr char kLineFeed = '\n';
+constexpr char kBlank = ' ';
+
+// The text proper: everything before the first NUL byte of the view.
+std::string_view TextBeforeNul(std::string_view text) {
+    const std::size_t nul = text.find('\0');
+    return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+bool IsLineEnd(char c) {
+    return c == kCarriageReturn || c == kLineFeed;
+}
+
+}  // namespace
+
+bool NextLine(std::string_view text, std::size_t& position, std::string& line) {
+    line.clear();
+    text = TextBeforeNul(text);
+    if (position > text.size()) return false;
+
+    const auto begin = text.begin() + static_cast<std::ptrdiff_t>(position);
+    const auto end = std::find_if(begin, text.end(), IsLineEnd);
+    const std::size_t length = static_cast<std::size_t>(end - begin);
+    const bool endedByText = end == text.end();
+    // The end of the text counts as one stored character, so the last line holds one less.
+    if (length + (endedByText ? 1 : 0) > kMaxConfigLineLength) return false;
+
+    line.assign(begin, end);
+    if (endedByText) {
+        position = text.size() + 1;
+    } else {
+        position += length + 1;
+        // An LF directly after a CR belongs to the same line end.
+        if (*end == kCarriageReturn && position < text.size() && text[position] == kLineFeed) {
+            ++position;
+        }
+    }
+    return true;
+}
+
+bool NextField(std::string_view text, std::size_t& position, std::string& field,
+               std::size_t maxLength, char separator) {
+    field.clear();
+    text = TextBeforeNul(text);
+    if (position >= text.size()) return false;
+
+    std::size_t start = position;
+    while (start < text.size() && text[start] == kBlank) ++start;
+    if (start == text.size()) {
+        position = text.size();
+        return false;
+    }
+
+    const std::size_t stop = std::min(text.find(separator, start), text.size());
+    const std::size_t length = stop - start;
+    if (length > maxLength) return false;
+
+    field.assign(text.substr(start, length));
+    position = stop == text.size() ? text.size() + 1 : stop + 1;
+    return true;
+}
+
+int UpperAscii(std::string& text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+    }
+    return static_cast<int>(text.size());
+}
+
+std::string ToUpperAscii(std::string_view text) {
+    std::string result(text);
+    UpperAscii(result);
+    return result;
+}
+
+namespace {
+char LowerAsciiLetter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+}  // namespace
+
+std::vector<std::string_view> SplitList(std::string_view list, std::string_view separators) {
+    std::vector<std::string_view> entries;
+    std::size_t position = 0;
+    while (position < list.size()) {
+        const std::size_t start = list.find_first_not_of(separators, position);
+        if (start == std::string_view::npos) break;
+        position = std::min(list.find_first_of(separators, start), list.size());
+        entries.push_back(list.substr(start, position - start));
+    }
+    return entries;
+}
+
+std::string ToLowerAscii(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) c = LowerAsciiLetter(c);
+    return result;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAsciiLetter(x) == LowerAsciiLetter(y);
+           });
+}
+
+}  // namespace tillvane

@@ -1,0 +1,136 @@
+#pragma once
+// One HTTP request as a handler sees it: its path, its parameters and header fields, what its
+// body was when it was not a form, and the response (status, header fields and body) the
+// handler writes, at once or later through a PendingReply.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/text_split.h"
+#include "http/form_fields.h"
+
+namespace tillvane {
+
+inline constexpr int kHttpOk = 200;
+
+using HeaderFields = std::vector<std::pair<std::string, std::string>>;
+
+// The answer to a request that its handler could not give at once. Send may be called from
+// any thread; the server writes the answer on its own thread. Only the first Send counts.
+class PendingReply {
+  public:
+    using Deliver = std::function<void(int status, std::string body)>;
+
+    explicit PendingReply(Deliver deliver) : deliver_(std::move(deliver)) {}
+
+    void Send(int status, std::string body) {
+        if (sent_.exchange(true)) return;
+        deliver_(status, std::move(body));
+    }
+    // True once the client has closed its connection: nobody waits for the answer any more.
+    bool clientGone() const { return clientGone_; }
+    void MarkClientGone() { clientGone_ = true; }
+
+  private:
+    Deliver deliver_;
+    std::atomic<bool> sent_{false};
+    std::atomic<bool> clientGone_{false};
+};
+
+class WebRequest {
+  public:
+    WebRequest(std::string path, FormFields query, FormFields form)
+        : path_(std::move(path)), query_(std::move(query)), form_(std::move(form)) {}
+
+    // The client's address as text ("127.0.0.1", "::1"); empty when unknown.
+    const std::string& clientAddress() const { return clientAddress_; }
+    void SetClientAddress(std::string address) { clientAddress_ = std::move(address); }
+
+    // The decoded path without its leading "/"; the root gives the empty text.
+    const std::string& path() const { return path_; }
+    // Decoded value of the query parameter `name`; empty when absent.
+    std::string GET(std::string_view name) const { return query_.Value(name); }
+    // Decoded value of the form field `name` of a POST body; empty when absent.
+    std::string POST(std::string_view name) const { return form_.Value(name); }
+
+    // True when the query string (or, for POST, the form) named `name`, even empty.
+    bool HasGET(std::string_view name) const { return query_.Has(name); }
+    bool HasPOST(std::string_view name) const { return form_.Has(name); }
+
+    // The value of the first header field called `name` (any letter case), and whether the
+    // request had one.
+    bool HasHeader(std::string_view name) const { return FindHeader(requestHeaders_, name); }
+    std::string Header(std::string_view name) const {
+        const auto* field = FindHeader(requestHeaders_, name);
+        return field != nullptr ? field->second : std::string();
+    }
+    void AddHeader(std::string name, std::string value) {
+        requestHeaders_.emplace_back(std::move(name), std::move(value));
+    }
+
+    // True for a POST with a body that is neither application/x-www-form-urlencoded nor
+    // multipart/form-data: it carried no fields the server could read.
+    bool bodyIsNotAForm() const { return bodyIsNotAForm_; }
+    // The media type of such a body, in lower case without parameters ("text/plain"); empty
+    // when the request named no Content-Type.
+    const std::string& bodyMediaType() const { return bodyMediaType_; }
+    void MarkBodyNotAForm(std::string mediaType) {
+        bodyIsNotAForm_ = true;
+        bodyMediaType_ = std::move(mediaType);
+    }
+
+    // The HTTP status of the response; 200 unless the handler sets another.
+    void SetStatus(int status) { status_ = status; }
+    int status() const { return status_; }
+
+    // Appends `body` to the response body, bytes as they are.
+    void Write(std::string_view body) { responseBody_.append(body); }
+    const std::string& responseBody() const { return responseBody_; }
+
+    // A header field the response carries besides the server's own.
+    void SetResponseHeader(std::string name, std::string value) {
+        responseHeaders_.emplace_back(std::move(name), std::move(value));
+    }
+    const HeaderFields& responseHeaders() const { return responseHeaders_; }
+
+    // Lets the handler answer later: the server sends nothing for this request until the
+    // returned reply is sent. Null when the server cannot wait (it offered no way to).
+    std::shared_ptr<PendingReply> Defer() {
+        if (!makePendingReply_) return nullptr;
+        pendingReply_ = makePendingReply_();
+        return pendingReply_;
+    }
+    const std::shared_ptr<PendingReply>& pendingReply() const { return pendingReply_; }
+    void OfferDeferral(std::function<std::shared_ptr<PendingReply>()> make) {
+        makePendingReply_ = std::move(make);
+    }
+
+  private:
+    static const std::pair<std::string, std::string>* FindHeader(const HeaderFields& fields,
+                                                                 std::string_view name) {
+        for (const auto& field : fields) {
+            if (EqualsIgnoringCase(field.first, name)) return &field;
+        }
+        return nullptr;
+    }
+
+    std::string path_;
+    std::string clientAddress_;
+    FormFields query_;
+    FormFields form_;
+    HeaderFields requestHeaders_;
+    bool bodyIsNotAForm_ = false;
+    std::string bodyMediaType_;
+    int status_ = kHttpOk;
+    std::string responseBody_;
+    HeaderFields responseHeaders_;
+    std::function<std::shared_ptr<PendingReply>()> makePendingReply_;
+    std::shared_ptr<PendingReply> pendingReply_;
+};
+
+}  // namespace tillvane

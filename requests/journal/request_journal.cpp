@@ -1,0 +1,216 @@
+#include "requests/journal/request_journal.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+#include "base/json_line.h"
+#include "base/utc_time.h"
+#include "http/web_request.h"
+
+namespace tillvane {
+
+namespace {
+constexpr std::int64_t kMillisPerSecond = 1000;
+constexpr std::string_view kStartEvent = "start";
+constexpr std::string_view kRequestEvent = "request";
+
+std::int64_t MillisSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// The fields every record opens with: when, what kind, who, which id and what text.
+JsonLineWriter RecordHead(std::string_view event, const JournaledRequest& request) {
+    JsonLineWriter writer;
+    writer.Text("time", FormatUtcMillis(UnixMillisNow()))
+        .Text("event", event)
+        .Text("client", request.client);
+    if (request.id.empty()) {
+        writer.Null("id");
+    } else {
+        writer.Text("id", request.id);
+    }
+    writer.Text("command", request.command);
+    return writer;
+}
+}  // namespace
+
+RequestJournal::RequestJournal(std::string path, JournalSettings settings, Log log)
+    : file_(std::move(path), settings.rotateBytes,
+            static_cast<std::int64_t>(settings.journalRetention.count()) * kMillisPerSecond),
+      settings_(settings),
+      log_(std::move(log)),
+      ids_(settings.idRetention) {}
+
+RequestJournal::~RequestJournal() {
+    {
+        std::lock_guard lock(queueMutex_);
+        stopping_ = true;
+    }
+    queued_.notify_all();
+    if (sender_.joinable()) sender_.join();
+}
+
+bool RequestJournal::Open() {
+    const std::int64_t now = UnixMillisNow();
+    const auto retentionMillis = [](std::chrono::seconds retention) {
+        return static_cast<std::int64_t>(retention.count()) * kMillisPerSecond;
+    };
+    const int removed =
+        file_.RemoveRotatedBefore(now - retentionMillis(settings_.journalRetention));
+    if (removed > 0) log_("Request journal: " + std::to_string(removed) + " old file(s) removed");
+    Rebuild();
+    std::string error;
+    if (!file_.Open(error)) {
+        log_("Request journal " + file_.path() + " cannot be written: " + error +
+             "; requests with a REQUESTID are refused");
+        return false;
+    }
+    open_ = true;
+    try {
+        sender_ = std::thread(&RequestJournal::SendLoop, this);
+    } catch (const std::system_error&) {
+        open_ = false;
+        log_("Request journal: cannot create its thread");
+        return false;
+    }
+    return true;
+}
+
+void RequestJournal::Rebuild() {
+    const std::int64_t cutoff =
+        UnixMillisNow() -
+        static_cast<std::int64_t>(settings_.idRetention.count()) * kMillisPerSecond;
+    for (const RotatedJournal& rotated : file_.RotatedFiles()) {
+        // A file moved aside before the cutoff holds only forgotten ids.
+        if (rotated.rotatedAtMillis >= cutoff) RebuildFrom(rotated.path, cutoff);
+    }
+    RebuildFrom(file_.path(), cutoff);
+}
+
+void RequestJournal::RebuildFrom(const std::string& path, std::int64_t cutoffMillis) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    JsonLine record;
+    while (std::getline(in, line)) {
+        // A line that does not read (cut short by a crash) recorded nothing durable.
+        if (!record.Parse(line)) continue;
+        const std::string* event = record.Text("event");
+        const std::string* id = record.Text("id");
+        const std::string* command = record.Text("command");
+        const std::string* time = record.Text("time");
+        if (event == nullptr || id == nullptr || command == nullptr || time == nullptr) continue;
+        const auto at = ParseUtcMillis(*time);
+        if (!at) continue;
+        if (*event == kStartEvent) {
+            if (*at >= cutoffMillis) ids_.RestoreStarted(*id, DigestOfCommandText(*command), *at);
+        } else if (*event == kRequestEvent && record.Flag("started") && !record.Flag("replay")) {
+            const std::string* reply = record.Text("reply");
+            ids_.RestoreEnded(*id, DigestOfCommandText(*command), record.Flag("ran"),
+                              static_cast<int>(record.Number("status").value_or(0)),
+                              reply != nullptr ? *reply : std::string());
+        }
+    }
+}
+
+std::uint64_t RequestJournal::RecordStart(const JournaledRequest& request) {
+    if (!open_) return 0;
+    const JsonLineWriter writer = RecordHead(kStartEvent, request);
+    std::string error;
+    const std::uint64_t ticket = file_.Append(writer.Line(), error);
+    if (!error.empty()) log_("Request journal: " + error);
+    return ticket;
+}
+
+bool RequestJournal::WaitDurable(std::uint64_t ticket) {
+    if (ticket == 0) return false;
+    std::string error;
+    if (file_.WaitDurable(ticket, error)) return true;
+    log_("Request journal cannot be flushed to disk: " + error);
+    return false;
+}
+
+std::uint64_t RequestJournal::AppendRecord(const JournaledRequest& request,
+                                           const RequestOutcome& outcome) {
+    if (!open_) return 0;
+    JsonLineWriter writer = RecordHead(kRequestEvent, request);
+    writer.Number("status", outcome.status)
+        .Text("reply", outcome.reply)
+        .Number("ms", MillisSince(request.received))
+        .Flag("replay", outcome.replay)
+        .Flag("ran", outcome.ran)
+        .Flag("started", outcome.started);
+    if (!outcome.note.empty()) writer.Text("note", outcome.note);
+    std::string error;
+    const std::uint64_t ticket = file_.Append(writer.Line(), error);
+    if (!error.empty()) log_("Request journal: " + error);
+    return ticket;
+}
+
+void RequestJournal::Finish(const JournaledRequest& request, const RequestOutcome& outcome,
+                            std::shared_ptr<PendingReply> reply) {
+    if (observer_) observer_(request, outcome);
+    std::uint64_t ticket = AppendRecord(request, outcome);
+    std::vector<Delivery> deliveries;
+    if (reply && outcome.status != 0)
+        deliveries.push_back({std::move(reply), outcome.status, outcome.reply});
+    if (outcome.started) {
+        for (IdWaiter& waiter : ids_.End(request.id, outcome.ran, outcome.status, outcome.reply)) {
+            const auto* waiting = static_cast<const JournaledRequest*>(waiter.token.get());
+            RequestOutcome shared = outcome;
+            shared.replay = true;
+            shared.ran = false;
+            shared.started = false;
+            shared.note.clear();
+            if (waiting != nullptr) {
+                if (observer_) observer_(*waiting, shared);
+                ticket = std::max(ticket, AppendRecord(*waiting, shared));
+            }
+            if (waiter.reply && outcome.status != 0) {
+                deliveries.push_back({std::move(waiter.reply), outcome.status, outcome.reply});
+            }
+        }
+    }
+    if (!deliveries.empty()) Deliver(ticket, std::move(deliveries));
+}
+
+void RequestJournal::Deliver(std::uint64_t ticket, std::vector<Delivery> deliveries) {
+    {
+        std::lock_guard lock(queueMutex_);
+        if (sender_.joinable() && !stopping_) {
+            queue_.emplace_back(ticket, std::move(deliveries));
+            queued_.notify_one();
+            return;
+        }
+    }
+    // No journal to wait for: answer at once.
+    for (Delivery& delivery : deliveries) {
+        delivery.reply->Send(delivery.status, std::move(delivery.body));
+    }
+}
+
+void RequestJournal::SendLoop() {
+    std::unique_lock lock(queueMutex_);
+    for (;;) {
+        queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        std::deque<std::pair<std::uint64_t, std::vector<Delivery>>> batch;
+        batch.swap(queue_);
+        lock.unlock();
+        std::uint64_t ticket = 0;
+        for (const auto& item : batch) ticket = std::max(ticket, item.first);
+        // One flush for the whole batch; an answer whose record could not be written is
+        // still sent: the till must learn what became of its receipt.
+        if (ticket != 0) WaitDurable(ticket);
+        for (auto& item : batch) {
+            for (Delivery& delivery : item.second) {
+                delivery.reply->Send(delivery.status, std::move(delivery.body));
+            }
+        }
+        lock.lock();
+    }
+}
+
+}  // namespace tillvane

@@ -1,0 +1,68 @@
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/html_escape.h"
+#include "base/utc_time.h"
+#include "status/status_report.h"
+
+namespace tillvane {
+
+namespace {
+
+// Seconds between the page's reloads.
+constexpr int kStatusPageRefreshSeconds = 5;
+
+std::string LastErrorText(const DriverSnapshot& driver) {
+    if (!driver.health.lastError) return "none";
+    const PrinterError& error = *driver.health.lastError;
+    return "code " + std::to_string(error.code) + " on " + error.command + " at " +
+           FormatUtcTimestamp(error.time);
+}
+
+}  // namespace
+
+std::string StatusPageHtml(const StatusSnapshot& status) {
+    const DriverSnapshot& driver = status.driver;
+    const std::vector<std::pair<std::string_view, std::string>> rows = {
+        {"Version", status.version},
+        {"Started", FormatUtcTimestamp(status.startTime)},
+        {"Uptime", std::to_string(status.uptime.count()) + " s"},
+        {"Configuration file", status.configurationFile},
+        {"Driver model", status.driverModel},
+        {"Receipt state", driver.published ? driver.receiptState : "starting"},
+        {"Port", driver.portName.empty() ? "none" : driver.portName},
+        {"Port open", driver.portOpen ? "yes" : "no"},
+        {"Last printer error", LastErrorText(driver)},
+        {"Requests",
+         std::to_string(status.requestsOk + status.requestsError + status.requestsRefused)},
+        {"Receipts", std::to_string(driver.health.receiptsClosed)},
+        {"Failures", std::to_string(status.requestsError)},
+        {"Refusals", std::to_string(status.requestsRefused)},
+        {"Replays", std::to_string(status.replays)},
+        {"Waiting for the printer", std::to_string(status.queueLength)},
+    };
+    std::string html =
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        "<meta http-equiv=\"refresh\" content=\"" +
+        std::to_string(kStatusPageRefreshSeconds) +
+        "\"><title>Tillvane status</title><style>"
+        "body{font-family:sans-serif;margin:2em;color:#222}"
+        "table{border-collapse:collapse}th,td{padding:.3em .8em;border-bottom:1px solid #ccc;"
+        "text-align:left}th{font-weight:normal;color:#555}"
+        ""
+        "</style></head><body><h1>Tillvane status</h1><table>";
+    for (const auto& [name, value] : rows) {
+        html += "<tr><th>";
+        html += name;
+        html += "</th><td>";
+        html += EscapeHtml(value);
+        html += "</td></tr>";
+    }
+    html += "</table><p>This page reloads every " + std::to_string(kStatusPageRefreshSeconds) +
+            " seconds.</p></body></html>\n";
+    return html;
+}
+
+}  // namespace tillvane

@@ -1,0 +1,216 @@
+// The request journal on disk: what a crash leaves (a torn last line, an empty or missing
+// file) is read back safely, rotation keeps every record, old files go, and the ids rebuilt
+// from the records say what the service knows of each.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/json_line.h"
+#include "base/utc_time.h"
+#include "http/web_request.h"
+#include "requests/journal/journal_file.h"
+#include "requests/journal/request_journal.h"
+#include "tests/support/temp_dir.h"
+
+namespace tillvane {
+namespace {
+
+using testing::ReadFile;
+using testing::WriteFile;
+using namespace std::chrono_literals;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+TEST(JournalFileTest, OpenKeepsWholeLinesAndCutsATornTail) {
+    struct Case {
+        const char* name;
+        bool exists;
+        std::string before;
+        std::string after;  // once opened and "{\"n\":9}\n" appended
+    };
+    const std::vector<Case> cases = {
+        {"Missing", false, "", "{\"n\":9}\n"},
+        {"Empty", true, "", "{\"n\":9}\n"},
+        {"Whole", true, "{\"n\":1}\n", "{\"n\":1}\n{\"n\":9}\n"},
+        {"TornLastLine", true, "{\"n\":1}\n{\"n\":", "{\"n\":1}\n{\"n\":9}\n"},
+        {"OnlyATornLine", true, "{\"n\":1", "{\"n\":9}\n"},
+        {"ZerosAfterACrash", true, std::string("{\"n\":1}\n") + std::string(10000, '\0'),
+         "{\"n\":1}\n{\"n\":9}\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::TempDir dir;
+        const std::string path = dir.File("j.jsonl");
+        if (c.exists) WriteFile(path, c.before);
+        JournalFile file(path);
+        std::string error;
+        ASSERT_TRUE(file.Open(error)) << error;
+        const std::uint64_t ticket = file.Append("{\"n\":9}\n", error);
+        ASSERT_NE(ticket, 0u) << error;
+        EXPECT_TRUE(file.WaitDurable(ticket, error)) << error;
+        EXPECT_EQ(ReadFile(path), c.after);
+    }
+}
+
+TEST(JournalFileTest, RotationKeepsEveryLineInOrderAndOldFilesGo) {
+    testing::TempDir dir;
+    const std::string path = dir.File("Tillvane_se.jsonl");
+    constexpr std::uint64_t kSmall = 100;
+    constexpr std::int64_t kKeepOneHour = 3'600'000;
+    // Moved aside long ago: the first rotation removes it.
+    const std::string ancient = dir.File("Tillvane_se-20000101T000000Z.jsonl");
+    WriteFile(ancient, "{}\n");
+    JournalFile file(path, kSmall, kKeepOneHour);
+    std::string error;
+    ASSERT_TRUE(file.Open(error)) << error;
+    std::vector<std::string> written;
+    std::uint64_t ticket = 0;
+    for (int i = 0; i < 20; ++i) {
+        written.push_back("{\"record\":" + std::to_string(i) +
+                          ",\"pad\":\"xxxxxxxxxxxxxxxxxxxx\"}");
+        ticket = file.Append(written.back() + "\n", error);
+        ASSERT_NE(ticket, 0u) << error;
+    }
+    EXPECT_TRUE(file.WaitDurable(ticket, error)) << error;
+
+    EXPECT_FALSE(std::filesystem::exists(ancient));
+    const std::vector<RotatedJournal> rotated = file.RotatedFiles();
+    ASSERT_GE(rotated.size(), 5u);
+    std::vector<std::string> read;
+    for (const RotatedJournal& r : rotated) {
+        const std::string name = std::filesystem::path(r.path).filename().string();
+        EXPECT_TRUE(name.starts_with("Tillvane_se-") && name.ends_with(".jsonl")) << name;
+        EXPECT_LE(std::abs(r.rotatedAtMillis - UnixMillisNow()), 60'000);
+        EXPECT_LE(std::filesystem::file_size(r.path), kSmall);
+        for (const std::string& line : Lines(ReadFile(r.path))) read.push_back(line);
+    }
+    for (const std::string& line : Lines(ReadFile(path))) read.push_back(line);
+    EXPECT_EQ(read, written);
+
+    // Files moved aside before the cutoff go; the live file stays.
+    EXPECT_EQ(file.RemoveRotatedBefore(UnixMillisNow() - 3'600'000), 0);
+    EXPECT_EQ(file.RemoveRotatedBefore(UnixMillisNow() + 3'600'000),
+              static_cast<int>(rotated.size()));
+    EXPECT_TRUE(file.RotatedFiles().empty());
+    EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST(JsonLineTest, EveryTextReadsBackByteForByte) {
+    const std::vector<std::string> texts = {
+        "",
+        "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES",
+        "quote \" backslash \\ slash /",
+        std::string("control \x01\x1f\x7f tab\t cr\r lf\n nul ") + '\0' + " end",
+        "M\xC4\x83r \xE2\x82\xAC \xF0\x9F\x8D\x8E",           // valid UTF-8
+        "latin-1 \xE9 lone \x80 cut \xE2\x82 over \xC0\xAF",  // not UTF-8
+        "surrogate \xED\xA0\x80 beyond \xF4\x90\x80\x80",
+    };
+    for (const std::string& text : texts) {
+        const std::string line = JsonLineWriter().Text("command", text).Number("n", -5).Line();
+        EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line";
+        JsonLine parsed;
+        ASSERT_TRUE(parsed.Parse(line.substr(0, line.size() - 1))) << line;
+        ASSERT_NE(parsed.Text("command"), nullptr);
+        EXPECT_EQ(*parsed.Text("command"), text);
+        EXPECT_EQ(parsed.Number("n"), -5);
+    }
+    JsonLine parsed;
+    for (const char* torn :
+         {"{\"a\":\"b", "{\"a\":", "{\"a\"", "{", "", "{\"a\":1,}", "{\"a\":1} x"}) {
+        EXPECT_FALSE(parsed.Parse(torn)) << torn;
+    }
+}
+
+class RequestJournalTest : public ::testing::Test {
+  protected:
+    std::string Record(std::int64_t atMillis, const std::string& event, const std::string& id,
+                       const std::string& command, const std::string& tail = "") {
+        return "{\"time\":\"" + FormatUtcMillis(atMillis) + "\",\"event\":\"" + event +
+               "\",\"client\":\"127.0.0.1\",\"id\":\"" + id + "\",\"command\":\"" + command + "\"" +
+               tail + "}\n";
+    }
+    std::string End(std::int64_t at, const std::string& id, const std::string& command,
+                    const std::string& reply, bool ran, bool replay = false) {
+        return Record(at, "request", id, command,
+                      ",\"status\":200,\"reply\":\"" + reply + "\",\"ms\":3,\"replay\":" +
+                          (replay ? "true" : "false") + ",\"ran\":" + (ran ? "true" : "false") +
+                          ",\"started\":" + (replay ? "false" : "true"));
+    }
+
+    IdAdmission Admit(RequestJournal& journal, const std::string& id, const std::string& text,
+                      std::string& reply) {
+        int status = 0;
+        return journal.ids().Admit(id, DigestOfCommandText(text), UnixMillisNow(), IdWaiter{},
+                                   status, reply);
+    }
+
+    testing::TempDir dir_;
+    std::string path_ = dir_.File("Tillvane_se.jsonl");
+};
+
+TEST_F(RequestJournalTest, RebuildsWhatIsKnownOfEachId) {
+    const std::int64_t now = UnixMillisNow();
+    const std::int64_t old = now - 8LL * 24 * 3600 * 1000;  // beyond the 7 days
+    // An older file moved aside yesterday, one moved aside long ago.
+    WriteFile(dir_.File("Tillvane_se-" + FormatUtcStamp(now - 24LL * 3600 * 1000) + ".jsonl"),
+              Record(now - 1000, "start", "rotated", "XR") +
+                  End(now - 900, "rotated", "XR", "OK|", true));
+    const std::string ancient = dir_.File("Tillvane_se-20000101T000000Z.jsonl");
+    WriteFile(ancient, Record(now, "start", "ancient", "XR"));
+    WriteFile(path_,
+              Record(now, "start", "answered", "XR") + End(now, "answered", "XR", "OK|", true) +
+                  Record(now, "start", "failed", "ZR") +
+                  End(now, "failed", "ZR", "ERR|Printer error", true) +
+                  Record(now, "start", "crashed", "XR") +
+                  End(now, "crashed", "XR", "OK|", false, true) +  // a replay ends no run
+                  End(now, "crashed", "ZR", "OK|", true) +         // nor another text's end
+                  Record(now, "start", "dropped", "XR") + End(now, "dropped", "XR", "", false) +
+                  Record(old, "start", "expired", "XR") + Record(now, "start", "torn", "XR") +
+                  "{\"time\":\"" + FormatUtcMillis(now) +
+                  "\",\"event\":\"request\",\"id\":\"torn\",\"comm");
+
+    RequestJournal journal(path_, JournalSettings{}, [](std::string_view) {});
+    ASSERT_TRUE(journal.Open());
+    EXPECT_FALSE(std::filesystem::exists(ancient));
+    struct Case {
+        const char* id;
+        const char* text;
+        IdAdmission admission;
+        const char* reply;
+    };
+    const std::vector<Case> cases = {
+        {"answered", "XR", IdAdmission::replay, "OK|"},
+        {"answered", "ZR", IdAdmission::otherCommand, ""},
+        {"failed", "ZR", IdAdmission::replay, "ERR|Printer error"},
+        {"crashed", "XR", IdAdmission::outcomeUnknown, ""},
+        {"torn", "XR", IdAdmission::outcomeUnknown, ""},
+        {"rotated", "XR", IdAdmission::replay, "OK|"},
+        {"dropped", "XR", IdAdmission::fresh, ""},
+        {"expired", "XR", IdAdmission::fresh, ""},
+        {"ancient", "XR", IdAdmission::fresh, ""},
+        {"new", "XR", IdAdmission::fresh, ""},
+        {"new", "XR", IdAdmission::joined, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        std::string reply;
+        EXPECT_EQ(Admit(journal, c.id, c.text, reply), c.admission);
+        EXPECT_EQ(reply, c.reply);
+    }
+    // The torn record was cut, so the next one starts on a line of its own.
+    EXPECT_TRUE(ReadFile(path_).ends_with(Record(now, "start", "torn", "XR")));
+}
+
+}  // namespace
+}  // namespace tillvane
