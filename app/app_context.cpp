@@ -13,6 +13,7 @@
 #include "base/text_split.h"
 #include "base/utc_time.h"
 #include "config/ini_loader.h"
+#include "config/setting_values.h"
 #include "http/event_pump.h"
 #include "http/web_request.h"
 #include "http/web_server.h"
@@ -87,17 +88,14 @@ bool IsValidRequestId(std::string_view id) {
     return true;
 }
 
-// A retention in days from the configuration: fractions allowed, anything not above 0 (or
-// not a number) gives the default.
-std::chrono::seconds RetentionSetting(INILoader& configuration, const char* key,
-                                      double defaultDays) {
-    std::string value;
-    double days = defaultDays;
-    if (configuration.GetValue(value, key) && ParseDecimalDouble(value) > 0) {
-        days = std::min(ParseDecimalDouble(value), kMaxRetentionDays);
-    }
+// A retention in days from the configuration (fractions allowed), in whole seconds rounded
+// up: an id or a journal file is never dropped before the time the shop asked for.
+std::chrono::seconds RetentionSetting(INILoader& configuration, const char* key, double defaultDays,
+                                      const SettingLog& log) {
+    const double days = ReadDaysSetting(configuration, key, defaultDays, kMaxRetentionDays, log);
     constexpr double kSecondsPerDay = 86400;
-    return std::chrono::seconds(std::max(1LL, std::llround(days * kSecondsPerDay)));
+    return std::chrono::seconds(
+        std::max(1LL, static_cast<long long>(std::ceil(days * kSecondsPerDay))));
 }
 
 }  // namespace
@@ -137,18 +135,17 @@ bool AppContext::Init(RegisterHost* host) {
     tcpPort = ParseDecimalInt(value);
     configuration.GetValue(value, "DebugMode");
     debugMode = ParseDecimalInt(value) != 0;
-    maxCommandLines = kDefaultMaxCommandLines;
-    if (configuration.GetValue(value, "maxCommandLines") && ParseDecimalInt(value) > 0) {
-        maxCommandLines = ParseDecimalInt(value);
-    }
+    const SettingLog settingLog = [this](std::string_view entry) { WriteAppLog(entry); };
+    maxCommandLines =
+        ReadCountSetting(configuration, "maxCommandLines", kDefaultMaxCommandLines, settingLog);
     allowedOrigins.clear();
     if (configuration.GetValue(value, "allowedOrigins")) {
         allowedOrigins = ParseAllowedOrigins(value);
     }
     journalSettings.idRetention =
-        RetentionSetting(configuration, "requestIdDays", kDefaultRequestIdDays);
+        RetentionSetting(configuration, "requestIdDays", kDefaultRequestIdDays, settingLog);
     journalSettings.journalRetention =
-        RetentionSetting(configuration, "journalDays", kDefaultJournalDays);
+        RetentionSetting(configuration, "journalDays", kDefaultJournalDays, settingLog);
     listenAddress = std::string(kEveryIpv4Address);
     if (configuration.GetValue(value, "listenAddress") && !value.empty()) listenAddress = value;
     if (!IsIpAddress(listenAddress)) {
@@ -422,12 +419,16 @@ bool AppContext::AdmitOrigin(WebRequest& request) const {
 bool AppContext::ReadCommand(const WebRequest& request, bool isPost, Command& command,
                              std::string& reply) const {
     command.hexNames = false;
-    command.text = isPost ? request.POST("CMD") : request.GET("CMD");
+    // A POST whose form carries no command text at all takes the CMD of its URL, as a GET
+    // does: answered "OK|" unprinted, a receipt the till believes printed would be lost.
+    const bool fromForm = isPost && (request.HasPOST("CMD") || request.HasPOST("CMDBASE64") ||
+                                     request.HasPOST("CMDBASE64HEX"));
+    command.text = fromForm ? request.POST("CMD") : request.GET("CMD");
     if (command.text.size() > kMaxCommandTextLength) {
         reply = kCommandTooLongReply;
         return false;
     }
-    if (isPost && command.text.empty()) {
+    if (fromForm && command.text.empty()) {
         // CMD wins; a plain CMD is never Base64-decoded.
         std::string encoded = request.POST("CMDBASE64");
         if (encoded.empty()) {

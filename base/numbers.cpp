@@ -28,6 +28,21 @@ std::string_view SkipLeadingSpace(std::string_view text) {
     return text.substr(static_cast<std::size_t>(first - text.begin()));
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// `text` without the blanks around it.
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
 }  // namespace
 
 int ParseDecimalInt(std::string_view text) {
@@ -70,10 +85,19 @@ double ParseDecimalDouble(std::string_view text) {
     return value;
 }
 
+std::optional<int> ParsePlainInt(std::string_view text) {
+    text = TrimBlanks(text);
+    if (text.empty()) return 0;
+    // from_chars takes a '-' but no '+'; a second sign after '+' stays and is refused.
+    if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
 std::optional<double> ParsePlainDecimal(std::string_view text, double bound) {
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    text = TrimBlanks(text);
     if (text.empty()) return 0.0;
 
     bool negative = false;
@@ -84,7 +108,7 @@ std::optional<double> ParsePlainDecimal(std::string_view text, double bound) {
     bool point = false;
     bool digit = false;
     for (const char c : text) {
-        if (c >= '0' && c <= '9') {
+        if (IsDigit(c)) {
             digit = true;
         } else if (c == '.' && !point) {
             point = true;

@@ -17,6 +17,11 @@ int ParseDecimalInt(std::string_view text);
 // number. Infinities and NaN are not numbers here: they give 0.
 double ParseDecimalDouble(std::string_view text);
 
+// A whole number as a till or a configuration file writes it: empty or blank (0), or blanks,
+// an optional sign, decimal digits, blanks. Nothing for any other text ("2x", "1.5", "0x10")
+// or for a number outside the int range, so that no value is guessed from a typo.
+std::optional<int> ParsePlainInt(std::string_view text);
+
 // Largest magnitude of a price, quantity or amount on a receipt.
 inline constexpr double kMaxReceiptNumber = 1'000'000'000.0;
 

@@ -9,40 +9,38 @@ namespace {
 constexpr char kCarriageReturn = '\r';
 constexpr char kLineFeed = '\n';
 constexpr char kBlank = ' ';
+constexpr char kTextEnd = '\0';
 
-// The text proper: everything before the first NUL byte of the view.
-std::string_view TextBeforeNul(std::string_view text) {
-    const std::size_t nul = text.find('\0');
-    return nul == std::string_view::npos ? text : text.substr(0, nul);
+bool IsLineEndOrTextEnd(char c) {
+    return c == kCarriageReturn || c == kLineFeed || c == kTextEnd;
 }
 
-bool IsLineEnd(char c) {
-    return c == kCarriageReturn || c == kLineFeed;
+// True when a NUL byte ended the text just before `position`: the previous call stopped
+// there. The splitters never look at the text before `position`, so that cutting a text into
+// n pieces reads each byte once or twice, not n times.
+bool PastTextEnd(std::string_view text, std::size_t position) {
+    return position > text.size() || (position > 0 && text[position - 1] == kTextEnd);
 }
 
 }  // namespace
 
 bool NextLine(std::string_view text, std::size_t& position, std::string& line) {
     line.clear();
-    text = TextBeforeNul(text);
-    if (position > text.size()) return false;
+    if (PastTextEnd(text, position)) return false;
 
     const auto begin = text.begin() + static_cast<std::ptrdiff_t>(position);
-    const auto end = std::find_if(begin, text.end(), IsLineEnd);
+    const auto end = std::find_if(begin, text.end(), IsLineEndOrTextEnd);
     const std::size_t length = static_cast<std::size_t>(end - begin);
-    const bool endedByText = end == text.end();
+    const bool endedByText = end == text.end() || *end == kTextEnd;
     // The end of the text counts as one stored character, so the last line holds one less.
     if (length + (endedByText ? 1 : 0) > kMaxConfigLineLength) return false;
 
     line.assign(begin, end);
-    if (endedByText) {
-        position = text.size() + 1;
-    } else {
-        position += length + 1;
-        // An LF directly after a CR belongs to the same line end.
-        if (*end == kCarriageReturn && position < text.size() && text[position] == kLineFeed) {
-            ++position;
-        }
+    position += length + 1;
+    // An LF directly after a CR belongs to the same line end.
+    if (!endedByText && *end == kCarriageReturn && position < text.size() &&
+        text[position] == kLineFeed) {
+        ++position;
     }
     return true;
 }
@@ -50,22 +48,27 @@ bool NextLine(std::string_view text, std::size_t& position, std::string& line) {
 bool NextField(std::string_view text, std::size_t& position, std::string& field,
                std::size_t maxLength, char separator) {
     field.clear();
-    text = TextBeforeNul(text);
-    if (position >= text.size()) return false;
-
-    std::size_t start = position;
-    while (start < text.size() && text[start] == kBlank) ++start;
-    if (start == text.size()) {
-        position = text.size();
+    if (PastTextEnd(text, position) || position == text.size() || text[position] == kTextEnd) {
         return false;
     }
 
-    const std::size_t stop = std::min(text.find(separator, start), text.size());
+    std::size_t start = position;
+    while (start < text.size() && text[start] == kBlank) ++start;
+    if (start == text.size() || text[start] == kTextEnd) {
+        position = start;
+        return false;
+    }
+
+    const auto stopAt =
+        std::find_if(text.begin() + static_cast<std::ptrdiff_t>(start), text.end(),
+                     [separator](char c) { return c == separator || c == kTextEnd; });
+    const std::size_t stop = static_cast<std::size_t>(stopAt - text.begin());
     const std::size_t length = stop - start;
     if (length > maxLength) return false;
 
     field.assign(text.substr(start, length));
-    position = stop == text.size() ? text.size() + 1 : stop + 1;
+    // Past the separator, or one past the end of the text, so that the next call ends.
+    position = stop + 1;
     return true;
 }
 

@@ -15,7 +15,9 @@ namespace tillvane {
 inline constexpr std::size_t kMaxConfigLineLength = 1024;
 
 // Cuts the next line out of `text`. A line ends at CR, at LF or at CR LF; none of those is
-// stored. `position` is 0 before the first call and is kept by the caller between calls.
+// stored. `position` is 0 before the first call and is kept by the caller between calls
+// (the splitters read the text from `position` on only, so that a whole text is split in
+// time linear in its length).
 // Returns false (with `line` empty and `position` unchanged) past the end of the text and
 // for a line longer than kMaxConfigLineLength.
 bool NextLine(std::string_view text, std::size_t& position, std::string& line);

@@ -277,14 +277,11 @@ class CommandTextRun {
             case Command::kBeginSell:
                 return BeginSell();
             case Command::kCommandH:
-                if (driver_ != nullptr) driver_->CommandH();
-                return Outcome::kNextLine;
+                return DeviceCommand(&VirtualRegister::CommandH);
             case Command::kCommandF:
-                if (driver_ != nullptr) driver_->CommandF();
-                return Outcome::kNextLine;
+                return DeviceCommand(&VirtualRegister::CommandF);
             case Command::kCommandN:
-                if (driver_ != nullptr) driver_->CommandN();
-                return Outcome::kNextLine;
+                return DeviceCommand(&VirtualRegister::CommandN);
             case Command::kPrintText:
                 return PrintText();
             case Command::kSellItem:
@@ -323,6 +320,15 @@ class CommandTextRun {
         ClearFailureReason();
         if (!driver_->BeginSell()) return DriverRefused();
         openedReceipt_ = true;
+        return Outcome::kNextLine;
+    }
+
+    // LK, UK and RR: a line of the open receipt. One the driver refused (no receipt open, no
+    // room left) would be missing from the receipt, so it fails the request.
+    Outcome DeviceCommand(bool (VirtualRegister::*command)()) {
+        if (driver_ == nullptr) return Outcome::kNextLine;
+        ClearFailureReason();
+        if (!(driver_->*command)()) return DriverRefused();
         return Outcome::kNextLine;
     }
 
@@ -406,8 +412,9 @@ class CommandTextRun {
 
     Outcome Payment() {
         if (!ReadArgument(paymentType_, kMaxPaymentTypeLength)) return Outcome::kFailed;
-        const int paymentType = ParseDecimalInt(paymentType_);
-        if (paymentType < kMinPaymentType || paymentType > kMaxPaymentType) {
+        // Empty is cash (0); "2x" or "abc" is no type at all, never a guessed one.
+        const std::optional<int> paymentType = ParsePlainInt(paymentType_);
+        if (!paymentType || *paymentType < kMinPaymentType || *paymentType > kMaxPaymentType) {
             WriteLineError(reply_, line_, kPaymentTypeDetail, paymentType_);
             return Outcome::kFailed;
         }
@@ -416,7 +423,7 @@ class CommandTextRun {
         if (!ReadNumber(amount_, kAmountDetail, amount)) return Outcome::kFailed;
         if (driver_ == nullptr) return Outcome::kNextLine;
         ClearFailureReason();
-        if (!driver_->Payment(paymentType, amount)) return DriverRefused();
+        if (!driver_->Payment(*paymentType, amount)) return DriverRefused();
         return Outcome::kNextLine;
     }
 

@@ -67,9 +67,8 @@ bool INILoader::Load(const std::string& path) {
 
 bool INILoader::GetValue(std::string& destination, std::string_view key) const {
     destination.clear();
-    const std::string foldedKey = ToUpperAscii(key);
     for (const INIEntry& entry : entries_) {
-        if (ToUpperAscii(entry.key) == foldedKey) {
+        if (EqualsIgnoringCase(entry.key, key)) {
             destination = entry.value;
             return true;
         }

@@ -21,7 +21,10 @@ class AppendOnlyFile {
     // False with the system's reason in `error`.
     bool Open(const std::string& path, std::string& error);
     bool isOpen() const;
-    // Writes all of `bytes` at the end of the file (not yet flushed to disk).
+    // Writes all of `bytes` at the end of the file (not yet flushed to disk), or none of them:
+    // a write that fails part way (a full disk) is cut off again, so that the file ends where
+    // it ended before and the next append does not join the fragment. False with the reason;
+    // when even the cut fails, the reason says so.
     bool Append(std::string_view bytes, std::string& error);
     // Returns once everything appended so far is on the disk (fdatasync, FlushFileBuffers).
     bool FlushToDisk(std::string& error);

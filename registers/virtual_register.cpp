@@ -5,6 +5,7 @@
 #include "base/numbers.h"
 #include "base/text_split.h"
 #include "config/ini_loader.h"
+#include "registers/field_text.h"
 
 namespace tillvane {
 
@@ -29,8 +30,21 @@ bool ReadVatField(std::string_view entry, std::size_t& position, std::string& fi
     return position >= entry.size();  // a missing field stays empty; an over-long one is not
 }
 
+// A name or code that holds a ";" or a control byte (a typo such as "A:1;B:2") would put a
+// field too many into every sale of its group; such an entry is refused, and logged.
+bool RefuseBrokenVatEntry(const VatGroup& group, const std::string& entry, const RegisterLog& log) {
+    if (!HoldsDeviceFieldEnd(group.name) && !HoldsDeviceFieldEnd(group.code)) return false;
+    // The log shows the entry with its control bytes as blanks, so that the log stays readable.
+    std::string shown(entry);
+    std::replace_if(shown.begin(), shown.end(), IsControlByte, ' ');
+    log.Write("TVA_GROUPS entry [" + shown +
+              "] refused: a name or code may not hold \";\" or a control character");
+    return true;
+}
+
 // The groups of a TVA_GROUPS value such as "A:1|B:2"; reading stops at an over-long entry.
-// An entry whose name or code does not fit is refused, and logged, while the others stand.
+// An entry whose name or code does not fit, or holds a byte that would end a device field, is
+// refused, and logged, while the others stand.
 std::vector<VatGroup> ParseVatGroups(std::string_view value, const RegisterLog& log) {
     std::vector<VatGroup> groups;
     std::size_t entryPosition = 0;
@@ -46,6 +60,7 @@ std::vector<VatGroup> ParseVatGroups(std::string_view value, const RegisterLog& 
                       std::to_string(kMaxVatGroupCodeLength));
             continue;
         }
+        if (RefuseBrokenVatEntry(group, entry, log)) continue;
         groups.push_back(std::move(group));
     }
     return groups;
@@ -93,6 +108,12 @@ bool VirtualRegister::Refuse(std::string_view reason) {
 bool VirtualRegister::IsCommandDisabled(char letter) const {
     if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - ('a' - 'A'));
     return disabledCommands.find(letter) != std::string::npos;
+}
+
+bool VirtualRegister::SkipDisabledPayment(double amount) {
+    WriteLog("ERROR: T command disabled (unsupported payment modes)");
+    if (state == ReceiptState::selling) paidTotal += amount;
+    return true;
 }
 
 const VatGroup* VirtualRegister::FindVatGroup(std::string_view name) const {

@@ -84,6 +84,12 @@ class VirtualRegister {
     bool Refuse(std::string_view reason);
     // True when the upper-case `letter` occurs anywhere in disabledCommands.
     bool IsCommandDisabled(char letter) const;
+    // A payment while the shop's printer takes no payment lines (T in disabledCommands): the
+    // register log says so and nothing reaches the printer, yet the receipt goes on, as a
+    // printed text does with P disabled. Inside a receipt the amount still counts as paid,
+    // so that the equal-totals rule holds the receipt against what the till said it took.
+    // Returns true.
+    bool SkipDisabledPayment(double amount);
     // The first VAT group whose name equals `name` byte for byte, or null.
     const VatGroup* FindVatGroup(std::string_view name) const;
     // The equal-totals rule: when alwaysSellEqualsPayed is 1 and soldTotal and paidTotal

@@ -47,6 +47,10 @@ struct StatusSnapshot {
     std::uint64_t requestsError = 0;
     std::uint64_t requestsRefused = 0;
     std::uint64_t replays = 0;
+    // Every command request: a replay is one too, answered without printing again.
+    std::uint64_t requests() const {
+        return requestsOk + requestsError + requestsRefused + replays;
+    }
     std::array<std::uint64_t, kRequestDurationBuckets.size()> durationBucketCounts{};  // cumulative
     std::uint64_t durationCount = 0;
     double durationSumSeconds = 0.0;

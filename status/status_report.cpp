@@ -78,8 +78,6 @@ std::string JsonString(std::string_view text) {
 
 std::string StatusJson(const StatusSnapshot& status) {
     const DriverSnapshot& driver = status.driver;
-    const std::uint64_t requests =
-        status.requestsOk + status.requestsError + status.requestsRefused;
     std::string json = "{";
     AppendJsonField(json, "version", JsonString(status.version));
     AppendJsonField(json, "startTime", JsonString(FormatUtcTimestamp(status.startTime)));
@@ -101,7 +99,7 @@ std::string StatusJson(const StatusSnapshot& status) {
     }
     AppendJsonField(json, "lastPrinterError", lastError);
     std::string counts = "{";
-    AppendJsonField(counts, "requests", std::to_string(requests));
+    AppendJsonField(counts, "requests", std::to_string(status.requests()));
     AppendJsonField(counts, "receipts", std::to_string(driver.health.receiptsClosed));
     AppendJsonField(counts, "failures", std::to_string(status.requestsError));
     AppendJsonField(counts, "refusals", std::to_string(status.requestsRefused));
@@ -120,6 +118,7 @@ std::string MetricsText(const StatusSnapshot& status) {
     AppendSample(text, kRequests, "result=\"ok\"", std::to_string(status.requestsOk));
     AppendSample(text, kRequests, "result=\"error\"", std::to_string(status.requestsError));
     AppendSample(text, kRequests, "result=\"refused\"", std::to_string(status.requestsRefused));
+    AppendSample(text, kRequests, "result=\"replay\"", std::to_string(status.replays));
 
     constexpr std::string_view kReceipts = "tillvane_receipts_total";
     AppendMetricHeader(text, kReceipts, "counter", "Receipts closed on the printer.");

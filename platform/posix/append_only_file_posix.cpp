@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,11 +47,23 @@ bool AppendOnlyFile::Append(std::string_view bytes, std::string& error) {
         error = "file not open";
         return false;
     }
+    const int fd = handle_->fd.get();
+    struct stat before {};
+    if (::fstat(fd, &before) != 0) {
+        error = ErrnoText("fstat");
+        return false;
+    }
     while (!bytes.empty()) {
-        const ssize_t written = ::write(handle_->fd.get(), bytes.data(), bytes.size());
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) continue;
             error = ErrnoText("write");
+            // Shrinking a file needs no room on the disk: this works when the disk is full.
+            while (::ftruncate(fd, before.st_size) != 0) {
+                if (errno == EINTR) continue;
+                error += "; " + ErrnoText("cutting off the part written");
+                break;
+            }
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));

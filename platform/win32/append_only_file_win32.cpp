@@ -58,12 +58,23 @@ bool AppendOnlyFile::Append(std::string_view bytes, std::string& error) {
         error = "file not open";
         return false;
     }
+    const HANDLE file = handle_->file.get();
+    // The handle writes where its pointer stands: the end, as Open placed it.
+    LARGE_INTEGER before{};
+    if (!::SetFilePointerEx(file, /*liDistanceToMove=*/LARGE_INTEGER{}, &before, FILE_CURRENT)) {
+        error = LastErrorText("SetFilePointerEx");
+        return false;
+    }
     while (!bytes.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min(bytes.size(), kMaxWriteChunk));
         DWORD written = 0;
-        if (!::WriteFile(handle_->file.get(), bytes.data(), chunk, &written,
-                         /*lpOverlapped=*/nullptr)) {
+        if (!::WriteFile(file, bytes.data(), chunk, &written, /*lpOverlapped=*/nullptr)) {
             error = LastErrorText("WriteFile");
+            // Shrinking a file needs no room on the disk: this works when the disk is full.
+            if (!::SetFilePointerEx(file, before, /*lpNewFilePointer=*/nullptr, FILE_BEGIN) ||
+                !::SetEndOfFile(file)) {
+                error += "; " + LastErrorText("cutting off the part written");
+            }
             return false;
         }
         bytes.remove_prefix(written);

@@ -7,6 +7,7 @@
 
 #include "base/numbers.h"
 #include "config/ini_loader.h"
+#include "registers/field_text.h"
 #include "registers/serial/link_frame.h"
 #include "registers/serial/printer_commands.h"
 
@@ -28,25 +29,11 @@ constexpr int kAmountDecimals = 2;
 constexpr std::size_t kPrintedTextPieces = 3;
 constexpr std::size_t kItemCodeBufferSize = 64;
 
-// Bytes below this are control bytes, the link's framing bytes among them.
-constexpr unsigned char kFirstTextByte = 0x20;
-
 constexpr std::string_view kNoReceiptOpenReason = "no receipt open";
 // Added to the printer's error when it ended the receipt: the till knows that nothing of it
 // was closed and that it may sell it again.
 constexpr std::string_view kReceiptAbandonedNote = "; receipt abandoned, nothing more sent";
 constexpr std::string_view kNotSupportedReason = "not supported by this printer";
-
-// A ";" ends a field of the printer's command data, and control bytes frame it (start, end of
-// data, end of frame); inside a text each becomes a blank, so that no text can end a field or
-// a frame early.
-std::string WithoutFieldEnds(std::string_view text) {
-    std::string field(text);
-    std::replace_if(
-        field.begin(), field.end(),
-        [](char c) { return c == ';' || static_cast<unsigned char>(c) < kFirstTextByte; }, ' ');
-    return field;
-}
 
 // A piece of a text line: at most kPrintTextFieldLength characters, ";" made a blank.
 std::string TextField(std::string_view piece) {
@@ -204,10 +191,7 @@ bool SerialUFPRegister::PrintText(std::string_view piece1, std::string_view piec
 }
 
 bool SerialUFPRegister::Payment(int paymentType, double amount) {
-    if (IsCommandDisabled('T')) {
-        WriteLog("ERROR: T command disabled (unsupported payment modes)");
-        return false;
-    }
+    if (IsCommandDisabled('T')) return SkipDisabledPayment(amount);
     if (state != ReceiptState::selling) {
         failureReason = kNoReceiptOpenReason;
         return false;

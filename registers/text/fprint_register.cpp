@@ -9,6 +9,7 @@
 #include "base/numbers.h"
 #include "base/text_split.h"
 #include "config/ini_loader.h"
+#include "registers/field_text.h"
 
 namespace tillvane {
 
@@ -34,27 +35,10 @@ std::string MillisecondsText(int milliseconds) {
     return text;
 }
 
-// A CR or LF inside a field would end the command line early and let the caller's text
-// become command lines of its own, so each becomes a blank.
-std::string OnOneLine(std::string_view text) {
-    std::string result(text);
-    std::replace_if(
-        result.begin(), result.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-    return result;
-}
-
-// A ";" ends a field of the printer's command line: inside a name or an item group it would
-// shift every field after it (a price of the caller's choosing), so it becomes a blank.
-std::string OneField(std::string_view text) {
-    std::string result = OnOneLine(text);
-    std::replace(result.begin(), result.end(), kFieldEnd, ' ');
-    return result;
-}
-
-// One piece of a printed text line: at most 15 characters, and no ";" that would end the
-// field early.
+// One piece of a printed text line: at most 15 characters, none of which ends the field, the
+// line or the printer software's reading of the file early.
 std::string PrintTextPiece(std::string_view piece) {
-    return OneField(piece.substr(0, kMaxPrintTextPieceLength));
+    return WithoutFieldEnds(piece.substr(0, kMaxPrintTextPieceLength));
 }
 
 constexpr std::string_view kReceiptFullReason = "Receipt text full";
@@ -322,10 +306,7 @@ bool FPrintRegister::PrintText(std::string_view piece1, std::string_view piece2,
 }
 
 bool FPrintRegister::Payment(int paymentType, double amount) {
-    if (IsCommandDisabled('T')) {
-        WriteLog("ERROR: T command disabled (unsupported payment modes)");
-        return false;
-    }
+    if (IsCommandDisabled('T')) return SkipDisabledPayment(amount);
     const std::string line = RecordPrefix('T') + std::to_string(paymentType) + kFieldEnd +
                              FormatFixed(amount, kAmountDecimals) + ";;;;\n";
     if (!AppendLine(line)) return false;
@@ -373,7 +354,10 @@ bool FPrintRegister::SellItem(std::string& name, double price, double quantity,
     if (name.size() > maxNameLength) name.resize(maxNameLength);
 
     std::string line = RecordPrefix('S');
-    name = OneField(name);
+    // A ";" in a name or an item group would shift every field after it (a price of the
+    // caller's choosing), a line end would start a command line of the caller's own, and a
+    // control byte such as 0x1A ends the file for some readers: each becomes a blank.
+    name = WithoutFieldEnds(name);
     line += name;
     line += kFieldEnd;
     line += priceText;
@@ -382,7 +366,7 @@ bool FPrintRegister::SellItem(std::string& name, double price, double quantity,
     line += kFieldEnd;
     line += std::to_string(number);
     line += kFieldEnd;
-    line += OneField(std::string_view(&itemGroup, 1));
+    line += WithoutFieldEnds(std::string_view(&itemGroup, 1));
     line += kFieldEnd;
     line += group->code;
     line += ";0;0;\n";

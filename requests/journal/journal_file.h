@@ -37,7 +37,7 @@ class JournalFile {
     const std::string& path() const { return path_; }
 
     // Appends one line (it must end with "\n"); returns its ticket for WaitDurable, 0 when it
-    // could not be written.
+    // could not be written whole (what was written of it is cut off again).
     std::uint64_t Append(std::string_view line, std::string& error);
     // Returns once the line of `ticket`, and every line before it, is on the disk.
     bool WaitDurable(std::uint64_t ticket, std::string& error);

@@ -24,8 +24,11 @@ std::uint64_t Fnv1a64(std::string_view text) {
     return hash;
 }
 
+// Rounded up: an id's first-seen second is never before it came, so that the id is kept for
+// its whole retention (at most a second longer), never less.
 std::uint32_t ToSeconds(std::int64_t millis) {
-    return static_cast<std::uint32_t>(std::max<std::int64_t>(0, millis / kMillisPerSecond));
+    return static_cast<std::uint32_t>(
+        std::max<std::int64_t>(0, (millis + kMillisPerSecond - 1) / kMillisPerSecond));
 }
 }  // namespace
 

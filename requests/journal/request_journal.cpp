@@ -15,6 +15,21 @@ constexpr std::int64_t kMillisPerSecond = 1000;
 constexpr std::string_view kStartEvent = "start";
 constexpr std::string_view kRequestEvent = "request";
 
+// Every record opens with this; inside a text a quote is always escaped, so it marks the
+// start of a record wherever it stands.
+constexpr std::string_view kRecordOpening = "{\"";
+
+// Reads the record of one journal line. A record cut short (a crash, a full disk) and
+// joined by the next one on the same line is skipped: the whole record after it still reads.
+bool ParseRecord(std::string_view line, JsonLine& record) {
+    if (record.Parse(line)) return true;
+    for (std::size_t start = line.find(kRecordOpening, 1); start != std::string_view::npos;
+         start = line.find(kRecordOpening, start + 1)) {
+        if (record.Parse(line.substr(start))) return true;
+    }
+    return false;
+}
+
 std::int64_t MillisSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  start)
@@ -96,7 +111,7 @@ void RequestJournal::RebuildFrom(const std::string& path, std::int64_t cutoffMil
     JsonLine record;
     while (std::getline(in, line)) {
         // A line that does not read (cut short by a crash) recorded nothing durable.
-        if (!record.Parse(line)) continue;
+        if (!ParseRecord(line, record)) continue;
         const std::string* event = record.Text("event");
         const std::string* id = record.Text("id");
         const std::string* command = record.Text("command");

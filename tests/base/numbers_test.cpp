@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace tillvane {
 namespace {
@@ -71,6 +72,22 @@ TEST(ParsePlainDecimal, AcceptsOnlyPlainNumbersWithinTheBound) {
         const std::optional<double> value = ParsePlainDecimal(zero);
         ASSERT_TRUE(value) << zero;
         EXPECT_FALSE(std::signbit(*value)) << zero << " would print as -0.00";
+    }
+}
+
+// Payment types and counts of the configuration: a plain whole number or nothing at all.
+TEST(ParsePlainInt, AcceptsOnlyPlainWholeNumbers) {
+    const std::pair<const char*, int> accepted[] = {{"", 0},
+                                                    {"  ", 0},
+                                                    {" 4\t", 4},
+                                                    {"+3", 3},
+                                                    {"-1", -1},
+                                                    {"007", 7},
+                                                    {"-2147483648", INT_MIN}};
+    for (const auto& [text, value] : accepted) EXPECT_EQ(ParsePlainInt(text), value) << text;
+    for (const char* text :
+         {"2147483648", "2x", "abc", "1.5", "1e3", "0x10", "-", "+-1", "1 2", "\n1"}) {
+        EXPECT_EQ(ParsePlainInt(text), std::nullopt) << text;
     }
 }
 

@@ -44,6 +44,8 @@ TEST(NextLine, LineEndsAreCrLfOrCrLf) {
         {"a\r\n\r\nb", {"a", "", "b"}},
         {"a\nb\r\nc\rd", {"a", "b", "c", "d"}},
         {"a\0b\r\nc"s, {"a"}},  // the text ends at its first NUL byte
+        {"a\r\n\0b\r\nc"s, {"a", ""}},
+        {"a\r\0\nb"s, {"a", ""}},
         {"x\ty \r\n", {"x\ty ", ""}},
     };
     for (const SplitCase& c : cases) EXPECT_EQ(AllLines(c.text), c.expected) << c.text;
@@ -91,6 +93,9 @@ TEST(NextField, SplitsAtSeparatorAndSkipsLeadingBlanks) {
         {"   ", {}},
         {"", {}},
         {"A^B\0^C"s, {"A", "B"}},
+        {"A^\0B^C"s, {"A"}},
+        {"A^  \0B^C"s, {"A"}},
+        {"A^B^\0"s, {"A", "B"}},
     };
     for (const SplitCase& c : cases) EXPECT_EQ(AllFields(c.text), c.expected) << c.text;
 }

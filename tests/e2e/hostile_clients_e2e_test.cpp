@@ -442,6 +442,55 @@ TEST_F(SerialPrinterAttacks, RequestsWhoseClientLeftAreNotPrinted) {
     ExpectOrdinaryReceipt("clients that gave up");
 }
 
+// The same with a REQUESTID: its start is recorded, yet nobody waits for it when its turn
+// comes, so it is dropped, and the till's later retry of that id prints it once.
+TEST_F(SerialPrinterAttacks, ARequestWithAnIdWhoseClientLeftIsNotPrinted) {
+    Start();
+    const std::string slowReceipt = "BS|SI^Apa^2.50^2^A" + PrintedTextLines(20) + "|AP^0^5.00|ES";
+    std::atomic<bool> slowAnswered{false};
+    std::thread slow([&] {
+        EXPECT_EQ(Post(port_, slowReceipt, kAnswerBound * 4).body, "OK|");
+        slowAnswered = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return Count(Journal(), "TEXT Linia") >= 1; }, kAnswerBound));
+    const std::string body =
+        "CMD=" + UrlEncode("BS|SI^Plecat^1.00^1^A|AP^0^1.00|ES") + "&REQUESTID=left:1";
+    {
+        HttpConnection leaving(port_, kAnswerBound);
+        ASSERT_TRUE(
+            leaving.Send("POST /REGCMD HTTP/1.1\r\nContent-Type: "
+                         "application/x-www-form-urlencoded\r\nContent-Length: " +
+                         std::to_string(body.size()) + "\r\n\r\n" + body));
+        // Admitted: its start is in the journal of requests.
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return ReadFile(service_.File("Tillvane_se.jsonl"))
+                           .find(R"("event":"start","client":"127.0.0.1","id":"left:1")") !=
+                       std::string::npos;
+            },
+            kAnswerBound));
+    }  // the client gives up
+    EXPECT_FALSE(slowAnswered) << "the first receipt ended before the client left";
+    slow.join();
+    ASSERT_TRUE(
+        WaitUntil([&] { return Dropped() == 1 || Journal().find("Plecat") != std::string::npos; },
+                  kSettleTimeout));
+    EXPECT_EQ(Dropped(), 1u);
+    EXPECT_EQ(Journal().find("Plecat"), std::string::npos);
+    EXPECT_NE(ReadFile(service_.File("Tillvane_se.jsonl"))
+                  .find(R"("note":"dropped unprinted: its client went away before its turn")"),
+              std::string::npos);
+    // Never printed, the id is free: the retry prints it, and only once.
+    const std::size_t printedBefore = Printed();
+    for (int retry = 0; retry < 2; ++retry) {
+        HttpConnection till(port_, kAnswerBound);
+        EXPECT_EQ(till.PostForm("/REGCMD", body).body, "OK|");
+    }
+    EXPECT_EQ(Printed(), printedBefore + 1);
+    EXPECT_EQ(Count(Journal(), "Plecat"), 2u);  // its item and its sale, once each
+    ExpectOrdinaryReceipt("a client with an id that left");
+}
+
 TEST_F(SerialPrinterAttacks, AFullQueueAnswersPrinterBusyWithoutPrinting) {
     Start();
     const std::string slowReceipt = "BS|SI^Apa^2.50^2^A" + PrintedTextLines(20) + "|AP^0^5.00|ES";

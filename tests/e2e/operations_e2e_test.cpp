@@ -70,9 +70,12 @@ class OperationsEndToEnd : public TextDriverEndToEnd {
         return response.body;
     }
 
-    // One receipt that prints, one that fails, one refused before it runs.
+    // One receipt that prints and its retry (a replay), one that fails, one refused before it
+    // runs.
     void SendOneOfEach() {
-        EXPECT_EQ(Send("CMD=" + UrlEncode("BS|SI^Apa^2.50^2^A|AP^0^5.00|ES")), "OK|");
+        const std::string receipt = "CMD=" + UrlEncode("BS|SI^Apa^2.50^2^A|AP^0^5.00|ES");
+        EXPECT_EQ(Send(receipt + "&REQUESTID=once"), "OK|");
+        EXPECT_EQ(Send(receipt + "&REQUESTID=once"), "OK|");
         EXPECT_TRUE(
             Send("CMD=" + UrlEncode("BS|SI^Apa^2.50^2^Z|AP^0^5.00|ES")).starts_with("ERR|"));
         EXPECT_EQ(Send("CMDBASE64=%21%21"), "ERR|invalid Base64 at position 1");
@@ -98,7 +101,7 @@ TEST_F(OperationsEndToEnd, StatusTellsEveryFigureWithItsType) {
         {"portName", "\"\""},
         {"portOpen", "false"},
         {"lastPrinterError", "null"},
-        {"counts", R"(\{"requests":3,"receipts":1,"failures":1,"refusals":1,"replays":0\})"},
+        {"counts", R"(\{"requests":4,"receipts":1,"failures":1,"refusals":1,"replays":1\})"},
         {"queueLength", "0"},
     };
     std::string pattern = R"(\{)";
@@ -121,6 +124,7 @@ TEST_F(OperationsEndToEnd, MetricsParseAndCountWhatHappened) {
         {R"(tillvane_requests_total{result="ok"})", 1},
         {R"(tillvane_requests_total{result="error"})", 1},
         {R"(tillvane_requests_total{result="refused"})", 1},
+        {R"(tillvane_requests_total{result="replay"})", 1},
         {"tillvane_receipts_total", 1},
         {"tillvane_request_duration_seconds_count", 2},
         {R"(tillvane_request_duration_seconds_bucket{le="+Inf"})", 2},
@@ -230,10 +234,10 @@ TEST_F(OperationsEndToEnd, StatusPageShowsTheFiguresInABrowserAndCanRunNothing) 
 
     const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/status.html";
     const std::string dom = RunChromium(dir_, "--dump-dom", url);
-    for (const char* shown :
-         {"<h1>Tillvane status</h1>", "<th>Driver model</th><td>SELLTEXT</td>",
-          "<th>Receipts</th><td>1</td>", "<th>Failures</th><td>1</td>",
-          "<th>Requests</th><td>3</td>", "<th>Last printer error</th><td>none</td>"}) {
+    for (const char* shown : {"<h1>Tillvane status</h1>", "<th>Driver model</th><td>SELLTEXT</td>",
+                              "<th>Receipts</th><td>1</td>", "<th>Failures</th><td>1</td>",
+                              "<th>Requests</th><td>4</td>", "<th>Replays</th><td>1</td>",
+                              "<th>Last printer error</th><td>none</td>"}) {
         EXPECT_NE(dom.find(shown), std::string::npos) << shown << "\n" << dom;
     }
 

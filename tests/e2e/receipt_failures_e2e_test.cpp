@@ -6,6 +6,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -36,6 +37,8 @@ std::string Repeat(const std::string& unit, std::size_t count) {
 struct Request {
     std::string text;
     std::string reply;
+    // The text goes as CMD in the URL of a POST whose form holds only a REQUESTID.
+    bool inQuery = false;
 };
 
 struct Row {
@@ -49,15 +52,23 @@ class ReceiptFailuresEndToEnd : public TextDriverEndToEnd {
   protected:
     void Start(std::vector<std::string> settings) {
         // A receipt that fills the text bound takes more lines than the default line limit.
-        settings.insert(settings.begin(), "maxCommandLines=5000");
+        if (std::none_of(settings.begin(), settings.end(), [](const std::string& setting) {
+                return setting.starts_with("maxCommandLines=");
+            })) {
+            settings.insert(settings.begin(), "maxCommandLines=5000");
+        }
         StartTextDriver(settings);
     }
 
-    std::string Send(const std::string& text) {
-        const HttpResponse response = PostForm(port_, "/REGCMD", "CMD=" + UrlEncode(text));
+    std::string Send(const Request& request) {
+        const HttpResponse response =
+            request.inQuery ? PostForm(port_, "/REGCMD?CMD=" + UrlEncode(request.text),
+                                       "REQUESTID=from-the-url")
+                            : PostForm(port_, "/REGCMD", "CMD=" + UrlEncode(request.text));
         EXPECT_EQ(response.status, 200) << response.error;
         return response.body;
     }
+    std::string Send(const std::string& text) { return Send(Request{text, {}}); }
 
     // The register log entries written since the last call.
     std::vector<std::string> NewLogEntries() {
@@ -79,7 +90,7 @@ class ReceiptFailuresEndToEnd : public TextDriverEndToEnd {
         for (const Row& row : rows) {
             SCOPED_TRACE(row.name);
             for (const Request& request : row.requests) {
-                EXPECT_EQ(Send(request.text), request.reply) << request.text.substr(0, 80);
+                EXPECT_EQ(Send(request), request.reply) << request.text.substr(0, 80);
             }
             EXPECT_EQ(TakeReceiptFiles(), row.files);
             EXPECT_EQ(Send(kReceipt), "OK|");
@@ -110,7 +121,7 @@ std::string Abandoned(const std::string& reply) {
 }
 
 TEST_F(ReceiptFailuresEndToEnd, EveryFailureIsAnsweredAndTheNextReceiptStartsClean) {
-    Start({"TVA_GROUPS=A:1|B:2|LONGNAME123:1234567"});
+    Start({"TVA_GROUPS=A:1|B:2|LONGNAME123:1234567|C:1;D:2"});
     const std::string unknownGroup = kErrorHead + "SI^Lapte^4^1^Z], check log";
     const std::string badItemGroup = kErrorHead + "SI^Apa^1^1^A^12], invalid ItemGroup [12]";
     const std::string badPaymentType = kErrorHead + "AP^5^1], invalid paymentType [5]";
@@ -126,10 +137,17 @@ TEST_F(ReceiptFailuresEndToEnd, EveryFailureIsAnsweredAndTheNextReceiptStartsCle
     const std::string refusedGroup = kErrorHead + "SI^Apa^1^1^LONGNAME1], check log";
     const std::string zWhileOpen = kErrorHead + "ZR], check log";
     const std::string fullPrint = Repeat("PT^0123456789abcde|", 2702);
+    const std::string typoGroup = kErrorHead + "SI^Apa^2.50^2^C], check log";
+    const std::string paymentType2x = kErrorHead + "AP^2x^5.00], invalid paymentType [2x]";
+    const std::string paymentTypeAbc = kErrorHead + "AP^abc^5.00], invalid paymentType [abc]";
 
-    EXPECT_EQ(NewLogEntries().at(1),
-              "TVA_GROUPS entry [LONGNAME123:1234567] refused: a name "
-              "holds at most 9 characters, a code at most 5");
+    EXPECT_EQ(NewLogEntries(),
+              (std::vector<std::string>{
+                  "SellText model initiated",
+                  "TVA_GROUPS entry [LONGNAME123:1234567] refused: a name holds at most 9 "
+                  "characters, a code at most 5",
+                  "TVA_GROUPS entry [C:1;D:2] refused: a name or code may not hold \";\" or a "
+                  "control character"}));
     RunRows({
         {"UnknownVatGroup",
          {{"BS|SI^Paine^3^1^A|SI^Lapte^4^1^Z|AP^0^7|ES", unknownGroup}},
@@ -204,6 +222,40 @@ TEST_F(ReceiptFailuresEndToEnd, EveryFailureIsAnsweredAndTheNextReceiptStartsCle
         {"ItemGroupLineBreak",
          {{"BS|SI^Apa^2.50^2^A^\n|AP^0^5.00|ES", "OK|"}},
          {kSold + "Apa;2.50;2.000;1; ;1;0;0;\n" + kPaid + "0;5.00;;;;\n"},
+         {}},
+        // Read as far as it goes, "2x" would pay by card and "abc" in cash.
+        {"PaymentTypeNotPlain",
+         {{"BS|SI^Apa^2.50^2^A|AP^2x^5.00|ES", paymentType2x},
+          {"BS|SI^Apa^2.50^2^A|AP^abc^5.00|ES", paymentTypeAbc}},
+         {},
+         {Abandoned(paymentType2x), Abandoned(paymentTypeAbc)}},
+        // 0x1A ends the file for some readers; 0x02 and 0x03 frame a printer's data.
+        {"ControlBytesInNameAndText",
+         {{"BS|SI^A\x1a\x02pa^2.50^2^A|PT^x\x03y\x1a|AP^0^5.00|ES", "OK|"}},
+         {kSold + "A  pa;2.50;2.000;1;1;1;0;0;\nP,1,______,_,__;x y ;;;;;\n" + kPaid +
+          "0;5.00;;;;\n"},
+         {}},
+        // "C:1;D:2" was refused at start: its group sells nothing.
+        {"VatCodeWithSemicolon",
+         {{"BS|SI^Apa^2.50^2^C|AP^0^5.00|ES", typoGroup}},
+         {},
+         {"VAT NOT FOUND", Abandoned(typoGroup)}},
+        {"DeviceLinesOutsideAReceipt",
+         {{"LK", kErrorHead + "LK], no receipt open"},
+          {"UK", kErrorHead + "UK], no receipt open"},
+          {"RR", kErrorHead + "RR], no receipt open"}},
+         {},
+         {}},
+        // The first LK takes the last room (20 characters) the printed lines left.
+        {"DeviceLineWithoutRoom",
+         {{"BS|SI^Apa^2.50^2^A|" + Repeat("PT^0123456789abcde|", 2701) + "LK|LK|ES",
+           kErrorHead + "LK], Receipt text full"}},
+         {},
+         {"Receipt text full: line refused", Abandoned(kErrorHead + "LK], Receipt text full")}},
+        // A form without a command text: the CMD of the URL runs, once, as a GET's would.
+        {"PostWithTheCommandInTheUrl",
+         {{kReceipt, "OK|", true}, {kReceipt, "OK|", true}},
+         {kReceiptFile},
          {}},
     });
 }
@@ -282,6 +334,68 @@ TEST_F(ReceiptFailuresEndToEnd, DisabledLettersAreRefusedWithTheDriversMessage) 
         {"D", {{"DR", kErrorHead + "DR], " + duplicate}}, {}, {duplicate}},
         {"Z", {{"ZR", "ERR|" + report}}, {}, {report}},
     });
+}
+
+// A shop whose printer software takes no payment lines can still sell: AP is left out of the
+// receipt as PT is with P disabled, and the equal-totals rule still holds it to the sale.
+TEST_F(ReceiptFailuresEndToEnd, DisabledPaymentsAreLeftOut) {
+    Start({"TVA_GROUPS=A:1", "disabledCommands=T", "alwaysSellEqualsPayed=1"});
+    ordinaryFile_ = kSold + "Apa;2.50;2.000;1;1;1;0;0;\n";
+    const std::string disabled = "ERROR: T command disabled (unsupported payment modes)";
+    const std::string underpaid =
+        "ERR|Valoarea serviciilor difera de valoarea achitata. 10.00<>9.99";
+    const std::string unpaid = "ERR|Valoarea serviciilor difera de valoarea achitata. 10.00<>0.00";
+    RunRows({
+        {"PaymentLeftOut",
+         {{"BS|SI^Apa^10^1^A|PT^Multumim|AP^1^4|AP^0^6|ES", "OK|"}},
+         {kSold + "Apa;10.00;1.000;1;1;1;0;0;\nP,1,______,_,__;Multumim;;;;;\n"},
+         {disabled, disabled}},
+        {"Underpaid",
+         {{"BS|SI^Apa^10^1^A|AP^0^9.99|ES", underpaid}},
+         {},
+         {disabled, underpaid.substr(4), Abandoned(underpaid)}},
+        {"NotPaid", {{"BS|SI^Apa^10^1^A|ES", unpaid}}, {}, {unpaid.substr(4), Abandoned(unpaid)}},
+    });
+}
+
+// The line limit counts exactly: a text of as many lines as allowed runs, one more is refused.
+TEST_F(ReceiptFailuresEndToEnd, ConfiguredLineLimit) {
+    Start({"maxCommandLines=5", "TVA_GROUPS=A:1"});
+    RunRows({
+        {"FiveLines",
+         {{"BS|SI^Apa^2.50^2^A|PT^x|AP^0^5.00|ES", "OK|"}},
+         {kSold + "Apa;2.50;2.000;1;1;1;0;0;\nP,1,______,_,__;x;;;;;\n" + kPaid + "0;5.00;;;;\n"},
+         {}},
+        {"SixLines",
+         {{"BS|SI^Apa^2.50^2^A|PT^x|PT^y|AP^0^5.00|ES", "ERR|command text has more than 5 lines"}},
+         {},
+         {}},
+    });
+}
+
+// Values that are no such number keep their defaults, and the application log says so: a
+// limit of "1.5" read as 1 would refuse every receipt.
+TEST_F(ReceiptFailuresEndToEnd, RefusedSettingsKeepTheirDefaults) {
+    Start({"maxCommandLines=1.5", "requestIdDays=0,00002", "journalDays=1e999", "TVA_GROUPS=A:1"});
+    const std::string printed = "P,1,______,_,__;x;;;;;\n";
+    RunRows({
+        {"ThousandLines",
+         {{"BS|SI^Apa^2.50^2^A|" + Repeat("PT^x|", 996) + "AP^0^5.00|ES", "OK|"}},
+         {kSold + "Apa;2.50;2.000;1;1;1;0;0;\n" + Repeat(printed, 996) + kPaid + "0;5.00;;;;\n"},
+         {}},
+        {"ThousandAndOneLines",
+         {{"BS|SI^Apa^2.50^2^A|" + Repeat("PT^x|", 997) + "AP^0^5.00|ES",
+           "ERR|command text has more than 1000 lines"}},
+         {},
+         {}},
+    });
+    const std::string appLog = ReadFile(service_.File("Tillvane_se.log"));
+    for (const std::string entry :
+         {"maxCommandLines [1.5] is not a whole number above 0; the default 1000 is used",
+          "requestIdDays [0,00002] is not a number of days above 0; the default 7 is used",
+          "journalDays [1e999] is not a number of days above 0; the default 90 is used"}) {
+        EXPECT_NE(appLog.find(entry), std::string::npos) << entry << "\nlog:\n" << appLog;
+    }
 }
 
 // A 64 KiB file system as the output folder: a receipt larger than that fails to write.

@@ -2,14 +2,19 @@
 // once whatever the till sends again, across restarts, until the id is forgotten; the journal
 // beside the program records every request.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "base/utc_time.h"
+#include "platform/posix/unique_fd.h"
 #include "tests/e2e/service_process.h"
 #include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/free_port.h"
@@ -27,6 +32,7 @@ const std::string kInvalid = "ERR|invalid REQUESTID";
 const std::string kUnknown =
     "ERR|outcome unknown: the service stopped while this request ran; check the printer before "
     "retrying with a new REQUESTID";
+const std::string kNoJournal = "ERR|request journal cannot be written; nothing was printed";
 
 // A sale whose receipt file names it, so that its copies can be counted.
 std::string Sale(const std::string& name) {
@@ -46,6 +52,39 @@ struct Row {
     const char* name;
     std::vector<Step> steps;
     std::vector<std::pair<std::string, int>> printed;  // sale name, receipt files naming it
+};
+
+// A small file system in memory mounted on a folder, for as long as the object lives.
+class SmallDisk {
+  public:
+    SmallDisk(const std::filesystem::path& folder, std::uintmax_t bytes) : folder_(folder) {
+        std::filesystem::create_directories(folder);
+        const std::string options = "size=" + std::to_string(bytes);
+        mounted_ =
+            ::geteuid() == 0 && ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool mounted() const { return mounted_; }
+
+    std::filesystem::path Path(const std::string& name) const { return folder_ / name; }
+
+    // Writes a file of `name` until the disk has no room left.
+    void Fill(const std::string& name) const {
+        const platform::UniqueFd filler(
+            ::open(Path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        const std::string page(4096, 'f');
+        while (::write(filler.get(), page.data(), page.size()) > 0) {
+        }
+    }
+
+  private:
+    std::filesystem::path folder_;
+    bool mounted_ = false;
 };
 
 class RequestIdEndToEnd : public TextDriverEndToEnd {
@@ -190,6 +229,80 @@ TEST_F(RequestIdEndToEnd, AnIdIsForgottenAfterItsRetention) {
     // Forgotten, it was recorded anew: the next retry is a replay again.
     Expect({"e1", Sale("Paine"), 200, "OK|"});
     EXPECT_EQ(Printed("Paine"), 2);
+}
+
+TEST_F(RequestIdEndToEnd, WithoutAWritableJournalIdsAreRefusedAndOthersPrint) {
+    // A folder where the journal should be: it cannot be opened.
+    std::filesystem::create_directories(service_.File("Tillvane_se.jsonl"));
+    Start();
+    const Row row = {"JournalIsAFolder",
+                     {{"j1", Sale("Paine"), 503, kNoJournal},
+                      {"j1", Sale("Paine"), 503, kNoJournal},
+                      {"", Sale("Lapte"), 200, "OK|", true}},
+                     {{"Paine", 0}, {"Lapte", 1}}};
+    for (const Step& step : row.steps) Expect(step);
+    for (const auto& [name, count] : row.printed) EXPECT_EQ(Printed(name), count) << name;
+}
+
+// The journal's disk fills up: a request with an id is refused unprinted while its start cannot
+// be recorded, one without prints; a record cut short by the full disk leaves nothing that
+// could hide the next one, so that after a restart every id still prints at most once.
+TEST_F(RequestIdEndToEnd, AFullDiskRefusesIdsAndNoIdPrintsTwiceAfterARestart) {
+    const std::filesystem::path program =
+        std::filesystem::path(TILLVANE_BINARY_DIR) / "service" / "Tillvane_se";
+    constexpr std::uintmax_t kRoomBesideTheProgram = 3 * 1024 * 1024;
+    const SmallDisk disk(dir_.path() / "small-disk",
+                         std::filesystem::file_size(program) + kRoomBesideTheProgram);
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    service_ = ServiceProcess(dir_, "small-disk");
+    Start();
+    Expect({"before", Sale("Inainte"), 200, "OK|"});
+    disk.Fill("filler");
+
+    // Each record that still fits takes the room left; then they are refused.
+    std::vector<std::string> answered;
+    std::vector<std::string> refused;
+    for (int i = 1; i <= 40 && refused.size() < 3; ++i) {
+        const std::string id = "Z" + std::to_string(i);
+        const HttpResponse response = Send({id, Sale(id), 0, ""});
+        if (response.status == 503) {
+            EXPECT_EQ(response.body, kNoJournal) << id;
+            EXPECT_EQ(Printed(id), 0) << id;
+            refused.push_back(id);
+        } else {
+            EXPECT_EQ(response.body, "OK|") << id << " " << response.error;
+            EXPECT_EQ(Printed(id), 1) << id;
+            answered.push_back(id);
+        }
+    }
+    ASSERT_EQ(refused.size(), 3u) << "the journal never ran out of room";
+    Expect({"", Sale("FaraId"), 200, "OK|", true});
+    EXPECT_EQ(Printed("FaraId"), 1);
+
+    std::filesystem::remove(disk.Path("filler"));
+    Expect({"W1", Sale("W1"), 200, "OK|"});
+    Stop();
+    Start();
+    Expect({"W1", Sale("W1"), 200, "OK|"});
+    EXPECT_EQ(Printed("W1"), 1);
+    // Answered before: told again or told its outcome is unknown, never printed again.
+    for (const std::string& id : answered) {
+        EXPECT_NE(Send({id, Sale(id), 0, ""}).status, 503) << id;
+        EXPECT_EQ(Printed(id), 1) << id;
+    }
+    // Refused ones never ran: they print now, once.
+    for (const std::string& id : refused) {
+        Expect({id, Sale(id), 200, "OK|"});
+        Expect({id, Sale(id), 200, "OK|"});
+        EXPECT_EQ(Printed(id), 1) << id;
+    }
+    EXPECT_EQ(Printed("Inainte"), 1);
+    for (std::size_t start = 0, end; (end = Journal().find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string line = Journal().substr(start, end - start);
+        EXPECT_TRUE(line.starts_with("{\"time\"") && line.ends_with("}")) << line;
+    }
+    Stop();
 }
 
 }  // namespace

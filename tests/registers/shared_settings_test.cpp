@@ -59,6 +59,12 @@ TEST(VatGroups, ParsedFromTvaGroups) {
         {"A:1|" + std::string(201, 'x') + "|B:2", {{"A", "1"}}},
         {"A:" + std::string(101, '9') + "|B:2", {{"B", "2"}}},
         {std::string(101, 'N') + ":1|B:2", {{"B", "2"}}},
+        // A ";" or a control byte would put a field too many into every sale of the group.
+        {"A:1;B:2", {}},
+        {"A:1;B:2|C:3", {{"C", "3"}}},
+        {"A;:1|B\t:2|C:\x1a"
+         "3|D:4",
+         {{"D", "4"}}},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -66,7 +72,9 @@ TEST(VatGroups, ParsedFromTvaGroups) {
         Groups groups;
         for (const VatGroup& group : driver->vatGroups) groups.emplace_back(group.name, group.code);
         EXPECT_EQ(groups, c.expected) << c.value;
-        EXPECT_EQ(driver->state, ReceiptState::ready);
+        // Without a single group the driver stays unconfigured (logged as TVA_GROUPS NOT DEFINED).
+        EXPECT_EQ(driver->state,
+                  c.expected.empty() ? ReceiptState::unconfigured : ReceiptState::ready);
     }
 }
 
@@ -120,6 +128,19 @@ TEST(VatGroups, RefusedEntryIsNamedInTheLog) {
     EXPECT_EQ(LogMessages(dir.File("register.log")),
               std::vector<std::string>{"TVA_GROUPS entry [LONGNAME123:1234567] refused: a name "
                                        "holds at most 9 characters, a code at most 5"});
+}
+
+TEST(VatGroups, EntryWithAFieldEndIsNamedInTheLog) {
+    TempDir dir;
+    const auto driver = MakeTextDriver(dir,
+                                       "TVA_GROUPS=A:1;B:2|C:\x1a"
+                                       "3|D:4");
+    ASSERT_EQ(driver->vatGroups.size(), 1u);
+    EXPECT_EQ(driver->vatGroups[0].name, "D");
+    const std::string why = "] refused: a name or code may not hold \";\" or a control character";
+    EXPECT_EQ(LogMessages(dir.File("register.log")),
+              (std::vector<std::string>{"TVA_GROUPS entry [A:1;B:2" + why,
+                                        "TVA_GROUPS entry [C: 3" + why}));
 }
 
 // Cut, the value would switch on a command the shop switched off.

@@ -242,13 +242,14 @@ TEST_F(SerialUFPRegisterTest, SilentPrinterCostsThreeReadsPerCommand) {
 
 TEST_F(SerialUFPRegisterTest, DisabledLetters) {
     driver.disabledCommands = "TP";
-    EXPECT_FALSE(driver.Payment(1, 10));
+    // Skipped like a printed text: the receipt goes on, and the amount counts for the totals.
+    EXPECT_TRUE(driver.Payment(1, 10));
     EXPECT_TRUE(Logged("ERROR: T command disabled (unsupported payment modes)"));
     EXPECT_TRUE(driver.PrintText("x", "", "", "", ""));  // outside a receipt too
     ASSERT_TRUE(driver.BeginSell());
     EXPECT_TRUE(driver.PrintText("x", "", "", "", ""));
-    EXPECT_FALSE(driver.Payment(1, 10));
-    EXPECT_EQ(driver.paidTotal, 0);
+    EXPECT_TRUE(driver.Payment(1, 10));
+    EXPECT_EQ(driver.paidTotal, 10);
     // Neither letter touches the reports.
     EXPECT_TRUE(driver.DailyReportsX());
     EXPECT_EQ(SentCommands(), (std::vector{0x88, 0x28, 0x80, 0x63, 0xA1}));

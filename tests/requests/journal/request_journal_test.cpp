@@ -3,6 +3,10 @@
 // from the records say what the service knows of each.
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -63,6 +67,53 @@ TEST(JournalFileTest, OpenKeepsWholeLinesAndCutsATornTail) {
     }
 }
 
+#ifndef _WIN32
+// Lowers the largest file size this process may write, as a full disk would stop a write part
+// way; the signal that comes with it is ignored while the limit holds.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGXFSZ, &ignore, &signalBefore_);
+        rlimit lowered = before_;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &before_);
+        ::sigaction(SIGXFSZ, &signalBefore_, nullptr);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit before_{};
+    struct sigaction signalBefore_ {};
+};
+
+TEST(JournalFileTest, AnAppendStoppedPartWayLeavesNoFragment) {
+    testing::TempDir dir;
+    const std::string path = dir.File("j.jsonl");
+    JournalFile file(path);
+    std::string error;
+    ASSERT_TRUE(file.Open(error)) << error;
+    ASSERT_NE(file.Append("{\"n\":1}\n", error), 0u) << error;
+    {
+        // Room for 4 more bytes: the write stops in the middle of the record.
+        const FileSizeLimit limit(12);
+        EXPECT_EQ(file.Append("{\"n\":2,\"pad\":\"xxxxxxxxxx\"}\n", error), 0u);
+        EXPECT_NE(error.find("write"), std::string::npos) << error;
+        EXPECT_EQ(ReadFile(path), "{\"n\":1}\n");
+    }
+    const std::uint64_t ticket = file.Append("{\"n\":3}\n", error);
+    ASSERT_NE(ticket, 0u) << error;
+    EXPECT_TRUE(file.WaitDurable(ticket, error)) << error;
+    EXPECT_EQ(ReadFile(path), "{\"n\":1}\n{\"n\":3}\n");
+}
+#endif
+
 TEST(JournalFileTest, RotationKeepsEveryLineInOrderAndOldFilesGo) {
     testing::TempDir dir;
     const std::string path = dir.File("Tillvane_se.jsonl");
@@ -106,29 +157,89 @@ TEST(JournalFileTest, RotationKeepsEveryLineInOrderAndOldFilesGo) {
     EXPECT_TRUE(std::filesystem::exists(path));
 }
 
-TEST(JsonLineTest, EveryTextReadsBackByteForByte) {
-    const std::vector<std::string> texts = {
-        "",
-        "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES",
-        "quote \" backslash \\ slash /",
-        std::string("control \x01\x1f\x7f tab\t cr\r lf\n nul ") + '\0' + " end",
-        "M\xC4\x83r \xE2\x82\xAC \xF0\x9F\x8D\x8E",           // valid UTF-8
-        "latin-1 \xE9 lone \x80 cut \xE2\x82 over \xC0\xAF",  // not UTF-8
-        "surrogate \xED\xA0\x80 beyond \xF4\x90\x80\x80",
+TEST(JsonLineTest, EveryTextIsWrittenAsExpectedAndReadsBackByteForByte) {
+    struct Case {
+        std::string text;
+        std::string json;  // as the journal writes it
     };
-    for (const std::string& text : texts) {
-        const std::string line = JsonLineWriter().Text("command", text).Number("n", -5).Line();
-        EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line";
+    const std::vector<Case> cases = {
+        {"", R"("")"},
+        {"BS|SI^Apa^2.50^2^A|AP^0^5.00|ES", R"("BS|SI^Apa^2.50^2^A|AP^0^5.00|ES")"},
+        {"quote \" backslash \\ slash /", R"("quote \" backslash \\ slash /")"},
+        {std::string("control \x01\x1f\x7f tab\t cr\r lf\n nul ") + '\0' + " end",
+         R"("control \u0001\u001f\u007f tab\t cr\r lf\n nul \u0000 end")"},
+        // Valid UTF-8 stays as it is; every other byte is written as \u00XX.
+        {"M\xC4\x83r \xE2\x82\xAC \xF0\x9F\x8D\x8E",
+         "\"M\xC4\x83r \xE2\x82\xAC \xF0\x9F\x8D\x8E\""},
+        {"latin-1 \xE9 lone \x80 cut \xE2\x82 over \xC0\xAF",
+         R"("latin-1 \u00e9 lone \u0080 cut \u00e2\u0082 over \u00c0\u00af")"},
+        {"surrogate \xED\xA0\x80 beyond \xF4\x90\x80\x80",
+         R"("surrogate \u00ed\u00a0\u0080 beyond \u00f4\u0090\u0080\u0080")"},
+    };
+    for (const Case& c : cases) {
+        const std::string line = JsonLineWriter().Text("command", c.text).Number("n", -5).Line();
+        EXPECT_EQ(line, "{\"command\":" + c.json + ",\"n\":-5}\n");
         JsonLine parsed;
         ASSERT_TRUE(parsed.Parse(line.substr(0, line.size() - 1))) << line;
         ASSERT_NE(parsed.Text("command"), nullptr);
-        EXPECT_EQ(*parsed.Text("command"), text);
+        EXPECT_EQ(*parsed.Text("command"), c.text);
         EXPECT_EQ(parsed.Number("n"), -5);
     }
+    EXPECT_EQ(JsonLineWriter()
+                  .Text("event", "start")
+                  .Null("id")
+                  .Flag("replay", true)
+                  .Flag("ran", false)
+                  .Number("ms", 0)
+                  .Line(),
+              "{\"event\":\"start\",\"id\":null,\"replay\":true,\"ran\":false,\"ms\":0}\n");
+
+    // What another tool may write reads too: blanks, "\/", \u escapes beyond one byte.
     JsonLine parsed;
-    for (const char* torn :
-         {"{\"a\":\"b", "{\"a\":", "{\"a\"", "{", "", "{\"a\":1,}", "{\"a\":1} x"}) {
+    ASSERT_TRUE(parsed.Parse(R"( { "a" : "x\/y\u00e9\u0101\u20ac\b\f" , "n":-12 ,"t":true,)"
+                             R"("z":null } )"));
+    ASSERT_NE(parsed.Text("a"), nullptr);
+    EXPECT_EQ(*parsed.Text("a"), "x/y\xE9\xC4\x81\xE2\x82\xAC\b\f");
+    EXPECT_EQ(parsed.Number("n"), -12);
+    EXPECT_TRUE(parsed.Flag("t"));
+    EXPECT_EQ(parsed.Text("z"), nullptr);
+    for (const char* torn : {"{\"a\":\"b", "{\"a\":", "{\"a\"", "{", "", "{\"a\":1,}",
+                             "{\"a\":1} x", "{\"a\":\"\\x\"}", "{\"a\":1x}"}) {
         EXPECT_FALSE(parsed.Parse(torn)) << torn;
+    }
+}
+
+TEST(UtcTimeTest, TimesAreWrittenAndReadAsFixedText) {
+    struct Case {
+        std::int64_t millis;
+        const char* record;  // FormatUtcMillis
+        const char* stamp;   // FormatUtcStamp, to the second
+    };
+    const std::vector<Case> cases = {
+        {1796716906123, "2026-12-08T08:01:46.123Z", "20261208T080146Z"},
+        {0, "1970-01-01T00:00:00.000Z", "19700101T000000Z"},
+        {1709251199999, "2024-02-29T23:59:59.999Z", "20240229T235959Z"},
+        {-1, "1969-12-31T23:59:59.999Z", "19691231T235959Z"},
+        {2147483648000, "2038-01-19T03:14:08.000Z", "20380119T031408Z"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.record);
+        EXPECT_EQ(FormatUtcMillis(c.millis), c.record);
+        EXPECT_EQ(ParseUtcMillis(c.record), c.millis);
+        EXPECT_EQ(FormatUtcStamp(c.millis), c.stamp);
+        // The stamp drops the milliseconds, rounding towards the past.
+        const std::int64_t second = c.millis - ((c.millis % 1000) + 1000) % 1000;
+        EXPECT_EQ(ParseUtcStamp(c.stamp), second);
+    }
+    EXPECT_EQ(FormatUtcTimestamp(std::chrono::system_clock::time_point(1796716906123ms)),
+              "2026-12-08T08:01:46Z");
+    for (const char* bad :
+         {"2026-02-30T00:00:00.000Z", "2026-12-08T24:00:00.000Z", "2026-12-08 08:01:46.123Z",
+          "2026-12-08T08:01:46.123", "2026-12-08T08:01:46Z", "2026-1a-08T08:01:46.123Z"}) {
+        EXPECT_EQ(ParseUtcMillis(bad), std::nullopt) << bad;
+    }
+    for (const char* bad : {"20260230T000000Z", "20261208T080146", "20261208-080146Z"}) {
+        EXPECT_EQ(ParseUtcStamp(bad), std::nullopt) << bad;
     }
 }
 
@@ -176,8 +287,12 @@ TEST_F(RequestJournalTest, RebuildsWhatIsKnownOfEachId) {
                   End(now, "crashed", "XR", "OK|", false, true) +  // a replay ends no run
                   End(now, "crashed", "ZR", "OK|", true) +         // nor another text's end
                   Record(now, "start", "dropped", "XR") + End(now, "dropped", "XR", "", false) +
-                  Record(old, "start", "expired", "XR") + Record(now, "start", "torn", "XR") +
-                  "{\"time\":\"" + FormatUtcMillis(now) +
+                  // A record cut short by a full disk, the next one joined to it.
+                  R"({"time":")" + FormatUtcMillis(now) + R"(","event":"start","id":"lost","co)" +
+                  Record(now, "start", "afterFragment", "XR") +
+                  End(now, "afterFragment", "XR", "OK|", true) + std::string(20, '\0') +
+                  Record(now, "start", "afterZeros", "XR") + Record(old, "start", "expired", "XR") +
+                  Record(now, "start", "torn", "XR") + "{\"time\":\"" + FormatUtcMillis(now) +
                   "\",\"event\":\"request\",\"id\":\"torn\",\"comm");
 
     RequestJournal journal(path_, JournalSettings{}, [](std::string_view) {});
@@ -196,6 +311,9 @@ TEST_F(RequestJournalTest, RebuildsWhatIsKnownOfEachId) {
         {"crashed", "XR", IdAdmission::outcomeUnknown, ""},
         {"torn", "XR", IdAdmission::outcomeUnknown, ""},
         {"rotated", "XR", IdAdmission::replay, "OK|"},
+        {"lost", "XR", IdAdmission::fresh, ""},
+        {"afterFragment", "XR", IdAdmission::replay, "OK|"},
+        {"afterZeros", "XR", IdAdmission::outcomeUnknown, ""},
         {"dropped", "XR", IdAdmission::fresh, ""},
         {"expired", "XR", IdAdmission::fresh, ""},
         {"ancient", "XR", IdAdmission::fresh, ""},
