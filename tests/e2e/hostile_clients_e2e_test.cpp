@@ -353,11 +353,14 @@ class SerialPrinterAttacks : public ::testing::Test {
     }
 
     void StartService() {
-        service_.WriteConfig({"driverModel=SERIALUFP", "Port=" + devicePath_, "TVA_GROUPS=A:1",
-                              "tcpPort=" + std::to_string(port_)});
-        service_.Start();
-        ASSERT_TRUE(WaitUntilListening(port_))
-            << port_ << service_.child().Stderr() << ReadFile(service_.File("Tillvane_se.log"));
+        std::string failure;
+        port_ = service_.StartListening(
+            [this](int port) {
+                service_.WriteConfig({"driverModel=SERIALUFP", "Port=" + devicePath_,
+                                      "TVA_GROUPS=A:1", "tcpPort=" + std::to_string(port)});
+            },
+            failure);
+        ASSERT_NE(port_, 0) << failure;
     }
 
     void TearDown() override {
@@ -394,7 +397,7 @@ class SerialPrinterAttacks : public ::testing::Test {
 
     TempDir dir_;
     ServiceProcess service_{dir_};
-    int port_ = FreeTcpPort();
+    int port_ = 0;
     std::string devicePath_;
     std::unique_ptr<ChildProcess> simulator_;
     std::chrono::milliseconds receiptTime_{0};
