@@ -37,7 +37,14 @@ bool IsPortSuffix(std::string_view suffix) {
            std::all_of(suffix.begin(), suffix.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Four decimal numbers, as a URL writes an IPv4 address. (Some systems' parsers take the old
+// short forms too, "127.1" or "2130706433": the same on every system, these are names.)
 bool IsIpv4Literal(std::string_view text) {
+    constexpr std::ptrdiff_t kDots = 3;
+    if (std::count(text.begin(), text.end(), '.') != kDots ||
+        text.find_first_not_of("0123456789.") != std::string_view::npos) {
+        return false;
+    }
     boost::system::error_code error;
     ip::make_address_v4(std::string(text), error);
     return !error;
