@@ -18,6 +18,7 @@
 #include "http/web_request.h"
 #include "http/web_server.h"
 #include "platform/com_apartment.h"
+#include "platform/machine_name.h"
 #include "platform/program_path.h"
 #include "platform/serial_port.h"
 #include "registers/register_host.h"
@@ -40,10 +41,12 @@ WebServerLimits CommandServerLimits() {
     limits.maxHeaderBytes = kMaxRequestHeaderBytes;
     limits.maxBodyBytes = kMaxRequestBodyBytes;
     limits.maxPathLength = kRequestPathCapacity - 1;
+    limits.maxConnectionsPerAddress = kConnectionsPerClientAddress;
     return limits;
 }
 
 constexpr std::string_view kOriginHeader = "Origin";
+constexpr std::string_view kHostHeader = "Host";
 constexpr std::string_view kFetchSiteHeader = "Sec-Fetch-Site";
 // Separators between the entries of allowedOrigins.
 constexpr std::string_view kOriginSeparators = ", \t";
@@ -158,6 +161,8 @@ bool AppContext::Init(RegisterHost* host) {
         WriteAppLog("allowedClients holds neither an address nor a range [" + badEntry + "]");
         return false;
     }
+    allowedHosts.SetNames(platform::MachineNames(),
+                          configuration.GetValue(value, "allowedHosts") ? value : "");
     registerHost = host;
     status.SetIdentity(iniPath, host != nullptr ? host->driverModel() : std::string());
 
@@ -236,6 +241,8 @@ void AppContext::ServerThread() {
         if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
         driverQueue.Submit({[this] { PublishDriverStatus(); }, [] {}});
         if (server.Host(listenAddress, tcpPort, reason)) {
+            WriteAppLog(std::string(kListeningEntry) + std::to_string(tcpPort) + ", address " +
+                        listenAddress);
             {
                 std::lock_guard lock(pumpMutex_);
                 eventPump_ = &pump;
@@ -249,8 +256,7 @@ void AppContext::ServerThread() {
             webServer_ = nullptr;
             driverQueue_ = nullptr;
         } else {
-            WriteAppLog("Nu pot porni serverul web pe portul " + std::to_string(tcpPort) + ": " +
-                        reason);
+            WriteAppLog(std::string(kCannotListenEntry) + std::to_string(tcpPort) + ": " + reason);
         }
         driverQueue.Stop();
         driverQueue.Join();
@@ -258,7 +264,7 @@ void AppContext::ServerThread() {
         platform::ResumeSerialTransfers();
         journal_ = nullptr;
     } catch (const std::exception& error) {
-        WriteAppLog("Nu pot porni serverul web pe portul " + std::to_string(tcpPort) + ": " +
+        WriteAppLog(std::string(kCannotListenEntry) + std::to_string(tcpPort) + ": " +
                     error.what());
     }
     MarkServerDone();
@@ -282,7 +288,7 @@ void AppContext::OnGetRequest(WebServer&, WebRequest& request) {
 }
 
 void AppContext::HandleRequest(WebRequest& request, bool isPost) {
-    if (!AdmitClient(request)) return;
+    if (!AdmitClient(request) || !AdmitHost(request)) return;
     const std::string& path = request.path();
     if (!isPost && AnswerStatusRequest(request, status,
                                        driverQueue_ != nullptr ? driverQueue_->waiting() : 0)) {
@@ -358,10 +364,22 @@ void AppContext::HandleCommand(WebRequest& request, bool isPost,
 void AppContext::AdmitWithId(std::shared_ptr<PendingReply> reply, Command command,
                              JournaledRequest record) {
     RequestOutcome outcome;
-    const auto waiting = std::make_shared<JournaledRequest>(record);
+    // A request that waits for the run of its id takes a place in the driver queue as if it
+    // waited there: waiting requests, of any kind, stay within the queue's bound.
+    struct Waiting {
+        JournaledRequest record;
+        std::shared_ptr<void> place;
+    };
+    auto waiting = std::make_shared<Waiting>(
+        Waiting{record, driverQueue_ != nullptr ? driverQueue_->HoldPlace() : nullptr});
+    const std::size_t maxWaiters = waiting->place ? kMaxWaitersPerRequestId : 0;
+    // The journal reads the waiter's token as its record.
+    std::shared_ptr<void> token(waiting, &waiting->record);
     switch (journal_->ids().Admit(record.id, DigestOfCommandText(command.text), UnixMillisNow(),
-                                  IdWaiter{reply, waiting}, outcome.status, outcome.reply)) {
+                                  IdWaiter{reply, std::move(token)}, outcome.status, outcome.reply,
+                                  maxWaiters)) {
         case IdAdmission::fresh: {
+            waiting.reset();  // its place is the job's now
             const std::uint64_t ticket = journal_->RecordStart(record);
             if (ticket == 0) {
                 outcome.status = kHttpServiceUnavailable;
@@ -374,6 +392,13 @@ void AppContext::AdmitWithId(std::shared_ptr<PendingReply> reply, Command comman
         }
         case IdAdmission::joined:
             return;  // answered when the run it waits for ends
+        case IdAdmission::busy:
+            // Nothing ran: a later retry gets the answer of the run it could not wait for.
+            outcome.status = kHttpServiceUnavailable;
+            outcome.reply = Refuse(std::string(driverQueue_ != nullptr && driverQueue_->stopped()
+                                                   ? kStoppingReply
+                                                   : kPrinterBusyReply));
+            break;
         case IdAdmission::replay:
             outcome.replay = true;
             break;
@@ -395,6 +420,18 @@ bool AppContext::AdmitClient(WebRequest& request) const {
     WriteAppLog("Client not allowed: " + request.clientAddress() + " /" + request.path());
     request.SetStatus(kHttpForbidden);
     request.Write(kClientNotAllowedReply);
+    return false;
+}
+
+bool AppContext::AdmitHost(WebRequest& request) const {
+    // A request without Host (HTTP/1.0) comes from a program, never from a browser's page.
+    if (!request.HasHeader(kHostHeader)) return true;
+    const std::string host = request.Header(kHostHeader);
+    if (allowedHosts.Allows(host)) return true;
+    WriteAppLog("Unknown Host refused: [" + host.substr(0, kMaxLoggedHostLength) + "] from " +
+                request.clientAddress() + " /" + request.path());
+    request.SetStatus(kHttpMisdirectedRequest);
+    request.Write(kUnknownHostReply);
     return false;
 }
 

@@ -14,12 +14,13 @@
 
 #include "commands/command_interpreter.h"
 #include "http/client_access.h"
+#include "http/host_check.h"
+#include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
 #include "status/service_status.h"
 
 namespace tillvane {
 
-class DriverQueue;
 class EventPump;
 class PendingReply;
 class RegisterHost;
@@ -91,6 +92,16 @@ inline constexpr int kHttpBadRequest = 400;
 inline constexpr int kHttpConflict = 409;
 // Longest retention of request ids and journal files a setting may ask for.
 inline constexpr double kMaxRetentionDays = 36500;
+// Application-log entries of the web server's start, followed by the port and what the entry
+// names: "Web server listening on port 8088, address 0.0.0.0", or the port, ": " and why not.
+inline constexpr std::string_view kListeningEntry = "Web server listening on port ";
+inline constexpr std::string_view kCannotListenEntry = "Nu pot porni serverul web pe portul ";
+// One client address may hold every place at the driver (the request that runs and those
+// that wait) and as many connections again: a till that fills the queue still gets its
+// "printer busy" answers, its status pages and its next requests.
+inline constexpr std::size_t kConnectionsPerClientAddress = 2 * (kMaxWaitingDriverRequests + 1);
+// Longest Host value that a refusal's log entry repeats.
+inline constexpr std::size_t kMaxLoggedHostLength = 255;
 inline constexpr std::string_view kActiveOnPost = "Tillvane service is active on_post";
 inline constexpr std::string_view kActiveOnGet = "Tillvane service is active on_get";
 
@@ -104,8 +115,8 @@ class AppContext {
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
-    // Reads tcpPort, listenAddress, allowedClients, DebugMode, maxCommandLines and
-    // allowedOrigins from iniPath and starts the server thread. A listenAddress or an
+    // Reads tcpPort, listenAddress, allowedClients, allowedHosts, DebugMode, maxCommandLines
+    // and allowedOrigins from iniPath and starts the server thread. A listenAddress or an
     // allowedClients entry that does not parse keeps the server from starting: a fence that
     // is not what its owner wrote should not open. False, with an
     // application-log entry, when the configuration cannot be loaded or the thread cannot be
@@ -145,6 +156,9 @@ class AppContext {
     // The address the server listens on, and the clients it serves.
     std::string listenAddress;
     ClientAccess allowedClients;
+    // The names a request's Host header may give besides IP addresses and "localhost": the
+    // machine's own and allowedHosts.
+    HostCheck allowedHosts;
     RegisterHost* registerHost = nullptr;  // not owned
     // What /status and /metrics show.
     ServiceStatus status;
@@ -171,6 +185,9 @@ class AppContext {
     // False, with the refusal in `request` and a log entry, for a client outside
     // allowedClients.
     bool AdmitClient(WebRequest& request) const;
+    // False, with the refusal in `request` and a log entry, for a request whose Host header
+    // names neither this machine nor an allowed name.
+    bool AdmitHost(WebRequest& request) const;
     // Reads the command text of `request`; false with the refusal in `reply` when it may not
     // run.
     bool ReadCommand(const WebRequest& request, bool isPost, Command& command,

@@ -82,25 +82,32 @@ struct Service {
     Service() {
         const auto folder = fuzzing::ScratchFolder() / "http";
         std::filesystem::create_directories(folder / "out");
-        port = testing::FreeTcpPort();
-        if (port == 0) Violated("no free port");
         const std::string ini = (folder / "Tillvane_se.ini").string();
-        testing::WriteFile(ini, "tcpPort=" + std::to_string(port) +
-                                    "\r\nDebugMode=1\r\ndriverModel=SELLTEXT\r\n"
-                                    "TVA_GROUPS=A:1|B:2\r\nallowedOrigins=http://pos.local\r\n"
-                                    "outputFileName=bon\r\noutputFolder=" +
-                                    (folder / "out").string() + "\r\n");
         receiptFile = folder / "out" / "bon.txt";
+        // The host names of the seed inputs and of the till's receipt are the shop's own.
+        const auto configure = [&](int candidate) {
+            testing::WriteFile(ini,
+                               "tcpPort=" + std::to_string(candidate) +
+                                   "\r\nDebugMode=1\r\ndriverModel=SELLTEXT\r\n"
+                                   "TVA_GROUPS=A:1|B:2\r\nallowedOrigins=http://pos.local\r\n"
+                                   "allowedHosts=till x\r\noutputFileName=bon\r\noutputFolder=" +
+                                   (folder / "out").string() + "\r\n");
+        };
+        configure(0);
         host.Initialize(ini, "");
-        context = std::make_unique<AppContext>((folder / "Tillvane_se").string());
-        if (!context->Init(&host)) Violated("the web front end did not start");
-        const bool listening = testing::WaitUntil(
-            [this] {
-                const Socket probe;
-                return Connect(probe, port);
-            },
-            kStartTimeout);
-        if (!listening) Violated("the service never listened");
+        // Another program may take the port between its choice and the listen: then another.
+        port = testing::ListenOnFreePort([&](int candidate) {
+            configure(candidate);
+            context = std::make_unique<AppContext>((folder / "Tillvane_se").string());
+            const std::size_t offset = testing::FileSize(context->appLogPath);
+            if (!context->Init(&host)) return testing::ListenOutcome::failed;
+            const testing::ListenOutcome outcome = testing::AwaitListening(
+                context->appLogPath, offset, candidate, [this] { return context->serverRunning(); },
+                kStartTimeout);
+            if (outcome != testing::ListenOutcome::listening) context.reset();
+            return outcome;
+        });
+        if (port == 0) Violated("the service never listened");
     }
     ~Service() {
         context->RequestServerExit();

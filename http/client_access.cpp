@@ -18,36 +18,29 @@ namespace {
 namespace ip = boost::asio::ip;
 
 constexpr std::string_view kEntrySeparators = ", \t";
+constexpr std::string_view kBlanks = " \t";
 constexpr unsigned kIpv4Bits = 32;
 constexpr unsigned kIpv6Bits = 128;
 constexpr unsigned kBitsPerByte = 8;
+// Bits before the IPv4 address in its IPv4-mapped IPv6 form.
+constexpr unsigned kMappedIpv4Offset = kIpv6Bits - kIpv4Bits;
 
-// The address in its own family, an IPv4-mapped IPv6 address as IPv4; nullopt when `text`
-// is no address.
+using Bytes = std::array<std::uint8_t, 16>;
+
 std::optional<ip::address> ParseAddress(std::string_view text) {
     boost::system::error_code error;
-    ip::address address = ip::make_address(std::string(text), error);
+    const ip::address address = ip::make_address(std::string(text), error);
     if (error) return std::nullopt;
-    if (address.is_v6() && address.to_v6().is_v4_mapped()) {
-        address = ip::make_address_v4(ip::v4_mapped, address.to_v6());
-    }
     return address;
 }
 
-std::array<std::uint8_t, 16> BytesOf(const ip::address& address) {
-    std::array<std::uint8_t, 16> bytes{};
-    if (address.is_v4()) {
-        const auto v4 = address.to_v4().to_bytes();
-        std::copy(v4.begin(), v4.end(), bytes.begin());
-    } else {
-        const auto v6 = address.to_v6().to_bytes();
-        std::copy(v6.begin(), v6.end(), bytes.begin());
-    }
-    return bytes;
+// The address as IPv6 bytes, an IPv4 address in its mapped form.
+Bytes BytesOf(const ip::address& address) {
+    if (address.is_v4()) return ip::make_address_v6(ip::v4_mapped, address.to_v4()).to_bytes();
+    return address.to_v6().to_bytes();
 }
 
-bool SamePrefix(const std::array<std::uint8_t, 16>& a, const std::array<std::uint8_t, 16>& b,
-                unsigned bits) {
+bool SamePrefix(const Bytes& a, const Bytes& b, unsigned bits) {
     for (unsigned i = 0; i < bits / kBitsPerByte; ++i) {
         if (a[i] != b[i]) return false;
     }
@@ -69,23 +62,27 @@ bool ClientAccess::Parse(std::string_view list, std::string& badEntry) {
             badEntry = entry;
             return false;
         }
+        // An IPv4 prefix counts from the end of the mapped form's fixed part.
+        const unsigned offset = address->is_v4() ? kMappedIpv4Offset : 0;
         Range range;
-        range.v6 = address->is_v6();
         range.bytes = BytesOf(*address);
-        const unsigned maxBits = range.v6 ? kIpv6Bits : kIpv4Bits;
-        range.prefixBits = maxBits;
+        range.prefixBits = kIpv6Bits;
         if (slash != std::string_view::npos) {
             const std::string_view digits = entry.substr(slash + 1);
             unsigned bits = 0;
             const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), bits);
             if (digits.empty() || result.ec != std::errc() ||
-                result.ptr != digits.data() + digits.size() || bits > maxBits) {
+                result.ptr != digits.data() + digits.size() || bits > kIpv6Bits - offset) {
                 badEntry = entry;
                 return false;
             }
-            range.prefixBits = bits;
+            range.prefixBits = offset + bits;
         }
         ranges.push_back(range);
+    }
+    if (ranges.empty() && list.find_first_not_of(kBlanks) != std::string_view::npos) {
+        badEntry = list;
+        return false;
     }
     ranges_ = std::move(ranges);
     return true;
@@ -95,9 +92,9 @@ bool ClientAccess::Allows(std::string_view text) const {
     if (ranges_.empty()) return true;
     const std::optional<ip::address> address = ParseAddress(text);
     if (!address) return false;
-    const auto bytes = BytesOf(*address);
+    const Bytes bytes = BytesOf(*address);
     return std::any_of(ranges_.begin(), ranges_.end(), [&](const Range& range) {
-        return range.v6 == address->is_v6() && SamePrefix(range.bytes, bytes, range.prefixBits);
+        return SamePrefix(range.bytes, bytes, range.prefixBits);
     });
 }
 

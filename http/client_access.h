@@ -16,19 +16,21 @@ class ClientAccess {
   public:
     // Reads entries separated by commas or blanks ("127.0.0.1, 192.168.1.0/24, ::1").
     // False, with the first entry that is neither an address nor a range in `badEntry`,
-    // when one does not parse; the list is left empty then.
+    // when one does not parse, or with the whole list when it holds separators but no entry
+    // (","): a list that says nothing readable must not open the service to everyone. The
+    // list is left empty then. A list of blanks only is the empty list.
     bool Parse(std::string_view list, std::string& badEntry);
     // True when `address` (as the server reports the peer) lies in one of the ranges, or
-    // when there are none. An IPv4 client reached over an IPv6 socket (::ffff:a.b.c.d)
-    // counts as the IPv4 address.
+    // when there are none. IPv4 addresses and ranges count as their IPv4-mapped IPv6 form
+    // (::ffff:a.b.c.d), so that an IPv4 client reached over an IPv6 socket, and a range
+    // written either way (127.0.0.0/8 or ::ffff:127.0.0.0/104), mean the same.
     bool Allows(std::string_view address) const;
     bool admitsEveryone() const { return ranges_.empty(); }
 
   private:
     struct Range {
-        std::array<std::uint8_t, 16> bytes{};
-        bool v6 = false;
-        unsigned prefixBits = 0;
+        std::array<std::uint8_t, 16> bytes{};  // IPv6, IPv4 as mapped
+        unsigned prefixBits = 0;               // of the 128
     };
 
     std::vector<Range> ranges_;

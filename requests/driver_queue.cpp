@@ -25,11 +25,22 @@ bool DriverQueue::Start() {
 bool DriverQueue::Submit(DriverJob job) {
     {
         std::lock_guard lock(mutex_);
-        if (stopped_ || !thread_.joinable() || jobs_.size() >= maxWaiting_) return false;
+        if (stopped_ || !thread_.joinable() || full()) return false;
         jobs_.push_back(std::move(job));
     }
     jobArrived_.notify_one();
     return true;
+}
+
+std::shared_ptr<void> DriverQueue::HoldPlace() {
+    std::lock_guard lock(mutex_);
+    if (stopped_ || full()) return nullptr;
+    ++*heldPlaces_;
+    return {heldPlaces_.get(), [held = heldPlaces_](void*) { --*held; }};
+}
+
+bool DriverQueue::full() const {
+    return jobs_.size() + heldPlaces_->load() >= maxWaiting_;
 }
 
 void DriverQueue::Stop() {
@@ -47,7 +58,7 @@ void DriverQueue::Stop() {
 
 std::size_t DriverQueue::waiting() {
     std::lock_guard lock(mutex_);
-    return jobs_.size();
+    return jobs_.size() + heldPlaces_->load();
 }
 
 bool DriverQueue::stopped() {

@@ -77,7 +77,8 @@ void RequestIds::RestoreEnded(std::string_view id, std::uint64_t textDigest, boo
 }
 
 IdAdmission RequestIds::Admit(std::string_view id, std::uint64_t textDigest, std::int64_t nowMillis,
-                              IdWaiter waiter, int& status, std::string& reply) {
+                              IdWaiter waiter, int& status, std::string& reply,
+                              std::size_t maxWaiters) {
     std::lock_guard lock(mutex_);
     if (nowMillis - lastSweepMillis_ >= std::min(kSweepIntervalMillis, retentionMillis_)) {
         SweepExpired(nowMillis);
@@ -95,9 +96,12 @@ IdAdmission RequestIds::Admit(std::string_view id, std::uint64_t textDigest, std
     Entry& entry = it->second;
     if (entry.textDigest != textDigest) return IdAdmission::otherCommand;
     switch (entry.state) {
-        case State::running:
-            waiters_[key].push_back(std::move(waiter));
+        case State::running: {
+            std::vector<IdWaiter>& waiting = waiters_[key];
+            if (waiting.size() >= maxWaiters) return IdAdmission::busy;
+            waiting.push_back(std::move(waiter));
             return IdAdmission::joined;
+        }
         case State::unknown:
             return IdAdmission::outcomeUnknown;
         case State::answered:

@@ -30,6 +30,10 @@ struct RequestIdKey {
 RequestIdKey KeyOfRequestId(std::string_view id);
 std::uint64_t DigestOfCommandText(std::string_view text);
 
+// Requests that may wait at once for the run of one id; a till retries an id a few times,
+// a flood of one id is refused instead of holding connections until the run ends.
+inline constexpr std::size_t kMaxWaitersPerRequestId = 4;
+
 // What to do with a request that carries an id.
 enum class IdAdmission {
     fresh,           // never seen (or forgotten): run it
@@ -37,6 +41,7 @@ enum class IdAdmission {
     joined,          // running now: the waiter gets its reply when it ends
     otherCommand,    // seen with another command text
     outcomeUnknown,  // started before the service stopped without recording its reply
+    busy,            // running now, and `maxWaiters` already wait for it
 };
 
 // A request that waits for the run of an earlier one with the same id and text. `token` is
@@ -58,9 +63,10 @@ class RequestIds {
 
     // Decides about an arriving request. For `replay`, `status` and `reply` are the recorded
     // answer; for `joined`, `waiter` will be handed back by End; for `fresh`, the id is now
-    // marked running.
+    // marked running. A request joins only while fewer than `maxWaiters` wait for the id.
     IdAdmission Admit(std::string_view id, std::uint64_t textDigest, std::int64_t nowMillis,
-                      IdWaiter waiter, int& status, std::string& reply);
+                      IdWaiter waiter, int& status, std::string& reply,
+                      std::size_t maxWaiters = kMaxWaitersPerRequestId);
     // True when some client still waits for the run of `id`.
     bool AnyoneWaits(std::string_view id, const std::shared_ptr<PendingReply>& first);
     // The run of `id` ended: remembered with its reply when it ran, forgotten when it did not.

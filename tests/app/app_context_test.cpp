@@ -104,9 +104,10 @@ class AppContextTest : public ::testing::Test {
         return ReadFile(dir_.path() / "out" / "bon.txt");
     }
 
-    void WriteConfig(const std::string& extra) {
+    // Writes the configuration for `port` (by default one that was free a moment ago).
+    void WriteConfig(const std::string& extra, int port = 0) {
         std::filesystem::create_directories(dir_.path() / "out");
-        port_ = testing::FreeTcpPort();
+        port_ = port != 0 ? port : testing::FreeTcpPort();
         testing::WriteFile(IniPath(), "tcpPort=" + std::to_string(port_) +
                                           "\r\ndriverModel=SELLTEXT\r\nTVA_GROUPS=A:1\r\n"
                                           // PT lines outside a receipt then succeed unprinted.
@@ -115,22 +116,37 @@ class AppContextTest : public ::testing::Test {
                                           (dir_.path() / "out").string() + "\r\n" + extra);
     }
 
-    bool Listening() const {
-        return WaitUntil([&] { return HttpConnection(port_, 200ms).connected(); }, kStartTimeout);
-    }
-
+    // Starts the context on a port of its own: when another test took the port first, the
+    // context is ended, its log entries taken back, and another port tried.
     void Start(const std::string& extraConfig = "DebugMode=1") {
         WriteConfig(extraConfig);
         host_.Initialize(IniPath(), dir_.File("_Tillvane_se.log"));
-        context_ = std::make_unique<AppContext>(ProgramPath());
-        ASSERT_TRUE(context_->Init(&host_));
-        ASSERT_TRUE(Listening());
+        const int port = testing::ListenOnFreePort([&](int candidate) {
+            WriteConfig(extraConfig, candidate);
+            const std::size_t offset = testing::FileSize(AppLog());
+            context_ = std::make_unique<AppContext>(ProgramPath());
+            if (!context_->Init(&host_)) return testing::ListenOutcome::failed;
+            const testing::ListenOutcome outcome = testing::AwaitListening(
+                AppLog(), offset, candidate, [&] { return context_->serverRunning(); },
+                kStartTimeout);
+            if (outcome != testing::ListenOutcome::listening) {
+                context_.reset();
+                std::filesystem::resize_file(AppLog(), offset);
+            }
+            return outcome;
+        });
+        ASSERT_NE(port, 0) << ReadFile(AppLog());
     }
 
     void TearDown() override {
         if (!context_) return;
         context_->RequestServerExit();
         EXPECT_TRUE(context_->WaitForServerDone(kStopTimeout));
+    }
+
+    // The log entry of the server's start on port_.
+    std::string ListeningEntry() const {
+        return std::string(kListeningEntry) + std::to_string(port_) + ", address 0.0.0.0";
     }
 
     HttpResponse Post(const std::string& body) {
@@ -172,7 +188,7 @@ TEST_F(AppContextTest, RunsTheCommandTextOfEachParameter) {
          "CMDBASE64=" + UrlEncode(Base64Encode(std::string("PT^z\0XR", 7))), "PT^z"},
         {"nothing", true, "", ""},
     };
-    std::vector<std::string> expectedLog = {"Init from [" + IniPath() + "]"};
+    std::vector<std::string> expectedLog = {"Init from [" + IniPath() + "]", ListeningEntry()};
     std::vector<std::string> expectedRequestLog;
     for (const Case& c : cases) {
         const HttpResponse response =
@@ -239,7 +255,8 @@ TEST_F(AppContextTest, LogsRequestsOnlyInDebugMode) {
         EXPECT_EQ(testing::Get(port_, "/REGCMD?CMD=PT%5Ex").body, "OK|");
         TearDown();
         context_.reset();
-        EXPECT_EQ(LogTexts(AppLog()), std::vector<std::string>{"Init from [" + IniPath() + "]"})
+        EXPECT_EQ(LogTexts(AppLog()),
+                  (std::vector<std::string>{"Init from [" + IniPath() + "]", ListeningEntry()}))
             << debugMode;
         EXPECT_FALSE(std::filesystem::exists(RequestLog())) << debugMode;
         std::filesystem::remove(AppLog());
@@ -250,8 +267,9 @@ TEST_F(AppContextTest, LogsRequestsOnlyInDebugMode) {
     EXPECT_EQ(Post("CMD=PT%5Eone").body, "OK|");
     EXPECT_EQ(Post("CMD=PT%5Etwo").body, "OK|");
     EXPECT_EQ(LogTexts(RequestLog(), true), (std::vector<std::string>{"PT^one", "PT^two"}));
-    EXPECT_EQ(LogTexts(AppLog()), (std::vector<std::string>{"Init from [" + IniPath() + "]",
-                                                            "PT^get", "PT^one", "PT^two"}));
+    EXPECT_EQ(LogTexts(AppLog()),
+              (std::vector<std::string>{"Init from [" + IniPath() + "]", ListeningEntry(), "PT^get",
+                                        "PT^one", "PT^two"}));
 }
 
 TEST_F(AppContextTest, RefusesWhatDoesNotFitAndServesOthers) {
@@ -316,11 +334,15 @@ TEST_F(AppContextTest, WithoutConfigurationThereIsNoServer) {
 }
 
 TEST_F(AppContextTest, LogsAPortThatCannotBeOpenedAndEndsTheServerThread) {
-    WriteConfig("DebugMode=1");
     EventPump otherPump;
     WebServer other(otherPump);
     std::string reason;
-    ASSERT_TRUE(other.Host(port_, reason)) << reason;
+    const int taken = testing::ListenOnFreePort([&](int port) {
+        return other.Host(port, reason) ? testing::ListenOutcome::listening
+                                        : testing::ListenOutcome::portTaken;
+    });
+    ASSERT_NE(taken, 0) << reason;
+    WriteConfig("DebugMode=1", taken);
 
     host_.Initialize(IniPath(), dir_.File("_Tillvane_se.log"));
     context_ = std::make_unique<AppContext>(ProgramPath());

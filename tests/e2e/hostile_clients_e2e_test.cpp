@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -18,11 +19,14 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/machine_name.h"
+#include "requests/journal/request_ids.h"
 #include "tests/e2e/service_process.h"
 #include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/free_port.h"
@@ -153,6 +157,12 @@ std::size_t Count(const std::string& text, const std::string& what) {
     return count;
 }
 
+// The name this machine goes by, as a till on the shop's network would name it.
+std::string MachineName() {
+    const std::vector<std::string> names = platform::MachineNames();
+    return names.empty() ? std::string("localhost") : names.front();
+}
+
 std::string PrintedTextLines(int count) {
     std::string text;
     for (int i = 0; i < count; ++i) text += "|PT^Linia " + std::to_string(i);
@@ -164,8 +174,8 @@ std::string PrintedTextLines(int count) {
 class TextDriverAttacks : public TextDriverEndToEnd {
   protected:
     void SetUp() override {
-        StartTextDriver(
-            {"TVA_GROUPS=A:1|B:2", "DebugMode=1", "allowedOrigins=http://POS.example:8080/"});
+        StartTextDriver({"TVA_GROUPS=A:1|B:2", "DebugMode=1",
+                         "allowedOrigins=http://POS.example:8080/", "allowedHosts=pos.example"});
     }
 
     std::size_t ReceiptFiles() const {
@@ -293,6 +303,18 @@ TEST_F(TextDriverAttacks, BrowsersFromOtherSitesCannotPrint) {
          "ERR|cross-site request refused", 0},
         {"the user typed the address", "Sec-Fetch-Site: none\r\n", 200, "OK|", 1},
         {"the same origin", "Sec-Fetch-Site: same-origin\r\n", 200, "OK|", 1},
+        // DNS rebinding: a stranger's name resolved to this machine makes its page same-origin.
+        {"a page on a rebound name", "Host: evil.example:8088\r\nSec-Fetch-Site: same-origin\r\n",
+         421, "ERR|unknown Host", 0},
+        {"a rebound name that ends like an allowed one", "Host: localhost.evil.example\r\n", 421,
+         "ERR|unknown Host", 0},
+        {"the service's IP address", "Host: 127.0.0.1:8088\r\nSec-Fetch-Site: same-origin\r\n", 200,
+         "OK|", 1},
+        {"its IPv6 address", "Host: [::1]:8088\r\n", 200, "OK|", 1},
+        {"localhost", "Host: LocalHost:8088\r\nSec-Fetch-Site: same-origin\r\n", 200, "OK|", 1},
+        {"the machine's own name", "Host: " + MachineName() + ":8088\r\n", 200, "OK|", 1},
+        {"a name in allowedHosts", "Host: POS.example\r\nSec-Fetch-Site: same-origin\r\n", 200,
+         "OK|", 1},
         {"an allowed point-of-sale page",
          "Origin: http://pos.example:8080\r\nSec-Fetch-Site: cross-site\r\n", 200, "OK|", 1},
         {"a program without browser headers", "", 200, "OK|", 1},
@@ -317,6 +339,14 @@ TEST_F(TextDriverAttacks, BrowsersFromOtherSitesCannotPrint) {
                 "application/x-www-form-urlencoded\r\nContent-Length: 6\r\n\r\nCMD=ZR");
     EXPECT_EQ(refusedPost.status, 403);
     EXPECT_EQ(refusedPost.Header("Access-Control-Allow-Origin"), "");
+    // Nothing at all for a rebound name: not even the status.
+    const HttpResponse status =
+        SendRaw(port_, "GET /status HTTP/1.1\r\nHost: evil.example:8088\r\n\r\n");
+    EXPECT_EQ(status.status, 421);
+    EXPECT_EQ(status.body, "ERR|unknown Host");
+    EXPECT_NE(ReadFile(service_.File("Tillvane_se.log"))
+                  .find("Unknown Host refused: [evil.example:8088] from 127.0.0.1 /status"),
+              std::string::npos);
 }
 
 TEST_F(TextDriverAttacks, TheRequestLogRunsNoMarkup) {
@@ -353,11 +383,14 @@ class SerialPrinterAttacks : public ::testing::Test {
     }
 
     void StartService() {
-        service_.WriteConfig({"driverModel=SERIALUFP", "Port=" + devicePath_, "TVA_GROUPS=A:1",
-                              "tcpPort=" + std::to_string(port_)});
-        service_.Start();
-        ASSERT_TRUE(WaitUntilListening(port_))
-            << port_ << service_.child().Stderr() << ReadFile(service_.File("Tillvane_se.log"));
+        std::string failure;
+        port_ = service_.StartListening(
+            [this](int port) {
+                service_.WriteConfig({"driverModel=SERIALUFP", "Port=" + devicePath_,
+                                      "TVA_GROUPS=A:1", "tcpPort=" + std::to_string(port)});
+            },
+            failure);
+        ASSERT_NE(port_, 0) << failure;
     }
 
     void TearDown() override {
@@ -394,7 +427,7 @@ class SerialPrinterAttacks : public ::testing::Test {
 
     TempDir dir_;
     ServiceProcess service_{dir_};
-    int port_ = FreeTcpPort();
+    int port_ = 0;
     std::string devicePath_;
     std::unique_ptr<ChildProcess> simulator_;
     std::chrono::milliseconds receiptTime_{0};
@@ -491,39 +524,122 @@ TEST_F(SerialPrinterAttacks, ARequestWithAnIdWhoseClientLeftIsNotPrinted) {
     ExpectOrdinaryReceipt("a client with an id that left");
 }
 
+// Slow requests sent at once as raw POSTs (Connection: close), each on a connection of its
+// own from `addresses` loopback addresses in turn, beginning with the till's own; `fields`
+// are the form fields before the command text.
+Held PostAtOnce(int port, int count, int addresses, const std::string& fields,
+                const std::string& commandText) {
+    const std::string body = fields + "CMD=" + UrlEncode(commandText);
+    Held connections;
+    for (int i = 0; i < count; ++i) {
+        Open(connections, LoopbackAddress(1 + i % addresses), port, 1,
+             "POST /REGCMD HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+             "Connection: close\r\nContent-Length: " +
+                 std::to_string(body.size()) + "\r\n\r\n" + body);
+    }
+    return connections;
+}
+
+// What each connection was answered, read on threads of their own within `timeout`; a
+// connection is closed (its client gives up) once read.
+class Answers {
+  public:
+    Answers(Held& connections, std::chrono::milliseconds timeout) {
+        for (auto& connection : connections) {
+            readers_.emplace_back([this, &connection, timeout] {
+                const std::string response = connection->ReadUntilClosed(timeout);
+                connection.reset();
+                std::lock_guard lock(mutex_);
+                answers_.push_back(response);
+            });
+        }
+    }
+    ~Answers() { Join(); }
+    Answers(const Answers&) = delete;
+    Answers& operator=(const Answers&) = delete;
+
+    void Join() {
+        for (std::thread& reader : readers_) {
+            if (reader.joinable()) reader.join();
+        }
+    }
+    // Answers so far with this status line and body.
+    int Count(const std::string& statusLine, const std::string& body) {
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(
+            std::count_if(answers_.begin(), answers_.end(), [&](const std::string& response) {
+                return response.starts_with(statusLine) && response.ends_with("\r\n\r\n" + body);
+            }));
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> answers_;
+    std::vector<std::thread> readers_;
+};
+
+constexpr const char* kOk200 = "HTTP/1.1 200";
+constexpr const char* kBusy503 = "HTTP/1.1 503";
+constexpr const char* kPrinterBusy = "ERR|printer busy";
+
 TEST_F(SerialPrinterAttacks, AFullQueueAnswersPrinterBusyWithoutPrinting) {
     Start();
     const std::string slowReceipt = "BS|SI^Apa^2.50^2^A" + PrintedTextLines(20) + "|AP^0^5.00|ES";
     constexpr int kClients = 20;  // one at the printer, 16 waiting, the rest turned away
     const std::size_t printedBefore = Printed();
-    // From several addresses: one address alone may hold only 16 connections.
-    Held connections;
-    const std::string body = "CMD=" + UrlEncode(slowReceipt);
-    for (int i = 0; i < kClients; ++i) {
-        Open(connections, LoopbackAddress(2 + i % 4), port_, 1,
-             "POST /REGCMD HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-             "Connection: close\r\nContent-Length: " +
-                 std::to_string(body.size()) + "\r\n\r\n" + body);
-    }
-    std::atomic<int> busy{0};
-    std::vector<std::thread> readers;
-    for (auto& connection : connections) {
-        readers.emplace_back([&busy, &connection] {
-            const std::string response = connection->ReadUntilClosed(2000ms);
-            if (response.starts_with("HTTP/1.1 503") && response.ends_with("ERR|printer busy")) {
-                ++busy;
-            }
-            connection.reset();  // the client gives up
-        });
-    }
-    for (std::thread& reader : readers) reader.join();
+    // All from the till's own address: it may fill the queue and still be answered.
+    Held connections = PostAtOnce(port_, kClients, 1, "", slowReceipt);
+    Answers answers(connections, 2000ms);  // then each client gives up
+    ASSERT_TRUE(
+        WaitUntil([&] { return answers.Count(kBusy503, kPrinterBusy) >= 3; }, kAnswerBound));
+    // The full queue leaves the till its status and its health check.
+    HttpConnection till(port_, kFollowUpBound);
+    const HttpResponse status = till.Get("/status");
+    EXPECT_EQ(status.status, 200) << status.error;
+    EXPECT_NE(status.body.find("\"queueLength\":16"), std::string::npos) << status.body;
+    EXPECT_EQ(till.Get("/").body, "Tillvane service is active on_get");
+    answers.Join();
+    const int busy = answers.Count(kBusy503, kPrinterBusy);
     EXPECT_GE(busy, 3);
     EXPECT_LE(busy, 4);
     ASSERT_TRUE(WaitUntil(
-        [&] { return Printed() - printedBefore + Dropped() + busy == std::size_t{kClients}; },
+        [&] {
+            return Printed() - printedBefore + Dropped() + static_cast<std::size_t>(busy) ==
+                   std::size_t{kClients};
+        },
         kSettleTimeout));
     EXPECT_LE(Printed() - printedBefore, 1u);
     ExpectOrdinaryReceipt("a full queue");
+}
+
+// Retries of one id wait for its run, a few at a time; a flood of them is turned away at once
+// instead of holding connections (all the server has, were it 256) until the run ends.
+TEST_F(SerialPrinterAttacks, OneRequestIdFromManyClientsHoldsFewConnections) {
+    Start();
+    const std::string slowReceipt = "BS|SI^Apa^2.50^2^A" + PrintedTextLines(30) + "|AP^0^5.00|ES";
+    constexpr int kClients = 200;
+    const std::size_t printedBefore = Printed();
+    Held connections = PostAtOnce(port_, kClients, 10, "REQUESTID=flood-1&", slowReceipt);
+    Answers answers(connections, kAnswerBound * 4);
+    // The run and the retries that wait for it.
+    constexpr int kWaiting = 1 + static_cast<int>(kMaxWaitersPerRequestId);
+    ASSERT_TRUE(
+        WaitUntil([&] { return answers.Count(kBusy503, kPrinterBusy) >= kClients - kWaiting; },
+                  kAnswerBound));
+    // All arrived while the one run was still at the printer.
+    ASSERT_EQ(Printed(), printedBefore);
+    HttpConnection till(port_, kFollowUpBound);
+    const HttpResponse status = till.Get("/status");
+    EXPECT_EQ(status.status, 200) << status.error;
+    // The waiting retries hold places of the queue.
+    EXPECT_NE(status.body.find("\"queueLength\":" + std::to_string(kMaxWaitersPerRequestId)),
+              std::string::npos)
+        << status.body;
+    answers.Join();
+    EXPECT_EQ(answers.Count(kOk200, "OK|"), kWaiting);
+    EXPECT_EQ(answers.Count(kBusy503, kPrinterBusy), kClients - kWaiting);
+    EXPECT_EQ(Printed(), printedBefore + 1);
+    ExpectOrdinaryReceipt("one request id from many clients");
 }
 
 TEST_F(SerialPrinterAttacks, AStopAnswersTheReceiptItCutsShort) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_context.h"
 #include "tests/e2e/service_process.h"
 #include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/child_process.h"
@@ -158,27 +159,32 @@ TEST(ClientAccessEndToEnd, ListenAddressAndAllowedClientsFenceTheService) {
          200},
         {"IPv6 range", {"listenAddress=::1", "allowedClients=::/0"}, "::1", 200},
         {"IPv4 only", {"listenAddress=127.0.0.1"}, "::1", 0},
+        {"IPv4-mapped range on the IPv6 socket",
+         {"listenAddress=::", "allowedClients=::ffff:127.0.0.0/104"},
+         "127.0.0.1",
+         200},
+        {"IPv4-mapped address on the IPv6 socket",
+         {"listenAddress=::", "allowedClients=::ffff:127.0.0.1/128"},
+         "127.0.0.1",
+         200},
+        {"IPv4-mapped range of others", {"allowedClients=::ffff:10.0.0.0/104"}, "127.0.0.1", 403},
     };
     for (const AccessRow& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir dir;
         ServiceProcess service(dir);
-        const int port = FreeTcpPort();
-        std::vector<std::string> config = {"driverModel=SELLTEXT",
-                                           "outputFolder=" + dir.path().string(),
-                                           "tcpPort=" + std::to_string(port), "TVA_GROUPS=A:1"};
-        config.insert(config.end(), row.settings.begin(), row.settings.end());
-        service.WriteConfig(config);
-        service.Start();
-        // The service listens once the log says so; any answer (even 403) shows it.
-        const std::string listening =
-            row.clientAddress == "::1" && row.status == 0 ? "127.0.0.1" : row.clientAddress;
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                HttpConnection probe(listening, port);
-                return probe.connected() && probe.Get("/").status != 0;
+        std::string failure;
+        // Listening shows in the log whoever may connect.
+        const int port = service.StartListening(
+            [&](int candidate) {
+                std::vector<std::string> config = {
+                    "driverModel=SELLTEXT", "outputFolder=" + dir.path().string(),
+                    "tcpPort=" + std::to_string(candidate), "TVA_GROUPS=A:1"};
+                config.insert(config.end(), row.settings.begin(), row.settings.end());
+                service.WriteConfig(config);
             },
-            kStartTimeout));
+            failure);
+        ASSERT_NE(port, 0) << failure;
         HttpConnection connection(row.clientAddress, port);
         if (row.status == 0) {
             EXPECT_FALSE(connection.connected());
@@ -253,19 +259,34 @@ TEST_F(OperationsEndToEnd, StatusPageShowsTheFiguresInABrowserAndCanRunNothing) 
 }
 
 // A fence that does not say what its owner meant stays closed.
-TEST_F(OperationsEndToEnd, AnUnreadableAllowedClientsEntryKeepsTheServerClosed) {
-    service_.WriteConfig({"driverModel=SELLTEXT", "tcpPort=" + std::to_string(port_),
-                          "allowedClients=127.0.0.1 10.0.0.300/8"});
-    service_.Start();
-    EXPECT_TRUE(WaitUntil(
-        [this] {
-            return ReadFile(service_.File("Tillvane_se.log"))
-                       .find(
-                           "allowedClients holds neither an address nor a range "
-                           "[10.0.0.300/8]") != std::string::npos;
-        },
-        kStartTimeout));
-    EXPECT_EQ(Get(port_, "/status").status, 0);
+TEST(ClientAccessEndToEnd, AnUnreadableAllowedClientsListKeepsTheServerClosed) {
+    const struct {
+        std::string list;
+        std::string named;  // in the log entry
+    } rows[] = {
+        {"127.0.0.1 10.0.0.300/8", "10.0.0.300/8"},
+        {",", ","},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.list);
+        TempDir dir;
+        ServiceProcess service(dir);
+        const int port = FreeTcpPort();
+        service.WriteConfig({"driverModel=SELLTEXT", "tcpPort=" + std::to_string(port),
+                             "allowedClients=" + row.list});
+        service.Start();
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return ReadFile(service.File("Tillvane_se.log"))
+                           .find("allowedClients holds neither an address nor a range [" +
+                                 row.named + "]") != std::string::npos;
+            },
+            kStartTimeout));
+        // Whatever may answer on the port (another test's service, say), this one never
+        // listened.
+        EXPECT_EQ(ReadFile(service.File("Tillvane_se.log")).find(kListeningEntry),
+                  std::string::npos);
+    }
 }
 
 }  // namespace

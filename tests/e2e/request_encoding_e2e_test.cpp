@@ -12,7 +12,6 @@
 #include "tests/e2e/service_process.h"
 #include "tests/e2e/text_driver_fixture.h"
 #include "tests/support/base64_encode.h"
-#include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
 
@@ -145,11 +144,14 @@ TEST(SerialLineSpeedEndToEnd, PrintsAtASpeedWithoutAConstant) {
     ASSERT_TRUE(simulator.WaitForStdout("\n", kStartTimeout)) << simulator.Stderr();
     const std::string device = simulator.Stdout().substr(0, simulator.Stdout().find('\n'));
     ServiceProcess service(dir);
-    const int port = FreeTcpPort();
-    service.WriteConfig({"driverModel=SERIALUFP", "Port=" + device, "baudRate=14400",
-                         "TVA_GROUPS=A:1|B:2", "tcpPort=" + std::to_string(port)});
-    service.Start();
-    ASSERT_TRUE(WaitUntilListening(port)) << service.child().Stderr();
+    std::string failure;
+    const int port = service.StartListening(
+        [&](int candidate) {
+            service.WriteConfig({"driverModel=SERIALUFP", "Port=" + device, "baudRate=14400",
+                                 "TVA_GROUPS=A:1|B:2", "tcpPort=" + std::to_string(candidate)});
+        },
+        failure);
+    ASSERT_NE(port, 0) << failure;
     EXPECT_EQ(PostForm(port, "/REGCMD", "CMD=" + UrlEncode(kReceipt)).body, "OK|");
     EXPECT_NE(
         ReadFile(dir.File("journal.txt")).find("CLOSE RECEIPT TOTAL 5.00 PAID 5.00 CHANGE 0.00"),

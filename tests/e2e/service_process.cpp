@@ -1,9 +1,10 @@
 #include "tests/e2e/service_process.h"
 
+#include <algorithm>
+#include <csignal>
 #include <stdexcept>
 
-#include "tests/support/http_client.h"
-#include "tests/support/wait.h"
+#include "tests/support/free_port.h"
 
 namespace tillvane::testing {
 
@@ -45,6 +46,31 @@ ChildProcess& ServiceProcess::Start(const std::vector<std::string>& arguments,
     return *child_;
 }
 
+int ServiceProcess::StartListening(const std::function<void(int port)>& configure,
+                                   std::string& failure, const std::vector<std::string>& arguments,
+                                   const std::map<std::string, std::string>& environment) {
+    failure.clear();
+    const std::string appLog = File("Tillvane_se.log");
+    return ListenOnFreePort([&](int port) {
+        configure(port);
+        const std::size_t offset = FileSize(appLog);
+        ChildProcess& process = Start(arguments, environment);
+        const auto running = [&process] {
+            return !process.WaitForExit(std::chrono::milliseconds(0)).has_value();
+        };
+        // Listening, the socket takes connections; they are served once the loop runs.
+        const ListenOutcome outcome = AwaitListening(appLog, offset, port, running, kStartTimeout);
+        if (outcome != ListenOutcome::listening) {
+            process.Signal(SIGTERM);
+            process.WaitForExit(kStopBound);
+            const std::string log = ReadFile(appLog);
+            failure += "port " + std::to_string(port) + ": " +
+                       log.substr(std::min(offset, log.size())) + "\n" + process.Stderr() + "\n";
+        }
+        return outcome;
+    });
+}
+
 std::string ServiceProcess::RunToEnd(const std::vector<std::string>& arguments,
                                      const std::map<std::string, std::string>& environment,
                                      int& exitCode) {
@@ -53,10 +79,6 @@ std::string ServiceProcess::RunToEnd(const std::vector<std::string>& arguments,
     if (!code) throw std::runtime_error("Tillvane_se did not end");
     exitCode = *code;
     return process.Stdout();
-}
-
-bool WaitUntilListening(int port, std::chrono::milliseconds timeout) {
-    return WaitUntil([port] { return Get(port, "/").status == 200; }, timeout);
 }
 
 }  // namespace tillvane::testing

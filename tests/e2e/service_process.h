@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,6 +36,14 @@ class ServiceProcess {
                         const std::map<std::string, std::string>& environment = {});
     ChildProcess& child() { return *child_; }
 
+    // Starts the program on a port of its own: has `configure` write the configuration for a
+    // free port, starts the program and waits until its application log says that this very
+    // process listens there; when the port was taken meanwhile, stops it and tries another. Returns
+    // the port; 0 when the program never listened (what it wrote in `failure`).
+    int StartListening(const std::function<void(int port)>& configure, std::string& failure,
+                       const std::vector<std::string>& arguments = {},
+                       const std::map<std::string, std::string>& environment = {});
+
     // Runs the program to its end (install, remove, ...) and returns its standard output.
     std::string RunToEnd(const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment, int& exitCode);
@@ -43,8 +52,5 @@ class ServiceProcess {
     std::filesystem::path directory_;
     std::unique_ptr<ChildProcess> child_;
 };
-
-// True once the program answers HTTP on `port`.
-bool WaitUntilListening(int port, std::chrono::milliseconds timeout = kStartTimeout);
 
 }  // namespace tillvane::testing

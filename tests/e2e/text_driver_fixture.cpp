@@ -6,17 +6,29 @@
 
 namespace tillvane::testing {
 
-void TextDriverEndToEnd::ConfigureTextDriver(const std::vector<std::string>& settings) {
-    std::filesystem::create_directories(receipts_);
-    std::vector<std::string> config = {"driverModel=SELLTEXT", "outputFolder=" + receipts_.string(),
-                                       "tcpPort=" + std::to_string(port_)};
+namespace {
+
+void WriteTextDriverConfig(const ServiceProcess& service, const std::filesystem::path& receipts,
+                           int port, const std::vector<std::string>& settings) {
+    std::filesystem::create_directories(receipts);
+    std::vector<std::string> config = {"driverModel=SELLTEXT", "outputFolder=" + receipts.string(),
+                                       "tcpPort=" + std::to_string(port)};
     config.insert(config.end(), settings.begin(), settings.end());
-    service_.WriteConfig(config);
+    service.WriteConfig(config);
+}
+
+}  // namespace
+
+void TextDriverEndToEnd::ConfigureTextDriver(const std::vector<std::string>& settings) {
+    settings_ = settings;
+    WriteTextDriverConfig(service_, receipts_, port_, settings_);
 }
 
 void TextDriverEndToEnd::StartService() {
-    service_.Start();
-    ASSERT_TRUE(WaitUntilListening(port_)) << service_.child().Stderr();
+    std::string failure;
+    port_ = service_.StartListening(
+        [this](int port) { WriteTextDriverConfig(service_, receipts_, port, settings_); }, failure);
+    ASSERT_NE(port_, 0) << failure;
 }
 
 std::vector<std::string> TextDriverEndToEnd::TakeReceiptFiles() const {

@@ -17,9 +17,10 @@ namespace tillvane::testing {
 class TextDriverEndToEnd : public ::testing::Test {
   protected:
     // Writes the configuration: the text driver, its receipt folder and the port, then
-    // `settings` ("key=value").
+    // `settings` ("key=value"), which later starts keep.
     void ConfigureTextDriver(const std::vector<std::string>& settings = {});
-    // Starts the program and waits until it answers on its port.
+    // Starts the program on a port of its own (port_, which may change from start to start)
+    // and waits until it answers there.
     void StartService();
     void StartTextDriver(const std::vector<std::string>& settings = {}) {
         ConfigureTextDriver(settings);
@@ -37,6 +38,7 @@ class TextDriverEndToEnd : public ::testing::Test {
     ServiceProcess service_{dir_};
     int port_ = FreeTcpPort();
     std::filesystem::path receipts_ = dir_.path() / "receipts";
+    std::vector<std::string> settings_;
 };
 
 }  // namespace tillvane::testing

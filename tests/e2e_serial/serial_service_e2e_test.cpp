@@ -57,16 +57,28 @@ class SerialServiceTest : public ::testing::Test {
         const std::filesystem::path program = dir_.path() / "Tillvane_se";
         std::filesystem::copy_file(kServiceProgram, program,
                                    std::filesystem::copy_options::overwrite_existing);
-        port_ = testing::FreeTcpPort();
-        ASSERT_NE(port_, 0);
-        testing::WriteFile(dir_.File("Tillvane_se.ini"),
-                           "driverModel=SERIALUFP\nPort=" + portName +
-                               "\nTVA_GROUPS=A:1|B:2\ntcpPort=" + std::to_string(port_) + "\n");
-        service_ = std::make_unique<ChildProcess>(
-            ChildOptions{program.string(), {}, dir_.path().string(), {}, {"NOTIFY_SOCKET"}});
-        ASSERT_TRUE(testing::WaitUntil([this] { return testing::Get(port_, "/").status == 200; },
-                                       kStartTimeout))
-            << service_->Stdout() << service_->Stderr();
+        // On a port of its own: tried again on another when someone took the port first.
+        const std::string appLog = dir_.File("Tillvane_se.log");
+        std::string failure;
+        port_ = testing::ListenOnFreePort([&](int port) {
+            testing::WriteFile(dir_.File("Tillvane_se.ini"),
+                               "driverModel=SERIALUFP\nPort=" + portName +
+                                   "\nTVA_GROUPS=A:1|B:2\ntcpPort=" + std::to_string(port) + "\n");
+            const std::size_t offset = testing::FileSize(appLog);
+            service_ = std::make_unique<ChildProcess>(
+                ChildOptions{program.string(), {}, dir_.path().string(), {}, {"NOTIFY_SOCKET"}});
+            const auto outcome = testing::AwaitListening(
+                appLog, offset, port, [this] { return !service_->WaitForExit(0ms).has_value(); },
+                kStartTimeout);
+            if (outcome != testing::ListenOutcome::listening) {
+                failure += testing::ReadFile(appLog) + service_->Stderr();
+                service_->Signal(SIGTERM);
+                service_->WaitForExit(kStopTimeout);
+            }
+            return outcome;
+        });
+        ASSERT_NE(port_, 0) << failure;
+        ASSERT_EQ(testing::Get(port_, "/").status, 200);
     }
 
     void TearDown() override { StopAll(); }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -44,9 +45,12 @@ class WebServerTest : public ::testing::Test {
             std::lock_guard lock(deferredMutex_);
             deferred_.push_back(r.Defer());
         });
-        port_ = testing::FreeTcpPort();
         std::string reason;
-        ASSERT_TRUE(server_->Host(port_, reason)) << reason;
+        port_ = testing::ListenOnFreePort([&](int port) {
+            return server_->Host(port, reason) ? testing::ListenOutcome::listening
+                                               : testing::ListenOutcome::portTaken;
+        });
+        ASSERT_NE(port_, 0) << reason;
         loop_ = std::thread([this] { pump_.Run(); });
     }
 
@@ -285,9 +289,12 @@ TEST_F(WebServerTest, ShutdownAnswersWhatIsOwedAndClosesTheRest) {
 TEST(WebServerHostTest, ReportsAPortThatCannotBeOpened) {
     EventPump pump;
     WebServer first(pump);
-    const int port = testing::FreeTcpPort();
     std::string reason;
-    ASSERT_TRUE(first.Host(port, reason)) << reason;
+    const int port = testing::ListenOnFreePort([&](int candidate) {
+        return first.Host(candidate, reason) ? testing::ListenOutcome::listening
+                                             : testing::ListenOutcome::portTaken;
+    });
+    ASSERT_NE(port, 0) << reason;
     EXPECT_EQ(first.port(), port);
 
     WebServer second(pump);
@@ -302,8 +309,18 @@ TEST(WebServerHostTest, ReportsAPortThatCannotBeOpened) {
 TEST(EventPumpTest, ExitPostedBeforeRunEndsRunAtOnce) {
     EventPump pump;
     pump.PostExit();
-    std::thread loop([&] { pump.Run(); });
-    loop.join();  // would hang if the exit were lost
+    std::promise<void> ended;
+    std::future<void> runEnded = ended.get_future();
+    std::thread loop([&] {
+        pump.Run();
+        ended.set_value();
+    });
+    const bool endedAtOnce = runEnded.wait_for(kStartTimeout) == std::future_status::ready;
+    // A lost exit would keep the loop running: a second one ends it, so the test fails
+    // instead of hanging.
+    if (!endedAtOnce) pump.PostExit();
+    loop.join();
+    EXPECT_TRUE(endedAtOnce) << "Run did not return although PostExit came first";
 }
 
 }  // namespace

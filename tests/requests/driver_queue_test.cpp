@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -73,6 +74,34 @@ TEST(DriverQueueTest, RunsInArrivalOrderOnOneThreadAndRefusesWhenFull) {
     EXPECT_TRUE(journal.refused.empty());
     EXPECT_EQ(journal.threads.size(), 1u);
     EXPECT_FALSE(journal.threads.contains(std::this_thread::get_id()));
+}
+
+TEST(DriverQueueTest, HeldPlacesCountAmongTheWaitingJobs) {
+    constexpr std::size_t kWaiting = 3;
+    Journal journal;
+    std::shared_ptr<void> outliving;
+    {
+        DriverQueue queue(kWaiting);
+        ASSERT_TRUE(queue.Start());
+        ASSERT_TRUE(queue.Submit(journal.Job(1, true)));
+        ASSERT_TRUE(testing::WaitUntil([&] { return journal.holding.load(); }, kTimeout));
+        std::shared_ptr<void> first = queue.HoldPlace();
+        ASSERT_NE(first, nullptr);
+        ASSERT_TRUE(queue.Submit(journal.Job(2)));
+        outliving = queue.HoldPlace();
+        ASSERT_NE(outliving, nullptr);
+        EXPECT_EQ(queue.waiting(), kWaiting);
+        EXPECT_FALSE(queue.Submit(journal.Job(99))) << "every place taken";
+        EXPECT_EQ(queue.HoldPlace(), nullptr);
+        first.reset();  // its request got its answer
+        EXPECT_TRUE(queue.Submit(journal.Job(3)));
+        queue.Stop();
+        EXPECT_EQ(queue.HoldPlace(), nullptr) << "stopped";
+        journal.release.set_value();
+    }
+    outliving.reset();  // after the queue: harmless
+    EXPECT_EQ(journal.ran, (std::vector<int>{1}));
+    EXPECT_EQ(journal.refused, (std::vector<int>{2, 3}));
 }
 
 TEST(DriverQueueTest, StopRefusesTheWaitingJobsAndLetsTheRunningOneFinish) {
