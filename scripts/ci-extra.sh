@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The checks CI runs besides scripts/test.sh: the whole test suite built as a plain Release
-# build (-O3, where GCC warns differently) and under the address and
+# The checks CI runs besides scripts/test.sh: the whole test suite built as a user's plain
+# Release build makes it (-O3, warnings not errors) and under the address and
 # undefined-behaviour sanitizers, the threaded parts under the thread sanitizer, and every
 # fuzz target for a bounded time. Prints how long each part took.
 #   CI_EXTRA_PARTS  parts to run (default "release asan tsan fuzz")

@@ -263,7 +263,7 @@ TEST_F(RequestIdEndToEnd, AFullDiskRefusesIdsAndNoIdPrintsTwiceAfterARestart) {
     std::vector<std::string> answered;
     std::vector<std::string> refused;
     for (int i = 1; i <= 40 && refused.size() < 3; ++i) {
-        const std::string id = "Z" + std::to_string(i);
+        const std::string id = std::string("Z").append(std::to_string(i));
         const HttpResponse response = Send({id, Sale(id), 0, ""});
         if (response.status == 503) {
             EXPECT_EQ(response.body, kNoJournal) << id;
