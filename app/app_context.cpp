@@ -20,7 +20,6 @@
 #include "platform/com_apartment.h"
 #include "platform/machine_name.h"
 #include "platform/program_path.h"
-#include "platform/serial_port.h"
 #include "registers/register_host.h"
 #include "requests/driver_queue.h"
 #include "status/status_endpoints.h"
@@ -65,22 +64,6 @@ std::vector<std::string> ParseAllowedOrigins(std::string_view list) {
     return origins;
 }
 
-// Lines of a command text as the interpreter reads them: the pieces between "|" that hold
-// more than blanks.
-std::size_t CountCommandLines(std::string_view text) {
-    std::size_t lines = 0;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find('|', start);
-        if (end == std::string_view::npos) end = text.size();
-        if (text.substr(start, end - start).find_first_not_of(' ') != std::string_view::npos) {
-            ++lines;
-        }
-        start = end + 1;
-    }
-    return lines;
-}
-
 bool IsValidRequestId(std::string_view id) {
     if (id.empty() || id.size() > kMaxRequestIdLength) return false;
     for (const char c : id) {
@@ -96,7 +79,6 @@ bool IsValidRequestId(std::string_view id) {
 std::chrono::seconds RetentionSetting(INILoader& configuration, const char* key, double defaultDays,
                                       const SettingLog& log) {
     const double days = ReadDaysSetting(configuration, key, defaultDays, kMaxRetentionDays, log);
-    constexpr double kSecondsPerDay = 86400;
     return std::chrono::seconds(
         std::max(1LL, static_cast<long long>(std::ceil(days * kSecondsPerDay))));
 }
@@ -205,7 +187,7 @@ bool AppContext::RequestServerExit() {
 void AppContext::BeginServerStop() {
     // No request begins any more; the one at the driver ends at its next serial transfer.
     driverQueue_->Stop();
-    platform::InterruptSerialTransfers();
+    cancelToken_.Cancel();
     EventPump* pump = eventPump_;
     WebServer* server = webServer_;
     pump->Post(
@@ -235,6 +217,10 @@ void AppContext::ServerThread() {
         // Destroyed first: its jobs answer through the server's pump, and its thread is the
         // only one that touches the driver.
         DriverQueue driverQueue;
+        // The stop cancels the token; the driver's serial transfers read it.
+        if (registerHost != nullptr && registerHost->driver() != nullptr) {
+            registerHost->driver()->SetCancelToken(&cancelToken_);
+        }
         server.OnPost([this](WebServer& s, WebRequest& r) { OnPostRequest(s, r); });
         server.OnGet([this](WebServer& s, WebRequest& r) { OnGetRequest(s, r); });
         std::string reason;
@@ -260,8 +246,11 @@ void AppContext::ServerThread() {
         }
         driverQueue.Stop();
         driverQueue.Join();
-        // The stop interrupted the serial transfers for the driver thread, which has ended.
-        platform::ResumeSerialTransfers();
+        // The stop cancelled the serial transfers for the driver thread, which has ended.
+        cancelToken_.Reset();
+        if (registerHost != nullptr && registerHost->driver() != nullptr) {
+            registerHost->driver()->SetCancelToken(nullptr);
+        }
         journal_ = nullptr;
     } catch (const std::exception& error) {
         WriteAppLog(std::string(kCannotListenEntry) + std::to_string(tcpPort) + ": " +
@@ -551,11 +540,11 @@ void AppContext::RunQueuedCommand(const Command& command, const JournaledRequest
         journal.Finish(record, outcome, reply);
         return;
     }
-    const std::uint64_t refusedBefore = platform::RefusedSerialTransfers();
+    const std::uint64_t refusedBefore = cancelToken_.refusals();
     outcome.reply = ExecuteCommand(command);
     outcome.status = kHttpOk;
     outcome.ran = true;
-    if (platform::RefusedSerialTransfers() != refusedBefore) {
+    if (cancelToken_.refusals() != refusedBefore) {
         // The stop interrupted a transfer to the printer: whatever the interpreter made of
         // it, the request did not go out whole.
         AbandonCutShortReceipt();
@@ -595,7 +584,7 @@ void AppContext::PublishDriverStatus() {
 // (begun by an earlier request) goes too, so that nothing of it reaches the printer later.
 void AppContext::AbandonCutShortReceipt() {
     // Later work of the driver reaches the printer again.
-    platform::ResumeSerialTransfers();
+    cancelToken_.Reset();
     VirtualRegister* driver = registerHost != nullptr ? registerHost->driver() : nullptr;
     if (driver != nullptr) driver->AbandonReceipt("its request was cut short by the service stop");
     WriteAppLog("Request cut short by the service stop; its receipt abandoned");

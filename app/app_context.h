@@ -15,6 +15,7 @@
 #include "commands/command_interpreter.h"
 #include "http/client_access.h"
 #include "http/host_check.h"
+#include "platform/cancel_token.h"
 #include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
 #include "status/service_status.h"
@@ -216,6 +217,9 @@ class AppContext {
     mutable std::mutex logMutex_;  // the logs are written from the server and driver threads
 
     std::atomic<bool> serverRunning_{false};
+    // Cancelled by the stop: the driver's serial transfers then fail at once, and a run
+    // learns from its refusals that it was cut short.
+    platform::CancelToken cancelToken_;
 
     std::mutex pumpMutex_;  // guards eventPump_, webServer_, driverQueue_ and exitRequested_
     EventPump* eventPump_ = nullptr;

@@ -1,5 +1,7 @@
 #include "app/app_files.h"
 
+#include "base/text_split.h"
+
 namespace tillvane {
 
 namespace {
@@ -30,10 +32,7 @@ std::string WithExtension(const std::string& path, std::string_view extension) {
 
 std::string AppFilePath(const std::string& programPath, AppFile file) {
 #ifdef _WIN32
-    std::string path = programPath;
-    for (char& c : path) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    std::string path = ToUpperAscii(programPath);
     switch (file) {
         case AppFile::configuration:
             ReplaceExtension(path, ".INI");

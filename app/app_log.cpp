@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "platform/log_file.h"
+
 namespace tillvane {
 
 namespace {
@@ -21,26 +23,11 @@ std::string EntryText(const platform::LocalTime& time, std::string_view text) {
 }  // namespace
 
 std::string FormatLogEntry(const platform::LocalTime& time, std::string_view text) {
-    std::string entry = EntryText(time, text);
-#ifdef _WIN32
-    // What a text-mode stream would store there: every "\n" as CR LF.
-    std::string stored;
-    stored.reserve(entry.size() + 8);
-    for (const char c : entry) {
-        if (c == '\n') stored += '\r';
-        stored += c;
-    }
-    entry = std::move(stored);
-#endif
-    return entry;
+    return platform::WithSystemLineBreaks(EntryText(time, text));
 }
 
 bool AppendLogEntry(const std::string& path, std::string_view text) {
-    std::ofstream file(path, std::ios::binary | std::ios::app);
-    if (!file) return false;
-    const std::string entry = FormatLogEntry(platform::NowLocal(), text);
-    file.write(entry.data(), static_cast<std::streamsize>(entry.size()));
-    return static_cast<bool>(file);
+    return platform::AppendLogText(path, EntryText(platform::NowLocal(), text));
 }
 
 bool AppendRequestLogEntry(const std::string& path, std::string_view text) {

@@ -72,10 +72,16 @@ bool NextField(std::string_view text, std::size_t& position, std::string& field,
     return true;
 }
 
+char UpperAsciiLetter(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+}
+
+char LowerAsciiLetter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 int UpperAscii(std::string& text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
-    }
+    for (char& c : text) c = UpperAsciiLetter(c);
     return static_cast<int>(text.size());
 }
 
@@ -84,12 +90,6 @@ std::string ToUpperAscii(std::string_view text) {
     UpperAscii(result);
     return result;
 }
-
-namespace {
-char LowerAsciiLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-}  // namespace
 
 std::vector<std::string_view> SplitList(std::string_view list, std::string_view separators) {
     std::vector<std::string_view> entries;

@@ -28,6 +28,12 @@ bool NextLine(std::string_view text, std::size_t& position, std::string& line);
 bool NextField(std::string_view text, std::size_t& position, std::string& field,
                std::size_t maxLength, char separator);
 
+// `c` upper-cased when it is one of the ASCII letters a..z, else `c` itself; the locale
+// does not count.
+char UpperAsciiLetter(char c);
+// `c` lower-cased when it is one of the ASCII letters A..Z, else `c` itself.
+char LowerAsciiLetter(char c);
+
 // Upper-cases the ASCII letters a..z in place and returns the length of the text.
 int UpperAscii(std::string& text);
 

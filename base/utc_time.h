@@ -10,6 +10,8 @@
 
 namespace tillvane {
 
+inline constexpr std::int64_t kSecondsPerDay = 86400;
+
 // Milliseconds since 1970-01-01 00:00:00 UTC, from the system clock.
 std::int64_t UnixMillisNow();
 

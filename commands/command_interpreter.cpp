@@ -1,7 +1,5 @@
 #include "commands/command_interpreter.h"
 
-#include <array>
-#include <charconv>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -9,6 +7,8 @@
 
 #include "base/numbers.h"
 #include "base/text_split.h"
+#include "commands/command_lines.h"
+#include "registers/field_text.h"
 #include "registers/virtual_register.h"
 
 // A request that fails abandons the receipt it opened, so the next receipt starts clean; a BS
@@ -25,183 +25,7 @@
 namespace tillvane {
 namespace {
 
-inline constexpr char kLineSeparator = '|';
-inline constexpr char kFieldSeparator = '^';
-
-// Longest texts of a line and of each field, in characters. A longer line or argument fails
-// the request: read on, it would put other text in the fields that follow it.
-inline constexpr std::size_t kMaxLineLength = 10000;
-inline constexpr std::size_t kMaxCommandCodeLength = 1024;
-inline constexpr std::size_t kMaxPrintTextLength = 1024;
-inline constexpr std::size_t kMaxItemNameLength = 200;
-inline constexpr std::size_t kMaxPriceLength = 20;
-inline constexpr std::size_t kMaxQuantityLength = 20;
-inline constexpr std::size_t kMaxVatGroupLength = 20;
-inline constexpr std::size_t kMaxItemGroupLength = 20;
-inline constexpr std::size_t kMaxNamePrefixLength = 10;
-inline constexpr std::size_t kMaxPaymentTypeLength = 5;
-inline constexpr std::size_t kMaxAmountLength = 30;
-inline constexpr std::size_t kMaxPercentLength = 20;
-// How much of an over-long line its error message quotes.
-inline constexpr std::size_t kQuotedLongLineLength = 100;
-
-// A printed text line reaches the driver as four pieces of 15 characters; the rest is dropped.
-inline constexpr std::size_t kPrintPieceLength = 15;
-
-// A hex-encoded item name: two digits per byte, at most 100 bytes, a 0 byte ends it.
-inline constexpr std::size_t kHexDigitsPerByte = 2;
-inline constexpr std::size_t kMaxDecodedNameLength = 100;
-inline constexpr unsigned long kByteMask = 0xFF;
-
-inline constexpr char kNamePrefixSeparator = '^';
-inline constexpr char kDefaultItemGroup = '1';
-inline constexpr int kSellItemNumber = 1;
-inline constexpr int kMinPaymentType = 0;
-inline constexpr int kMaxPaymentType = 4;
-// A discount takes at most the whole total off; a negative one (a surcharge) at most doubles it.
-inline constexpr double kMaxDiscountPercent = 100.0;
-
-inline constexpr std::size_t kMaxReplyLength = kReplyTextCapacity - 1;
-
-// "EROARE PROTOCOL WEB LA LINIA [%s]" and the variants that add a detail after the quoted line.
-inline constexpr std::string_view kErrorHead = "EROARE PROTOCOL WEB LA LINIA [";
-inline constexpr std::string_view kQuoteEnd = "]";
-inline constexpr std::string_view kCheckLogDetail = ", check log";
-inline constexpr std::string_view kItemGroupDetail = ", invalid ItemGroup [";
-inline constexpr std::string_view kPaymentTypeDetail = ", invalid paymentType [";
-inline constexpr std::string_view kPriceDetail = ", invalid price [";
-inline constexpr std::string_view kQuantityDetail = ", invalid quantity [";
-inline constexpr std::string_view kAmountDetail = ", invalid amount [";
-inline constexpr std::string_view kPercentDetail = ", invalid percent [";
-inline constexpr std::string_view kFieldTooLongDetail = ", field too long";
-inline constexpr std::string_view kLineTooLongDetail = ", line too long";
-inline constexpr std::string_view kNoReceiptDetail = ", no receipt open";
-inline constexpr std::string_view kLongLineCut = "\u2026";  // the quoted line goes on
-inline constexpr std::string_view kDetailSeparator = ", ";
-// Why a receipt is abandoned when no message tells more.
-inline constexpr std::string_view kRequestFailedReason = "the request that opened it failed";
-inline constexpr std::string_view kLeftOpenReason = "left open by an earlier request";
-
-static_assert(kErrorHead.size() + kQuoteEnd.size() + kPaymentTypeDetail.size() + kQuoteEnd.size() <
-                  kMaxReplyLength,
-              "every message frame must leave room in the reply");
-
-enum class Command {
-    kBeginSell,
-    kCommandH,
-    kCommandF,
-    kCommandN,
-    kPrintText,
-    kSellItem,
-    kPayment,
-    kCloseReceipt,
-    kResetAfterSell,
-    kReportZ,
-    kReportX,
-    kDiscount,
-    kCashInOut,
-    kReceiptDuplicate,
-    kNone,
-};
-
-struct CommandCode {
-    std::string_view code;
-    Command command;
-};
-
-// Compared in this order; a code matches only when the whole field equals it (case and
-// trailing blanks count).
-inline constexpr std::array<CommandCode, 14> kCommandCodes{{
-    {"BS", Command::kBeginSell},
-    {"LK", Command::kCommandH},
-    {"UK", Command::kCommandF},
-    {"RR", Command::kCommandN},
-    {"PT", Command::kPrintText},
-    {"SI", Command::kSellItem},
-    {"AP", Command::kPayment},
-    {"ES", Command::kCloseReceipt},
-    {"RO", Command::kResetAfterSell},
-    {"ZR", Command::kReportZ},
-    {"XR", Command::kReportX},
-    {"DC", Command::kDiscount},
-    {"IO", Command::kCashInOut},
-    {"DR", Command::kReceiptDuplicate},
-}};
-
-Command FindCommand(std::string_view code) {
-    for (const CommandCode& entry : kCommandCodes) {
-        if (entry.code == code) {
-            return entry.command;
-        }
-    }
-    return Command::kNone;
-}
-
-// White space as the C locale's isspace knows it, whatever locale the process runs in.
-bool IsCSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Reads one group of a hex-encoded name the way strtol(group, nullptr, 16) reads it in the C
-// locale: leading white space, an optional sign, then hex digits up to the first other
-// character; no digit gives 0. (A "0x" prefix cannot carry digits within two characters, so it
-// reads as 0 either way.)
-long ReadHexGroup(std::string_view group) {
-    std::size_t at = 0;
-    while (at < group.size() && IsCSpace(group[at])) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < group.size() && (group[at] == '+' || group[at] == '-')) {
-        negative = group[at] == '-';
-        ++at;
-    }
-    unsigned long magnitude = 0;
-    std::from_chars(group.data() + at, group.data() + group.size(), magnitude, 16);
-    const long value = static_cast<long>(magnitude);
-    return negative ? -value : value;
-}
-
-// Decodes a hex-encoded name: each group of two characters (an odd last one alone) gives the
-// low 8 bits of its value as one byte; a 0 byte ends the name.
-void DecodeHexName(std::string_view hex, std::string& name) {
-    name.clear();
-    for (std::size_t at = 0; at < hex.size() && name.size() < kMaxDecodedNameLength;
-         at += kHexDigitsPerByte) {
-        const unsigned long byte =
-            static_cast<unsigned long>(ReadHexGroup(hex.substr(at, kHexDigitsPerByte))) & kByteMask;
-        if (byte == 0) {
-            break;
-        }
-        name.push_back(static_cast<char>(byte));
-    }
-}
-
-// The text proper: everything before its first NUL byte, as the field reader sees it.
-std::string_view TextBeforeNul(std::string_view text) {
-    return text.substr(0, text.find('\0'));
-}
-
-// After the field reader refused a field at `position`: true when text was left there, that
-// is when the field was longer than its bound rather than missing.
-bool FieldWasTooLong(std::string_view text, std::size_t position) {
-    return position < TextBeforeNul(text).size();
-}
-
-// Writes "EROARE PROTOCOL WEB LA LINIA [<line>]<detail>", followed by "<value>]" when a value
-// is given, as the whole reply. A long line (or value) is cut so that the message, frame
-// included, stays within the reply's bound.
-void WriteLineError(std::string& reply, std::string_view line, std::string_view detail = {},
-                    std::optional<std::string_view> value = std::nullopt) {
-    const std::size_t frame =
-        kErrorHead.size() + kQuoteEnd.size() + detail.size() + (value ? kQuoteEnd.size() : 0);
-    const std::string_view valueText = value.value_or("").substr(0, kMaxReplyLength - frame);
-    const std::string_view lineText = line.substr(0, kMaxReplyLength - frame - valueText.size());
-    reply.assign(kErrorHead).append(lineText).append(kQuoteEnd).append(detail);
-    if (value) {
-        reply.append(valueText).append(kQuoteEnd);
-    }
-}
+using namespace commands;
 
 // One run of a command text. The line and field buffers are reused from line to line.
 class CommandTextRun {
@@ -361,8 +185,9 @@ class CommandTextRun {
         if (!ReadArgument(text_, kMaxPrintTextLength)) return Outcome::kFailed;
         const std::string_view text = text_;
         const auto piece = [text](std::size_t index) {
-            const std::size_t start = index * kPrintPieceLength;
-            return start < text.size() ? text.substr(start, kPrintPieceLength) : std::string_view{};
+            const std::size_t start = index * kMaxPrintTextPieceLength;
+            return start < text.size() ? text.substr(start, kMaxPrintTextPieceLength)
+                                       : std::string_view{};
         };
         if (driver_ == nullptr) return Outcome::kNextLine;
         ClearFailureReason();
@@ -477,7 +302,10 @@ class CommandTextRun {
         }
         if (!closed) {
             if (reply_ == before) {
-                WriteLineError(reply_, line_, receiptOpen ? kCheckLogDetail : kNoReceiptDetail);
+                const std::string noReceiptDetail =
+                    std::string(kDetailSeparator).append(kNoReceiptOpenReason);
+                WriteLineError(reply_, line_,
+                               receiptOpen ? kCheckLogDetail : std::string_view(noReceiptDetail));
             }
             return Outcome::kFailed;
         }

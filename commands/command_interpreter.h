@@ -21,4 +21,8 @@ inline constexpr std::size_t kMaxCommandTextLength = 99999;
 bool ExecuteCommandText(std::string_view text, std::string& replyText, bool hexNames,
                         VirtualRegister* driver);
 
+// How many lines of `text` ExecuteCommandText would read: the pieces between "|" that hold
+// more than blanks, one too long to run included.
+std::size_t CountCommandLines(std::string_view text);
+
 }  // namespace tillvane

@@ -25,7 +25,6 @@ class ClientAccess {
     // (::ffff:a.b.c.d), so that an IPv4 client reached over an IPv6 socket, and a range
     // written either way (127.0.0.0/8 or ::ffff:127.0.0.0/104), mean the same.
     bool Allows(std::string_view address) const;
-    bool admitsEveryone() const { return ranges_.empty(); }
 
   private:
     struct Range {

@@ -3,13 +3,13 @@
 // device, apply the line settings, apply the read time-out; each step can fail on its own and
 // leaves the system's error code behind.
 
-#include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/cancel_token.h"
 
 namespace tillvane::platform {
 
@@ -24,32 +24,6 @@ struct SerialLineSettings {
 // The device that a configured port name stands for: COMn is the system's n-th serial port;
 // any other name is used as it is.
 std::string SerialDevicePath(std::string_view portName);
-
-// A stop must not wait for a slow or silent printer. Once transfers are interrupted, every
-// write and every read of any serial port of the process fails at once (a read already
-// waiting ends at its own time-out), and each refusal is counted so that whoever ran the work
-// can tell that it was cut short.
-namespace serial_interrupt {
-inline std::atomic<bool> interrupted{false};
-inline std::atomic<std::uint64_t> refusals{0};
-}  // namespace serial_interrupt
-
-inline void InterruptSerialTransfers() {
-    serial_interrupt::interrupted = true;
-}
-inline void ResumeSerialTransfers() {
-    serial_interrupt::interrupted = false;
-}
-// How many transfers were refused so far.
-inline std::uint64_t RefusedSerialTransfers() {
-    return serial_interrupt::refusals;
-}
-// True, and counted, when transfers are interrupted: the caller then transfers nothing.
-inline bool RefuseSerialTransfer() {
-    if (!serial_interrupt::interrupted) return false;
-    ++serial_interrupt::refusals;
-    return true;
-}
 
 class SerialPort {
   public:
@@ -75,13 +49,20 @@ class SerialPort {
     std::optional<char> ReadByte();
     // Drops the bytes received and not read yet.
     void DiscardInput();
+    // Once `token` is cancelled, every write and read fails at once. Null, the default,
+    // cancels nothing; the token must outlive its use here.
+    void SetCancelToken(CancelToken* token) { cancelToken_ = token; }
 
     // The system's code for the last failed step (errno, GetLastError on Windows).
     int lastError() const { return lastError_; }
 
   private:
+    // True, and counted on the token, when the transfer must not happen.
+    bool Refused() { return cancelToken_ != nullptr && cancelToken_->Refuse(); }
+
     struct Device;
     std::unique_ptr<Device> device_;
+    CancelToken* cancelToken_ = nullptr;
     int lastError_ = 0;
 };
 

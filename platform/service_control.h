@@ -39,7 +39,7 @@ inline constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;  // 0x424
 inline constexpr std::uint32_t kErrorServiceNotInExe = 1083;      // 0x43b
 inline constexpr std::uint32_t kErrorServiceExists = 1073;        // 0x431
 
-struct ServiceStatus {
+struct ServiceStatusRecord {
     std::uint32_t serviceType = 0;
     std::uint32_t currentState = 0;
     std::uint32_t controlsAccepted = 0;
@@ -48,7 +48,7 @@ struct ServiceStatus {
     std::uint32_t checkPoint = 0;
     std::uint32_t waitHint = 0;
 
-    bool operator==(const ServiceStatus&) const = default;
+    bool operator==(const ServiceStatusRecord&) const = default;
 };
 
 // Where status reports go (SetServiceStatus on the handle of the registered handler).
@@ -56,7 +56,7 @@ class ServiceStatusSink {
   public:
     virtual ~ServiceStatusSink() = default;
     // Failures are not reported: the service carries on.
-    virtual void SetServiceStatus(const ServiceStatus& status) = 0;
+    virtual void SetServiceStatus(const ServiceStatusRecord& status) = 0;
 };
 
 // The service main function of the dispatch table; argv[0] is the service name.

@@ -31,4 +31,8 @@ std::string WithoutFieldEnds(std::string_view text) {
     return field;
 }
 
+std::string PrintTextPiece(std::string_view piece) {
+    return WithoutFieldEnds(piece.substr(0, kMaxPrintTextPieceLength));
+}
+
 }  // namespace tillvane

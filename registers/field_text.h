@@ -21,4 +21,11 @@ bool HoldsDeviceFieldEnd(std::string_view text);
 // `text` with every byte that would end a field, a line or a frame made a blank.
 std::string WithoutFieldEnds(std::string_view text);
 
+// Longest piece of a printed text line, on every driver.
+inline constexpr std::size_t kMaxPrintTextPieceLength = 15;
+
+// One piece of a printed text line: at most kMaxPrintTextPieceLength characters, none of
+// which ends a field, a line or a frame early.
+std::string PrintTextPiece(std::string_view piece);
+
 }  // namespace tillvane

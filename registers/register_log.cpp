@@ -1,19 +1,13 @@
 #include "registers/register_log.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "platform/clock.h"
+#include "platform/log_file.h"
 
 namespace tillvane {
 
 namespace {
 
 constexpr const char* kEntryTimeFormat = "%Y%m%d %H:%M:%S->";
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -29,13 +23,11 @@ void RegisterLog::SetPath(std::string_view path) {
 
 void RegisterLog::Write(std::string_view message) const {
     if (!enabled()) return;
-    // Text mode: the line break becomes CR LF where the system writes line ends that way.
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path_.c_str(), "a"));
-    if (!file) return;  // the entry is lost; the operation goes on
     std::string entry = "\n";
     entry += platform::FormatLocalTime(platform::NowLocal(), kEntryTimeFormat);
     entry += message;
-    std::fwrite(entry.data(), 1, entry.size(), file.get());
+    // A lost entry does not stop the operation under way.
+    platform::AppendLogText(path_, entry);
 }
 
 }  // namespace tillvane

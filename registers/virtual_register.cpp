@@ -106,8 +106,7 @@ bool VirtualRegister::Refuse(std::string_view reason) {
 }
 
 bool VirtualRegister::IsCommandDisabled(char letter) const {
-    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - ('a' - 'A'));
-    return disabledCommands.find(letter) != std::string::npos;
+    return disabledCommands.find(UpperAsciiLetter(letter)) != std::string::npos;
 }
 
 bool VirtualRegister::SkipDisabledPayment(double amount) {

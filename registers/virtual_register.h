@@ -13,6 +13,9 @@
 namespace tillvane {
 
 class INILoader;
+namespace platform {
+class CancelToken;
+}
 
 // Field sizes of the shared settings. A longer configured value is refused, never cut: a cut
 // VAT group name or code would be another group, a cut disabledCommands other settings.
@@ -24,6 +27,10 @@ inline constexpr std::size_t kMaxVatEntryLength = 200;
 inline constexpr std::size_t kMaxVatFieldLength = 100;
 
 inline constexpr int kDefaultMaxItemNameSize = 80;
+
+// Why a driver refuses a receipt operation outside a receipt; the interpreter tells the
+// till the same.
+inline constexpr std::string_view kNoReceiptOpenReason = "no receipt open";
 
 enum class ReceiptState : int {
     unconfigured = 0,  // the driver exists, but its settings have not loaded
@@ -47,8 +54,8 @@ class VirtualRegister {
     // `message` is the caller's reply text, or null; a refusal of unequal totals goes there.
     virtual bool CloseReceipt(std::string* message) = 0;
     virtual bool ResetAfterSell() = 0;
-    // Up to five pieces of one text line of at most 15 characters each; an empty view stands
-    // for an absent piece.
+    // Up to five pieces of one text line of at most kMaxPrintTextPieceLength characters each;
+    // an empty view stands for an absent piece.
     virtual bool PrintText(std::string_view piece1, std::string_view piece2,
                            std::string_view piece3, std::string_view piece4,
                            std::string_view piece5) = 0;
@@ -73,6 +80,10 @@ class VirtualRegister {
     // none.
     virtual std::string PortName() const { return {}; }
     virtual bool PortOpen() const { return false; }
+    // Once `token` is cancelled, the driver's transfers to the printer fail at once, so that
+    // a stop does not wait for a slow printer. Null cancels nothing; the token must outlive
+    // its use here. A driver without a printer line has nothing to cut short.
+    virtual void SetCancelToken(platform::CancelToken* /*token*/) {}
 
     // Reads the shared keys (disabledCommands, allowPriceDecimals, maxItemNameSize,
     // alwaysSellEqualsPayed, TVA_GROUPS), then calls LoadDriverSettings.

@@ -16,10 +16,6 @@ class ManualResetEvent {
         }
         changed_.notify_all();
     }
-    bool IsSet() const {
-        std::lock_guard lock(mutex_);
-        return set_;
-    }
     void Wait() {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return set_; });
@@ -31,7 +27,7 @@ class ManualResetEvent {
     }
 
   private:
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable changed_;
     bool set_ = false;
 };

@@ -30,7 +30,7 @@ bool CServiceBase::Run(CServiceBase& service) {
     return service.environment_.dispatcher->Run(service.serviceName_, &CServiceBase::ServiceMain);
 }
 
-platform::ServiceStatus CServiceBase::status() const {
+platform::ServiceStatusRecord CServiceBase::status() const {
     std::lock_guard lock(statusMutex_);
     return status_;
 }

@@ -37,7 +37,7 @@ class CServiceBase {
     static bool Run(CServiceBase& service);
 
     // The status record as last set.
-    platform::ServiceStatus status() const;
+    platform::ServiceStatusRecord status() const;
     const char* serviceName() const { return serviceName_; }
 
   protected:
@@ -76,7 +76,7 @@ class CServiceBase {
 
     // Written from the service-main thread (the start) and the dispatcher thread (controls).
     mutable std::mutex statusMutex_;
-    platform::ServiceStatus status_;
+    platform::ServiceStatusRecord status_;
     platform::ServiceStatusSink* statusHandle_ = nullptr;  // owned by the dispatcher
     // The process's check-point counter: there is one service per process. Never reset.
     std::uint32_t checkPointCounter_ = 1;

@@ -4,6 +4,7 @@
 
 #include "http/web_request.h"
 #include "status/service_status.h"
+#include "status/status_page.h"
 #include "status/status_report.h"
 
 namespace tillvane {

@@ -1,3 +1,5 @@
+#include "status/status_page.h"
+
 #include <string>
 #include <string_view>
 #include <utility>
@@ -5,7 +7,6 @@
 
 #include "base/html_escape.h"
 #include "base/utc_time.h"
-#include "status/status_report.h"
 
 namespace tillvane {
 

@@ -81,12 +81,12 @@ void InProcessDispatcher::PostControl(std::uint32_t control) {
     Wake();
 }
 
-std::vector<ServiceStatus> InProcessDispatcher::statusHistory() const {
+std::vector<ServiceStatusRecord> InProcessDispatcher::statusHistory() const {
     std::lock_guard lock(mutex_);
     return history_;
 }
 
-void InProcessDispatcher::StatusRecorder::SetServiceStatus(const ServiceStatus& status) {
+void InProcessDispatcher::StatusRecorder::SetServiceStatus(const ServiceStatusRecord& status) {
     {
         std::lock_guard lock(owner_.mutex_);
         owner_.history_.push_back(status);

@@ -36,13 +36,13 @@ class InProcessDispatcher final : public ServiceDispatcher {
     void PostControl(std::uint32_t control);
 
     // Every status report so far, in order.
-    std::vector<ServiceStatus> statusHistory() const;
+    std::vector<ServiceStatusRecord> statusHistory() const;
 
   private:
     class StatusRecorder final : public ServiceStatusSink {
       public:
         explicit StatusRecorder(InProcessDispatcher& owner) : owner_(owner) {}
-        void SetServiceStatus(const ServiceStatus& status) override;
+        void SetServiceStatus(const ServiceStatusRecord& status) override;
 
       private:
         InProcessDispatcher& owner_;
@@ -57,7 +57,7 @@ class InProcessDispatcher final : public ServiceDispatcher {
     std::string serviceName_;
     ServiceControlHandler handler_ = nullptr;
     std::deque<std::uint32_t> controls_;
-    std::vector<ServiceStatus> history_;
+    std::vector<ServiceStatusRecord> history_;
     bool serviceMainReturned_ = false;
     bool stopped_ = false;
 

@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "base/text_split.h"
 #include "platform/posix/arbitrary_line_speed.h"
 
 namespace tillvane::platform {
@@ -63,18 +64,11 @@ std::optional<tcflag_t> CharacterSizeFor(int byteSize) {
     }
 }
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
-        return upper(x) == upper(y);
-    });
-}
-
 }  // namespace
 
 std::string SerialDevicePath(std::string_view portName) {
     if (portName.size() > kComPrefix.size() &&
-        EqualsIgnoringAsciiCase(portName.substr(0, kComPrefix.size()), kComPrefix)) {
+        EqualsIgnoringCase(portName.substr(0, kComPrefix.size()), kComPrefix)) {
         const std::string_view digits = portName.substr(kComPrefix.size());
         int number = 0;
         const auto [end, error] =
@@ -207,7 +201,7 @@ bool SerialPort::isOpen() const {
 }
 
 bool SerialPort::Write(std::string_view bytes) {
-    if (!device_ || RefuseSerialTransfer()) return false;
+    if (!device_ || Refused()) return false;
     while (!bytes.empty()) {
         const ssize_t written = write(device_->fd, bytes.data(), bytes.size());
         if (written < 0) {
@@ -221,7 +215,7 @@ bool SerialPort::Write(std::string_view bytes) {
 }
 
 std::optional<char> SerialPort::ReadByte() {
-    if (!device_ || RefuseSerialTransfer()) return std::nullopt;
+    if (!device_ || Refused()) return std::nullopt;
     char byte = 0;
     ssize_t count = 0;
     do {

@@ -39,7 +39,7 @@ const char* StateText(std::uint32_t state) {
 
 }  // namespace
 
-std::string SystemdNotifyText(const ServiceStatus& status) {
+std::string SystemdNotifyText(const ServiceStatusRecord& status) {
     std::string text;
     if (status.currentState == kServiceRunning) text += "READY=1\n";
     if (status.currentState == kServiceStopPending) text += "STOPPING=1\n";

@@ -10,7 +10,7 @@
 namespace tillvane::platform {
 
 // The notification for `status`, lines separated by "\n".
-std::string SystemdNotifyText(const ServiceStatus& status);
+std::string SystemdNotifyText(const ServiceStatusRecord& status);
 
 // Sends `text` as one datagram to the socket named by NOTIFY_SOCKET: a path, or a name in the
 // abstract namespace when it starts with "@". Does nothing when the variable is not set (the

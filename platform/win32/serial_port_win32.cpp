@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "base/text_split.h"
 #include "platform/serial_port.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/serial_line_settings_win32.h"
@@ -16,16 +17,11 @@ constexpr std::string_view kComPrefix = "COM";
 constexpr int kFirstDeviceNamespacePort = 10;
 constexpr std::string_view kDeviceNamespace = "\\\\.\\";
 
-bool IsComPrefix(std::string_view text) {
-    return std::equal(
-        text.begin(), text.end(), kComPrefix.begin(), kComPrefix.end(),
-        [](char x, char y) { return (x >= 'a' && x <= 'z' ? x - 'a' + 'A' : x) == y; });
-}
-
 }  // namespace
 
 std::string SerialDevicePath(std::string_view portName) {
-    if (portName.size() > kComPrefix.size() && IsComPrefix(portName.substr(0, kComPrefix.size()))) {
+    if (portName.size() > kComPrefix.size() &&
+        EqualsIgnoringCase(portName.substr(0, kComPrefix.size()), kComPrefix)) {
         const std::string_view digits = portName.substr(kComPrefix.size());
         int number = 0;
         const auto [end, error] =
@@ -96,7 +92,7 @@ bool SerialPort::isOpen() const {
 }
 
 bool SerialPort::Write(std::string_view bytes) {
-    if (!device_ || RefuseSerialTransfer()) return false;
+    if (!device_ || Refused()) return false;
     while (!bytes.empty()) {
         DWORD written = 0;
         if (!::WriteFile(device_->handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
@@ -115,7 +111,7 @@ bool SerialPort::Write(std::string_view bytes) {
 }
 
 std::optional<char> SerialPort::ReadByte() {
-    if (!device_ || RefuseSerialTransfer()) return std::nullopt;
+    if (!device_ || Refused()) return std::nullopt;
     char byte = 0;
     DWORD count = 0;
     if (!::ReadFile(device_->handle.get(), &byte, 1, &count, /*lpOverlapped=*/nullptr)) {

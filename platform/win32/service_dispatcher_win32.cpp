@@ -17,7 +17,7 @@ class ScmStatusSink final : public ServiceStatusSink {
   public:
     void Attach(SERVICE_STATUS_HANDLE handle) { handle_.store(handle); }
 
-    void SetServiceStatus(const ServiceStatus& status) override {
+    void SetServiceStatus(const ServiceStatusRecord& status) override {
         SERVICE_STATUS record{};
         record.dwServiceType = status.serviceType;
         record.dwCurrentState = status.currentState;

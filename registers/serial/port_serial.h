@@ -25,6 +25,8 @@ class PortSerial final : public ByteChannel {
     bool Write(std::string_view bytes) override { return device_.Write(bytes); }
     std::optional<char> ReadByte() override { return device_.ReadByte(); }
     void DiscardInput() override { device_.DiscardInput(); }
+    // Transfers are refused once `token` is cancelled; null cancels nothing.
+    void SetCancelToken(platform::CancelToken* token) { device_.SetCancelToken(token); }
 
     std::string portName;   // the name the port was opened with
     std::string errorText;  // the last port error message

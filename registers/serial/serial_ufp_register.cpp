@@ -29,16 +29,10 @@ constexpr int kAmountDecimals = 2;
 constexpr std::size_t kPrintedTextPieces = 3;
 constexpr std::size_t kItemCodeBufferSize = 64;
 
-constexpr std::string_view kNoReceiptOpenReason = "no receipt open";
 // Added to the printer's error when it ended the receipt: the till knows that nothing of it
 // was closed and that it may sell it again.
 constexpr std::string_view kReceiptAbandonedNote = "; receipt abandoned, nothing more sent";
 constexpr std::string_view kNotSupportedReason = "not supported by this printer";
-
-// A piece of a text line: at most kPrintTextFieldLength characters, ";" made a blank.
-std::string TextField(std::string_view piece) {
-    return WithoutFieldEnds(piece.substr(0, kPrintTextFieldLength));
-}
 
 // What the link's own codes mean; the printer's codes are its own business.
 std::string_view LinkErrorMeaning(int code) {
@@ -180,7 +174,7 @@ bool SerialUFPRegister::PrintText(std::string_view piece1, std::string_view piec
     if (IsCommandDisabled('P')) return true;
     const std::array<std::string_view, kPrintedTextPieces> pieces{piece1, piece2, piece3};
     std::string data;
-    for (const std::string_view piece : pieces) data += TextField(piece);
+    for (const std::string_view piece : pieces) data += PrintTextPiece(piece);
     data += ';';
     if (state != ReceiptState::selling) {
         failureReason = kNoReceiptOpenReason;

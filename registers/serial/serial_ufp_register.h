@@ -23,8 +23,6 @@ inline constexpr int kDefaultBaudRate = 9600;
 inline constexpr std::chrono::milliseconds kPauseAfterHandshake{200};
 // The handshake before the first receipt starts from this sequence number.
 inline constexpr int kHandshakeSequence = 0x27;
-// A printed text line is made of pieces of at most this many characters.
-inline constexpr std::size_t kPrintTextFieldLength = 15;
 
 // The 11-digit code under which a sale programs its item: day of the month, hour, minute,
 // second and milliseconds of `time`.
@@ -66,6 +64,7 @@ class SerialUFPRegister : public VirtualRegister {
 
     std::string PortName() const override { return portName; }
     bool PortOpen() const override { return port.isOpen; }
+    void SetCancelToken(platform::CancelToken* token) override { port.SetCancelToken(token); }
 
     int sequenceNumber() const { return link_.sequenceNumber(); }
 

@@ -35,14 +35,7 @@ std::string MillisecondsText(int milliseconds) {
     return text;
 }
 
-// One piece of a printed text line: at most 15 characters, none of which ends the field, the
-// line or the printer software's reading of the file early.
-std::string PrintTextPiece(std::string_view piece) {
-    return WithoutFieldEnds(piece.substr(0, kMaxPrintTextPieceLength));
-}
-
 constexpr std::string_view kReceiptFullReason = "Receipt text full";
-constexpr std::string_view kNoReceiptOpenReason = "no receipt open";
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/durable_file.h"
+#include "registers/field_text.h"
 #include "registers/text/receipt_path.h"
 #include "registers/virtual_register.h"
 
@@ -16,8 +17,6 @@ namespace tillvane {
 inline constexpr std::size_t kMaxOutputFileNameLength = 99;
 // Most characters a receipt's lines may hold together; a line that would pass it is refused.
 inline constexpr std::size_t kMaxReceiptTextLength = 99999;
-// Longest piece of a printed text line.
-inline constexpr std::size_t kMaxPrintTextPieceLength = 15;
 // Time-stamped names taken already get "_1" ... up to this suffix before BeginSell gives up.
 inline constexpr int kMaxReceiptNameSuffix = 999;
 

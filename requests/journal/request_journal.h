@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/utc_time.h"
 #include "requests/journal/journal_file.h"
 #include "requests/journal/request_ids.h"
 
@@ -28,8 +29,10 @@ inline constexpr double kDefaultRequestIdDays = 7;
 inline constexpr double kDefaultJournalDays = 90;
 
 struct JournalSettings {
-    std::chrono::seconds idRetention{static_cast<long long>(kDefaultRequestIdDays * 86400)};
-    std::chrono::seconds journalRetention{static_cast<long long>(kDefaultJournalDays * 86400)};
+    std::chrono::seconds idRetention{
+        static_cast<long long>(kDefaultRequestIdDays * kSecondsPerDay)};
+    std::chrono::seconds journalRetention{
+        static_cast<long long>(kDefaultJournalDays * kSecondsPerDay)};
     std::uint64_t rotateBytes = kJournalRotateBytes;
 };
 

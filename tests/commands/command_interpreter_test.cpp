@@ -488,6 +488,26 @@ INSTANTIATE_TEST_SUITE_P(Scripts, CommandScriptTest, ::testing::ValuesIn(kScript
 
 // A message that quotes a long line is cut inside the quoted line so that the whole message,
 // frame and detail included, fits the reply.
+// The front end refuses a text by its line count before anything runs, so the count must
+// be the interpreter's own: blank pieces are no line, a line too long to run is one.
+TEST(CountCommandLines, CountsTheLinesTheInterpreterReads) {
+    const std::string longLine(10001, 'x');
+    const std::pair<std::string, std::size_t> cases[] = {
+        {"", 0},
+        {"   ", 0},
+        {"BS", 1},
+        {"BS|ES", 2},
+        {"BS||  |ES|", 2},
+        {"  BS  |  PT^a  ", 2},
+        {"BS|" + longLine + "|PT^a|ES", 4},
+        {longLine, 1},
+        {"BS|" + longLine, 2},
+    };
+    for (const auto& [text, lines] : cases) {
+        EXPECT_EQ(CountCommandLines(text), lines) << text.substr(0, 40);
+    }
+}
+
 TEST(CommandInterpreterReplyBound, LongQuotedLineIsCutToFit) {
     constexpr std::size_t kMaxReply = kReplyTextCapacity - 1;
     static_assert(kMaxReply == 4087);

@@ -49,9 +49,9 @@ class GatedService final : public CServiceBase {
 };
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>> StatesAndCheckPoints(
-    const std::vector<ServiceStatus>& history) {
+    const std::vector<ServiceStatusRecord>& history) {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> result;
-    for (const ServiceStatus& status : history) {
+    for (const ServiceStatusRecord& status : history) {
         result.emplace_back(status.currentState, status.checkPoint);
     }
     return result;
@@ -88,7 +88,7 @@ TEST(InProcessDispatcherTest, FailedStartEndsTheRunWithoutAControl) {
     service.startGate.Set();
     EXPECT_TRUE(CServiceBase::Run(service));
     EXPECT_EQ(service.stops, 0);
-    const std::vector<ServiceStatus> history = dispatcher->statusHistory();
+    const std::vector<ServiceStatusRecord> history = dispatcher->statusHistory();
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history.back().currentState, kServiceStopped);
     EXPECT_EQ(history.back().win32ExitCode, 5u);
@@ -127,7 +127,7 @@ TEST(SystemdNotifyTest, ReadyWhenRunningStoppingWhenStopPending) {
         {kServicePaused, 0, "STATUS=Paused"},
     };
     for (const Case& c : cases) {
-        ServiceStatus status;
+        ServiceStatusRecord status;
         status.currentState = c.state;
         status.win32ExitCode = c.exitCode;
         EXPECT_EQ(SystemdNotifyText(status), c.text);

@@ -86,7 +86,8 @@ const std::vector<std::uint32_t> kTypicalReports = {kServiceStartPending, kServi
 
 std::vector<std::uint32_t> States(ShellRecord& record) {
     std::vector<std::uint32_t> states;
-    for (const ServiceStatus& status : record.Statuses()) states.push_back(status.currentState);
+    for (const ServiceStatusRecord& status : record.Statuses())
+        states.push_back(status.currentState);
     return states;
 }
 
@@ -123,7 +124,7 @@ TEST(SampleServiceTest, StopShutsTheFrontEndDownInOrder) {
         EXPECT_EQ(script->Calls(), expected);
         EXPECT_EQ(States(record), kTypicalReports);
         // The stop tells the service manager how long it may take: the server's bound and more.
-        for (const ServiceStatus& status : record.Statuses()) {
+        for (const ServiceStatusRecord& status : record.Statuses()) {
             EXPECT_EQ(status.waitHint, status.currentState == kServiceStopPending
                                            ? (kServerStopTimeout + kStopWaitMargin).count()
                                            : 0);

@@ -208,7 +208,7 @@ TEST_P(WrapperTest, ReportsAndLogsAsTheHookEnds) {
     HookService service(ScriptedEnvironment(record, c.controls), c.failing, c.ending);
     ASSERT_TRUE(CServiceBase::Run(service));
 
-    const std::vector<ServiceStatus> statuses = record.Statuses();
+    const std::vector<ServiceStatusRecord> statuses = record.Statuses();
     ASSERT_EQ(statuses.size(), c.reports.size());
     for (std::size_t i = 0; i < statuses.size(); ++i) {
         SCOPED_TRACE("report " + std::to_string(i));

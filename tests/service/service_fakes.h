@@ -19,10 +19,10 @@ namespace tillvane::testing {
 struct ShellRecord {
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<platform::ServiceStatus> statuses;
+    std::vector<platform::ServiceStatusRecord> statuses;
     std::vector<platform::EventLogEntry> entries;
 
-    std::vector<platform::ServiceStatus> Statuses() {
+    std::vector<platform::ServiceStatusRecord> Statuses() {
         std::lock_guard lock(mutex);
         return statuses;
     }
@@ -54,7 +54,7 @@ struct ShellRecord {
 class RecordingStatusSink final : public platform::ServiceStatusSink {
   public:
     explicit RecordingStatusSink(ShellRecord& record) : record_(record) {}
-    void SetServiceStatus(const platform::ServiceStatus& status) override {
+    void SetServiceStatus(const platform::ServiceStatusRecord& status) override {
         std::lock_guard lock(record_.mutex);
         record_.statuses.push_back(status);
     }

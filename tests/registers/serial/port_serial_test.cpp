@@ -95,6 +95,31 @@ TEST_F(PtyTest, FrameCrossesTheLineAndTheReplyComesBack) {
     EXPECT_EQ(link.sequenceNumber(), 0x21);
 }
 
+// A stop cancels the token: the port then transfers nothing, counts each refusal, and
+// transfers again once the token is reset.
+TEST_F(PtyTest, CancelledTokenRefusesEveryTransferUntilReset) {
+    PortSerial port;
+    ASSERT_TRUE(port.Open(terminal.path(), {}));
+    platform::CancelToken token;
+    port.SetCancelToken(&token);
+    token.Cancel();
+    const auto start = Clock::now();
+    EXPECT_FALSE(port.Write("A"));
+    EXPECT_EQ(port.ReadByte(), std::nullopt);
+    EXPECT_LT(Clock::now() - start, kPortReadTimeout);  // no read waited for its time-out
+    EXPECT_EQ(token.refusals(), 2u);
+    pollfd entry{terminal.fd(), POLLIN, 0};
+    EXPECT_EQ(poll(&entry, 1, 0), 0);  // nothing reached the line
+
+    token.Reset();
+    EXPECT_TRUE(port.Write("B"));
+    ASSERT_EQ(poll(&entry, 1, 10000), 1);
+    char byte = 0;
+    ASSERT_EQ(read(terminal.fd(), &byte, 1), 1);
+    EXPECT_EQ(byte, 'B');
+    EXPECT_EQ(token.refusals(), 2u);
+}
+
 // Pays the real one-second reads: three of them before the printer counts as silent.
 TEST_F(PtyTest, SilentPrinterIsGivenUpAfterThreeOneSecondReads) {
     PortSerial port;
