@@ -15,8 +15,10 @@
 #include "commands/command_interpreter.h"
 #include "http/client_access.h"
 #include "http/host_check.h"
+#include "http/request_limits.h"
 #include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
+#include "requests/replies.h"
 #include "status/service_status.h"
 
 namespace tillvane {
@@ -29,81 +31,26 @@ class WebRequest;
 class WebServer;
 struct WebServerLimits;
 
-// Sizes of one request's texts, terminator counted as the front end always has: a longer path
-// or command text is refused, never cut into a different one.
-inline constexpr std::size_t kRequestPathCapacity = 4088;
-inline constexpr std::size_t kCommandTextCapacity = kMaxCommandTextLength + 1;
 // Room for a request line whose CMD query parameter carries the longest command text with
 // every byte percent-encoded, and for ordinary header fields besides.
-inline constexpr std::size_t kPercentEncodedBytesPerByte = 3;
-inline constexpr std::size_t kHeaderFieldsAllowance = 8 * 1024;
 inline constexpr std::size_t kMaxRequestHeaderBytes =
     kPercentEncodedBytesPerByte * kMaxCommandTextLength + kHeaderFieldsAllowance;
 // A form body holds the longest command text percent-encoded, and room for other fields or
 // the multipart framing besides; a larger body is refused before it is read.
 inline constexpr std::size_t kMaxRequestBodyBytes =
     kPercentEncodedBytesPerByte * kMaxCommandTextLength + kHeaderFieldsAllowance;
-
-// Lines a command text may hold (maxCommandLines); a longer text is refused before any line
-// runs, so that one request cannot hold the printer for hours.
-inline constexpr int kDefaultMaxCommandLines = 1000;
+// One client address may hold every place at the driver (the request that runs and those
+// that wait) and as many connections again: a till that fills the queue still gets its
+// "printer busy" answers, its status pages and its next requests.
+inline constexpr std::size_t kConnectionsPerClientAddress = 2 * (kMaxWaitingDriverRequests + 1);
 // How long a stop waits for the answers still owed to clients before the server closes.
 inline constexpr std::chrono::milliseconds kStopAnswerGrace{5000};
-
-inline constexpr std::string_view kCommandPath = "REGCMD";
-inline constexpr std::string_view kReplySuccessPrefix = "OK|";
-inline constexpr std::string_view kReplyFailurePrefix = "ERR|";
-inline constexpr std::string_view kCommandTooLongReply = "ERR|command text too long";
-// Followed by the position of the first character that is no Base64, counted from 1.
-inline constexpr std::string_view kInvalidBase64Reply = "ERR|invalid Base64 at position ";
-// A POST body that is not a form: "ERR|unsupported Content-Type <type>; send ...", with the
-// media type in lower case and without parameters, or "(none)" when the request named none.
-inline constexpr std::string_view kUnsupportedContentTypeReply = "ERR|unsupported Content-Type ";
-inline constexpr std::string_view kNoContentTypeName = "(none)";
-inline constexpr std::string_view kSendUrlEncodedHint = "; send application/x-www-form-urlencoded";
-inline constexpr int kHttpUnsupportedMediaType = 415;
-inline constexpr int kHttpForbidden = 403;
-inline constexpr int kHttpServiceUnavailable = 503;
-// Followed by the line bound: "ERR|command text has more than 1000 lines".
-inline constexpr std::string_view kTooManyLinesReply = "ERR|command text has more than ";
-inline constexpr std::string_view kTooManyLinesTail = " lines";
-// A browser request from another site whose origin is not in allowedOrigins.
-inline constexpr std::string_view kCrossSiteReply = "ERR|cross-site request refused";
-// Every place in the driver queue is taken.
-inline constexpr std::string_view kPrinterBusyReply = "ERR|printer busy";
-// The service stops: a request that had not begun, and one that the stop cut short.
-inline constexpr std::string_view kStoppingReply = "ERR|service stopping";
-inline constexpr std::string_view kCutShortReply =
-    "ERR|service stopping: the request was cut short and its receipt abandoned";
-// A request id: 1 to 64 characters of A-Z a-z 0-9 . _ : - (REQUESTID beside CMD).
-inline constexpr std::string_view kRequestIdParameter = "REQUESTID";
-inline constexpr std::size_t kMaxRequestIdLength = 64;
-inline constexpr std::string_view kInvalidRequestIdReply = "ERR|invalid REQUESTID";
-inline constexpr std::string_view kRequestIdReusedReply =
-    "ERR|REQUESTID already used for another command";
-inline constexpr std::string_view kOutcomeUnknownReply =
-    "ERR|outcome unknown: the service stopped while this request ran; check the printer before "
-    "retrying with a new REQUESTID";
-inline constexpr std::string_view kJournalUnavailableReply =
-    "ERR|request journal cannot be written; nothing was printed";
-inline constexpr std::string_view kDroppedNote =
-    "dropped unprinted: its client went away before its turn";
-inline constexpr int kHttpBadRequest = 400;
-inline constexpr int kHttpConflict = 409;
 // Longest retention of request ids and journal files a setting may ask for.
 inline constexpr double kMaxRetentionDays = 36500;
 // Application-log entries of the web server's start, followed by the port and what the entry
 // names: "Web server listening on port 8088, address 0.0.0.0", or the port, ": " and why not.
 inline constexpr std::string_view kListeningEntry = "Web server listening on port ";
 inline constexpr std::string_view kCannotListenEntry = "Nu pot porni serverul web pe portul ";
-// One client address may hold every place at the driver (the request that runs and those
-// that wait) and as many connections again: a till that fills the queue still gets its
-// "printer busy" answers, its status pages and its next requests.
-inline constexpr std::size_t kConnectionsPerClientAddress = 2 * (kMaxWaitingDriverRequests + 1);
-// Longest Host value that a refusal's log entry repeats.
-inline constexpr std::size_t kMaxLoggedHostLength = 255;
-inline constexpr std::string_view kActiveOnPost = "Tillvane service is active on_post";
-inline constexpr std::string_view kActiveOnGet = "Tillvane service is active on_get";
 
 class AppContext {
   public:
