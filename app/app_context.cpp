@@ -1,8 +1,8 @@
 #include "app/app_context.h"
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include "app/app_files.h"
@@ -12,8 +12,6 @@
 #include "base/numbers.h"
 #include "base/text_split.h"
 #include "base/utc_time.h"
-#include "config/ini_loader.h"
-#include "config/setting_values.h"
 #include "http/event_pump.h"
 #include "http/web_request.h"
 #include "http/web_server.h"
@@ -26,8 +24,6 @@
 #include "status/status_endpoints.h"
 
 namespace tillvane {
-
-std::atomic<AppContext*> currentAppContext{nullptr};
 
 namespace {
 
@@ -45,24 +41,11 @@ WebServerLimits CommandServerLimits() {
     return limits;
 }
 
-constexpr std::string_view kOriginHeader = "Origin";
-constexpr std::string_view kHostHeader = "Host";
-constexpr std::string_view kFetchSiteHeader = "Sec-Fetch-Site";
-// Separators between the entries of allowedOrigins.
-constexpr std::string_view kOriginSeparators = ", \t";
-
-// Scheme and host are case-insensitive; a configured origin may end in "/".
-std::string NormalisedOrigin(std::string_view origin) {
-    while (origin.ends_with('/')) origin.remove_suffix(1);
-    return ToLowerAscii(origin);
-}
-
-std::vector<std::string> ParseAllowedOrigins(std::string_view list) {
-    std::vector<std::string> origins;
-    for (const std::string_view origin : SplitList(list, kOriginSeparators)) {
-        origins.push_back(NormalisedOrigin(origin));
-    }
-    return origins;
+JournalSettings JournalSettingsOf(const Settings& settings) {
+    JournalSettings journal;
+    journal.idRetention = settings.idRetention;
+    journal.journalRetention = settings.journalRetention;
+    return journal;
 }
 
 // Lines of a command text as the interpreter reads them: the pieces between "|" that hold
@@ -91,16 +74,6 @@ bool IsValidRequestId(std::string_view id) {
     return true;
 }
 
-// A retention in days from the configuration (fractions allowed), in whole seconds rounded
-// up: an id or a journal file is never dropped before the time the shop asked for.
-std::chrono::seconds RetentionSetting(INILoader& configuration, const char* key, double defaultDays,
-                                      const SettingLog& log) {
-    const double days = ReadDaysSetting(configuration, key, defaultDays, kMaxRetentionDays, log);
-    constexpr double kSecondsPerDay = 86400;
-    return std::chrono::seconds(
-        std::max(1LL, static_cast<long long>(std::ceil(days * kSecondsPerDay))));
-}
-
 }  // namespace
 
 AppContext::AppContext() : AppContext(platform::ProgramPath()) {}
@@ -109,9 +82,18 @@ AppContext::AppContext(const std::string& programPath)
     : iniPath(AppFilePath(programPath, AppFile::configuration)),
       appLogPath(AppFilePath(programPath, AppFile::applicationLog)),
       requestLogPath(AppFilePath(programPath, AppFile::requestLog)),
-      journalPath(AppFilePath(programPath, AppFile::requestJournal)) {
-    currentAppContext = this;
-}
+      journalPath(AppFilePath(programPath, AppFile::requestJournal)),
+      access_([this](std::string_view text) { WriteAppLog(text); }),
+      routes_(access_,
+              RouteHandlers{
+                  [this](WebRequest& request) {
+                      return AnswerStatusRequest(
+                          request, status, driverQueue_ != nullptr ? driverQueue_->waiting() : 0);
+                  },
+                  [this](WebRequest& request, bool isPost, int refusalStatus, std::string refusal) {
+                      HandleCommand(request, isPost, refusalStatus, std::move(refusal));
+                  },
+                  [this](std::string reply) { return Refuse(std::move(reply)); }}) {}
 
 AppContext::~AppContext() {
     if (serverThread_.joinable()) {
@@ -119,8 +101,6 @@ AppContext::~AppContext() {
         RequestServerExit();
         serverThread_.join();
     }
-    AppContext* self = this;
-    currentAppContext.compare_exchange_strong(self, nullptr);
 }
 
 bool AppContext::Init(RegisterHost* host) {
@@ -128,41 +108,23 @@ bool AppContext::Init(RegisterHost* host) {
 
     platform::JoinMultithreadedApartment();
     WriteAppLog("Init from [" + iniPath + "]");
-    INILoader configuration;
-    if (!configuration.Load(iniPath)) {
-        WriteAppLog("Nu pot incarca fisierul de configurari [" + iniPath + "]");
-        return false;
-    }
-    std::string value;
-    configuration.GetValue(value, "tcpPort");
-    tcpPort = ParseDecimalInt(value);
-    configuration.GetValue(value, "DebugMode");
-    debugMode = ParseDecimalInt(value) != 0;
     const SettingLog settingLog = [this](std::string_view entry) { WriteAppLog(entry); };
-    maxCommandLines =
-        ReadCountSetting(configuration, "maxCommandLines", kDefaultMaxCommandLines, settingLog);
-    allowedOrigins.clear();
-    if (configuration.GetValue(value, "allowedOrigins")) {
-        allowedOrigins = ParseAllowedOrigins(value);
-    }
-    journalSettings.idRetention =
-        RetentionSetting(configuration, "requestIdDays", kDefaultRequestIdDays, settingLog);
-    journalSettings.journalRetention =
-        RetentionSetting(configuration, "journalDays", kDefaultJournalDays, settingLog);
-    listenAddress = std::string(kEveryIpv4Address);
-    if (configuration.GetValue(value, "listenAddress") && !value.empty()) listenAddress = value;
+    std::optional<Settings> read = ReadSettings(iniPath, settingLog);
+    if (!read) return false;
+    settings = std::move(*read);
+    access_.SetOrigins(settings.allowedOrigins);
+    listenAddress =
+        settings.listenAddress.empty() ? std::string(kEveryIpv4Address) : settings.listenAddress;
     if (!IsIpAddress(listenAddress)) {
         WriteAppLog("listenAddress is not an IP address [" + listenAddress + "]");
         return false;
     }
     std::string badEntry;
-    if (!allowedClients.Parse(configuration.GetValue(value, "allowedClients") ? value : "",
-                              badEntry)) {
+    if (!access_.SetClients(settings.allowedClients, badEntry)) {
         WriteAppLog("allowedClients holds neither an address nor a range [" + badEntry + "]");
         return false;
     }
-    allowedHosts.SetNames(platform::MachineNames(),
-                          configuration.GetValue(value, "allowedHosts") ? value : "");
+    access_.SetHosts(platform::MachineNames(), settings.allowedHosts);
     registerHost = host;
     status.SetIdentity(iniPath, host != nullptr ? host->driverModel() : std::string());
 
@@ -225,7 +187,7 @@ void AppContext::ServerThread() {
         WebServer server(pump, CommandServerLimits());  // destroyed before the pump
         // Sends its last answers before the pump goes; outlives the driver queue, whose jobs
         // answer through it. Open before the port is: a retry must find its id.
-        RequestJournal journal(journalPath, journalSettings,
+        RequestJournal journal(journalPath, JournalSettingsOf(settings),
                                [this](std::string_view text) { WriteAppLog(text); });
         journal.Open();
         journal.SetObserver([this](const JournaledRequest& request, const RequestOutcome& outcome) {
@@ -240,9 +202,9 @@ void AppContext::ServerThread() {
         std::string reason;
         if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
         driverQueue.Submit({[this] { PublishDriverStatus(); }, [] {}});
-        if (server.Host(listenAddress, tcpPort, reason)) {
-            WriteAppLog(std::string(kListeningEntry) + std::to_string(tcpPort) + ", address " +
-                        listenAddress);
+        if (server.Host(listenAddress, settings.tcpPort, reason)) {
+            WriteAppLog(std::string(kListeningEntry) + std::to_string(settings.tcpPort) +
+                        ", address " + listenAddress);
             {
                 std::lock_guard lock(pumpMutex_);
                 eventPump_ = &pump;
@@ -256,7 +218,8 @@ void AppContext::ServerThread() {
             webServer_ = nullptr;
             driverQueue_ = nullptr;
         } else {
-            WriteAppLog(std::string(kCannotListenEntry) + std::to_string(tcpPort) + ": " + reason);
+            WriteAppLog(std::string(kCannotListenEntry) + std::to_string(settings.tcpPort) + ": " +
+                        reason);
         }
         driverQueue.Stop();
         driverQueue.Join();
@@ -264,7 +227,7 @@ void AppContext::ServerThread() {
         platform::ResumeSerialTransfers();
         journal_ = nullptr;
     } catch (const std::exception& error) {
-        WriteAppLog(std::string(kCannotListenEntry) + std::to_string(tcpPort) + ": " +
+        WriteAppLog(std::string(kCannotListenEntry) + std::to_string(settings.tcpPort) + ": " +
                     error.what());
     }
     MarkServerDone();
@@ -280,62 +243,27 @@ void AppContext::MarkServerDone() {
 }
 
 void AppContext::OnPostRequest(WebServer&, WebRequest& request) {
-    HandleRequest(request, true);
+    routes_.Handle(request, true);
 }
 
 void AppContext::OnGetRequest(WebServer&, WebRequest& request) {
-    HandleRequest(request, false);
+    routes_.Handle(request, false);
 }
 
-void AppContext::HandleRequest(WebRequest& request, bool isPost) {
-    if (!AdmitClient(request) || !AdmitHost(request)) return;
-    const std::string& path = request.path();
-    if (!isPost && AnswerStatusRequest(request, status,
-                                       driverQueue_ != nullptr ? driverQueue_->waiting() : 0)) {
+void AppContext::HandleCommand(WebRequest& request, bool isPost, int refusalStatus,
+                               std::string refusal) {
+    // Handlers run only while the server thread's pump runs, with the journal and the
+    // driver queue in place; the server always lets a command's answer come later.
+    std::shared_ptr<PendingReply> reply = request.Defer();
+    JournaledRequest record;
+    record.client = request.clientAddress();
+    if (!refusal.empty()) {
+        RequestOutcome outcome;
+        outcome.status = refusalStatus;
+        outcome.reply = Refuse(std::move(refusal));
+        journal_->Finish(record, outcome, reply);
         return;
     }
-    const bool isCommand = path == kCommandPath;
-    int refusalStatus = kHttpOk;
-    std::string refusal;
-    if (!AdmitOrigin(request)) {
-        refusalStatus = kHttpForbidden;
-        refusal = kCrossSiteReply;
-    } else if (isPost && request.bodyIsNotAForm()) {
-        // The fields of any other body are unknown: running the empty text instead would
-        // answer "OK|" for a request that did nothing.
-        const std::string& type = request.bodyMediaType();
-        refusalStatus = kHttpUnsupportedMediaType;
-        refusal = std::string(kUnsupportedContentTypeReply) +
-                  (type.empty() ? std::string(kNoContentTypeName) : type) +
-                  std::string(kSendUrlEncodedHint);
-    }
-    if (!refusal.empty() && !isCommand) {
-        request.SetStatus(refusalStatus);
-        request.Write(Refuse(std::move(refusal)));
-        return;
-    }
-    if (isCommand) {
-        // Handlers run only while the server thread's pump runs, with the journal and the
-        // driver queue in place; the server always lets a command's answer come later.
-        std::shared_ptr<PendingReply> reply = request.Defer();
-        JournaledRequest record;
-        record.client = request.clientAddress();
-        if (!refusal.empty()) {
-            RequestOutcome outcome;
-            outcome.status = refusalStatus;
-            outcome.reply = Refuse(std::move(refusal));
-            journal_->Finish(record, outcome, reply);
-        } else {
-            HandleCommand(request, isPost, reply, std::move(record));
-        }
-    } else if (path.empty()) {
-        request.Write(isPost ? kActiveOnPost : kActiveOnGet);
-    }
-    // Any other path gets an empty body.
-}
-
-void AppContext::HandleCommand(WebRequest& request, bool isPost,
-                               std::shared_ptr<PendingReply> reply, JournaledRequest record) {
     const bool idInForm = isPost && request.HasPOST(kRequestIdParameter);
     const bool hasId = idInForm || request.HasGET(kRequestIdParameter);
     record.id = idInForm ? request.POST(kRequestIdParameter) : request.GET(kRequestIdParameter);
@@ -415,44 +343,6 @@ void AppContext::AdmitWithId(std::shared_ptr<PendingReply> reply, Command comman
     journal_->Finish(record, outcome, std::move(reply));
 }
 
-bool AppContext::AdmitClient(WebRequest& request) const {
-    if (allowedClients.Allows(request.clientAddress())) return true;
-    WriteAppLog("Client not allowed: " + request.clientAddress() + " /" + request.path());
-    request.SetStatus(kHttpForbidden);
-    request.Write(kClientNotAllowedReply);
-    return false;
-}
-
-bool AppContext::AdmitHost(WebRequest& request) const {
-    // A request without Host (HTTP/1.0) comes from a program, never from a browser's page.
-    if (!request.HasHeader(kHostHeader)) return true;
-    const std::string host = request.Header(kHostHeader);
-    if (allowedHosts.Allows(host)) return true;
-    WriteAppLog("Unknown Host refused: [" + host.substr(0, kMaxLoggedHostLength) + "] from " +
-                request.clientAddress() + " /" + request.path());
-    request.SetStatus(kHttpMisdirectedRequest);
-    request.Write(kUnknownHostReply);
-    return false;
-}
-
-bool AppContext::AdmitOrigin(WebRequest& request) const {
-    // A browser marks what a page of another site makes it send; programs send neither.
-    const bool hasOrigin = request.HasHeader(kOriginHeader);
-    const std::string fetchSite = ToLowerAscii(request.Header(kFetchSiteHeader));
-    const bool crossSite = hasOrigin || (request.HasHeader(kFetchSiteHeader) &&
-                                         fetchSite != "same-origin" && fetchSite != "none");
-    if (!crossSite) return true;
-    const std::string origin = request.Header(kOriginHeader);
-    if (hasOrigin && std::find(allowedOrigins.begin(), allowedOrigins.end(),
-                               NormalisedOrigin(origin)) != allowedOrigins.end()) {
-        // The page may read the answer.
-        request.SetResponseHeader("Access-Control-Allow-Origin", origin);
-        request.SetResponseHeader("Vary", "Origin");
-        return true;
-    }
-    return false;
-}
-
 bool AppContext::ReadCommand(const WebRequest& request, bool isPost, Command& command,
                              std::string& reply) const {
     command.hexNames = false;
@@ -485,15 +375,15 @@ bool AppContext::ReadCommand(const WebRequest& request, bool isPost, Command& co
     }
     CutAtFirstZeroByte(command.text);
 
-    if (debugMode) {
+    if (settings.debugMode) {
         WriteAppLog(command.text);
         if (isPost) {
             std::lock_guard lock(logMutex_);
             AppendRequestLogEntry(requestLogPath, EscapeHtml(command.text));
         }
     }
-    if (CountCommandLines(command.text) > static_cast<std::size_t>(maxCommandLines)) {
-        reply = Refuse(std::string(kTooManyLinesReply) + std::to_string(maxCommandLines) +
+    if (CountCommandLines(command.text) > static_cast<std::size_t>(settings.maxCommandLines)) {
+        reply = Refuse(std::string(kTooManyLinesReply) + std::to_string(settings.maxCommandLines) +
                        std::string(kTooManyLinesTail));
         return false;
     }
@@ -602,7 +492,7 @@ void AppContext::AbandonCutShortReceipt() {
 }
 
 std::string AppContext::Refuse(std::string reply) const {
-    if (debugMode) WriteAppLog(reply);
+    if (settings.debugMode) WriteAppLog(reply);
     return reply;
 }
 

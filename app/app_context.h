@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "commands/command_interpreter.h"
-#include "http/client_access.h"
-#include "http/host_check.h"
+#include "config/settings.h"
+#include "http/access_policy.h"
 #include "http/request_limits.h"
+#include "http/routes.h"
 #include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
 #include "requests/replies.h"
@@ -45,8 +46,6 @@ inline constexpr std::size_t kMaxRequestBodyBytes =
 inline constexpr std::size_t kConnectionsPerClientAddress = 2 * (kMaxWaitingDriverRequests + 1);
 // How long a stop waits for the answers still owed to clients before the server closes.
 inline constexpr std::chrono::milliseconds kStopAnswerGrace{5000};
-// Longest retention of request ids and journal files a setting may ask for.
-inline constexpr double kMaxRetentionDays = 36500;
 // Application-log entries of the web server's start, followed by the port and what the entry
 // names: "Web server listening on port 8088, address 0.0.0.0", or the port, ": " and why not.
 inline constexpr std::string_view kListeningEntry = "Web server listening on port ";
@@ -92,20 +91,10 @@ class AppContext {
     std::string appLogPath;
     std::string requestLogPath;
     std::string journalPath;
-    int tcpPort = 0;
-    bool debugMode = false;
-    int maxCommandLines = kDefaultMaxCommandLines;
-    // Origins ("http://host:port") whose browser pages may use the service.
-    std::vector<std::string> allowedOrigins;
-    // How long request ids are remembered (requestIdDays) and journal files kept
-    // (journalDays); fractions of a day allowed.
-    JournalSettings journalSettings;
-    // The address the server listens on, and the clients it serves.
+    // As the configuration file gives them.
+    Settings settings;
+    // The address the server listens on.
     std::string listenAddress;
-    ClientAccess allowedClients;
-    // The names a request's Host header may give besides IP addresses and "localhost": the
-    // machine's own and allowedHosts.
-    HostCheck allowedHosts;
     RegisterHost* registerHost = nullptr;  // not owned
     // What /status and /metrics show.
     ServiceStatus status;
@@ -120,21 +109,11 @@ class AppContext {
     void ServerThread();
     // Starts the stop of a server whose pump exists; with pumpMutex_ held.
     void BeginServerStop();
-    void HandleRequest(WebRequest& request, bool isPost);
     // A request to REGCMD: its id and text checked, then run, replayed or refused; the answer
     // goes out once the journal holds it.
-    void HandleCommand(WebRequest& request, bool isPost, std::shared_ptr<PendingReply> reply,
-                       JournaledRequest record);
+    void HandleCommand(WebRequest& request, bool isPost, int refusalStatus, std::string refusal);
     // A request with a valid id and a readable text.
     void AdmitWithId(std::shared_ptr<PendingReply> reply, Command command, JournaledRequest record);
-    // False when a browser sent the request from a site whose origin is not allowed.
-    bool AdmitOrigin(WebRequest& request) const;
-    // False, with the refusal in `request` and a log entry, for a client outside
-    // allowedClients.
-    bool AdmitClient(WebRequest& request) const;
-    // False, with the refusal in `request` and a log entry, for a request whose Host header
-    // names neither this machine nor an allowed name.
-    bool AdmitHost(WebRequest& request) const;
     // Reads the command text of `request`; false with the refusal in `reply` when it may not
     // run.
     bool ReadCommand(const WebRequest& request, bool isPost, Command& command,
@@ -161,6 +140,9 @@ class AppContext {
     void MarkServerDone();
 
     mutable std::mutex logMutex_;  // the logs are written from the server and driver threads
+    // Who may use the service, and where a request goes.
+    AccessPolicy access_;
+    Routes routes_;
 
     std::atomic<bool> serverRunning_{false};
 
@@ -177,8 +159,5 @@ class AppContext {
 
     std::thread serverThread_;
 };
-
-// The one application context of the process: set by construction, cleared by destruction.
-extern std::atomic<AppContext*> currentAppContext;
 
 }  // namespace tillvane

@@ -11,9 +11,6 @@ namespace tillvane {
 
 // A command text, terminator counted as the front end always has.
 inline constexpr std::size_t kCommandTextCapacity = kMaxCommandTextLength + 1;
-// Lines a command text may hold (maxCommandLines); a longer text is refused before any line
-// runs, so that one request cannot hold the printer for hours.
-inline constexpr int kDefaultMaxCommandLines = 1000;
 
 inline constexpr std::string_view kCommandPath = "REGCMD";
 inline constexpr std::string_view kReplySuccessPrefix = "OK|";

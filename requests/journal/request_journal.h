@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/settings.h"
 #include "requests/journal/journal_file.h"
 #include "requests/journal/request_ids.h"
 
@@ -24,12 +25,9 @@ namespace tillvane {
 
 class PendingReply;
 
-inline constexpr double kDefaultRequestIdDays = 7;
-inline constexpr double kDefaultJournalDays = 90;
-
 struct JournalSettings {
-    std::chrono::seconds idRetention{static_cast<long long>(kDefaultRequestIdDays * 86400)};
-    std::chrono::seconds journalRetention{static_cast<long long>(kDefaultJournalDays * 86400)};
+    std::chrono::seconds idRetention = Settings{}.idRetention;
+    std::chrono::seconds journalRetention = Settings{}.journalRetention;
     std::uint64_t rotateBytes = kJournalRotateBytes;
 };
 
