@@ -20,14 +20,13 @@
 #include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
 #include "requests/replies.h"
+#include "requests/request_pipeline.h"
 #include "status/service_status.h"
 
 namespace tillvane {
 
 class EventPump;
-class PendingReply;
 class RegisterHost;
-class VirtualRegister;
 class WebRequest;
 class WebServer;
 struct WebServerLimits;
@@ -100,43 +99,13 @@ class AppContext {
     ServiceStatus status;
 
   private:
-    struct Command {
-        std::string text;
-        bool hexNames = false;
-        std::chrono::steady_clock::time_point arrived;
-    };
-
     void ServerThread();
     // Starts the stop of a server whose pump exists; with pumpMutex_ held.
     void BeginServerStop();
-    // A request to REGCMD: its id and text checked, then run, replayed or refused; the answer
-    // goes out once the journal holds it.
-    void HandleCommand(WebRequest& request, bool isPost, int refusalStatus, std::string refusal);
-    // A request with a valid id and a readable text.
-    void AdmitWithId(std::shared_ptr<PendingReply> reply, Command command, JournaledRequest record);
-    // Reads the command text of `request`; false with the refusal in `reply` when it may not
-    // run.
-    bool ReadCommand(const WebRequest& request, bool isPost, Command& command,
-                     std::string& reply) const;
-    // Queues the command for the driver thread, or refuses it when the queue is full.
-    // `startTicket`: the journal's start record of a request with an id.
-    void SubmitCommand(std::shared_ptr<PendingReply> reply, Command command,
-                       JournaledRequest record, std::uint64_t startTicket);
-    // On the driver thread: runs the command, unless nobody waits for it any more, and
-    // answers it through the journal.
-    void RunQueuedCommand(const Command& command, const JournaledRequest& record,
-                          std::uint64_t startTicket, const std::shared_ptr<PendingReply>& reply,
-                          RequestJournal& journal);
-    // The reply to a command: status prefix and the interpreter's reply text.
-    std::string ExecuteCommand(const Command& command) const;
-    // Counts an ended request for /status and /metrics.
-    void CountRequest(const JournaledRequest& request, const RequestOutcome& outcome);
+    // What the request pipeline needs of the application: settings, driver, logs, status.
+    PipelineOptions PipelineOptionsOf();
     // On the driver thread: lets the status show the driver's state.
     void PublishDriverStatus();
-    // Abandons the receipt of a request that the stop cut short.
-    void AbandonCutShortReceipt();
-    // A request refused before its text runs: the reply, logged in debug mode.
-    std::string Refuse(std::string reply) const;
     void MarkServerDone();
 
     mutable std::mutex logMutex_;  // the logs are written from the server and driver threads
@@ -146,11 +115,10 @@ class AppContext {
 
     std::atomic<bool> serverRunning_{false};
 
-    std::mutex pumpMutex_;  // guards eventPump_, webServer_, driverQueue_ and exitRequested_
+    std::mutex pumpMutex_;  // guards eventPump_, webServer_, pipeline_ and exitRequested_
     EventPump* eventPump_ = nullptr;
     WebServer* webServer_ = nullptr;
-    DriverQueue* driverQueue_ = nullptr;
-    RequestJournal* journal_ = nullptr;  // set before the pump runs, by the server thread
+    RequestPipeline* pipeline_ = nullptr;  // set before the pump runs, by the server thread
     bool exitRequested_ = false;
 
     std::mutex doneMutex_;  // guards serverDone_
