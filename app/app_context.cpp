@@ -1,9 +1,8 @@
 #include "app/app_context.h"
 
-#include <algorithm>
-#include <memory>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "app/app_files.h"
 #include "app/app_log.h"

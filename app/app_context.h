@@ -1,7 +1,7 @@
 #pragma once
 // The application object of the web front end: the files beside the program, the settings
-// tcpPort and DebugMode, the web server thread with its request handlers, and the way the
-// service worker stops that thread.
+// read from them, and the server thread that wires the access policy, the routes, the request
+// pipeline and the status to the web server; and the way the service worker stops that thread.
 
 #include <atomic>
 #include <chrono>
@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <vector>
 
 #include "commands/command_interpreter.h"
 #include "config/settings.h"
