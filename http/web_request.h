@@ -13,10 +13,9 @@
 
 #include "base/text_split.h"
 #include "http/form_fields.h"
+#include "http/http_status.h"
 
 namespace tillvane {
-
-inline constexpr int kHttpOk = 200;
 
 using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 

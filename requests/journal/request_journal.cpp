@@ -1,12 +1,9 @@
 #include "requests/journal/request_journal.h"
 
-#include <algorithm>
 #include <fstream>
-#include <system_error>
 
 #include "base/json_line.h"
 #include "base/utc_time.h"
-#include "http/web_request.h"
 
 namespace tillvane {
 
@@ -59,15 +56,6 @@ RequestJournal::RequestJournal(std::string path, JournalSettings settings, Log l
       log_(std::move(log)),
       ids_(settings.idRetention) {}
 
-RequestJournal::~RequestJournal() {
-    {
-        std::lock_guard lock(queueMutex_);
-        stopping_ = true;
-    }
-    queued_.notify_all();
-    if (sender_.joinable()) sender_.join();
-}
-
 bool RequestJournal::Open() {
     const std::int64_t now = UnixMillisNow();
     const auto retentionMillis = [](std::chrono::seconds retention) {
@@ -84,13 +72,6 @@ bool RequestJournal::Open() {
         return false;
     }
     open_ = true;
-    try {
-        sender_ = std::thread(&RequestJournal::SendLoop, this);
-    } catch (const std::system_error&) {
-        open_ = false;
-        log_("Request journal: cannot create its thread");
-        return false;
-    }
     return true;
 }
 
@@ -147,8 +128,8 @@ bool RequestJournal::WaitDurable(std::uint64_t ticket) {
     return false;
 }
 
-std::uint64_t RequestJournal::AppendRecord(const JournaledRequest& request,
-                                           const RequestOutcome& outcome) {
+std::uint64_t RequestJournal::Record(const JournaledRequest& request,
+                                     const RequestOutcome& outcome) {
     if (!open_) return 0;
     JsonLineWriter writer = RecordHead(kRequestEvent, request);
     writer.Number("status", outcome.status)
@@ -162,70 +143,6 @@ std::uint64_t RequestJournal::AppendRecord(const JournaledRequest& request,
     const std::uint64_t ticket = file_.Append(writer.Line(), error);
     if (!error.empty()) log_("Request journal: " + error);
     return ticket;
-}
-
-void RequestJournal::Finish(const JournaledRequest& request, const RequestOutcome& outcome,
-                            std::shared_ptr<PendingReply> reply) {
-    if (observer_) observer_(request, outcome);
-    std::uint64_t ticket = AppendRecord(request, outcome);
-    std::vector<Delivery> deliveries;
-    if (reply && outcome.status != 0)
-        deliveries.push_back({std::move(reply), outcome.status, outcome.reply});
-    if (outcome.started) {
-        for (IdWaiter& waiter : ids_.End(request.id, outcome.ran, outcome.status, outcome.reply)) {
-            const auto* waiting = static_cast<const JournaledRequest*>(waiter.token.get());
-            RequestOutcome shared = outcome;
-            shared.replay = true;
-            shared.ran = false;
-            shared.started = false;
-            shared.note.clear();
-            if (waiting != nullptr) {
-                if (observer_) observer_(*waiting, shared);
-                ticket = std::max(ticket, AppendRecord(*waiting, shared));
-            }
-            if (waiter.reply && outcome.status != 0) {
-                deliveries.push_back({std::move(waiter.reply), outcome.status, outcome.reply});
-            }
-        }
-    }
-    if (!deliveries.empty()) Deliver(ticket, std::move(deliveries));
-}
-
-void RequestJournal::Deliver(std::uint64_t ticket, std::vector<Delivery> deliveries) {
-    {
-        std::lock_guard lock(queueMutex_);
-        if (sender_.joinable() && !stopping_) {
-            queue_.emplace_back(ticket, std::move(deliveries));
-            queued_.notify_one();
-            return;
-        }
-    }
-    // No journal to wait for: answer at once.
-    for (Delivery& delivery : deliveries) {
-        delivery.reply->Send(delivery.status, std::move(delivery.body));
-    }
-}
-
-void RequestJournal::SendLoop() {
-    std::unique_lock lock(queueMutex_);
-    for (;;) {
-        queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty()) return;
-        std::deque<std::pair<std::uint64_t, std::vector<Delivery>>> batch;
-        batch.swap(queue_);
-        lock.unlock();
-        std::uint64_t ticket = 0;
-        for (const auto& item : batch) ticket = std::max(ticket, item.first);
-        // One flush for the whole batch; an answer whose record could not be written is
-        // still sent: the till must learn what became of its receipt.
-        if (ticket != 0) WaitDurable(ticket);
-        for (auto& item : batch) {
-            for (Delivery& delivery : item.second) {
-                delivery.reply->Send(delivery.status, std::move(delivery.body));
-            }
-        }
-        lock.lock();
-    }
 }
 
 }  // namespace tillvane

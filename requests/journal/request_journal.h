@@ -1,38 +1,24 @@
 #pragma once
 // The journal of command requests: every request to REGCMD leaves one record (time, client,
 // request id, command text, reply, duration, whether it was a replay), and a request with an
-// id leaves a "start" record, on the disk, before the driver sees its first line. No answer is
-// sent before the record of it is on the disk. At start the journal rebuilds the request ids
-// it still has to remember.
+// id leaves a "start" record, on the disk, before the driver sees its first line. At start the
+// journal rebuilds the request ids it still has to remember.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
-#include "base/utc_time.h"
+#include "config/settings.h"
 #include "requests/journal/journal_file.h"
 #include "requests/journal/request_ids.h"
 
 namespace tillvane {
 
-class PendingReply;
-
-inline constexpr double kDefaultRequestIdDays = 7;
-inline constexpr double kDefaultJournalDays = 90;
-
 struct JournalSettings {
-    std::chrono::seconds idRetention{
-        static_cast<long long>(kDefaultRequestIdDays * kSecondsPerDay)};
-    std::chrono::seconds journalRetention{
-        static_cast<long long>(kDefaultJournalDays * kSecondsPerDay)};
+    std::chrono::seconds idRetention = Settings{}.idRetention;
+    std::chrono::seconds journalRetention = Settings{}.journalRetention;
     std::uint64_t rotateBytes = kJournalRotateBytes;
 };
 
@@ -59,8 +45,6 @@ class RequestJournal {
     using Log = std::function<void(std::string_view)>;
 
     RequestJournal(std::string path, JournalSettings settings, Log log);
-    // Sends the answers still owed, then ends the thread that sends them.
-    ~RequestJournal();
     RequestJournal(const RequestJournal&) = delete;
     RequestJournal& operator=(const RequestJournal&) = delete;
 
@@ -69,6 +53,8 @@ class RequestJournal {
     // written: requests with an id are refused then; others run and go unrecorded.
     bool Open();
     bool isOpen() const { return open_; }
+    // Records nothing more: what the journal records could not be waited for.
+    void Disable() { open_ = false; }
     RequestIds& ids() { return ids_; }
 
     // Appends the start record of a request with an id; its ticket, 0 when not written.
@@ -76,41 +62,18 @@ class RequestJournal {
     // True once the record of `ticket` (and all before it) is on the disk.
     bool WaitDurable(std::uint64_t ticket);
 
-    // Told of every request as it ends (before its answer is sent), on the thread that ends it.
-    using Observer = std::function<void(const JournaledRequest&, const RequestOutcome&)>;
-    void SetObserver(Observer observer) { observer_ = std::move(observer); }
-
-    // Appends the record of how `request` ended and sends `reply` its answer once that record
-    // is on the disk. With `outcome.started`, the run of its id ends too: the requests that
-    // waited for it get the same answer, each with a replay record of its own.
-    void Finish(const JournaledRequest& request, const RequestOutcome& outcome,
-                std::shared_ptr<PendingReply> reply);
+    // Appends the record of how `request` ended; its ticket, 0 when not written.
+    std::uint64_t Record(const JournaledRequest& request, const RequestOutcome& outcome);
 
   private:
-    struct Delivery {
-        std::shared_ptr<PendingReply> reply;
-        int status = 0;
-        std::string body;
-    };
-
-    std::uint64_t AppendRecord(const JournaledRequest& request, const RequestOutcome& outcome);
     void Rebuild();
     void RebuildFrom(const std::string& path, std::int64_t cutoffMillis);
-    void Deliver(std::uint64_t ticket, std::vector<Delivery> deliveries);
-    void SendLoop();
 
     JournalFile file_;
     const JournalSettings settings_;
     Log log_;
-    Observer observer_;
     RequestIds ids_;
     bool open_ = false;
-
-    std::mutex queueMutex_;  // guards queue_ and stopping_
-    std::condition_variable queued_;
-    std::deque<std::pair<std::uint64_t, std::vector<Delivery>>> queue_;
-    bool stopping_ = false;
-    std::thread sender_;
 };
 
 }  // namespace tillvane

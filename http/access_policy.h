@@ -1,0 +1,52 @@
+#pragma once
+// Who may use the service: the client's address (allowedClients), the name its Host header
+// gives (the machine's own and allowedHosts) and, for a browser's page, its origin
+// (allowedOrigins).
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "http/client_access.h"
+#include "http/host_check.h"
+
+namespace tillvane {
+
+class WebRequest;
+
+class AccessPolicy {
+  public:
+    using Log = std::function<void(std::string_view)>;
+
+    explicit AccessPolicy(Log log) : log_(std::move(log)) {}
+
+    // The allowedClients list; false, with the entry that does not parse in `badEntry`.
+    bool SetClients(std::string_view list, std::string& badEntry) {
+        return clients_.Parse(list, badEntry);
+    }
+    void SetHosts(const std::vector<std::string>& machineNames, std::string_view list) {
+        hosts_.SetNames(machineNames, list);
+    }
+    // Origins ("http://host:port", separated by commas or blanks) whose browser pages may
+    // use the service.
+    void SetOrigins(std::string_view list);
+
+    // False, with the refusal in `request` and a log entry, for a client outside
+    // allowedClients.
+    bool AdmitClient(WebRequest& request) const;
+    // False, with the refusal in `request` and a log entry, for a request whose Host header
+    // names neither this machine nor an allowed name.
+    bool AdmitHost(WebRequest& request) const;
+    // False when a browser sent the request from a site whose origin is not allowed; an
+    // allowed origin gets the header fields that let its page read the answer.
+    bool AdmitOrigin(WebRequest& request) const;
+
+  private:
+    Log log_;
+    ClientAccess clients_;
+    HostCheck hosts_;
+    std::vector<std::string> origins_;  // normalised
+};
+
+}  // namespace tillvane

@@ -1,0 +1,13 @@
+#pragma once
+// The HTTP statuses the service answers with.
+
+namespace tillvane {
+
+inline constexpr int kHttpOk = 200;
+inline constexpr int kHttpBadRequest = 400;
+inline constexpr int kHttpForbidden = 403;
+inline constexpr int kHttpConflict = 409;
+inline constexpr int kHttpUnsupportedMediaType = 415;
+inline constexpr int kHttpServiceUnavailable = 503;
+
+}  // namespace tillvane

@@ -1,0 +1,36 @@
+#pragma once
+// Where a request goes: refused when its client, Host or origin may not use the service, the
+// status paths, REGCMD (the command, or its refusal, handed to the command handler), the root
+// and any other path (an empty answer).
+
+#include <functional>
+#include <string>
+
+namespace tillvane {
+
+class AccessPolicy;
+class WebRequest;
+
+struct RouteHandlers {
+    // Answers a GET for one of the status paths; false for any other path.
+    std::function<bool(WebRequest&)> status;
+    // A request to REGCMD; `refusalStatus` and `refusal` set when it is refused before its
+    // command is read (a cross-site page, a body that is no form).
+    std::function<void(WebRequest&, bool isPost, int refusalStatus, std::string refusal)> command;
+    // A refusal on its way out: the reply text to send.
+    std::function<std::string(std::string)> refuse;
+};
+
+class Routes {
+  public:
+    Routes(const AccessPolicy& access, RouteHandlers handlers)
+        : access_(access), handlers_(std::move(handlers)) {}
+
+    void Handle(WebRequest& request, bool isPost) const;
+
+  private:
+    const AccessPolicy& access_;
+    RouteHandlers handlers_;
+};
+
+}  // namespace tillvane

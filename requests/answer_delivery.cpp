@@ -1,0 +1,66 @@
+#include "requests/answer_delivery.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "http/web_request.h"
+#include "requests/journal/request_journal.h"
+
+namespace tillvane {
+
+AnswerDelivery::~AnswerDelivery() {
+    {
+        std::lock_guard lock(queueMutex_);
+        stopping_ = true;
+    }
+    queued_.notify_all();
+    if (sender_.joinable()) sender_.join();
+}
+
+bool AnswerDelivery::Start() {
+    try {
+        sender_ = std::thread(&AnswerDelivery::SendLoop, this);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void AnswerDelivery::Deliver(std::uint64_t ticket, std::vector<Delivery> deliveries) {
+    {
+        std::lock_guard lock(queueMutex_);
+        if (sender_.joinable() && !stopping_) {
+            queue_.emplace_back(ticket, std::move(deliveries));
+            queued_.notify_one();
+            return;
+        }
+    }
+    // No journal to wait for: answer at once.
+    for (Delivery& delivery : deliveries) {
+        delivery.reply->Send(delivery.status, std::move(delivery.body));
+    }
+}
+
+void AnswerDelivery::SendLoop() {
+    std::unique_lock lock(queueMutex_);
+    for (;;) {
+        queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        std::deque<std::pair<std::uint64_t, std::vector<Delivery>>> batch;
+        batch.swap(queue_);
+        lock.unlock();
+        std::uint64_t ticket = 0;
+        for (const auto& item : batch) ticket = std::max(ticket, item.first);
+        // One flush for the whole batch; an answer whose record could not be written is
+        // still sent: the till must learn what became of its receipt.
+        if (ticket != 0) journal_.WaitDurable(ticket);
+        for (auto& item : batch) {
+            for (Delivery& delivery : item.second) {
+                delivery.reply->Send(delivery.status, std::move(delivery.body));
+            }
+        }
+        lock.lock();
+    }
+}
+
+}  // namespace tillvane

@@ -1,0 +1,51 @@
+#pragma once
+// The last stage of a request: its answer goes out once the journal holds the record of it,
+// on a thread of its own, one flush for every answer that waits.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace tillvane {
+
+class PendingReply;
+class RequestJournal;
+
+struct Delivery {
+    std::shared_ptr<PendingReply> reply;
+    int status = 0;
+    std::string body;
+};
+
+class AnswerDelivery {
+  public:
+    explicit AnswerDelivery(RequestJournal& journal) : journal_(journal) {}
+    // Sends the answers still owed, then ends the thread that sends them.
+    ~AnswerDelivery();
+    AnswerDelivery(const AnswerDelivery&) = delete;
+    AnswerDelivery& operator=(const AnswerDelivery&) = delete;
+
+    // Starts the thread that waits for the journal; false when the system cannot. Without it
+    // answers go out at once: there is no journal to wait for.
+    bool Start();
+    // Sends `deliveries` once the record of `ticket` (and all before it) is on the disk.
+    void Deliver(std::uint64_t ticket, std::vector<Delivery> deliveries);
+
+  private:
+    void SendLoop();
+
+    RequestJournal& journal_;
+    std::mutex queueMutex_;  // guards queue_ and stopping_
+    std::condition_variable queued_;
+    std::deque<std::pair<std::uint64_t, std::vector<Delivery>>> queue_;
+    bool stopping_ = false;
+    std::thread sender_;
+};
+
+}  // namespace tillvane

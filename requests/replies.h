@@ -1,0 +1,53 @@
+#pragma once
+// Every text the service answers a request with, and the statuses that go with them.
+
+#include <cstddef>
+#include <string_view>
+
+#include "commands/command_interpreter.h"
+#include "http/http_status.h"
+
+namespace tillvane {
+
+// A command text, terminator counted as the front end always has.
+inline constexpr std::size_t kCommandTextCapacity = kMaxCommandTextLength + 1;
+
+inline constexpr std::string_view kCommandPath = "REGCMD";
+inline constexpr std::string_view kReplySuccessPrefix = "OK|";
+inline constexpr std::string_view kReplyFailurePrefix = "ERR|";
+inline constexpr std::string_view kCommandTooLongReply = "ERR|command text too long";
+// Followed by the position of the first character that is no Base64, counted from 1.
+inline constexpr std::string_view kInvalidBase64Reply = "ERR|invalid Base64 at position ";
+// A POST body that is not a form: "ERR|unsupported Content-Type <type>; send ...", with the
+// media type in lower case and without parameters, or "(none)" when the request named none.
+inline constexpr std::string_view kUnsupportedContentTypeReply = "ERR|unsupported Content-Type ";
+inline constexpr std::string_view kNoContentTypeName = "(none)";
+inline constexpr std::string_view kSendUrlEncodedHint = "; send application/x-www-form-urlencoded";
+// Followed by the line bound: "ERR|command text has more than 1000 lines".
+inline constexpr std::string_view kTooManyLinesReply = "ERR|command text has more than ";
+inline constexpr std::string_view kTooManyLinesTail = " lines";
+// A browser request from another site whose origin is not in allowedOrigins.
+inline constexpr std::string_view kCrossSiteReply = "ERR|cross-site request refused";
+// Every place in the driver queue is taken.
+inline constexpr std::string_view kPrinterBusyReply = "ERR|printer busy";
+// The service stops: a request that had not begun, and one that the stop cut short.
+inline constexpr std::string_view kStoppingReply = "ERR|service stopping";
+inline constexpr std::string_view kCutShortReply =
+    "ERR|service stopping: the request was cut short and its receipt abandoned";
+// A request id: 1 to 64 characters of A-Z a-z 0-9 . _ : - (REQUESTID beside CMD).
+inline constexpr std::string_view kRequestIdParameter = "REQUESTID";
+inline constexpr std::size_t kMaxRequestIdLength = 64;
+inline constexpr std::string_view kInvalidRequestIdReply = "ERR|invalid REQUESTID";
+inline constexpr std::string_view kRequestIdReusedReply =
+    "ERR|REQUESTID already used for another command";
+inline constexpr std::string_view kOutcomeUnknownReply =
+    "ERR|outcome unknown: the service stopped while this request ran; check the printer before "
+    "retrying with a new REQUESTID";
+inline constexpr std::string_view kJournalUnavailableReply =
+    "ERR|request journal cannot be written; nothing was printed";
+inline constexpr std::string_view kDroppedNote =
+    "dropped unprinted: its client went away before its turn";
+inline constexpr std::string_view kActiveOnPost = "Tillvane service is active on_post";
+inline constexpr std::string_view kActiveOnGet = "Tillvane service is active on_get";
+
+}  // namespace tillvane

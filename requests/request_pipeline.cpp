@@ -1,0 +1,312 @@
+#include "requests/request_pipeline.h"
+
+#include <algorithm>
+
+#include "base/base64.h"
+#include "base/html_escape.h"
+#include "base/utc_time.h"
+#include "commands/command_interpreter.h"
+#include "http/web_request.h"
+#include "registers/virtual_register.h"
+#include "requests/replies.h"
+
+namespace tillvane {
+
+namespace {
+
+// The command text ends at its first 0 byte, as the interpreter has always read it.
+void CutAtFirstZeroByte(std::string& text) {
+    text.resize(std::min(text.find('\0'), text.size()));
+}
+
+bool IsValidRequestId(std::string_view id) {
+    if (id.empty() || id.size() > kMaxRequestIdLength) return false;
+    for (const char c : id) {
+        const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                             (c >= '0' && c <= '9') || c == '.' || c == '_' || c == ':' || c == '-';
+        if (!allowed) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void RequestPipeline::Accept(WebRequest& request, bool isPost, int refusalStatus,
+                             std::string refusal) {
+    // Handlers run only while the server thread's pump runs, with the journal and the
+    // driver queue in place; the server always lets a command's answer come later.
+    std::shared_ptr<PendingReply> reply = request.Defer();
+    JournaledRequest record;
+    record.client = request.clientAddress();
+    if (!refusal.empty()) {
+        RequestOutcome outcome;
+        outcome.status = refusalStatus;
+        outcome.reply = Refuse(std::move(refusal));
+        Finish(record, outcome, reply);
+        return;
+    }
+    const bool idInForm = isPost && request.HasPOST(kRequestIdParameter);
+    const bool hasId = idInForm || request.HasGET(kRequestIdParameter);
+    record.id = idInForm ? request.POST(kRequestIdParameter) : request.GET(kRequestIdParameter);
+    RequestOutcome refused;
+    Command command;
+    if (hasId && !IsValidRequestId(record.id)) {
+        // Refused before the text is even read: a till that sends a broken id learns it now.
+        if (record.id.size() > kMaxRequestIdLength) record.id.resize(kMaxRequestIdLength);
+        refused.status = kHttpBadRequest;
+        refused.reply = Refuse(std::string(kInvalidRequestIdReply));
+    } else if (!ReadCommand(request, isPost, command, refused.reply)) {
+        refused.status = kHttpOk;
+    }
+    record.command = command.text;
+    if (refused.status != 0) {
+        Finish(record, refused, std::move(reply));
+        return;
+    }
+    if (!hasId) {
+        Submit(std::move(reply), std::move(command), std::move(record), 0);
+        return;
+    }
+    AdmitWithId(std::move(reply), std::move(command), std::move(record));
+}
+
+void RequestPipeline::AdmitWithId(std::shared_ptr<PendingReply> reply, Command command,
+                                  JournaledRequest record) {
+    RequestOutcome outcome;
+    // A request that waits for the run of its id takes a place in the driver queue as if it
+    // waited there: waiting requests, of any kind, stay within the queue's bound.
+    struct Waiting {
+        JournaledRequest record;
+        std::shared_ptr<void> place;
+    };
+    auto waiting = std::make_shared<Waiting>(Waiting{record, queue_.HoldPlace()});
+    const std::size_t maxWaiters = waiting->place ? kMaxWaitersPerRequestId : 0;
+    // Finish reads the waiter's token as its record.
+    std::shared_ptr<void> token(waiting, &waiting->record);
+    switch (journal_.ids().Admit(record.id, DigestOfCommandText(command.text), UnixMillisNow(),
+                                 IdWaiter{reply, std::move(token)}, outcome.status, outcome.reply,
+                                 maxWaiters)) {
+        case IdAdmission::fresh: {
+            waiting.reset();  // its place is the job's now
+            const std::uint64_t ticket = journal_.RecordStart(record);
+            if (ticket == 0) {
+                outcome.status = kHttpServiceUnavailable;
+                outcome.reply = Refuse(std::string(kJournalUnavailableReply));
+                outcome.started = true;
+                break;
+            }
+            Submit(std::move(reply), std::move(command), std::move(record), ticket);
+            return;
+        }
+        case IdAdmission::joined:
+            return;  // answered when the run it waits for ends
+        case IdAdmission::busy:
+            // Nothing ran: a later retry gets the answer of the run it could not wait for.
+            outcome.status = kHttpServiceUnavailable;
+            outcome.reply =
+                Refuse(std::string(queue_.stopped() ? kStoppingReply : kPrinterBusyReply));
+            break;
+        case IdAdmission::replay:
+            outcome.replay = true;
+            break;
+        case IdAdmission::otherCommand:
+            outcome.status = kHttpConflict;
+            outcome.reply = Refuse(std::string(kRequestIdReusedReply));
+            break;
+        case IdAdmission::outcomeUnknown:
+            outcome.status = kHttpConflict;
+            outcome.reply = Refuse(std::string(kOutcomeUnknownReply));
+            outcome.replay = true;
+            break;
+    }
+    Finish(record, outcome, std::move(reply));
+}
+
+bool RequestPipeline::ReadCommand(const WebRequest& request, bool isPost, Command& command,
+                                  std::string& reply) const {
+    command.hexNames = false;
+    // A POST whose form carries no command text at all takes the CMD of its URL, as a GET
+    // does: answered "OK|" unprinted, a receipt the till believes printed would be lost.
+    const bool fromForm = isPost && (request.HasPOST("CMD") || request.HasPOST("CMDBASE64") ||
+                                     request.HasPOST("CMDBASE64HEX"));
+    command.text = fromForm ? request.POST("CMD") : request.GET("CMD");
+    if (command.text.size() > kMaxCommandTextLength) {
+        reply = kCommandTooLongReply;
+        return false;
+    }
+    if (fromForm && command.text.empty()) {
+        // CMD wins; a plain CMD is never Base64-decoded.
+        std::string encoded = request.POST("CMDBASE64");
+        if (encoded.empty()) {
+            encoded = request.POST("CMDBASE64HEX");
+            command.hexNames = true;
+        }
+        if (encoded.size() > kMaxCommandTextLength) {
+            reply = kCommandTooLongReply;
+            return false;
+        }
+        std::size_t invalidPosition = 0;
+        if (!Base64Decode(encoded, command.text, invalidPosition)) {
+            // Refused before anything runs: a part of a broken text is no receipt.
+            reply = Refuse(std::string(kInvalidBase64Reply) + std::to_string(invalidPosition));
+            return false;
+        }
+    }
+    CutAtFirstZeroByte(command.text);
+
+    if (options_.debugMode) {
+        options_.log(command.text);
+        if (isPost) {
+            options_.logPostedCommand(EscapeHtml(command.text));
+        }
+    }
+    if (CountCommandLines(command.text) > static_cast<std::size_t>(options_.maxCommandLines)) {
+        reply = Refuse(std::string(kTooManyLinesReply) + std::to_string(options_.maxCommandLines) +
+                       std::string(kTooManyLinesTail));
+        return false;
+    }
+    return true;
+}
+
+void RequestPipeline::Submit(std::shared_ptr<PendingReply> reply, Command command,
+                             JournaledRequest record, std::uint64_t startTicket) {
+    const bool started = !record.id.empty();
+    DriverJob job;
+    job.refuse = [this, record, reply, started] {
+        RequestOutcome outcome;
+        outcome.status = kHttpServiceUnavailable;
+        outcome.reply = kStoppingReply;
+        outcome.started = started;
+        Finish(record, outcome, reply);
+    };
+    job.run = [this, command, record, startTicket, reply] {
+        Run(command, record, startTicket, reply);
+        if (options_.afterRun) options_.afterRun();
+    };
+    if (!queue_.Submit(std::move(job))) {
+        // Answered at once, without touching the printer: the till may try again later.
+        const bool stopping = queue_.stopped();
+        RequestOutcome outcome;
+        outcome.status = kHttpServiceUnavailable;
+        outcome.reply = Refuse(std::string(stopping ? kStoppingReply : kPrinterBusyReply));
+        outcome.started = started;
+        Finish(record, outcome, std::move(reply));
+    }
+}
+
+void RequestPipeline::Run(const Command& command, const JournaledRequest& record,
+                          std::uint64_t startTicket, const std::shared_ptr<PendingReply>& reply) {
+    const bool started = !record.id.empty();
+    RequestOutcome outcome;
+    outcome.started = started;
+    const bool wanted =
+        started ? journal_.ids().AnyoneWaits(record.id, reply) : !reply->clientGone();
+    if (!wanted) {
+        // Nobody waits for it: printing it would only print twice when the till tries again.
+        options_.log("Request dropped unprinted: its client went away before its turn [" +
+                     command.text + "]");
+        outcome.note = kDroppedNote;
+        Finish(record, outcome, nullptr);
+        return;
+    }
+    if (started && !journal_.WaitDurable(startTicket)) {
+        // Without its start on the disk, a crash during the run could print it twice.
+        outcome.status = kHttpServiceUnavailable;
+        outcome.reply = Refuse(std::string(kJournalUnavailableReply));
+        Finish(record, outcome, reply);
+        return;
+    }
+    const std::uint64_t refusedBefore = cancelToken_.refusals();
+    outcome.reply = Execute(command);
+    outcome.status = kHttpOk;
+    outcome.ran = true;
+    if (cancelToken_.refusals() != refusedBefore) {
+        // The stop interrupted a transfer to the printer: whatever the interpreter made of
+        // it, the request did not go out whole.
+        AbandonCutShortReceipt();
+        outcome.status = kHttpServiceUnavailable;
+        outcome.reply = kCutShortReply;
+    }
+    Finish(record, outcome, reply);
+}
+
+std::string RequestPipeline::Execute(const Command& command) const {
+    std::string replyText;
+    VirtualRegister* driver = options_.driver ? options_.driver() : nullptr;
+    const bool succeeded = ExecuteCommandText(command.text, replyText, command.hexNames, driver);
+    std::string reply(succeeded ? kReplySuccessPrefix : kReplyFailurePrefix);
+    reply += replyText;
+    return reply;
+}
+
+// The receipt of a request that the stop cut short goes, on the driver thread, after that
+// request: the interpreter has abandoned what the failed request opened; a receipt still open
+// (begun by an earlier request) goes too, so that nothing of it reaches the printer later.
+void RequestPipeline::AbandonCutShortReceipt() {
+    // Later work of the driver reaches the printer again.
+    cancelToken_.Reset();
+    VirtualRegister* driver = options_.driver ? options_.driver() : nullptr;
+    if (driver != nullptr) driver->AbandonReceipt("its request was cut short by the service stop");
+    options_.log("Request cut short by the service stop; its receipt abandoned");
+}
+
+RequestPipeline::RequestPipeline(RequestJournal& journal, AnswerDelivery& delivery,
+                                 PipelineOptions options)
+    : journal_(journal), delivery_(delivery), options_(std::move(options)) {
+    // The stop cancels the token; the driver's serial transfers read it.
+    if (VirtualRegister* driver = options_.driver ? options_.driver() : nullptr) {
+        driver->SetCancelToken(&cancelToken_);
+    }
+}
+
+RequestPipeline::~RequestPipeline() {
+    if (VirtualRegister* driver = options_.driver ? options_.driver() : nullptr) {
+        driver->SetCancelToken(nullptr);
+    }
+}
+
+void RequestPipeline::Stop() {
+    queue_.Stop();
+    cancelToken_.Cancel();
+}
+
+void RequestPipeline::Join() {
+    queue_.Join();
+    // The stop cancelled the serial transfers for the driver thread, which has ended.
+    cancelToken_.Reset();
+}
+
+std::string RequestPipeline::Refuse(std::string reply) const {
+    if (options_.debugMode) options_.log(reply);
+    return reply;
+}
+
+void RequestPipeline::Finish(const JournaledRequest& request, const RequestOutcome& outcome,
+                             std::shared_ptr<PendingReply> reply) {
+    if (options_.outcome) options_.outcome(request, outcome);
+    std::uint64_t ticket = journal_.Record(request, outcome);
+    std::vector<Delivery> deliveries;
+    if (reply && outcome.status != 0)
+        deliveries.push_back({std::move(reply), outcome.status, outcome.reply});
+    if (outcome.started) {
+        for (IdWaiter& waiter :
+             journal_.ids().End(request.id, outcome.ran, outcome.status, outcome.reply)) {
+            const auto* waiting = static_cast<const JournaledRequest*>(waiter.token.get());
+            RequestOutcome shared = outcome;
+            shared.replay = true;
+            shared.ran = false;
+            shared.started = false;
+            shared.note.clear();
+            if (waiting != nullptr) {
+                if (options_.outcome) options_.outcome(*waiting, shared);
+                ticket = std::max(ticket, journal_.Record(*waiting, shared));
+            }
+            if (waiter.reply && outcome.status != 0) {
+                deliveries.push_back({std::move(waiter.reply), outcome.status, outcome.reply});
+            }
+        }
+    }
+    if (!deliveries.empty()) delivery_.Deliver(ticket, std::move(deliveries));
+}
+
+}  // namespace tillvane

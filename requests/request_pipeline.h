@@ -1,0 +1,100 @@
+#pragma once
+// The way of one request to REGCMD, each stage once and forward: its text read from the
+// request's fields, its id admitted, its start journaled, a place in the driver queue, its run
+// on the driver thread, its record journaled, and its answer sent once that record is durable
+// (with the answers of the requests that waited for the same id).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/cancel_token.h"
+#include "requests/answer_delivery.h"
+#include "requests/driver_queue.h"
+#include "requests/journal/request_journal.h"
+
+namespace tillvane {
+
+class PendingReply;
+class VirtualRegister;
+class WebRequest;
+
+struct PipelineOptions {
+    bool debugMode = false;  // refusals and command texts go to the logs
+    int maxCommandLines = kDefaultMaxCommandLines;
+    // The driver the commands run on; null when there is none.
+    std::function<VirtualRegister*()> driver;
+    // An entry of the application log; in debug mode, a posted command text for the request
+    // log.
+    std::function<void(std::string_view)> log;
+    std::function<void(std::string_view)> logPostedCommand;
+    // On the driver thread, after every run.
+    std::function<void()> afterRun;
+    // Told of every request as it ends, before its answer is sent, on the thread that ends it.
+    std::function<void(const JournaledRequest&, const RequestOutcome&)> outcome;
+};
+
+class RequestPipeline {
+  public:
+    // Hands the driver the pipeline's cancel token, and takes it back on destruction.
+    RequestPipeline(RequestJournal& journal, AnswerDelivery& delivery, PipelineOptions options);
+    ~RequestPipeline();
+    RequestPipeline(const RequestPipeline&) = delete;
+    RequestPipeline& operator=(const RequestPipeline&) = delete;
+
+    // The driver queue; it stops and ends its thread before the pipeline goes.
+    DriverQueue& queue() { return queue_; }
+
+    // Takes no more requests: the waiting ones are refused, the one at the driver is cut short
+    // at its next serial transfer.
+    void Stop();
+    // Waits for the driver thread to end; later work reaches the printer again.
+    void Join();
+
+    // A request to REGCMD; with `refusal`, refused before its text is read. The answer goes
+    // out later, through the request's deferred reply.
+    void Accept(WebRequest& request, bool isPost, int refusalStatus, std::string refusal);
+    // A refusal on its way out: logged in debug mode.
+    std::string Refuse(std::string reply) const;
+
+  private:
+    struct Command {
+        std::string text;
+        bool hexNames = false;
+    };
+
+    // A request with a valid id and a readable text.
+    void AdmitWithId(std::shared_ptr<PendingReply> reply, Command command, JournaledRequest record);
+    // Reads the command text of `request`; false with the refusal in `reply` when it may not
+    // run.
+    bool ReadCommand(const WebRequest& request, bool isPost, Command& command,
+                     std::string& reply) const;
+    // Queues the command for the driver thread, or refuses it when the queue is full.
+    // `startTicket`: the journal's start record of a request with an id.
+    void Submit(std::shared_ptr<PendingReply> reply, Command command, JournaledRequest record,
+                std::uint64_t startTicket);
+    // On the driver thread: runs the command, unless nobody waits for it any more.
+    void Run(const Command& command, const JournaledRequest& record, std::uint64_t startTicket,
+             const std::shared_ptr<PendingReply>& reply);
+    // The reply to a command: status prefix and the interpreter's reply text.
+    std::string Execute(const Command& command) const;
+    // Abandons the receipt of a request that the stop cut short.
+    void AbandonCutShortReceipt();
+    // Journals how `request` ended and answers it, once that record is durable; with
+    // `outcome.started` the requests that waited for the run of its id get the same answer,
+    // each with a replay record of its own.
+    void Finish(const JournaledRequest& request, const RequestOutcome& outcome,
+                std::shared_ptr<PendingReply> reply);
+
+    RequestJournal& journal_;
+    AnswerDelivery& delivery_;
+    const PipelineOptions options_;
+    // Cancelled by the stop: the driver's serial transfers then fail at once, and a run
+    // learns from its refusals that it was cut short.
+    platform::CancelToken cancelToken_;
+    DriverQueue queue_;  // last: its jobs use the rest
+};
+
+}  // namespace tillvane
