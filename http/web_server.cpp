@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "http/admission_policy.h"
 #include "http/event_pump.h"
 #include "http/form_decoding.h"
 #include "http/web_request.h"
@@ -78,10 +79,7 @@ struct WebServerState : std::enable_shared_from_this<WebServerState> {
     void OnAccepted(const ErrorCode& error, tcp::socket socket);
     // Makes room for one more connection from `address`; false when every connection that
     // could give way is busy with a complete request.
-    bool MakeRoomFor(const asio::ip::address& address);
-    // Closes the connection, other than `spared`, that has waited longest for a complete
-    // request, if there is one; from `address` only, unless it is null.
-    bool CloseOldestUnfinished(const asio::ip::address* address, const Session* spared);
+    bool MakeRoomFor(const std::string& address);
     // Closes the oldest unfinished requests other than `current` until the memory that
     // unfinished requests hold fits the bound again. False when `current` alone is too much.
     bool EnforceMemoryBound(const Session* current);
@@ -119,7 +117,8 @@ class Session : public std::enable_shared_from_this<Session> {
         : stream_(std::move(socket)),
           buffer_(state->limits.maxHeaderBytes + kReadChunkBytes),
           state_(std::move(state)),
-          address_(std::move(address)) {}
+          address_(std::move(address)),
+          addressText_(address_.to_string()) {}
 
     ~Session() {
         ReleasePendingBytes();
@@ -145,10 +144,20 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     Phase phase() const { return phase_; }
-    const asio::ip::address& address() const { return address_; }
-    std::chrono::steady_clock::time_point readingSince() const { return readingSince_; }
     // A connection that has sent no complete request it waits an answer for.
     bool mayGiveWay() const { return phase_ == Phase::reading || phase_ == Phase::lingering; }
+    // What the admission policy weighs of an open connection.
+    ConnectionState Describe() const {
+        ConnectionPhase phase = ConnectionPhase::receiving;
+        if (phase_ == Phase::handling || phase_ == Phase::awaitingReply) {
+            phase = ConnectionPhase::awaitingAnswer;
+        } else if (phase_ == Phase::writing) {
+            phase = ConnectionPhase::answering;
+        } else if (phase_ == Phase::lingering) {
+            phase = ConnectionPhase::lingering;
+        }
+        return {addressText_, phase, readingSince_, pendingBytes_};
+    }
 
   private:
     // Bytes read from the socket at a time; unfinished requests grow by at most this much
@@ -530,6 +539,7 @@ class Session : public std::enable_shared_from_this<Session> {
     std::array<char, kDrainChunkBytes> drain_{};
     std::shared_ptr<WebServerState> state_;
     asio::ip::address address_;
+    std::string addressText_;
     std::list<std::weak_ptr<Session>>::iterator entry_;
     bool registered_ = false;
     Phase phase_ = Phase::reading;
@@ -564,7 +574,7 @@ void WebServerState::OnAccepted(const ErrorCode& error, tcp::socket socket) {
     }
     ErrorCode peerError;
     const tcp::endpoint peer = socket.remote_endpoint(peerError);
-    if (peerError || !MakeRoomFor(peer.address())) {
+    if (peerError || !MakeRoomFor(peer.address().to_string())) {
         ErrorCode ignored;
         socket.close(ignored);
     } else {
@@ -573,41 +583,50 @@ void WebServerState::OnAccepted(const ErrorCode& error, tcp::socket socket) {
     Accept();
 }
 
-bool WebServerState::MakeRoomFor(const asio::ip::address& address) {
-    std::size_t open = 0;
-    std::size_t fromAddress = 0;
-    for (const auto& entry : sessions) {
-        const auto session = entry.lock();
-        if (!session || session->phase() == Session::Phase::closed) continue;
-        ++open;
-        if (session->address() == address) ++fromAddress;
+namespace {
+
+// The open connections and what the admission policy weighs of each, in the same order.
+struct OpenConnections {
+    std::vector<std::shared_ptr<Session>> sessions;
+    std::vector<ConnectionState> states;
+};
+
+OpenConnections DescribeOpen(const std::vector<std::shared_ptr<Session>>& live) {
+    OpenConnections open;
+    for (const auto& session : live) {
+        if (session->phase() == Session::Phase::closed) continue;
+        open.sessions.push_back(session);
+        open.states.push_back(session->Describe());
     }
-    if (fromAddress >= limits.maxConnectionsPerAddress) {
-        if (!CloseOldestUnfinished(&address, nullptr)) return false;
-        --open;
-    }
-    return open < limits.maxConnections || CloseOldestUnfinished(nullptr, nullptr);
+    return open;
 }
 
-bool WebServerState::CloseOldestUnfinished(const asio::ip::address* address,
-                                           const Session* spared) {
-    std::shared_ptr<Session> oldest;
-    for (const auto& entry : sessions) {
-        auto session = entry.lock();
-        if (!session || session.get() == spared || !session->mayGiveWay()) continue;
-        if (address != nullptr && session->address() != *address) continue;
-        if (!oldest || session->readingSince() < oldest->readingSince()) oldest = session;
+}  // namespace
+
+bool WebServerState::MakeRoomFor(const std::string& address) {
+    for (;;) {
+        const OpenConnections open = DescribeOpen(LiveSessions(false));
+        const AdmissionDecision decision = AdmitNewcomer(open.states, address, limits);
+        if (decision.verdict != AdmissionDecision::Verdict::close) {
+            return decision.verdict == AdmissionDecision::Verdict::admit;
+        }
+        open.sessions[decision.victim]->Close();
     }
-    if (!oldest) return false;
-    oldest->Close();
-    return true;
 }
 
 bool WebServerState::EnforceMemoryBound(const Session* current) {
-    while (pendingRequestBytes > limits.maxPendingRequestBytes) {
-        if (!CloseOldestUnfinished(nullptr, current)) return false;
+    for (;;) {
+        const OpenConnections open = DescribeOpen(LiveSessions(false));
+        const auto found =
+            std::find_if(open.sessions.begin(), open.sessions.end(),
+                         [current](const auto& session) { return session.get() == current; });
+        const AdmissionDecision decision = BoundPendingMemory(
+            open.states, static_cast<std::size_t>(found - open.sessions.begin()), limits);
+        if (decision.verdict != AdmissionDecision::Verdict::close) {
+            return decision.verdict == AdmissionDecision::Verdict::admit;
+        }
+        open.sessions[decision.victim]->Close();
     }
-    return true;
 }
 
 std::vector<std::shared_ptr<Session>> WebServerState::LiveSessions(bool mayGiveWayOnly) const {
