@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "http/form_decoding.h"
 #include "http/server_state.h"
 
 namespace tillvane {
@@ -13,8 +12,6 @@ namespace {
 // Replies are single-byte texts passed on byte for byte; ISO-8859-1 maps every byte to a
 // character, so no client rejects a reply as badly encoded.
 constexpr std::string_view kResponseContentType = "text/plain; charset=ISO-8859-1";
-constexpr std::string_view kUrlEncodedForm = "application/x-www-form-urlencoded";
-constexpr std::string_view kMultipartForm = "multipart/form-data";
 constexpr std::string_view kContinueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr std::string_view kAllowedMethods = "GET, POST";
 
@@ -189,61 +186,17 @@ void Session::Respond() {
     Send(outcome.status, std::move(outcome.body), keepAlive_, outcome.headers);
 }
 
-Session::Outcome Session::Handle(const http::request<http::string_body>& request) {
-    const auto refuse = [](http::status status, std::string_view text) {
-        return Outcome{status, std::string(text), {}, nullptr};
-    };
-    const bool isPost = request.method() == http::verb::post;
-    if (!isPost && request.method() != http::verb::get) {
-        return refuse(http::status::method_not_allowed, "method not allowed");
+Session::Outcome Session::Handle(const BeastRequest& request) {
+    auto read = ReadWebRequest(request, address_, state_->limits.maxPathLength);
+    if (const auto* refusal = std::get_if<Refusal>(&read)) {
+        return {refusal->status, std::string(refusal->text), {}, nullptr};
     }
-    std::string_view target = ToStd(request.target());
-    if (target.starts_with("http://") || target.starts_with("https://")) {
-        // Absolute form: drop the scheme and the authority.
-        const std::size_t authority = target.find("//") + 2;
-        const std::size_t pathStart = target.find('/', authority);
-        target =
-            pathStart == std::string_view::npos ? std::string_view("/") : target.substr(pathStart);
-    }
-    if (!target.starts_with('/')) {
-        return refuse(http::status::bad_request, "malformed request target");
-    }
-    const std::size_t questionMark = target.find('?');
-    std::string path;
-    FormFields query;
-    FormFields form;
-    if (!PercentDecode(
-            target.substr(1, questionMark == std::string_view::npos ? std::string_view::npos
-                                                                    : questionMark - 1),
-            false, path) ||
-        (questionMark != std::string_view::npos &&
-         !ParseUrlEncoded(target.substr(questionMark + 1), query))) {
-        return refuse(http::status::bad_request, "invalid percent-encoding");
-    }
-    if (path.size() > state_->limits.maxPathLength) {
-        return refuse(http::status::uri_too_long, "request path too long");
-    }
-    std::optional<std::string> bodyNotAFormType;
-    std::optional<Refusal> refusal;
-    if (isPost && !ParseForm(request, form, bodyNotAFormType, refusal)) {
-        return refuse(refusal->status, refusal->text);
-    }
-
-    const RequestHandler& handler = isPost ? state_->postHandler : state_->getHandler;
     if (state_->owner == nullptr || state_->shuttingDown) {
-        return refuse(http::status::service_unavailable, "server stopping");
+        return {http::status::service_unavailable, "server stopping", {}, nullptr};
     }
-    WebRequest webRequest(std::move(path), std::move(query), std::move(form));
-    // An IPv4 client that reached an IPv6 socket is named by its IPv4 address.
-    const bool mapped = address_.is_v6() && address_.to_v6().is_v4_mapped();
-    webRequest.SetClientAddress(
-        mapped ? asio::ip::make_address_v4(asio::ip::v4_mapped, address_.to_v6()).to_string()
-               : address_.to_string());
-    if (bodyNotAFormType) webRequest.MarkBodyNotAForm(std::move(*bodyNotAFormType));
-    for (const auto& field : request) {
-        webRequest.AddHeader(std::string(ToStd(field.name_string())),
-                             std::string(ToStd(field.value())));
-    }
+    WebRequest& webRequest = std::get<WebRequest>(read);
+    const RequestHandler& handler =
+        request.method() == http::verb::post ? state_->postHandler : state_->getHandler;
     webRequest.OfferDeferral([this] { return MakePendingReply(); });
     if (handler) handler(*state_->owner, webRequest);
     return {static_cast<http::status>(webRequest.status()), webRequest.responseBody(),
@@ -257,27 +210,6 @@ std::shared_ptr<PendingReply> Session::MakePendingReply() {
                 if (auto self = weak.lock()) self->OnDeferredReply(status, std::move(body));
             });
         });
-}
-
-bool Session::ParseForm(const http::request<http::string_body>& request, FormFields& form,
-                        std::optional<std::string>& bodyNotAFormType,
-                        std::optional<Refusal>& refusal) {
-    const std::string_view contentType = ToStd(request[http::field::content_type]);
-    const std::string mediaType = MediaTypeOf(contentType);
-    if (mediaType == kUrlEncodedForm) {
-        if (ParseUrlEncoded(request.body(), form)) return true;
-        refusal = Refusal{http::status::bad_request, "invalid percent-encoding"};
-        return false;
-    }
-    if (mediaType == kMultipartForm) {
-        if (ParseMultipartForm(request.body(), HeaderParameter(contentType, "boundary"), form)) {
-            return true;
-        }
-        refusal = Refusal{http::status::bad_request, "malformed multipart form"};
-        return false;
-    }
-    if (!request.body().empty()) bodyNotAFormType = mediaType;
-    return true;
 }
 
 void Session::AwaitReply(Outcome outcome) {

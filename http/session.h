@@ -11,16 +11,12 @@
 
 #include "http/admission_policy.h"
 #include "http/beast.h"
+#include "http/request_reading.h"
 #include "http/web_request.h"
 
 namespace tillvane {
 
 struct WebServerState;
-
-struct Refusal {
-    http::status status;
-    std::string_view text;
-};
 
 // One connection: reads requests one after the other, answers each (at once or once its
 // deferred answer comes), and closes on error, on time-out, or when either side does not keep
@@ -81,18 +77,12 @@ class Session : public std::enable_shared_from_this<Session> {
         std::shared_ptr<PendingReply> deferred;
     };
 
-    Outcome Handle(const http::request<http::string_body>& request);
+    Outcome Handle(const BeastRequest& request);
 
     // The answer comes through the pump: from whatever thread it is sent, it is written on
     // the pump's thread, and not at all when the connection has gone by then. Whoever holds
     // the reply must send it (or drop it) before the pump is destroyed.
     std::shared_ptr<PendingReply> MakePendingReply();
-
-    // Reads the fields of a form body into `form`. A non-empty body of any other type is left
-    // unread and its media type put in `bodyNotAFormType`; an empty body is simply no fields.
-    static bool ParseForm(const http::request<http::string_body>& request, FormFields& form,
-                          std::optional<std::string>& bodyNotAFormType,
-                          std::optional<Refusal>& refusal);
 
     // Waits for the deferred answer without a deadline (the handler bounds the wait), reading
     // meanwhile so that a client that goes away is noticed and its request can be dropped.
