@@ -1,0 +1,339 @@
+#include "http/session.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "http/server_state.h"
+
+namespace tillvane {
+
+namespace {
+
+// Replies are single-byte texts passed on byte for byte; ISO-8859-1 maps every byte to a
+// character, so no client rejects a reply as badly encoded.
+constexpr std::string_view kResponseContentType = "text/plain; charset=ISO-8859-1";
+constexpr std::string_view kContinueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
+constexpr std::string_view kAllowedMethods = "GET, POST";
+
+// After refusing a request, the rest of what the client sends is read and dropped for a
+// while before the connection closes, so that the refusal reaches the client instead of
+// being lost to a connection reset.
+constexpr std::chrono::milliseconds kLingerTimeout{2000};
+
+bool IsHttpParseError(const ErrorCode& error) {
+    return error.category() == http::make_error_code(http::error::bad_target).category();
+}
+
+}  // namespace
+
+Session::Session(tcp::socket socket, asio::ip::address address,
+                 std::shared_ptr<WebServerState> state)
+    : stream_(std::move(socket)),
+      buffer_(state->limits.maxHeaderBytes + kReadChunkBytes),
+      state_(std::move(state)),
+      address_(std::move(address)),
+      addressText_(address_.to_string()) {}
+
+Session::~Session() {
+    ReleasePendingBytes();
+    if (registered_) state_->sessions.erase(entry_);
+}
+
+void Session::Start() {
+    entry_ = state_->sessions.insert(state_->sessions.end(), weak_from_this());
+    registered_ = true;
+    ReadRequest();
+}
+
+void Session::Close() {
+    if (phase_ == Phase::closed) return;
+    const auto keep = std::move(heldForAnswer_);  // this object lives to the end of Close
+    phase_ = Phase::closed;
+    ReleasePendingBytes();
+    if (pendingReply_) pendingReply_->MarkClientGone();
+    ErrorCode ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.close();
+    FinishOutstanding();
+}
+
+ConnectionState Session::Describe() const {
+    ConnectionPhase phase = ConnectionPhase::receiving;
+    if (phase_ == Phase::handling || phase_ == Phase::awaitingReply) {
+        phase = ConnectionPhase::awaitingAnswer;
+    } else if (phase_ == Phase::writing) {
+        phase = ConnectionPhase::answering;
+    } else if (phase_ == Phase::lingering) {
+        phase = ConnectionPhase::lingering;
+    }
+    return {addressText_, phase, readingSince_, pendingBytes_};
+}
+
+void Session::ReadRequest() {
+    phase_ = Phase::reading;
+    readingSince_ = std::chrono::steady_clock::now();
+    continueSent_ = false;
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(state_->limits.maxHeaderBytes));
+    parser_->body_limit(static_cast<std::uint64_t>(state_->limits.maxBodyBytes));
+    // One deadline for the whole request: a client that trickles its bytes gains nothing.
+    stream_.expires_after(state_->limits.requestTimeout);
+    Parse();
+}
+
+void Session::Parse() {
+    try {
+        while (!parser_->is_done()) {
+            if (buffer_.size() == 0) return ReadMore();
+            ErrorCode error;
+            const std::size_t used = parser_->put(buffer_.data(), error);
+            buffer_.consume(used);
+            if (error == http::error::need_more) return ReadMore();
+            if (error) return OnReadError(error);
+            if (parser_->is_header_done() && !parser_->is_done() && !continueSent_ &&
+                beast::iequals(parser_->get()[http::field::expect], "100-continue")) {
+                return SendContinue();
+            }
+            if (used == 0) return ReadMore();
+        }
+    } catch (const std::length_error&) {
+        // A single header field longer than the parser can hold.
+        return Refuse({http::status::request_header_fields_too_large, "request header too large"});
+    } catch (const std::bad_alloc&) {
+        return Close();
+    }
+    Respond();
+}
+
+void Session::ReadMore() {
+    if (!AccountPendingBytes()) {
+        return Refuse({http::status::service_unavailable, "server busy"});
+    }
+    const std::size_t room = buffer_.max_size() - buffer_.size();
+    if (room == 0) {
+        return Refuse({http::status::request_header_fields_too_large, "request header too large"});
+    }
+    stream_.async_read_some(buffer_.prepare(std::min(kReadChunkBytes, room)),
+                            [self = shared_from_this()](const ErrorCode& error, std::size_t bytes) {
+                                self->OnRead(error, bytes);
+                            });
+}
+
+void Session::OnRead(const ErrorCode& error, std::size_t bytes) {
+    if (phase_ == Phase::closed) return;
+    buffer_.commit(bytes);
+    // A client that closes between requests, or in the middle of one, or that has not
+    // sent its request in time, is simply dropped.
+    if (error) return Close();
+    Parse();
+}
+
+void Session::SendContinue() {
+    // The client waits for leave to send its body.
+    continueSent_ = true;
+    asio::async_write(stream_, asio::buffer(kContinueResponse.data(), kContinueResponse.size()),
+                      [self = shared_from_this()](const ErrorCode& error, std::size_t) {
+                          if (self->phase_ == Phase::closed) return;
+                          if (error) return self->Close();
+                          self->Parse();
+                      });
+}
+
+bool Session::AccountPendingBytes() {
+    std::size_t held = buffer_.capacity();
+    if (parser_) held += parser_->get().body().capacity();
+    state_->pendingRequestBytes += held;
+    state_->pendingRequestBytes -= pendingBytes_;
+    pendingBytes_ = held;
+    if (state_->pendingRequestBytes <= state_->limits.maxPendingRequestBytes) return true;
+    return state_->EnforceMemoryBound(this);
+}
+
+void Session::ReleasePendingBytes() {
+    state_->pendingRequestBytes -= pendingBytes_;
+    pendingBytes_ = 0;
+}
+
+void Session::OnReadError(const ErrorCode& error) {
+    if (error == http::error::header_limit || error == http::error::buffer_overflow) {
+        return Refuse({http::status::request_header_fields_too_large, "request header too large"});
+    }
+    if (error == http::error::body_limit) {
+        return Refuse({http::status::payload_too_large, "request body too large"});
+    }
+    if (!IsHttpParseError(error)) return Close();
+    Refuse({http::status::bad_request, "malformed HTTP request"});
+}
+
+void Session::Respond() {
+    phase_ = Phase::handling;
+    const auto& request = parser_->get();
+    version_ = request.version();
+    keepAlive_ = request.keep_alive();
+    Outcome outcome;
+    try {
+        outcome = Handle(request);
+    } catch (...) {
+        // Nothing a handler throws may end the server; the client learns of the failure.
+        outcome = {http::status::internal_server_error, "internal error", {}, nullptr};
+        keepAlive_ = false;
+    }
+    // The request's bytes are not needed any more, whatever waits for its answer.
+    parser_.reset();
+    if (buffer_.size() == 0) buffer_.shrink_to_fit();
+    ReleasePendingBytes();
+    if (outcome.deferred) return AwaitReply(std::move(outcome));
+    Send(outcome.status, std::move(outcome.body), keepAlive_, outcome.headers);
+}
+
+Session::Outcome Session::Handle(const BeastRequest& request) {
+    auto read = ReadWebRequest(request, address_, state_->limits.maxPathLength);
+    if (const auto* refusal = std::get_if<Refusal>(&read)) {
+        return {refusal->status, std::string(refusal->text), {}, nullptr};
+    }
+    if (state_->owner == nullptr || state_->shuttingDown) {
+        return {http::status::service_unavailable, "server stopping", {}, nullptr};
+    }
+    WebRequest& webRequest = std::get<WebRequest>(read);
+    const RequestHandler& handler =
+        request.method() == http::verb::post ? state_->postHandler : state_->getHandler;
+    webRequest.OfferDeferral([this] { return MakePendingReply(); });
+    if (handler) handler(*state_->owner, webRequest);
+    return {static_cast<http::status>(webRequest.status()), webRequest.responseBody(),
+            webRequest.responseHeaders(), webRequest.pendingReply()};
+}
+
+std::shared_ptr<PendingReply> Session::MakePendingReply() {
+    return std::make_shared<PendingReply>(
+        [weak = weak_from_this(), executor = stream_.get_executor()](int status, std::string body) {
+            asio::post(executor, [weak, status, body = std::move(body)]() mutable {
+                if (auto self = weak.lock()) self->OnDeferredReply(status, std::move(body));
+            });
+        });
+}
+
+void Session::AwaitReply(Outcome outcome) {
+    phase_ = Phase::awaitingReply;
+    countsAsOutstanding_ = true;
+    ++state_->repliesOutstanding;
+    pendingReply_ = std::move(outcome.deferred);
+    replyHeaders_ = std::move(outcome.headers);
+    stream_.expires_never();
+    WatchClient();
+}
+
+void Session::WatchClient() {
+    const std::size_t room = std::min(kMaxBytesReadAhead, buffer_.max_size()) -
+                             std::min(kMaxBytesReadAhead, buffer_.size());
+    if (room == 0) {
+        // A client that sends its next requests ahead: stop looking, and keep the
+        // connection alive without a pending read until the answer comes.
+        heldForAnswer_ = shared_from_this();
+        return;
+    }
+    watching_ = true;
+    stream_.async_read_some(buffer_.prepare(std::min(kReadChunkBytes, room)),
+                            [self = shared_from_this()](const ErrorCode& error, std::size_t bytes) {
+                                self->OnWatch(error, bytes);
+                            });
+}
+
+void Session::OnWatch(const ErrorCode& error, std::size_t bytes) {
+    watching_ = false;
+    if (phase_ == Phase::closed) return;
+    buffer_.commit(bytes);
+    if (answer_) return SendDeferredAnswer();
+    if (error == asio::error::operation_aborted) return;
+    if (error) {
+        if (pendingReply_) pendingReply_->MarkClientGone();
+        return Close();
+    }
+    WatchClient();
+}
+
+void Session::OnDeferredReply(int status, std::string body) {
+    if (phase_ != Phase::awaitingReply || answer_) return;
+    answer_ = Answer{status, std::move(body)};
+    if (watching_) {
+        // The pending read ends now and OnWatch sends the answer.
+        ErrorCode ignored;
+        stream_.socket().cancel(ignored);
+        return;
+    }
+    SendDeferredAnswer();
+}
+
+void Session::SendDeferredAnswer() {
+    const auto keep = std::move(heldForAnswer_);
+    Answer answer = std::move(*answer_);
+    answer_.reset();
+    pendingReply_.reset();
+    Send(static_cast<http::status>(answer.status), std::move(answer.body), keepAlive_,
+         replyHeaders_);
+    replyHeaders_.clear();
+}
+
+void Session::FinishOutstanding() {
+    if (!countsAsOutstanding_) return;
+    countsAsOutstanding_ = false;
+    --state_->repliesOutstanding;
+    state_->CheckQuiet();
+}
+
+void Session::Send(http::status status, std::string body, bool keepAlive,
+                   const HeaderFields& headers) {
+    if (state_->shuttingDown) keepAlive = false;
+    phase_ = Phase::writing;
+    response_ = {};
+    response_.version(version_ == 0 ? kHttp11 : version_);
+    response_.result(status);
+    // A handler may name another type (JSON, a page); every other answer is plain text.
+    bool typeGiven = false;
+    for (const auto& field : headers) {
+        typeGiven = typeGiven || beast::iequals(ToBeast(field.first), "Content-Type");
+    }
+    if (!typeGiven) response_.set(http::field::content_type, ToBeast(kResponseContentType));
+    if (status == http::status::method_not_allowed) {
+        response_.set(http::field::allow, ToBeast(kAllowedMethods));
+    }
+    for (const auto& [name, value] : headers) response_.insert(ToBeast(name), ToBeast(value));
+    response_.keep_alive(keepAlive);
+    response_.body() = std::move(body);
+    response_.prepare_payload();
+    stream_.expires_after(state_->limits.requestTimeout);
+    http::async_write(stream_, response_,
+                      [self = shared_from_this(), keepAlive](const ErrorCode& error, std::size_t) {
+                          if (self->phase_ == Phase::closed) return;
+                          self->FinishOutstanding();
+                          if (self->phase_ == Phase::closed) return;
+                          if (error) return self->Close();
+                          if (keepAlive && !self->state_->shuttingDown) return self->ReadRequest();
+                          self->Linger();
+                      });
+}
+
+void Session::Refuse(const Refusal& refusal) {
+    if (parser_ && parser_->is_header_done()) version_ = parser_->get().version();
+    parser_.reset();
+    ReleasePendingBytes();
+    Send(refusal.status, std::string(refusal.text), false);
+}
+
+void Session::Linger() {
+    phase_ = Phase::lingering;
+    ErrorCode ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.expires_after(kLingerTimeout);
+    Drain();
+}
+
+void Session::Drain() {
+    stream_.async_read_some(asio::buffer(drain_),
+                            [self = shared_from_this()](const ErrorCode& error, std::size_t) {
+                                if (self->phase_ == Phase::closed) return;
+                                if (error) return self->Close();
+                                self->Drain();
+                            });
+}
+
+}  // namespace tillvane
