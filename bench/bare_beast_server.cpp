@@ -42,12 +42,11 @@ bool PublishFile(Mode& mode) {
     const std::string temporary = mode.folder + "/.bench-" + number + ".tmp";
     const std::string final = mode.folder + "/BENCH_" + number + ".txt";
     namespace platform = tillvane::platform;
-    platform::FileError error;
     platform::NewFile file;
-    return file.Create(temporary, error) && file.Write(kFileContent, error) &&
-           file.FlushToDisk(error) && file.Close(error) &&
-           platform::MoveWithoutReplacing(temporary, final, error) &&
-           platform::FlushFolder(mode.folder, error);
+    return file.Create(temporary).ok() && file.Write(kFileContent).ok() &&
+           file.FlushToDisk().ok() && file.Close().ok() &&
+           platform::MoveWithoutReplacing(temporary, final).ok() &&
+           platform::FlushFolder(mode.folder).ok();
 }
 
 class Session : public std::enable_shared_from_this<Session> {

@@ -6,28 +6,30 @@
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
+#include "platform/file_system.h"
+
 namespace tillvane::platform {
 
-class AppendOnlyFile {
+class AppendOnlyFile : public AppendableFile {
   public:
     AppendOnlyFile();
-    ~AppendOnlyFile();
+    ~AppendOnlyFile() override;
     AppendOnlyFile(AppendOnlyFile&&) noexcept;
     AppendOnlyFile& operator=(AppendOnlyFile&&) noexcept;
     AppendOnlyFile(const AppendOnlyFile&) = delete;
     AppendOnlyFile& operator=(const AppendOnlyFile&) = delete;
 
     // Opens `path` for appending, creating it when missing; others may read it meanwhile.
-    // False with the system's reason in `error`.
-    bool Open(const std::string& path, std::string& error);
+    Error Open(const std::string& path);
     bool isOpen() const;
     // Writes all of `bytes` at the end of the file (not yet flushed to disk), or none of them:
     // a write that fails part way (a full disk) is cut off again, so that the file ends where
-    // it ended before and the next append does not join the fragment. False with the reason;
-    // when even the cut fails, the reason says so.
-    bool Append(std::string_view bytes, std::string& error);
+    // it ended before and the next append does not join the fragment. When even the cut
+    // fails, the reason says so.
+    Error Append(std::string_view bytes) override;
     // Returns once everything appended so far is on the disk (fdatasync, FlushFileBuffers).
-    bool FlushToDisk(std::string& error);
+    Error FlushToDisk() override;
     void Close();
 
   private:

@@ -6,51 +6,44 @@
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
+#include "platform/file_system.h"
+
 namespace tillvane::platform {
 
-// Why a file operation failed: the system's code (errno, GetLastError on Windows) and its
-// own words for it. `nameTaken` tells a name that exists already, `nameMissing` a file or
-// folder that does not, from every other failure.
-struct FileError {
-    int code = 0;
-    std::string text;
-    bool nameTaken = false;
-    bool nameMissing = false;
-};
-
 // A file created new for writing; closed (without removal) when the object goes.
-class NewFile {
+class NewFile : public WritableFile {
   public:
     NewFile();
-    ~NewFile();
+    ~NewFile() override;
     NewFile(NewFile&& other) noexcept;
     NewFile& operator=(NewFile&& other) noexcept;
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
 
-    // Creates `path`; fails with `nameTaken` when a file of that name exists already.
-    bool Create(const std::string& path, FileError& error);
+    // Creates `path`; fails with nameTaken() when a file of that name exists already.
+    Error Create(const std::string& path);
     bool isOpen() const;
     // Writes all of `bytes` behind what was written before.
-    bool Write(std::string_view bytes, FileError& error);
+    Error Write(std::string_view bytes) override;
     // Returns once the bytes written are on the disk (fsync, FlushFileBuffers).
-    bool FlushToDisk(FileError& error);
-    bool Close(FileError& error);
+    Error FlushToDisk() override;
+    Error Close() override;
 
   private:
     struct Handle;
     std::unique_ptr<Handle> handle_;
 };
 
-// Gives the file `from` the name `to` in one step, failing with `nameTaken` (and leaving both
+// Gives the file `from` the name `to` in one step, failing with nameTaken() (and leaving both
 // as they were) when `to` exists: no other file is ever replaced.
-bool MoveWithoutReplacing(const std::string& from, const std::string& to, FileError& error);
+Error MoveWithoutReplacing(const std::string& from, const std::string& to);
 // Gives the file `from` the name `to` in one step, replacing a file `to` if there is one:
 // a reader sees the old file or the new one, never neither and never a part.
-bool MoveReplacing(const std::string& from, const std::string& to, FileError& error);
+Error MoveReplacing(const std::string& from, const std::string& to);
 // Returns once the names created, moved or removed in `folder` are on the disk. Linux keeps
 // them apart from the files' contents and needs this; Windows moves write through already.
-bool FlushFolder(const std::string& folder, FileError& error);
-bool RemoveFile(const std::string& path, FileError& error);
+Error FlushFolder(const std::string& folder);
+Error RemoveFile(const std::string& path);
 
 }  // namespace tillvane::platform

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/append_only_file.h"
 #include "platform/posix/unique_fd.h"
@@ -12,10 +11,6 @@ namespace tillvane::platform {
 
 namespace {
 constexpr mode_t kNewFileMode = 0644;
-
-std::string ErrnoText(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
-}
 }  // namespace
 
 struct AppendOnlyFile::Handle {
@@ -27,61 +22,48 @@ AppendOnlyFile::~AppendOnlyFile() = default;
 AppendOnlyFile::AppendOnlyFile(AppendOnlyFile&&) noexcept = default;
 AppendOnlyFile& AppendOnlyFile::operator=(AppendOnlyFile&&) noexcept = default;
 
-bool AppendOnlyFile::Open(const std::string& path, std::string& error) {
+Error AppendOnlyFile::Open(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kNewFileMode));
-    if (!fd.valid()) {
-        error = ErrnoText("open");
-        return false;
-    }
+    if (!fd.valid()) return LastSystemError().Within("open");
     handle_ = std::make_unique<Handle>();
     handle_->fd = std::move(fd);
-    return true;
+    return {};
 }
 
 bool AppendOnlyFile::isOpen() const {
     return handle_ && handle_->fd.valid();
 }
 
-bool AppendOnlyFile::Append(std::string_view bytes, std::string& error) {
-    if (!isOpen()) {
-        error = "file not open";
-        return false;
-    }
+Error AppendOnlyFile::Append(std::string_view bytes) {
+    if (!isOpen()) return Error::Message("file not open");
     const int fd = handle_->fd.get();
     struct stat before {};
-    if (::fstat(fd, &before) != 0) {
-        error = ErrnoText("fstat");
-        return false;
-    }
+    if (::fstat(fd, &before) != 0) return LastSystemError().Within("fstat");
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) continue;
-            error = ErrnoText("write");
+            const Error failed = LastSystemError().Within("write");
             // Shrinking a file needs no room on the disk: this works when the disk is full.
             while (::ftruncate(fd, before.st_size) != 0) {
                 if (errno == EINTR) continue;
-                error += "; " + ErrnoText("cutting off the part written");
-                break;
+                const Error cut = LastSystemError().Within("cutting off the part written");
+                return Error(failed.code(), failed.text() + "; " + cut.text());
             }
-            return false;
+            return failed;
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
-    return true;
+    return {};
 }
 
-bool AppendOnlyFile::FlushToDisk(std::string& error) {
-    if (!isOpen()) {
-        error = "file not open";
-        return false;
-    }
+Error AppendOnlyFile::FlushToDisk() {
+    if (!isOpen()) return Error::Message("file not open");
     while (::fdatasync(handle_->fd.get()) != 0) {
         if (errno == EINTR) continue;
-        error = ErrnoText("fdatasync");
-        return false;
+        return LastSystemError().Within("fdatasync");
     }
-    return true;
+    return {};
 }
 
 void AppendOnlyFile::Close() {

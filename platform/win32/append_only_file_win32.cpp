@@ -10,11 +10,6 @@ namespace tillvane::platform {
 namespace {
 // WriteFile takes at most a DWORD's worth of bytes per call.
 constexpr std::size_t kMaxWriteChunk = 1u << 30;
-
-std::string LastErrorText(const char* what) {
-    return std::string(what) + ": " +
-           WindowsErrorText(static_cast<std::uint32_t>(::GetLastError()));
-}
 }  // namespace
 
 struct AppendOnlyFile::Handle {
@@ -26,7 +21,7 @@ AppendOnlyFile::~AppendOnlyFile() = default;
 AppendOnlyFile::AppendOnlyFile(AppendOnlyFile&&) noexcept = default;
 AppendOnlyFile& AppendOnlyFile::operator=(AppendOnlyFile&&) noexcept = default;
 
-bool AppendOnlyFile::Open(const std::string& path, std::string& error) {
+Error AppendOnlyFile::Open(const std::string& path) {
     // GENERIC_WRITE, as FlushFileBuffers needs; this handle is the file's only writer, so
     // placing it at the end once makes every write an append. Readers, and a rename of the
     // file while it is open, are allowed.
@@ -34,64 +29,53 @@ bool AppendOnlyFile::Open(const std::string& path, std::string& error) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
-    if (!file.valid()) {
-        error = LastErrorText("CreateFile");
-        return false;
-    }
+    if (!file.valid()) return LastSystemError().Within("CreateFile");
     LARGE_INTEGER end{};
     if (!::SetFilePointerEx(file.get(), /*liDistanceToMove=*/end, /*lpNewFilePointer=*/nullptr,
                             FILE_END)) {
-        error = LastErrorText("SetFilePointerEx");
-        return false;
+        return LastSystemError().Within("SetFilePointerEx");
     }
     handle_ = std::make_unique<Handle>();
     handle_->file = std::move(file);
-    return true;
+    return {};
 }
 
 bool AppendOnlyFile::isOpen() const {
     return handle_ && handle_->file.valid();
 }
 
-bool AppendOnlyFile::Append(std::string_view bytes, std::string& error) {
-    if (!isOpen()) {
-        error = "file not open";
-        return false;
-    }
+Error AppendOnlyFile::Append(std::string_view bytes) {
+    if (!isOpen()) return Error::Message("file not open");
     const HANDLE file = handle_->file.get();
     // The handle writes where its pointer stands: the end, as Open placed it.
     LARGE_INTEGER before{};
     if (!::SetFilePointerEx(file, /*liDistanceToMove=*/LARGE_INTEGER{}, &before, FILE_CURRENT)) {
-        error = LastErrorText("SetFilePointerEx");
-        return false;
+        return LastSystemError().Within("SetFilePointerEx");
     }
     while (!bytes.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min(bytes.size(), kMaxWriteChunk));
         DWORD written = 0;
         if (!::WriteFile(file, bytes.data(), chunk, &written, /*lpOverlapped=*/nullptr)) {
-            error = LastErrorText("WriteFile");
+            const Error failed = LastSystemError().Within("WriteFile");
             // Shrinking a file needs no room on the disk: this works when the disk is full.
             if (!::SetFilePointerEx(file, before, /*lpNewFilePointer=*/nullptr, FILE_BEGIN) ||
                 !::SetEndOfFile(file)) {
-                error += "; " + LastErrorText("cutting off the part written");
+                const Error cut = LastSystemError().Within("cutting off the part written");
+                return Error(failed.code(), failed.text() + "; " + cut.text());
             }
-            return false;
+            return failed;
         }
         bytes.remove_prefix(written);
     }
-    return true;
+    return {};
 }
 
-bool AppendOnlyFile::FlushToDisk(std::string& error) {
-    if (!isOpen()) {
-        error = "file not open";
-        return false;
-    }
+Error AppendOnlyFile::FlushToDisk() {
+    if (!isOpen()) return Error::Message("file not open");
     if (!::FlushFileBuffers(handle_->file.get())) {
-        error = LastErrorText("FlushFileBuffers");
-        return false;
+        return LastSystemError().Within("FlushFileBuffers");
     }
-    return true;
+    return {};
 }
 
 void AppendOnlyFile::Close() {

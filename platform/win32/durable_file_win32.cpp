@@ -15,13 +15,9 @@ namespace {
 // WriteFile takes at most a DWORD's worth of bytes per call.
 constexpr std::size_t kMaxWriteChunk = std::numeric_limits<DWORD>::max();
 
-bool Failed(FileError& error) {
-    const DWORD code = ::GetLastError();
-    error.code = static_cast<int>(code);
-    error.text = WindowsErrorText(code);
-    error.nameTaken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
-    error.nameMissing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-    return false;
+// The result of a call that answers TRUE (or a valid handle) when it worked.
+Error Checked(bool worked) {
+    return worked ? Error() : LastSystemError();
 }
 
 }  // namespace
@@ -35,58 +31,57 @@ NewFile::~NewFile() = default;
 NewFile::NewFile(NewFile&& other) noexcept = default;
 NewFile& NewFile::operator=(NewFile&& other) noexcept = default;
 
-bool NewFile::Create(const std::string& path, FileError& error) {
+Error NewFile::Create(const std::string& path) {
     // Others may read it, never write it; CREATE_NEW fails when the name exists.
     handle_->handle = ScopedHandle(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                                  /*lpSecurityAttributes=*/nullptr, CREATE_NEW,
                                                  FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
-    return handle_->handle.valid() || Failed(error);
+    return Checked(handle_->handle.valid());
 }
 
 bool NewFile::isOpen() const {
     return handle_ && handle_->handle.valid();
 }
 
-bool NewFile::Write(std::string_view bytes, FileError& error) {
+Error NewFile::Write(std::string_view bytes) {
     while (!bytes.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min(bytes.size(), kMaxWriteChunk));
         DWORD written = 0;
         if (!::WriteFile(handle_->handle.get(), bytes.data(), chunk, &written,
                          /*lpOverlapped=*/nullptr)) {
-            return Failed(error);
+            return LastSystemError();
         }
         bytes.remove_prefix(written);
     }
-    return true;
+    return {};
 }
 
-bool NewFile::FlushToDisk(FileError& error) {
-    return ::FlushFileBuffers(handle_->handle.get()) || Failed(error);
+Error NewFile::FlushToDisk() {
+    return Checked(::FlushFileBuffers(handle_->handle.get()) != FALSE);
 }
 
-bool NewFile::Close(FileError& error) {
-    if (!handle_->handle.valid()) return true;
+Error NewFile::Close() {
+    if (!handle_->handle.valid()) return {};
     const HANDLE handle = handle_->handle.Release();
-    return ::CloseHandle(handle) || Failed(error);
+    return Checked(::CloseHandle(handle) != FALSE);
 }
 
-bool MoveWithoutReplacing(const std::string& from, const std::string& to, FileError& error) {
-    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) || Failed(error);
+Error MoveWithoutReplacing(const std::string& from, const std::string& to) {
+    return Checked(::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE);
 }
 
-bool MoveReplacing(const std::string& from, const std::string& to, FileError& error) {
-    return ::MoveFileExA(from.c_str(), to.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
-           Failed(error);
+Error MoveReplacing(const std::string& from, const std::string& to) {
+    return Checked(::MoveFileExA(from.c_str(), to.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE);
 }
 
-bool FlushFolder(const std::string& /*folder*/, FileError& /*error*/) {
+Error FlushFolder(const std::string& /*folder*/) {
     // MOVEFILE_WRITE_THROUGH has put the new name on the disk before the move returned.
-    return true;
+    return {};
 }
 
-bool RemoveFile(const std::string& path, FileError& error) {
-    return ::DeleteFileA(path.c_str()) || Failed(error);
+Error RemoveFile(const std::string& path) {
+    return Checked(::DeleteFileA(path.c_str()) != FALSE);
 }
 
 }  // namespace tillvane::platform

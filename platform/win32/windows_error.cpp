@@ -1,5 +1,6 @@
 #include "platform/win32/windows_error.h"
 
+#include "platform/error.h"
 #include "platform/service_control.h"
 #include "platform/win32/windows_api.h"
 
@@ -24,6 +25,15 @@ std::string WindowsErrorText(std::uint32_t code) {
 
 std::uint32_t LastErrorCode() {
     return static_cast<std::uint32_t>(::GetLastError());
+}
+
+Error LastSystemError() {
+    const DWORD code = ::GetLastError();
+    const ErrorKind kind =
+        code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS      ? ErrorKind::nameTaken
+        : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ErrorKind::nameMissing
+                                                                       : ErrorKind::other;
+    return Error(static_cast<int>(code), WindowsErrorText(code), kind);
 }
 
 }  // namespace tillvane::platform

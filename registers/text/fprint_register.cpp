@@ -24,11 +24,6 @@ constexpr int kAmountDecimals = 2;
 constexpr int kQuantityDecimals = 3;
 constexpr double kHundredthsPerUnit = 100.0;
 
-// `name`, or `name` "_" `suffix` for a suffix above 0.
-std::string Suffixed(const std::string& name, int suffix) {
-    return suffix == 0 ? name : name + "_" + std::to_string(suffix);
-}
-
 std::string MillisecondsText(int milliseconds) {
     std::string text = std::to_string(milliseconds);
     while (text.size() < 3) text.insert(text.begin(), '0');
@@ -39,7 +34,7 @@ constexpr std::string_view kReceiptFullReason = "Receipt text full";
 
 }  // namespace
 
-FPrintRegister::FPrintRegister() {
+FPrintRegister::FPrintRegister(platform::FileSystem& files) : files_(files), receiptFile_(files) {
     receiptText_.reserve(kMaxReceiptTextLength);
 }
 
@@ -93,23 +88,18 @@ bool FPrintRegister::CreateTemporaryFile() {
     receiptPath_ = ReceiptPath(outputFolder_, receiptName_);
     // Another service writing into the same folder may hold this temporary name: the next
     // suffix is as good, since the temporary name never reaches the printer.
-    platform::FileError error;
     for (int suffix = 0; suffix <= kMaxReceiptNameSuffix; ++suffix) {
         const std::string path =
-            TemporaryReceiptPath(outputFolder_, Suffixed(receiptName_, suffix));
+            TemporaryReceiptPath(outputFolder_, SuffixedReceiptName(receiptName_, suffix));
         if (path.size() > kMaxReceiptPathLength) {
             WriteLog("Receipt path longer than " + std::to_string(kMaxReceiptPathLength) +
                      " characters refused: " + path);
             return false;
         }
-        platform::NewFile file;
-        if (file.Create(path, error)) {
-            receiptFile_ = std::move(file);
-            temporaryPath_ = path;
-            return true;
-        }
-        if (!error.nameTaken || suffix == kMaxReceiptNameSuffix) {
-            WriteLog("Error creating file " + path + ": " + error.text);
+        const platform::Error error = receiptFile_.Create(path);
+        if (error.ok()) return true;
+        if (!error.nameTaken() || suffix == kMaxReceiptNameSuffix) {
+            WriteLog("Error creating file " + path + ": " + error.text());
             return false;
         }
     }
@@ -139,71 +129,20 @@ bool FPrintRegister::CloseReceipt(std::string* message) {
         return false;
     }
     if (!TotalsAllowClose(message)) return false;  // abandoned: no file stays behind
-    std::string error;
-    if (!WriteReceiptFile(error)) {
+    // The whole receipt goes out in one write and reaches the disk before it gets the name
+    // the printer watches for.
+    const platform::Error error = receiptFile_.Publish(receiptText_, outputFolder_, receiptName_,
+                                                       !outputFileName_.empty(), receiptPath_);
+    if (!error.ok()) {
         // The receipt did not reach the disk whole under its name: say so rather than report
         // a sale that will never print; the abandon takes the temporary file away.
-        const std::string reason = "Error writing file " + receiptPath_ + ": " + error;
+        const std::string reason = "Error writing file " + receiptPath_ + ": " + error.text();
         if (message != nullptr) *message = reason;
         AbandonReceipt(reason);
         return false;
     }
     receiptText_.clear();
     state = ReceiptState::afterSell;
-    return true;
-}
-
-bool FPrintRegister::WriteReceiptFile(std::string& error) {
-    // The whole receipt goes out in one write and reaches the disk before it gets the name
-    // the printer watches for, so the printer sees all of it or nothing, even after a crash
-    // or a power cut.
-    platform::FileError failure;
-    if (!receiptFile_.Write(receiptText_, failure) || !receiptFile_.FlushToDisk(failure) ||
-        !receiptFile_.Close(failure)) {
-        error = failure.text;
-        return false;
-    }
-    return PublishReceiptFile(error);
-}
-
-bool FPrintRegister::PublishReceiptFile(std::string& error) {
-    platform::FileError failure;
-    bool moved = false;
-    if (!outputFileName_.empty()) {
-        // A fixed name: every receipt and report replaces the same file, in one step.
-        receiptPath_ = ReceiptPath(outputFolder_, receiptName_);
-        moved = platform::MoveReplacing(temporaryPath_, receiptPath_, failure);
-    } else {
-        // The final name is taken here, when the receipt closes, not at BS: a name held from
-        // BS on would be a file the printer sees (empty) and one a crash leaves behind. The
-        // move fails when the name exists, whoever made it (a receipt of the same
-        // millisecond, another program), so no two receipts ever share a name; the receipt
-        // then takes the next free suffix of its time stamp.
-        for (int suffix = 0; suffix <= kMaxReceiptNameSuffix && !moved; ++suffix) {
-            receiptPath_ = ReceiptPath(outputFolder_, Suffixed(receiptName_, suffix));
-            if (receiptPath_.size() > kMaxReceiptPathLength) {
-                failure.text =
-                    "path longer than " + std::to_string(kMaxReceiptPathLength) + " characters";
-                break;
-            }
-            moved = platform::MoveWithoutReplacing(temporaryPath_, receiptPath_, failure);
-            if (!moved && !failure.nameTaken) break;
-        }
-    }
-    if (!moved) {
-        error = failure.text;
-        return false;
-    }
-    temporaryPath_.clear();
-    if (!platform::FlushFolder(ReceiptFolder(outputFolder_), failure)) {
-        // The receipt stands under its name but its name may not survive a power cut. "OK|"
-        // would promise more than is true, and an error answer with the file left in place
-        // would have a till that sends it again print it twice: it is taken back.
-        platform::FileError ignored;
-        platform::RemoveFile(receiptPath_, ignored);
-        error = failure.text;
-        return false;
-    }
     return true;
 }
 
@@ -216,14 +155,9 @@ void FPrintRegister::AbandonReceipt(std::string_view why) {
 }
 
 void FPrintRegister::RemoveTemporaryFile() {
-    platform::FileError error;
-    receiptFile_.Close(error);
-    if (temporaryPath_.empty()) return;
-    // A file someone else took away already is as good as removed.
-    if (!platform::RemoveFile(temporaryPath_, error) && !error.nameMissing) {
-        WriteLog("Error removing file " + temporaryPath_ + ": " + error.text);
-    }
-    temporaryPath_.clear();
+    const std::string path = receiptFile_.temporaryPath();
+    const platform::Error error = receiptFile_.Discard();
+    if (!error.ok()) WriteLog("Error removing file " + path + ": " + error.text());
 }
 
 void FPrintRegister::RemoveLeftoverTemporaryFiles() {
@@ -238,12 +172,12 @@ void FPrintRegister::RemoveLeftoverTemporaryFiles() {
     }
     std::sort(leftovers.begin(), leftovers.end());
     for (const std::string& path : leftovers) {
-        platform::FileError error;
-        if (platform::RemoveFile(path, error)) {
+        const platform::Error error = files_.RemoveFile(path);
+        if (error.ok()) {
             WriteLog("Removed leftover temporary file " + path +
                      ": a receipt cut short before it was answered");
         } else {
-            WriteLog("Error removing leftover temporary file " + path + ": " + error.text);
+            WriteLog("Error removing leftover temporary file " + path + ": " + error.text());
         }
     }
 }

@@ -6,8 +6,9 @@
 #include <string_view>
 
 #include "platform/clock.h"
-#include "platform/durable_file.h"
+#include "platform/file_system.h"
 #include "registers/field_text.h"
+#include "registers/text/receipt_file.h"
 #include "registers/text/receipt_path.h"
 #include "registers/virtual_register.h"
 
@@ -17,12 +18,11 @@ namespace tillvane {
 inline constexpr std::size_t kMaxOutputFileNameLength = 99;
 // Most characters a receipt's lines may hold together; a line that would pass it is refused.
 inline constexpr std::size_t kMaxReceiptTextLength = 99999;
-// Time-stamped names taken already get "_1" ... up to this suffix before BeginSell gives up.
-inline constexpr int kMaxReceiptNameSuffix = 999;
 
 class FPrintRegister : public VirtualRegister {
   public:
-    FPrintRegister();
+    // Receipt files are written through `files`.
+    explicit FPrintRegister(platform::FileSystem& files = platform::SystemFileSystem());
     // A receipt still open when the driver goes is abandoned: its temporary file is removed.
     ~FPrintRegister() override;
     FPrintRegister(const FPrintRegister&) = delete;
@@ -76,12 +76,6 @@ class FPrintRegister : public VirtualRegister {
     // Appends `line` to the open receipt. False outside a receipt, and for a line that does
     // not fit, which is refused whole and logged; such a receipt can no longer close.
     bool AppendLine(std::string_view line);
-    // Writes the collected lines to the temporary file in one write, flushes them to the
-    // disk and publishes the file under its receipt name. False, with the system's reason in
-    // `error`, when the receipt is not whole on the disk under that name.
-    bool WriteReceiptFile(std::string& error);
-    // Moves the flushed temporary file to its receipt name and flushes the folder.
-    bool PublishReceiptFile(std::string& error);
     // Removes the open receipt's temporary file, logging a failure to do so.
     void RemoveTemporaryFile();
     // Removes, with a register log entry each, temporary files left in the output folder.
@@ -89,9 +83,9 @@ class FPrintRegister : public VirtualRegister {
     // Makes a file of its own holding the one line of a report.
     bool OneLineReport(char letter, std::string_view disabledMessage);
 
-    platform::NewFile receiptFile_;
-    std::string receiptName_;    // name of the open receipt, before any suffix
-    std::string temporaryPath_;  // of the open receipt; empty once published or removed
+    platform::FileSystem& files_;
+    ReceiptFile receiptFile_;
+    std::string receiptName_;  // name of the open receipt, before any suffix
     std::string receiptPath_;
     std::string outputFolder_;
     std::string outputFileName_;

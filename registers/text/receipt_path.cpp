@@ -93,4 +93,8 @@ std::string ReceiptFolder(std::string_view folder) {
     return path.empty() ? "." : path;
 }
 
+std::string SuffixedReceiptName(const std::string& name, int suffix) {
+    return suffix == 0 ? name : name + "_" + std::to_string(suffix);
+}
+
 }  // namespace tillvane

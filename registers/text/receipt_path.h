@@ -14,6 +14,11 @@ inline constexpr std::size_t kMaxReceiptPathLength = 2047;
 // character), then one trailing separator. Windows also upper-cases the ASCII letters.
 std::string NormaliseOutputFolder(std::string_view folder);
 
+// Time-stamped names taken already get "_1" ... up to this suffix before BeginSell gives up.
+inline constexpr int kMaxReceiptNameSuffix = 999;
+// `name`, or `name` "_" `suffix` for a suffix above 0.
+std::string SuffixedReceiptName(const std::string& name, int suffix);
+
 // Path of the receipt file `name` + ".txt" in `folder` (already normalised).
 std::string ReceiptPath(std::string_view folder, std::string_view name);
 

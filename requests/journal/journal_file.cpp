@@ -6,23 +6,12 @@
 #include <system_error>
 
 #include "base/utc_time.h"
-#include "platform/durable_file.h"
 
 namespace tillvane {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Makes a new or renamed journal file's name durable: the folder that holds it is flushed.
-bool FlushFolderOf(const std::string& path, std::string& error) {
-    const std::size_t separator = path.find_last_of("/\\");
-    const std::string folder = separator == std::string::npos ? "." : path.substr(0, separator + 1);
-    platform::FileError failure;
-    if (platform::FlushFolder(folder, failure)) return true;
-    error = "flush of folder " + folder + ": " + failure.text;
-    return false;
-}
 
 // Names tried for a rotation that falls in a second already used.
 constexpr int kMaxRotationAttempts = 100;
@@ -48,56 +37,66 @@ std::uint64_t WholeLinesSize(const std::string& path, std::uint64_t size) {
 }
 }  // namespace
 
-JournalFile::JournalFile(std::string path, std::uint64_t rotateBytes, std::int64_t keepMillis)
-    : path_(std::move(path)), rotateBytes_(rotateBytes), keepMillis_(keepMillis) {
+JournalFile::JournalFile(std::string path, std::uint64_t rotateBytes, std::int64_t keepMillis,
+                         platform::FileSystem& files)
+    : path_(std::move(path)), rotateBytes_(rotateBytes), keepMillis_(keepMillis), files_(files) {
     const fs::path asPath(path_);
     extension_ = asPath.extension().string();
     stem_ = path_.substr(0, path_.size() - extension_.size());
 }
 
-bool JournalFile::Open(std::string& error) {
+platform::Error JournalFile::FlushFolderOfPath() {
+    const std::size_t separator = path_.find_last_of("/\\");
+    const std::string folder =
+        separator == std::string::npos ? "." : path_.substr(0, separator + 1);
+    return files_.FlushFolder(folder).Within("flush of folder " + folder);
+}
+
+platform::Error JournalFile::OpenLiveFile() {
+    if (file_) return {};
+    return files_.OpenForAppend(path_, file_);
+}
+
+platform::Error JournalFile::Open() {
     std::lock_guard lock(mutex_);
     std::error_code ec;
     const std::uint64_t size = fs::exists(path_, ec) ? fs::file_size(path_, ec) : 0;
-    if (ec) {
-        error = ec.message();
-        return false;
-    }
+    if (ec) return platform::Error(ec.value(), ec.message());
     const std::uint64_t whole = WholeLinesSize(path_, size);
     if (whole < size) {
-        fs::resize_file(path_, whole, ec);
-        if (ec) {
-            error = "cannot cut the torn last line: " + ec.message();
-            return false;
-        }
+        platform::Error cut = files_.Truncate(path_, whole);
+        if (!cut.ok()) return cut.Within("cannot cut the torn last line");
     }
-    if (!file_.Open(path_, error)) return false;
+    if (platform::Error opened = OpenLiveFile(); !opened.ok()) return opened;
     fileBytes_ = whole;
     // A new file's name must outlive a power cut as well as its lines.
-    if (size == 0 && !FlushFolderOf(path_, error)) return false;
-    return true;
+    if (size == 0) return FlushFolderOfPath();
+    return {};
 }
 
-std::uint64_t JournalFile::Append(std::string_view line, std::string& error) {
+JournalAppend JournalFile::Append(std::string_view line) {
     std::unique_lock lock(mutex_);
+    JournalAppend result;
     if (fileBytes_ > 0 && fileBytes_ + line.size() > rotateBytes_) {
         flushDone_.wait(lock, [this] { return !flushing_; });
-        std::string rotateError;
         // A journal that cannot move aside keeps growing: losing records would be worse.
-        if (!Rotate(rotateError)) error = rotateError;
+        result.rotation = Rotate();
     }
     // A file that a failed rotation left closed is opened again for the next line.
-    if (!file_.isOpen() && !file_.Open(path_, error)) return 0;
-    if (!file_.Append(line, error)) return 0;
+    result.error = OpenLiveFile();
+    if (!result.error.ok()) return result;
+    result.error = file_->Append(line);
+    if (!result.error.ok()) return result;
     fileBytes_ += line.size();
     appended_ += line.size();
-    return appended_;
+    result.ticket = appended_;
+    return result;
 }
 
-bool JournalFile::WaitDurable(std::uint64_t ticket, std::string& error) {
+platform::Error JournalFile::WaitDurable(std::uint64_t ticket) {
     std::unique_lock lock(mutex_);
     for (;;) {
-        if (durable_ >= ticket) return true;
+        if (durable_ >= ticket) return {};
         if (flushing_) {
             flushDone_.wait(lock);
             continue;
@@ -105,37 +104,46 @@ bool JournalFile::WaitDurable(std::uint64_t ticket, std::string& error) {
         // This caller flushes for everyone: the lines appended meanwhile wait for the next.
         flushing_ = true;
         const std::uint64_t target = appended_;
+        // Only the flushing caller touches the file now: appends wait for flushing_ to end.
+        platform::AppendableFile* const file = file_.get();
         lock.unlock();
-        const bool flushed = file_.FlushToDisk(error);
+        platform::Error flushed =
+            file != nullptr ? file->FlushToDisk() : platform::Error::Message("file not open");
         lock.lock();
         flushing_ = false;
-        if (flushed) durable_ = std::max(durable_, target);
+        if (flushed.ok()) durable_ = std::max(durable_, target);
         flushDone_.notify_all();
-        if (!flushed) return false;
+        if (!flushed.ok()) return flushed;
     }
 }
 
-bool JournalFile::Rotate(std::string& error) {
+platform::Error JournalFile::Rotate() {
     // Counted afresh whatever becomes of this rotation: one that fails is tried again after
     // as many bytes more, not before every line.
     fileBytes_ = 0;
-    if (!file_.FlushToDisk(error)) return false;
+    if (platform::Error flushed =
+            file_ ? file_->FlushToDisk() : platform::Error::Message("file not open");
+        !flushed.ok()) {
+        return flushed;
+    }
     durable_ = appended_;
-    file_.Close();
+    file_.reset();
     const std::int64_t now = UnixMillisNow();
     bool moved = false;
+    platform::Error error;
     for (int attempt = 1; attempt <= kMaxRotationAttempts && !moved; ++attempt) {
-        platform::FileError failure;
-        moved = platform::MoveWithoutReplacing(path_, RotatedName(now, attempt), failure);
-        if (!moved && !failure.nameTaken) {
-            error = "cannot rotate the journal: " + failure.text;
+        const platform::Error failure =
+            files_.MoveWithoutReplacing(path_, RotatedName(now, attempt));
+        moved = failure.ok();
+        if (!moved && !failure.nameTaken()) {
+            error = failure.Within("cannot rotate the journal");
             break;
         }
     }
-    if (!file_.Open(path_, error)) return false;
-    if (!moved) return false;
+    if (platform::Error opened = OpenLiveFile(); !opened.ok()) return opened;
+    if (!moved) return error;
     if (keepMillis_ > 0) RemoveRotatedBefore(now - keepMillis_);
-    return FlushFolderOf(path_, error);
+    return FlushFolderOfPath();
 }
 
 std::string JournalFile::RotatedName(std::int64_t nowMillis, int attempt) const {

@@ -5,12 +5,14 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/append_only_file.h"
+#include "platform/error.h"
+#include "platform/file_system.h"
 
 namespace tillvane {
 
@@ -22,25 +24,34 @@ struct RotatedJournal {
     std::int64_t rotatedAtMillis = 0;  // UTC, from the name
 };
 
+// What became of one appended line.
+struct JournalAppend {
+    platform::Error error;     // why the line was not written (nothing of it stays)
+    platform::Error rotation;  // why the file could not move aside first (the line was kept)
+    std::uint64_t ticket = 0;  // for WaitDurable, once the line is written
+};
+
 class JournalFile {
   public:
     // `path` is the live file, e.g. ".../Tillvane_se.jsonl"; rotated ones are named
     // ".../Tillvane_se-20261208T080146Z.jsonl" (with "-2", "-3" ... before the extension when
     // two rotations fall in one second).
     // Rotated files older than `keepMillis` (0: all are kept) are removed at each rotation.
+    // The file calls go through `files`.
     explicit JournalFile(std::string path, std::uint64_t rotateBytes = kJournalRotateBytes,
-                         std::int64_t keepMillis = 0);
+                         std::int64_t keepMillis = 0,
+                         platform::FileSystem& files = platform::SystemFileSystem());
 
     // Cuts a torn last line (the part after the last line break: a write that a crash cut
     // short, never flushed and never answered) and opens the file for appending.
-    bool Open(std::string& error);
+    platform::Error Open();
     const std::string& path() const { return path_; }
 
-    // Appends one line (it must end with "\n"); returns its ticket for WaitDurable, 0 when it
-    // could not be written whole (what was written of it is cut off again).
-    std::uint64_t Append(std::string_view line, std::string& error);
+    // Appends one line (it must end with "\n"); a line that could not be written whole is cut
+    // off again and gets no ticket.
+    JournalAppend Append(std::string_view line);
     // Returns once the line of `ticket`, and every line before it, is on the disk.
-    bool WaitDurable(std::uint64_t ticket, std::string& error);
+    platform::Error WaitDurable(std::uint64_t ticket);
 
     // The rotated files beside the live one, oldest first.
     std::vector<RotatedJournal> RotatedFiles() const;
@@ -49,7 +60,11 @@ class JournalFile {
 
   private:
     // With mutex_ held and no flush running: flushes, moves the file aside, opens a new one.
-    bool Rotate(std::string& error);
+    platform::Error Rotate();
+    // Opens the live file for appending unless it is open.
+    platform::Error OpenLiveFile();
+    // Makes a new or renamed journal file's name durable: the folder that holds it is flushed.
+    platform::Error FlushFolderOfPath();
     std::string RotatedName(std::int64_t nowMillis, int attempt) const;
 
     const std::string path_;
@@ -57,10 +72,11 @@ class JournalFile {
     const std::int64_t keepMillis_;
     std::string stem_;       // path_ without its extension
     std::string extension_;  // ".jsonl"
+    platform::FileSystem& files_;
 
     std::mutex mutex_;
     std::condition_variable flushDone_;
-    platform::AppendOnlyFile file_;
+    std::unique_ptr<platform::AppendableFile> file_;  // null while closed
     std::uint64_t fileBytes_ = 0;
     std::uint64_t appended_ = 0;  // bytes appended since Open, over every file: the tickets
     std::uint64_t durable_ = 0;   // of those, the bytes known to be on the disk

@@ -47,6 +47,16 @@ JsonLineWriter RecordHead(std::string_view event, const JournaledRequest& reques
     writer.Text("command", request.command);
     return writer;
 }
+
+// Appends `line`, logging why it was not written or why the file could not move aside first;
+// the line's ticket, 0 when it was not written.
+std::uint64_t AppendLogged(JournalFile& file, const std::string& line,
+                           const RequestJournal::Log& log) {
+    const JournalAppend appended = file.Append(line);
+    const platform::Error& failure = appended.error.ok() ? appended.rotation : appended.error;
+    if (!failure.ok()) log("Request journal: " + failure.text());
+    return appended.ticket;
+}
 }  // namespace
 
 RequestJournal::RequestJournal(std::string path, JournalSettings settings, Log log)
@@ -65,9 +75,8 @@ bool RequestJournal::Open() {
         file_.RemoveRotatedBefore(now - retentionMillis(settings_.journalRetention));
     if (removed > 0) log_("Request journal: " + std::to_string(removed) + " old file(s) removed");
     Rebuild();
-    std::string error;
-    if (!file_.Open(error)) {
-        log_("Request journal " + file_.path() + " cannot be written: " + error +
+    if (const platform::Error error = file_.Open(); !error.ok()) {
+        log_("Request journal " + file_.path() + " cannot be written: " + error.text() +
              "; requests with a REQUESTID are refused");
         return false;
     }
@@ -114,17 +123,14 @@ void RequestJournal::RebuildFrom(const std::string& path, std::int64_t cutoffMil
 std::uint64_t RequestJournal::RecordStart(const JournaledRequest& request) {
     if (!open_) return 0;
     const JsonLineWriter writer = RecordHead(kStartEvent, request);
-    std::string error;
-    const std::uint64_t ticket = file_.Append(writer.Line(), error);
-    if (!error.empty()) log_("Request journal: " + error);
-    return ticket;
+    return AppendLogged(file_, writer.Line(), log_);
 }
 
 bool RequestJournal::WaitDurable(std::uint64_t ticket) {
     if (ticket == 0) return false;
-    std::string error;
-    if (file_.WaitDurable(ticket, error)) return true;
-    log_("Request journal cannot be flushed to disk: " + error);
+    const platform::Error error = file_.WaitDurable(ticket);
+    if (error.ok()) return true;
+    log_("Request journal cannot be flushed to disk: " + error.text());
     return false;
 }
 
@@ -139,10 +145,7 @@ std::uint64_t RequestJournal::Record(const JournaledRequest& request,
         .Flag("ran", outcome.ran)
         .Flag("started", outcome.started);
     if (!outcome.note.empty()) writer.Text("note", outcome.note);
-    std::string error;
-    const std::uint64_t ticket = file_.Append(writer.Line(), error);
-    if (!error.empty()) log_("Request journal: " + error);
-    return ticket;
+    return AppendLogged(file_, writer.Line(), log_);
 }
 
 }  // namespace tillvane

@@ -58,11 +58,11 @@ TEST(JournalFileTest, OpenKeepsWholeLinesAndCutsATornTail) {
         const std::string path = dir.File("j.jsonl");
         if (c.exists) WriteFile(path, c.before);
         JournalFile file(path);
-        std::string error;
-        ASSERT_TRUE(file.Open(error)) << error;
-        const std::uint64_t ticket = file.Append("{\"n\":9}\n", error);
-        ASSERT_NE(ticket, 0u) << error;
-        EXPECT_TRUE(file.WaitDurable(ticket, error)) << error;
+        const platform::Error opened = file.Open();
+        ASSERT_TRUE(opened.ok()) << opened.text();
+        const JournalAppend appended = file.Append("{\"n\":9}\n");
+        ASSERT_TRUE(appended.error.ok()) << appended.error.text();
+        EXPECT_TRUE(file.WaitDurable(appended.ticket).ok());
         EXPECT_EQ(ReadFile(path), c.after);
     }
 }
@@ -97,19 +97,19 @@ TEST(JournalFileTest, AnAppendStoppedPartWayLeavesNoFragment) {
     testing::TempDir dir;
     const std::string path = dir.File("j.jsonl");
     JournalFile file(path);
-    std::string error;
-    ASSERT_TRUE(file.Open(error)) << error;
-    ASSERT_NE(file.Append("{\"n\":1}\n", error), 0u) << error;
+    ASSERT_TRUE(file.Open().ok());
+    ASSERT_TRUE(file.Append("{\"n\":1}\n").error.ok());
     {
         // Room for 4 more bytes: the write stops in the middle of the record.
         const FileSizeLimit limit(12);
-        EXPECT_EQ(file.Append("{\"n\":2,\"pad\":\"xxxxxxxxxx\"}\n", error), 0u);
-        EXPECT_NE(error.find("write"), std::string::npos) << error;
+        const JournalAppend cut = file.Append("{\"n\":2,\"pad\":\"xxxxxxxxxx\"}\n");
+        EXPECT_EQ(cut.ticket, 0u);
+        EXPECT_NE(cut.error.text().find("write"), std::string::npos) << cut.error.text();
         EXPECT_EQ(ReadFile(path), "{\"n\":1}\n");
     }
-    const std::uint64_t ticket = file.Append("{\"n\":3}\n", error);
-    ASSERT_NE(ticket, 0u) << error;
-    EXPECT_TRUE(file.WaitDurable(ticket, error)) << error;
+    const JournalAppend appended = file.Append("{\"n\":3}\n");
+    ASSERT_TRUE(appended.error.ok()) << appended.error.text();
+    EXPECT_TRUE(file.WaitDurable(appended.ticket).ok());
     EXPECT_EQ(ReadFile(path), "{\"n\":1}\n{\"n\":3}\n");
 }
 #endif
@@ -123,17 +123,17 @@ TEST(JournalFileTest, RotationKeepsEveryLineInOrderAndOldFilesGo) {
     const std::string ancient = dir.File("Tillvane_se-20000101T000000Z.jsonl");
     WriteFile(ancient, "{}\n");
     JournalFile file(path, kSmall, kKeepOneHour);
-    std::string error;
-    ASSERT_TRUE(file.Open(error)) << error;
+    ASSERT_TRUE(file.Open().ok());
     std::vector<std::string> written;
     std::uint64_t ticket = 0;
     for (int i = 0; i < 20; ++i) {
         written.push_back("{\"record\":" + std::to_string(i) +
                           ",\"pad\":\"xxxxxxxxxxxxxxxxxxxx\"}");
-        ticket = file.Append(written.back() + "\n", error);
-        ASSERT_NE(ticket, 0u) << error;
+        const JournalAppend appended = file.Append(written.back() + "\n");
+        ASSERT_TRUE(appended.error.ok() && appended.rotation.ok()) << appended.error.text();
+        ticket = appended.ticket;
     }
-    EXPECT_TRUE(file.WaitDurable(ticket, error)) << error;
+    EXPECT_TRUE(file.WaitDurable(ticket).ok());
 
     EXPECT_FALSE(std::filesystem::exists(ancient));
     const std::vector<RotatedJournal> rotated = file.RotatedFiles();
