@@ -59,9 +59,10 @@ std::uint64_t AppendLogged(JournalFile& file, const std::string& line,
 }
 }  // namespace
 
-RequestJournal::RequestJournal(std::string path, JournalSettings settings, Log log)
+RequestJournal::RequestJournal(std::string path, JournalSettings settings, Log log,
+                               platform::FileSystem& files)
     : file_(std::move(path), settings.rotateBytes,
-            static_cast<std::int64_t>(settings.journalRetention.count()) * kMillisPerSecond),
+            static_cast<std::int64_t>(settings.journalRetention.count()) * kMillisPerSecond, files),
       settings_(settings),
       log_(std::move(log)),
       ids_(settings.idRetention) {}

@@ -44,7 +44,9 @@ class RequestJournal {
   public:
     using Log = std::function<void(std::string_view)>;
 
-    RequestJournal(std::string path, JournalSettings settings, Log log);
+    // The file calls go through `files`.
+    RequestJournal(std::string path, JournalSettings settings, Log log,
+                   platform::FileSystem& files = platform::SystemFileSystem());
     RequestJournal(const RequestJournal&) = delete;
     RequestJournal& operator=(const RequestJournal&) = delete;
 

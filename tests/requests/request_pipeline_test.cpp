@@ -14,6 +14,7 @@
 #include "http/web_request.h"
 #include "requests/replies.h"
 #include "tests/commands/recording_register.h"
+#include "tests/support/recording_file_system.h"
 #include "tests/support/temp_dir.h"
 
 namespace tillvane {
@@ -50,8 +51,9 @@ class RequestPipelineTest : public ::testing::Test {
         for (auto& [name, value] : query) fields.Add(name, value);
         WebRequest request(std::string(kCommandPath), std::move(fields), FormFields());
         auto answer = std::make_shared<std::promise<Answer>>();
-        request.OfferDeferral([answer] {
-            return std::make_shared<PendingReply>([answer](int status, std::string body) {
+        request.OfferDeferral([this, answer] {
+            return std::make_shared<PendingReply>([this, answer](int status, std::string body) {
+                (void)files_.Record("answer", body);
                 answer->set_value({status, std::move(body)});
             });
         });
@@ -65,7 +67,10 @@ class RequestPipelineTest : public ::testing::Test {
     testing::TempDir dir_;
     testing::RecordingRegister driver_;
     std::vector<std::string> outcomes_;
-    RequestJournal journal_{dir_.File("journal.jsonl"), JournalSettings{}, [](std::string_view) {}};
+    // The journal's file calls and the answers, in the order they happened.
+    testing::RecordingFileSystem files_;
+    RequestJournal journal_{dir_.File("journal.jsonl"), JournalSettings{}, [](std::string_view) {},
+                            files_};
     AnswerDelivery delivery_{journal_};
     RequestPipeline pipeline_{journal_, delivery_, Options()};
 };
@@ -122,6 +127,21 @@ TEST_F(RequestPipelineTest, EachRequestEndsInOneAnswerAndTheDriverSeesOnlyWhatMa
     pipeline_.Stop();
     EXPECT_EQ(Send({{"CMD", "BS"}}), Answer(kHttpServiceUnavailable, std::string(kStoppingReply)));
     pipeline_.Join();
+}
+
+// An answer leaves only once the journal's record of it is on the disk: a crash right after
+// the answer must still find the record, or a retry would print the receipt again.
+TEST_F(RequestPipelineTest, AnAnswerLeavesOnlyAfterItsRecordIsFlushed) {
+    for (const auto& query : std::vector<std::vector<std::pair<std::string, std::string>>>{
+             {{"CMD", "BS"}, {"REQUESTID", "r1"}}, {{"CMD", "BS"}}}) {
+        EXPECT_EQ(Send(query).second, "OK|");
+        const std::vector<std::string> operations = files_.Operations();
+        ASSERT_FALSE(operations.empty());
+        EXPECT_EQ(operations.back(), "answer");
+        EXPECT_EQ(operations[operations.size() - 2], "flush")
+            << ::testing::PrintToString(operations);
+        EXPECT_EQ(operations[operations.size() - 3], "append");
+    }
 }
 
 }  // namespace
