@@ -8,10 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "http/http_status.h"
+
 namespace tillvane {
 
 inline constexpr std::string_view kUnknownHostReply = "ERR|unknown Host";
-inline constexpr int kHttpMisdirectedRequest = 421;
 
 class HostCheck {
   public:
