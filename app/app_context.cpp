@@ -53,8 +53,8 @@ AppContext::AppContext(const std::string& programPath)
                       return AnswerStatusRequest(
                           request, status, pipeline_ != nullptr ? pipeline_->queue().waiting() : 0);
                   },
-                  [this](WebRequest& request, bool isPost, int refusalStatus, std::string refusal) {
-                      pipeline_->Accept(request, isPost, refusalStatus, std::move(refusal));
+                  [this](const CommandRequest& request, std::shared_ptr<CommandAnswer> answer) {
+                      pipeline_->Accept(request, std::move(answer));
                   },
                   [this](std::string reply) { return pipeline_->Refuse(std::move(reply)); }}) {}
 

@@ -5,6 +5,7 @@
 #include "base/text_split.h"
 #include "http/request_limits.h"
 #include "http/web_request.h"
+#include "requests/replies.h"
 
 namespace tillvane {
 

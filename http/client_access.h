@@ -10,8 +10,6 @@
 
 namespace tillvane {
 
-inline constexpr std::string_view kClientNotAllowedReply = "ERR|client not allowed";
-
 class ClientAccess {
   public:
     // Reads entries separated by commas or blanks ("127.0.0.1, 192.168.1.0/24, ::1").

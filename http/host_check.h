@@ -8,11 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "http/http_status.h"
-
 namespace tillvane {
-
-inline constexpr std::string_view kUnknownHostReply = "ERR|unknown Host";
 
 class HostCheck {
   public:

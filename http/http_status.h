@@ -1,14 +1,4 @@
 #pragma once
-// The HTTP statuses the service answers with.
+// The statuses live beside the reply texts; the HTTP side names them here too.
 
-namespace tillvane {
-
-inline constexpr int kHttpOk = 200;
-inline constexpr int kHttpBadRequest = 400;
-inline constexpr int kHttpForbidden = 403;
-inline constexpr int kHttpConflict = 409;
-inline constexpr int kHttpMisdirectedRequest = 421;
-inline constexpr int kHttpUnsupportedMediaType = 415;
-inline constexpr int kHttpServiceUnavailable = 503;
-
-}  // namespace tillvane
+#include "requests/reply_status.h"

@@ -1,6 +1,7 @@
 #include "http/routes.h"
 
 #include "http/access_policy.h"
+#include "http/command_request_adapter.h"
 #include "http/web_request.h"
 #include "requests/replies.h"
 
@@ -26,7 +27,10 @@ void Routes::Handle(WebRequest& request, bool isPost) const {
                   std::string(kSendUrlEncodedHint);
     }
     if (isCommand) {
-        handlers_.command(request, isPost, refusalStatus, std::move(refusal));
+        // Its answer always comes later, once its record is journaled.
+        std::shared_ptr<CommandAnswer> answer = DeferCommandAnswer(request);
+        handlers_.command(CommandRequestOf(request, isPost, refusalStatus, std::move(refusal)),
+                          std::move(answer));
     } else if (!refusal.empty()) {
         request.SetStatus(refusalStatus);
         request.Write(handlers_.refuse(std::move(refusal)));

@@ -4,7 +4,10 @@
 // and any other path (an empty answer).
 
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "requests/command_request.h"
 
 namespace tillvane {
 
@@ -14,9 +17,9 @@ class WebRequest;
 struct RouteHandlers {
     // Answers a GET for one of the status paths; false for any other path.
     std::function<bool(WebRequest&)> status;
-    // A request to REGCMD; `refusalStatus` and `refusal` set when it is refused before its
-    // command is read (a cross-site page, a body that is no form).
-    std::function<void(WebRequest&, bool isPost, int refusalStatus, std::string refusal)> command;
+    // A request to REGCMD, with its refusal set when it is refused before its command is
+    // read (a cross-site page, a body that is no form), and the answer it is owed.
+    std::function<void(const CommandRequest&, std::shared_ptr<CommandAnswer>)> command;
     // A refusal on its way out: the reply text to send.
     std::function<std::string(std::string)> refuse;
 };

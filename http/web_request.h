@@ -13,7 +13,7 @@
 
 #include "base/text_split.h"
 #include "http/form_fields.h"
-#include "http/http_status.h"
+#include "requests/reply_status.h"
 
 namespace tillvane {
 
@@ -56,6 +56,10 @@ class WebRequest {
     std::string GET(std::string_view name) const { return query_.Value(name); }
     // Decoded value of the form field `name` of a POST body; empty when absent.
     std::string POST(std::string_view name) const { return form_.Value(name); }
+
+    // All fields of the query string, and of a POST's form.
+    const FormFields& query() const { return query_; }
+    const FormFields& form() const { return form_; }
 
     // True when the query string (or, for POST, the form) named `name`, even empty.
     bool HasGET(std::string_view name) const { return query_.Has(name); }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "http/web_request.h"
+#include "requests/command_request.h"
 #include "requests/journal/request_journal.h"
 
 namespace tillvane {
@@ -37,7 +37,7 @@ void AnswerDelivery::Deliver(std::uint64_t ticket, std::vector<Delivery> deliver
     }
     // No journal to wait for: answer at once.
     for (Delivery& delivery : deliveries) {
-        delivery.reply->Send(delivery.status, std::move(delivery.body));
+        delivery.reply->Deliver(delivery.status, std::move(delivery.body));
     }
 }
 
@@ -56,7 +56,7 @@ void AnswerDelivery::SendLoop() {
         if (ticket != 0) journal_.WaitDurable(ticket);
         for (auto& item : batch) {
             for (Delivery& delivery : item.second) {
-                delivery.reply->Send(delivery.status, std::move(delivery.body));
+                delivery.reply->Deliver(delivery.status, std::move(delivery.body));
             }
         }
         lock.lock();

@@ -14,11 +14,11 @@
 
 namespace tillvane {
 
-class PendingReply;
+class CommandAnswer;
 class RequestJournal;
 
 struct Delivery {
-    std::shared_ptr<PendingReply> reply;
+    std::shared_ptr<CommandAnswer> reply;
     int status = 0;
     std::string body;
 };

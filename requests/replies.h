@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "commands/command_interpreter.h"
-#include "http/http_status.h"
+#include "requests/reply_status.h"
 
 namespace tillvane {
 
@@ -13,6 +13,10 @@ namespace tillvane {
 inline constexpr std::size_t kCommandTextCapacity = kMaxCommandTextLength + 1;
 
 inline constexpr std::string_view kCommandPath = "REGCMD";
+// The fields that carry a command text: plain, Base64, and Base64 with hexadecimal names.
+inline constexpr std::string_view kCommandField = "CMD";
+inline constexpr std::string_view kCommandBase64Field = "CMDBASE64";
+inline constexpr std::string_view kCommandBase64HexField = "CMDBASE64HEX";
 inline constexpr std::string_view kReplySuccessPrefix = "OK|";
 inline constexpr std::string_view kReplyFailurePrefix = "ERR|";
 inline constexpr std::string_view kCommandTooLongReply = "ERR|command text too long";
@@ -26,6 +30,10 @@ inline constexpr std::string_view kSendUrlEncodedHint = "; send application/x-ww
 // Followed by the line bound: "ERR|command text has more than 1000 lines".
 inline constexpr std::string_view kTooManyLinesReply = "ERR|command text has more than ";
 inline constexpr std::string_view kTooManyLinesTail = " lines";
+// A client outside allowedClients, and a Host header that names neither this machine nor an
+// allowed name.
+inline constexpr std::string_view kClientNotAllowedReply = "ERR|client not allowed";
+inline constexpr std::string_view kUnknownHostReply = "ERR|unknown Host";
 // A browser request from another site whose origin is not in allowedOrigins.
 inline constexpr std::string_view kCrossSiteReply = "ERR|cross-site request refused";
 // Every place in the driver queue is taken.

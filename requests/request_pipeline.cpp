@@ -1,12 +1,12 @@
 #include "requests/request_pipeline.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "base/base64.h"
 #include "base/html_escape.h"
 #include "base/utc_time.h"
 #include "commands/command_interpreter.h"
-#include "http/web_request.h"
 #include "registers/virtual_register.h"
 #include "requests/replies.h"
 
@@ -31,23 +31,21 @@ bool IsValidRequestId(std::string_view id) {
 
 }  // namespace
 
-void RequestPipeline::Accept(WebRequest& request, bool isPost, int refusalStatus,
-                             std::string refusal) {
-    // Handlers run only while the server thread's pump runs, with the journal and the
-    // driver queue in place; the server always lets a command's answer come later.
-    std::shared_ptr<PendingReply> reply = request.Defer();
+void RequestPipeline::Accept(const CommandRequest& request, std::shared_ptr<CommandAnswer> reply) {
+    // Requests come only while the journal and the driver queue are in place.
     JournaledRequest record;
-    record.client = request.clientAddress();
-    if (!refusal.empty()) {
+    record.client = request.client;
+    if (!request.refusal.empty()) {
         RequestOutcome outcome;
-        outcome.status = refusalStatus;
-        outcome.reply = Refuse(std::move(refusal));
+        outcome.status = request.refusalStatus;
+        outcome.reply = Refuse(request.refusal);
         Finish(record, outcome, reply);
         return;
     }
-    const bool idInForm = isPost && request.HasPOST(kRequestIdParameter);
-    const bool hasId = idInForm || request.HasGET(kRequestIdParameter);
-    record.id = idInForm ? request.POST(kRequestIdParameter) : request.GET(kRequestIdParameter);
+    std::optional<std::string> id = request.Form(kRequestIdParameter);
+    if (!id) id = request.Query(kRequestIdParameter);
+    const bool hasId = id.has_value();
+    record.id = id.value_or(std::string());
     RequestOutcome refused;
     Command command;
     if (hasId && !IsValidRequestId(record.id)) {
@@ -55,7 +53,7 @@ void RequestPipeline::Accept(WebRequest& request, bool isPost, int refusalStatus
         if (record.id.size() > kMaxRequestIdLength) record.id.resize(kMaxRequestIdLength);
         refused.status = kHttpBadRequest;
         refused.reply = Refuse(std::string(kInvalidRequestIdReply));
-    } else if (!ReadCommand(request, isPost, command, refused.reply)) {
+    } else if (!ReadCommand(request, command, refused.reply)) {
         refused.status = kHttpOk;
     }
     record.command = command.text;
@@ -70,7 +68,7 @@ void RequestPipeline::Accept(WebRequest& request, bool isPost, int refusalStatus
     AdmitWithId(std::move(reply), std::move(command), std::move(record));
 }
 
-void RequestPipeline::AdmitWithId(std::shared_ptr<PendingReply> reply, Command command,
+void RequestPipeline::AdmitWithId(std::shared_ptr<CommandAnswer> reply, Command command,
                                   JournaledRequest record) {
     RequestOutcome outcome;
     // A request that waits for the run of its id takes a place in the driver queue as if it
@@ -122,23 +120,25 @@ void RequestPipeline::AdmitWithId(std::shared_ptr<PendingReply> reply, Command c
     Finish(record, outcome, std::move(reply));
 }
 
-bool RequestPipeline::ReadCommand(const WebRequest& request, bool isPost, Command& command,
+bool RequestPipeline::ReadCommand(const CommandRequest& request, Command& command,
                                   std::string& reply) const {
     command.hexNames = false;
     // A POST whose form carries no command text at all takes the CMD of its URL, as a GET
     // does: answered "OK|" unprinted, a receipt the till believes printed would be lost.
-    const bool fromForm = isPost && (request.HasPOST("CMD") || request.HasPOST("CMDBASE64") ||
-                                     request.HasPOST("CMDBASE64HEX"));
-    command.text = fromForm ? request.POST("CMD") : request.GET("CMD");
+    const std::optional<std::string> formText = request.Form(kCommandField);
+    const std::optional<std::string> formBase64 = request.Form(kCommandBase64Field);
+    const std::optional<std::string> formBase64Hex = request.Form(kCommandBase64HexField);
+    const bool fromForm = formText || formBase64 || formBase64Hex;
+    command.text = (fromForm ? formText : request.Query(kCommandField)).value_or(std::string());
     if (command.text.size() > kMaxCommandTextLength) {
         reply = kCommandTooLongReply;
         return false;
     }
     if (fromForm && command.text.empty()) {
         // CMD wins; a plain CMD is never Base64-decoded.
-        std::string encoded = request.POST("CMDBASE64");
+        std::string encoded = formBase64.value_or(std::string());
         if (encoded.empty()) {
-            encoded = request.POST("CMDBASE64HEX");
+            encoded = formBase64Hex.value_or(std::string());
             command.hexNames = true;
         }
         if (encoded.size() > kMaxCommandTextLength) {
@@ -156,7 +156,7 @@ bool RequestPipeline::ReadCommand(const WebRequest& request, bool isPost, Comman
 
     if (options_.debugMode) {
         options_.log(command.text);
-        if (isPost) {
+        if (request.isPost) {
             options_.logPostedCommand(EscapeHtml(command.text));
         }
     }
@@ -168,7 +168,7 @@ bool RequestPipeline::ReadCommand(const WebRequest& request, bool isPost, Comman
     return true;
 }
 
-void RequestPipeline::Submit(std::shared_ptr<PendingReply> reply, Command command,
+void RequestPipeline::Submit(std::shared_ptr<CommandAnswer> reply, Command command,
                              JournaledRequest record, std::uint64_t startTicket) {
     const bool started = !record.id.empty();
     DriverJob job;
@@ -195,7 +195,7 @@ void RequestPipeline::Submit(std::shared_ptr<PendingReply> reply, Command comman
 }
 
 void RequestPipeline::Run(const Command& command, const JournaledRequest& record,
-                          std::uint64_t startTicket, const std::shared_ptr<PendingReply>& reply) {
+                          std::uint64_t startTicket, const std::shared_ptr<CommandAnswer>& reply) {
     const bool started = !record.id.empty();
     RequestOutcome outcome;
     outcome.started = started;
@@ -282,7 +282,7 @@ std::string RequestPipeline::Refuse(std::string reply) const {
 }
 
 void RequestPipeline::Finish(const JournaledRequest& request, const RequestOutcome& outcome,
-                             std::shared_ptr<PendingReply> reply) {
+                             std::shared_ptr<CommandAnswer> reply) {
     if (options_.outcome) options_.outcome(request, outcome);
     std::uint64_t ticket = journal_.Record(request, outcome);
     std::vector<Delivery> deliveries;

@@ -12,14 +12,13 @@
 
 #include "platform/cancel_token.h"
 #include "requests/answer_delivery.h"
+#include "requests/command_request.h"
 #include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
 
 namespace tillvane {
 
-class PendingReply;
 class VirtualRegister;
-class WebRequest;
 
 struct PipelineOptions {
     bool debugMode = false;  // refusals and command texts go to the logs
@@ -53,9 +52,9 @@ class RequestPipeline {
     // Waits for the driver thread to end; later work reaches the printer again.
     void Join();
 
-    // A request to REGCMD; with `refusal`, refused before its text is read. The answer goes
-    // out later, through the request's deferred reply.
-    void Accept(WebRequest& request, bool isPost, int refusalStatus, std::string refusal);
+    // A request to REGCMD; with its refusal set, refused before its text is read. The answer
+    // goes out later, through `answer` (none: nobody can be answered).
+    void Accept(const CommandRequest& request, std::shared_ptr<CommandAnswer> answer);
     // A refusal on its way out: logged in debug mode.
     std::string Refuse(std::string reply) const;
 
@@ -66,18 +65,18 @@ class RequestPipeline {
     };
 
     // A request with a valid id and a readable text.
-    void AdmitWithId(std::shared_ptr<PendingReply> reply, Command command, JournaledRequest record);
+    void AdmitWithId(std::shared_ptr<CommandAnswer> reply, Command command,
+                     JournaledRequest record);
     // Reads the command text of `request`; false with the refusal in `reply` when it may not
     // run.
-    bool ReadCommand(const WebRequest& request, bool isPost, Command& command,
-                     std::string& reply) const;
+    bool ReadCommand(const CommandRequest& request, Command& command, std::string& reply) const;
     // Queues the command for the driver thread, or refuses it when the queue is full.
     // `startTicket`: the journal's start record of a request with an id.
-    void Submit(std::shared_ptr<PendingReply> reply, Command command, JournaledRequest record,
+    void Submit(std::shared_ptr<CommandAnswer> reply, Command command, JournaledRequest record,
                 std::uint64_t startTicket);
     // On the driver thread: runs the command, unless nobody waits for it any more.
     void Run(const Command& command, const JournaledRequest& record, std::uint64_t startTicket,
-             const std::shared_ptr<PendingReply>& reply);
+             const std::shared_ptr<CommandAnswer>& reply);
     // The reply to a command: status prefix and the interpreter's reply text.
     std::string Execute(const Command& command) const;
     // Abandons the receipt of a request that the stop cut short.
@@ -86,7 +85,7 @@ class RequestPipeline {
     // `outcome.started` the requests that waited for the run of its id get the same answer,
     // each with a replay record of its own.
     void Finish(const JournaledRequest& request, const RequestOutcome& outcome,
-                std::shared_ptr<PendingReply> reply);
+                std::shared_ptr<CommandAnswer> reply);
 
     RequestJournal& journal_;
     AnswerDelivery& delivery_;

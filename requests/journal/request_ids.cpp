@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <functional>
 
-#include "http/web_request.h"
+#include "requests/command_request.h"
+#include "requests/reply_status.h"
 
 namespace tillvane {
 
@@ -118,7 +119,7 @@ IdAdmission RequestIds::Admit(std::string_view id, std::uint64_t textDigest, std
     return IdAdmission::replay;
 }
 
-bool RequestIds::AnyoneWaits(std::string_view id, const std::shared_ptr<PendingReply>& first) {
+bool RequestIds::AnyoneWaits(std::string_view id, const std::shared_ptr<CommandAnswer>& first) {
     if (first && !first->clientGone()) return true;
     std::lock_guard lock(mutex_);
     const auto it = waiters_.find(KeyOfRequestId(id));

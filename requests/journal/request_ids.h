@@ -19,7 +19,7 @@
 
 namespace tillvane {
 
-class PendingReply;
+class CommandAnswer;
 
 struct RequestIdKey {
     std::uint64_t first = 0;
@@ -47,7 +47,7 @@ enum class IdAdmission {
 // A request that waits for the run of an earlier one with the same id and text. `token` is
 // whatever its owner needs to answer it.
 struct IdWaiter {
-    std::shared_ptr<PendingReply> reply;
+    std::shared_ptr<CommandAnswer> reply;
     std::shared_ptr<void> token;
 };
 
@@ -68,7 +68,7 @@ class RequestIds {
                       IdWaiter waiter, int& status, std::string& reply,
                       std::size_t maxWaiters = kMaxWaitersPerRequestId);
     // True when some client still waits for the run of `id`.
-    bool AnyoneWaits(std::string_view id, const std::shared_ptr<PendingReply>& first);
+    bool AnyoneWaits(std::string_view id, const std::shared_ptr<CommandAnswer>& first);
     // The run of `id` ended: remembered with its reply when it ran, forgotten when it did not.
     // Returns the requests that waited for it.
     std::vector<IdWaiter> End(std::string_view id, bool ran, int status, std::string reply);

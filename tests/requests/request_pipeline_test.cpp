@@ -7,11 +7,12 @@
 
 #include <chrono>
 #include <future>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "http/web_request.h"
+#include "requests/command_request.h"
 #include "requests/replies.h"
 #include "tests/commands/recording_register.h"
 #include "tests/support/recording_file_system.h"
@@ -47,19 +48,23 @@ class RequestPipelineTest : public ::testing::Test {
     // Sends a GET with these query fields (and the refusal the routes found) and waits for
     // its answer.
     Answer Send(std::vector<std::pair<std::string, std::string>> query, std::string refusal = {}) {
-        FormFields fields;
-        for (auto& [name, value] : query) fields.Add(name, value);
-        WebRequest request(std::string(kCommandPath), std::move(fields), FormFields());
+        std::map<std::string, std::string, std::less<>> fields(query.begin(), query.end());
+        CommandRequest request;
+        request.queryField = [fields](std::string_view name) -> std::optional<std::string> {
+            const auto it = fields.find(name);
+            if (it == fields.end()) return std::nullopt;
+            return it->second;
+        };
+        request.refusalStatus = refusal.empty() ? kHttpOk : kHttpForbidden;
+        request.refusal = std::move(refusal);
         auto answer = std::make_shared<std::promise<Answer>>();
-        request.OfferDeferral([this, answer] {
-            return std::make_shared<PendingReply>([this, answer](int status, std::string body) {
-                (void)files_.Record("answer", body);
-                answer->set_value({status, std::move(body)});
-            });
-        });
-        const int refusalStatus = refusal.empty() ? kHttpOk : kHttpForbidden;
-        pipeline_.Accept(request, false, refusalStatus, std::move(refusal));
         std::future<Answer> future = answer->get_future();
+        pipeline_.Accept(request, std::make_shared<CommandAnswer>(
+                                      [this, answer](int status, std::string body) {
+                                          (void)files_.Record("answer", body);
+                                          answer->set_value({status, std::move(body)});
+                                      },
+                                      [] { return false; }));
         if (future.wait_for(kAnswerTimeout) != std::future_status::ready) return {0, "no answer"};
         return future.get();
     }
