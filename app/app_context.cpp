@@ -16,6 +16,8 @@
 #include "requests/driver_queue.h"
 #include "status/request_counting.h"
 #include "status/status_endpoints.h"
+#include "status/status_page.h"
+#include "status/status_report.h"
 
 namespace tillvane {
 
@@ -47,16 +49,19 @@ AppContext::AppContext(const std::string& programPath)
       requestLogPath(AppFilePath(programPath, AppFile::requestLog)),
       journalPath(AppFilePath(programPath, AppFile::requestJournal)),
       access_([this](std::string_view text) { WriteAppLog(text); }),
-      routes_(access_,
-              RouteHandlers{
-                  [this](WebRequest& request) {
-                      return AnswerStatusRequest(
-                          request, status, pipeline_ != nullptr ? pipeline_->queue().waiting() : 0);
-                  },
-                  [this](const CommandRequest& request, std::shared_ptr<CommandAnswer> answer) {
-                      pipeline_->Accept(request, std::move(answer));
-                  },
-                  [this](std::string reply) { return pipeline_->Refuse(std::move(reply)); }}) {}
+      routes_(
+          access_,
+          RouteHandlers{
+              [this](WebRequest& request) {
+                  return AnswerStatusRequest(
+                      request, status, pipeline_ != nullptr ? pipeline_->queue().waiting() : 0);
+              },
+              [this](const CommandRequest& request, std::shared_ptr<CommandAnswer> answer) {
+                  pipeline_->Accept(request, std::move(answer));
+              },
+              [this](std::string reply) { return pipeline_->Refuse(std::move(reply)); },
+              {std::string(kStatusPath), std::string(kStatusPagePath), std::string(kMetricsPath)},
+              {std::string(kStatusPath), std::string(kMetricsPath)}}) {}
 
 AppContext::~AppContext() {
     if (serverThread_.joinable()) {
@@ -88,6 +93,11 @@ bool AppContext::Init(RegisterHost* host) {
         return false;
     }
     access_.SetHosts(platform::MachineNames(), settings.allowedHosts);
+    std::string tokenFault;
+    if (!access_.SetTokens(settings.apiTokens, tokenFault)) {
+        WriteAppLog(tokenFault);
+        return false;
+    }
     registerHost = host;
     status.SetIdentity(iniPath, host != nullptr ? host->driverModel() : std::string());
 
@@ -163,6 +173,7 @@ void AppContext::ServerThread() {
         DriverQueue& driverQueue = pipeline.queue();
         server.OnPost([this](WebServer& s, WebRequest& r) { OnPostRequest(s, r); });
         server.OnGet([this](WebServer& s, WebRequest& r) { OnGetRequest(s, r); });
+        server.OnOptions([this](WebServer&, WebRequest& r) { routes_.Preflight(r); });
         std::string reason;
         if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
         driverQueue.Submit({[this] { PublishDriverStatus(); }, [] {}});

@@ -61,9 +61,10 @@ class AppContext {
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
-    // Reads tcpPort, listenAddress, allowedClients, allowedHosts, DebugMode, maxCommandLines
-    // and allowedOrigins from iniPath and starts the server thread. A listenAddress or an
-    // allowedClients entry that does not parse keeps the server from starting: a fence that
+    // Reads tcpPort, listenAddress, allowedClients, allowedHosts, DebugMode, maxCommandLines,
+    // allowedOrigins and apiTokens from iniPath and starts the server thread. A listenAddress,
+    // an allowedClients or an apiTokens entry that does not parse keeps the server from
+    // starting: a fence that
     // is not what its owner wrote should not open. False, with an
     // application-log entry, when the configuration cannot be loaded or the thread cannot be
     // created; the service runs on without a web server then.

@@ -43,6 +43,7 @@ std::optional<Settings> ReadSettings(const std::string& path, const SettingLog& 
     configuration.GetValue(settings.listenAddress, "listenAddress");
     configuration.GetValue(settings.allowedClients, "allowedClients");
     configuration.GetValue(settings.allowedHosts, "allowedHosts");
+    configuration.GetValue(settings.apiTokens, "apiTokens");
     return settings;
 }
 

@@ -33,6 +33,7 @@ struct Settings {
     std::string allowedClients;
     std::string allowedHosts;
     std::string allowedOrigins;
+    std::string apiTokens;
 };
 
 // Reads the file at `path`; nothing, with a log entry, when it cannot be loaded. A number that

@@ -1,13 +1,14 @@
 #pragma once
 // Who may use the service: the client's address (allowedClients), the name its Host header
-// gives (the machine's own and allowedHosts) and, for a browser's page, its origin
-// (allowedOrigins).
+// gives (the machine's own and allowedHosts), for a browser's page its origin
+// (allowedOrigins), and the till's token (apiTokens).
 
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "http/api_tokens.h"
 #include "http/client_access.h"
 #include "http/host_check.h"
 
@@ -31,6 +32,8 @@ class AccessPolicy {
     // Origins ("http://host:port", separated by commas or blanks) whose browser pages may
     // use the service.
     void SetOrigins(std::string_view list);
+    // The apiTokens list; false, with what is wrong in `fault`, when it does not parse.
+    bool SetTokens(std::string_view list, std::string& fault) { return tokens_.Parse(list, fault); }
 
     // False, with the refusal in `request` and a log entry, for a client outside
     // allowedClients.
@@ -41,11 +44,23 @@ class AccessPolicy {
     // False when a browser sent the request from a site whose origin is not allowed; an
     // allowed origin gets the header fields that let its page read the answer.
     bool AdmitOrigin(WebRequest& request) const;
+    // A browser's preflight: true, with the header fields that let the page send its request
+    // (and reach a private network when it asked to), for an allowed origin; false for any
+    // other origin or none.
+    bool AdmitPreflight(WebRequest& request) const;
+    // The till whose token the request presents (Authorization: Bearer, else a TOKEN field) in
+    // `till`; empty when no tokens are set. False, with a log entry and the header field that
+    // names the scheme, when tokens are set and it presents none or an unknown one.
+    bool IdentifyTill(WebRequest& request, std::string& till) const;
 
   private:
+    // True when the request names an origin in allowedOrigins.
+    bool AllowsOrigin(const WebRequest& request) const;
+
     Log log_;
     ClientAccess clients_;
     HostCheck hosts_;
+    ApiTokens tokens_;
     std::vector<std::string> origins_;  // normalised
 };
 

@@ -26,6 +26,9 @@ CommandRequest CommandRequestOf(const WebRequest& request, bool isPost, int refu
     command.client = request.clientAddress();
     command.refusalStatus = refusalStatus;
     command.refusal = std::move(refusal);
+    if (request.HasHeader(kIdempotencyKeyHeader)) {
+        command.idempotencyKey = request.Header(kIdempotencyKeyHeader);
+    }
     return command;
 }
 

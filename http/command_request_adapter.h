@@ -4,12 +4,18 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "requests/command_request.h"
 
 namespace tillvane {
 
 class WebRequest;
+
+// The header field a web client names its request id with; the REQUESTID field's synonym.
+inline constexpr std::string_view kIdempotencyKeyHeader = "Idempotency-Key";
+// The field that carries a till's token, for tills that cannot set the Authorization header.
+inline constexpr std::string_view kTokenField = "TOKEN";
 
 // The fields are copied: the pipeline may read them after the handler has returned.
 CommandRequest CommandRequestOf(const WebRequest& request, bool isPost, int refusalStatus,

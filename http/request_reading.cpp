@@ -4,6 +4,7 @@
 #include <string>
 
 #include "http/form_decoding.h"
+#include "http/web_server.h"
 
 namespace tillvane {
 
@@ -60,8 +61,8 @@ std::variant<WebRequest, Refusal> ReadWebRequest(const BeastRequest& request,
                                                  const asio::ip::address& client,
                                                  std::size_t maxPathLength) {
     const bool isPost = request.method() == http::verb::post;
-    if (!isPost && request.method() != http::verb::get) {
-        return Refusal{http::status::method_not_allowed, "method not allowed"};
+    if (!isPost && request.method() != http::verb::get && request.method() != http::verb::options) {
+        return Refusal{http::status::method_not_allowed, kMethodNotAllowedReply};
     }
     const auto origin = OriginForm(ToStd(request.target()));
     if (const auto* refusal = std::get_if<Refusal>(&origin)) return *refusal;

@@ -20,7 +20,8 @@ struct Refusal {
     std::string_view text;
 };
 
-// Only GET and POST are served; a POST's urlencoded or multipart body becomes its form fields.
+// Only GET, POST and OPTIONS are read; a POST's urlencoded or multipart body becomes its form
+// fields.
 std::variant<WebRequest, Refusal> ReadWebRequest(const BeastRequest& request,
                                                  const asio::ip::address& client,
                                                  std::size_t maxPathLength);

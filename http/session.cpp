@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "http/server_state.h"
+#include "http/web_server.h"
 
 namespace tillvane {
 
@@ -195,8 +196,13 @@ Session::Outcome Session::Handle(const BeastRequest& request) {
         return {http::status::service_unavailable, "server stopping", {}, nullptr};
     }
     WebRequest& webRequest = std::get<WebRequest>(read);
-    const RequestHandler& handler =
-        request.method() == http::verb::post ? state_->postHandler : state_->getHandler;
+    const http::verb method = request.method();
+    const RequestHandler& handler = method == http::verb::post      ? state_->postHandler
+                                    : method == http::verb::options ? state_->optionsHandler
+                                                                    : state_->getHandler;
+    if (method == http::verb::options && !handler) {
+        return {http::status::method_not_allowed, std::string(kMethodNotAllowedReply), {}, nullptr};
+    }
     webRequest.OfferDeferral([this] { return MakePendingReply(); });
     if (handler) handler(*state_->owner, webRequest);
     return {static_cast<http::status>(webRequest.status()), webRequest.responseBody(),

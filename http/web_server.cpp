@@ -141,6 +141,10 @@ void WebServer::OnGet(RequestHandler handler) {
     state_->getHandler = std::move(handler);
 }
 
+void WebServer::OnOptions(RequestHandler handler) {
+    state_->optionsHandler = std::move(handler);
+}
+
 bool WebServer::Host(int port, std::string& failureReason) {
     return Host(std::string(kEveryIpv4Address), port, failureReason);
 }

@@ -23,6 +23,8 @@ class WebServer;
 struct WebServerState;
 
 inline constexpr std::string_view kEveryIpv4Address = "0.0.0.0";
+// The answer (405) to a method the server, or the handler of the path, does not serve.
+inline constexpr std::string_view kMethodNotAllowedReply = "method not allowed";
 
 // Default limits. Whoever hosts the server may set others in WebServerLimits.
 inline constexpr std::size_t kDefaultMaxHeaderBytes = 8 * 1024;  // request line and header
@@ -66,6 +68,8 @@ class WebServer {
 
     void OnPost(RequestHandler handler);
     void OnGet(RequestHandler handler);
+    // A browser's preflight (OPTIONS) goes here; without this handler it is answered 405.
+    void OnOptions(RequestHandler handler);
 
     // Listens on `port` of every IPv4 address; connections are served once the pump runs.
     // False, with the reason in `failureReason`, when the port cannot be opened.

@@ -26,6 +26,10 @@ struct CommandRequest {
     // that is no form): the status and the reply text.
     int refusalStatus = 0;
     std::string refusal;
+    // The request id a header gave besides the fields (Idempotency-Key); nothing when none.
+    std::optional<std::string> idempotencyKey;
+    // The till whose token the request presented; empty when no tokens are set.
+    std::string till;
 
     std::optional<std::string> Query(std::string_view name) const {
         return queryField ? queryField(name) : std::nullopt;

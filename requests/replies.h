@@ -34,6 +34,8 @@ inline constexpr std::string_view kTooManyLinesTail = " lines";
 // allowed name.
 inline constexpr std::string_view kClientNotAllowedReply = "ERR|client not allowed";
 inline constexpr std::string_view kUnknownHostReply = "ERR|unknown Host";
+// With apiTokens set: a request that presents no till's token (the token is never echoed).
+inline constexpr std::string_view kUnknownTokenReply = "ERR|missing or unknown token";
 // A browser request from another site whose origin is not in allowedOrigins.
 inline constexpr std::string_view kCrossSiteReply = "ERR|cross-site request refused";
 // Every place in the driver queue is taken.
@@ -46,6 +48,10 @@ inline constexpr std::string_view kCutShortReply =
 inline constexpr std::string_view kRequestIdParameter = "REQUESTID";
 inline constexpr std::size_t kMaxRequestIdLength = 64;
 inline constexpr std::string_view kInvalidRequestIdReply = "ERR|invalid REQUESTID";
+// The Idempotency-Key header names the request id as REQUESTID does, by the same rules.
+inline constexpr std::string_view kInvalidIdempotencyKeyReply = "ERR|invalid Idempotency-Key";
+inline constexpr std::string_view kIdsDifferReply =
+    "ERR|REQUESTID and Idempotency-Key differ; send one of them, or both the same";
 inline constexpr std::string_view kRequestIdReusedReply =
     "ERR|REQUESTID already used for another command";
 inline constexpr std::string_view kOutcomeUnknownReply =

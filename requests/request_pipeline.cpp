@@ -35,6 +35,7 @@ void RequestPipeline::Accept(const CommandRequest& request, std::shared_ptr<Comm
     // Requests come only while the journal and the driver queue are in place.
     JournaledRequest record;
     record.client = request.client;
+    record.till = request.till;
     if (!request.refusal.empty()) {
         RequestOutcome outcome;
         outcome.status = request.refusalStatus;
@@ -44,15 +45,21 @@ void RequestPipeline::Accept(const CommandRequest& request, std::shared_ptr<Comm
     }
     std::optional<std::string> id = request.Form(kRequestIdParameter);
     if (!id) id = request.Query(kRequestIdParameter);
+    // Two names for one id: a request that gives both must mean the same one.
+    const bool idsDiffer = id && request.idempotencyKey && *id != *request.idempotencyKey;
+    const bool idFromHeader = !id && request.idempotencyKey;
+    if (idFromHeader) id = request.idempotencyKey;
     const bool hasId = id.has_value();
     record.id = id.value_or(std::string());
     RequestOutcome refused;
     Command command;
-    if (hasId && !IsValidRequestId(record.id)) {
+    if (idsDiffer || (hasId && !IsValidRequestId(record.id))) {
         // Refused before the text is even read: a till that sends a broken id learns it now.
         if (record.id.size() > kMaxRequestIdLength) record.id.resize(kMaxRequestIdLength);
         refused.status = kHttpBadRequest;
-        refused.reply = Refuse(std::string(kInvalidRequestIdReply));
+        refused.reply = Refuse(std::string(idsDiffer      ? kIdsDifferReply
+                                           : idFromHeader ? kInvalidIdempotencyKeyReply
+                                                          : kInvalidRequestIdReply));
     } else if (!ReadCommand(request, command, refused.reply)) {
         refused.status = kHttpOk;
     }
@@ -157,7 +164,10 @@ bool RequestPipeline::ReadCommand(const CommandRequest& request, Command& comman
     if (options_.debugMode) {
         options_.log(command.text);
         if (request.isPost) {
-            options_.logPostedCommand(EscapeHtml(command.text));
+            // A till's name is letters, digits and . _ - only: nothing to escape.
+            options_.logPostedCommand(
+                (request.till.empty() ? std::string() : "till=" + request.till + " ") +
+                EscapeHtml(command.text));
         }
     }
     if (CountCommandLines(command.text) > static_cast<std::size_t>(options_.maxCommandLines)) {

@@ -39,6 +39,8 @@ JsonLineWriter RecordHead(std::string_view event, const JournaledRequest& reques
     writer.Text("time", FormatUtcMillis(UnixMillisNow()))
         .Text("event", event)
         .Text("client", request.client);
+    // Only with tokens set: without them the records stay as they were.
+    if (!request.till.empty()) writer.Text("till", request.till);
     if (request.id.empty()) {
         writer.Null("id");
     } else {

@@ -25,7 +25,8 @@ struct JournalSettings {
 // One request to REGCMD as the journal records it.
 struct JournaledRequest {
     std::string client;
-    std::string id;  // empty: the request carried none
+    std::string till;  // the till whose token it presented; empty without tokens
+    std::string id;    // empty: the request carried none
     std::string command;
     std::chrono::steady_clock::time_point received = std::chrono::steady_clock::now();
 };

@@ -133,6 +133,7 @@ TEST_F(WebServerTest, DecodesPathQueryAndForms) {
          "Content-Length: 9\r\n\r\n--XyZ\r\nab",
          400, "malformed multipart form"},
         {"other method", "PUT /p HTTP/1.1\r\nContent-Length: 0\r\n\r\n", 405, "method not allowed"},
+        {"OPTIONS without its handler", "OPTIONS /p HTTP/1.1\r\n\r\n", 405, "method not allowed"},
         {"path too long",
          "GET /" + std::string(kDefaultMaxPathLength + 1, 'p') + " HTTP/1.1\r\n\r\n", 414,
          "request path too long"},
