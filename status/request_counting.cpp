@@ -4,6 +4,7 @@
 
 #include "requests/journal/request_journal.h"
 #include "requests/replies.h"
+#include "status/recent_requests.h"
 #include "status/service_status.h"
 
 namespace tillvane {
@@ -19,6 +20,9 @@ void CountRequest(ServiceStatus& status, const JournaledRequest& request,
                                                                            : RequestResult::error,
                             std::chrono::steady_clock::now() - request.received);
     }
+    const bool printerAnswered =
+        outcome.ran && !outcome.replay && outcome.reply.starts_with(kReplySuccessPrefix);
+    status.RecordRecent(RecentRequestOf(request, outcome), printerAnswered);
 }
 
 }  // namespace tillvane

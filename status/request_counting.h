@@ -7,7 +7,8 @@ class ServiceStatus;
 struct JournaledRequest;
 struct RequestOutcome;
 
-// Counts an ended request: a replay, a refusal, or a run that answered "OK|" or not.
+// Counts an ended request (a replay, a refusal, or a run that answered "OK|" or not) and
+// lists it among the recent ones.
 void CountRequest(ServiceStatus& status, const JournaledRequest& request,
                   const RequestOutcome& outcome);
 

@@ -1,5 +1,6 @@
 #include "status/service_status.h"
 
+#include "registers/serial/serial_link.h"
 #include "registers/virtual_register.h"
 
 #ifndef TILLVANE_VERSION
@@ -7,6 +8,19 @@
 #endif
 
 namespace tillvane {
+
+namespace {
+
+// Codes of a printer that did not answer at all, as opposed to one that answered with an error.
+bool MeansPrinterSilent(int code) {
+    return code == kLinkSilent || code == kLinkEmptyResponse || code == kLinkWriteFailed;
+}
+
+bool ReceiptIsOpen(ReceiptState state) {
+    return state == ReceiptState::selling || state == ReceiptState::afterSell;
+}
+
+}  // namespace
 
 std::string_view ReceiptStateName(int state) {
     switch (static_cast<ReceiptState>(state)) {
@@ -33,8 +47,10 @@ void ServiceStatus::SetIdentity(std::string configurationFile, std::string drive
 }
 
 void ServiceStatus::PublishDriver(const VirtualRegister* driver) {
+    const auto now = std::chrono::system_clock::now();
     DriverSnapshot snapshot;
     snapshot.published = true;
+    const bool receiptOpen = driver != nullptr && ReceiptIsOpen(driver->state);
     if (driver == nullptr) {
         snapshot.receiptState = "none";
     } else {
@@ -44,7 +60,29 @@ void ServiceStatus::PublishDriver(const VirtualRegister* driver) {
         snapshot.health = driver->health;
     }
     std::lock_guard lock(mutex_);
+    if (!receiptOpen) {
+        receiptOpenSince_.reset();
+    } else if (!receiptOpenSince_) {
+        receiptOpenSince_ = now;
+    }
+    const std::optional<PrinterError>& error = snapshot.health.lastError;
+    if (snapshot.health.receiptsClosed > driver_.health.receiptsClosed) {
+        lastAnswer_ = now;
+        printerSilentSince_.reset();
+    } else if (error && MeansPrinterSilent(error->code) && error->time > lastAnswer_ &&
+               !printerSilentSince_) {
+        printerSilentSince_ = error->time;
+    }
     driver_ = std::move(snapshot);
+}
+
+void ServiceStatus::RecordRecent(RecentRequest request, bool printerAnswered) {
+    if (printerAnswered) {
+        std::lock_guard lock(mutex_);
+        lastAnswer_ = request.time;
+        printerSilentSince_.reset();
+    }
+    recent_.Add(std::move(request));
 }
 
 void ServiceStatus::CountRequest(RequestResult result,
@@ -87,6 +125,9 @@ StatusSnapshot ServiceStatus::Snapshot(std::size_t queueLength) const {
     snapshot.durationCount = durationCount_;
     snapshot.durationSumSeconds = durationSumSeconds_;
     snapshot.driver = driver_;
+    snapshot.receiptOpenSince = receiptOpenSince_;
+    snapshot.printerSilentSince = printerSilentSince_;
+    snapshot.recentRequests = recent_.Newest();
     return snapshot;
 }
 

@@ -13,8 +13,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "registers/printer_health.h"
+#include "status/recent_requests.h"
 
 namespace tillvane {
 
@@ -56,6 +58,11 @@ struct StatusSnapshot {
     double durationSumSeconds = 0.0;
     std::size_t queueLength = 0;
     DriverSnapshot driver;
+    // Since when the receipt on the printer stays open, and since when the printer has not
+    // answered (empty: it answered last time it was asked).
+    std::optional<std::chrono::system_clock::time_point> receiptOpenSince;
+    std::optional<std::chrono::system_clock::time_point> printerSilentSince;
+    std::vector<RecentRequest> recentRequests;  // newest first
 };
 
 class ServiceStatus {
@@ -73,6 +80,9 @@ class ServiceStatus {
     void CountRequest(RequestResult result, std::chrono::steady_clock::duration duration = {});
     // A request answered from the record of an earlier one, without printing again.
     void CountReplay() { ++replays_; }
+    // From any thread: a request that ended, for the list of recent ones; `printerAnswered`
+    // when it ran and the printer confirmed it.
+    void RecordRecent(RecentRequest request, bool printerAnswered);
 
     // Everything at once; `queueLength` comes from the driver queue.
     StatusSnapshot Snapshot(std::size_t queueLength) const;
@@ -93,6 +103,11 @@ class ServiceStatus {
     std::uint64_t durationCount_ = 0;
     double durationSumSeconds_ = 0.0;
     DriverSnapshot driver_;
+    std::optional<std::chrono::system_clock::time_point> receiptOpenSince_;
+    std::optional<std::chrono::system_clock::time_point> printerSilentSince_;
+    std::chrono::system_clock::time_point lastAnswer_;
+
+    RecentRequests recent_;  // locks itself
 };
 
 // The receipt state's name as the status shows it.

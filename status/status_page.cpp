@@ -7,6 +7,8 @@
 
 #include "base/html_escape.h"
 #include "base/utc_time.h"
+#include "registers/serial/serial_ufp_register.h"
+#include "status/health_banner.h"
 
 namespace tillvane {
 
@@ -18,8 +20,38 @@ constexpr int kStatusPageRefreshSeconds = 5;
 std::string LastErrorText(const DriverSnapshot& driver) {
     if (!driver.health.lastError) return "none";
     const PrinterError& error = *driver.health.lastError;
-    return "code " + std::to_string(error.code) + " on " + error.command + " at " +
+    return PrinterErrorOnCommand(error.code, error.command) + " at " +
            FormatUtcTimestamp(error.time);
+}
+
+void AppendCell(std::string& html, std::string_view value) {
+    html += "<td>";
+    html += EscapeHtml(value);
+    html += "</td>";
+}
+
+// The last requests, newest first; the till's name where the request named one, its address
+// otherwise.
+void AppendRecentRequests(std::string& html, const std::vector<RecentRequest>& requests) {
+    html += "<h2>Last requests</h2>";
+    if (requests.empty()) {
+        html += "<p>none yet</p>";
+        return;
+    }
+    html +=
+        "<table class=\"recent\"><tr><th>Time (UTC)</th><th>Till or client</th><th>First "
+        "line</th><th>Status</th><th>Answer</th><th>ms</th></tr>";
+    for (const RecentRequest& request : requests) {
+        html += "<tr>";
+        AppendCell(html, FormatUtcTimestamp(request.time));
+        AppendCell(html, request.till.empty() ? request.client : request.till);
+        AppendCell(html, request.firstLine);
+        AppendCell(html, request.status == 0 ? "none" : std::to_string(request.status));
+        AppendCell(html, request.outcome);
+        AppendCell(html, std::to_string(request.milliseconds));
+        html += "</tr>";
+    }
+    html += "</table>";
 }
 
 }  // namespace
@@ -51,8 +83,16 @@ std::string StatusPageHtml(const StatusSnapshot& status) {
         "body{font-family:sans-serif;margin:2em;color:#222}"
         "table{border-collapse:collapse}th,td{padding:.3em .8em;border-bottom:1px solid #ccc;"
         "text-align:left}th{font-weight:normal;color:#555}"
-        ""
-        "</style></head><body><h1>Tillvane status</h1><table>";
+        ".banner{font-size:1.4em;padding:.5em 1em;border-radius:.3em}"
+        ".healthy{background:#d8f5d8}.degraded{background:#fbeec2}.unhealthy{background:#f8d0d0}"
+        ".recent td{font-family:monospace}.recent td:first-child{white-space:nowrap}"
+        "</style></head><body><h1>Tillvane status</h1>";
+    const HealthBanner banner = HealthBannerOf(status, std::chrono::system_clock::now());
+    html += "<p class=\"banner ";
+    html += HealthName(banner.health);
+    html += "\">";
+    html += EscapeHtml(banner.text);
+    html += "</p><table>";
     for (const auto& [name, value] : rows) {
         html += "<tr><th>";
         html += name;
@@ -60,7 +100,9 @@ std::string StatusPageHtml(const StatusSnapshot& status) {
         html += EscapeHtml(value);
         html += "</td></tr>";
     }
-    html += "</table><p>This page reloads every " + std::to_string(kStatusPageRefreshSeconds) +
+    html += "</table>";
+    AppendRecentRequests(html, status.recentRequests);
+    html += "<p>This page reloads every " + std::to_string(kStatusPageRefreshSeconds) +
             " seconds.</p></body></html>\n";
     return html;
 }

@@ -52,13 +52,12 @@ std::string_view LinkErrorMeaning(int code) {
     }
 }
 
-// "Printer error 9999 (no reply) on CloseReceipt".
-std::string ErrorOnCommand(int code, std::string_view command) {
+}  // namespace
+
+std::string PrinterErrorOnCommand(int code, std::string_view command) {
     return "Printer error " + std::to_string(code) + std::string(LinkErrorMeaning(code)) + " on " +
            std::string(command);
 }
-
-}  // namespace
 
 std::string MakeItemCode(const platform::LocalTime& time) {
     // Room for any int values, although a local time always gives exactly 11 digits.
@@ -71,7 +70,7 @@ std::string MakeItemCode(const platform::LocalTime& time) {
 }
 
 std::string PrinterErrorText(int code, std::string_view command) {
-    return ErrorOnCommand(code, command) + "; see register log";
+    return PrinterErrorOnCommand(code, command) + "; see register log";
 }
 
 SerialUFPRegister::SerialUFPRegister() : link_(port, log) {}
@@ -101,7 +100,7 @@ bool SerialUFPRegister::SendSaleCommand(std::uint8_t command, std::string_view d
         return false;
     }
     failureReason = PrinterErrorText(lastError, name) + std::string(kReceiptAbandonedNote);
-    AbandonReceipt(ErrorOnCommand(lastError, name));
+    AbandonReceipt(PrinterErrorOnCommand(lastError, name));
     return false;
 }
 

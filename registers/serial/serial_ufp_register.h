@@ -28,6 +28,9 @@ inline constexpr int kHandshakeSequence = 0x27;
 // second and milliseconds of `time`.
 std::string MakeItemCode(const platform::LocalTime& time);
 
+// A printer command that ended with a code other than 0, in words (the status page shows it):
+// "Printer error 9999 (no reply) on CloseReceipt".
+std::string PrinterErrorOnCommand(int code, std::string_view command);
 // What the till is told when a printer command ended with a code other than 0:
 // "Printer error 9999 (no reply) on CloseReceipt; see register log".
 std::string PrinterErrorText(int code, std::string_view command);

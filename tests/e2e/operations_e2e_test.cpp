@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -214,7 +216,7 @@ std::string RunChromium(const TempDir& dir, const std::string& mode, const std::
         kChromium,
         {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         "--user-data-dir=" + dir.File("profile-" + mode.substr(2, 4)), "--window-size=800,700",
+         "--user-data-dir=" + dir.File("profile-" + mode.substr(2, 4)), "--window-size=1000,1400",
          mode, url},
         dir.path().string(),
         {},
@@ -228,6 +230,12 @@ TEST_F(OperationsEndToEnd, StatusPageShowsTheFiguresInABrowserAndCanRunNothing) 
     if (!std::filesystem::exists(kChromium)) GTEST_SKIP() << "chromium is not installed";
     Start();
     SendOneOfEach();
+    // The page lists the last 20 requests: these push the four above out, newest first.
+    constexpr int kFillers = 19;
+    for (int i = 0; i < kFillers; ++i) EXPECT_EQ(Send("CMD="), "OK|");
+    // A line code nobody knows does nothing: the text is answered "OK|" and shown as sent.
+    const std::string hostile = "<script>alert('x')</script><img onerror=\"alert(1)\">";
+    EXPECT_EQ(Send("CMD=" + UrlEncode(hostile + "|ZZ^second line")), "OK|");
 
     const HttpResponse page = Get(port_, "/status.html");
     ASSERT_EQ(page.status, 200) << page.error;
@@ -240,12 +248,25 @@ TEST_F(OperationsEndToEnd, StatusPageShowsTheFiguresInABrowserAndCanRunNothing) 
 
     const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/status.html";
     const std::string dom = RunChromium(dir_, "--dump-dom", url);
-    for (const char* shown : {"<h1>Tillvane status</h1>", "<th>Driver model</th><td>SELLTEXT</td>",
-                              "<th>Receipts</th><td>1</td>", "<th>Failures</th><td>1</td>",
-                              "<th>Requests</th><td>4</td>", "<th>Replays</th><td>1</td>",
-                              "<th>Last printer error</th><td>none</td>"}) {
+    for (const char* shown :
+         {"<h1>Tillvane status</h1>", "<p class=\"banner healthy\">Healthy: ready to print</p>",
+          "<th>Driver model</th><td>SELLTEXT</td>", "<th>Receipts</th><td>1</td>",
+          "<th>Failures</th><td>1</td>", "<th>Requests</th><td>24</td>",
+          "<th>Replays</th><td>1</td>", "<th>Last printer error</th><td>none</td>",
+          // The hostile text is shown as text, its first line only, with its answer.
+          "<td>127.0.0.1</td><td>&lt;script&gt;alert('x')&lt;/script&gt;&lt;img "
+          "onerror=\"alert(1)\"&gt;</td><td>200</td><td>OK|</td>"}) {
         EXPECT_NE(dom.find(shown), std::string::npos) << shown << "\n" << dom;
     }
+    // Chromium's DOM holds no element the hostile text could have made.
+    for (const char* absent : {"<script", "<img", "<form", "second line", "invalid Base64"}) {
+        EXPECT_EQ(dom.find(absent), std::string::npos) << absent << "\n" << dom;
+    }
+    const std::regex requestRow(
+        R"(<tr><td>\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ</td><td>127\.0\.0\.1</td>)");
+    EXPECT_EQ(std::distance(std::sregex_iterator(dom.begin(), dom.end(), requestRow),
+                            std::sregex_iterator()),
+              20);
 
     // Kept beside the build for a person to look at.
     const std::filesystem::path artifacts =
@@ -255,6 +276,7 @@ TEST_F(OperationsEndToEnd, StatusPageShowsTheFiguresInABrowserAndCanRunNothing) 
     std::filesystem::remove(screenshot);
     RunChromium(dir_, "--screenshot=" + screenshot.string(), url);
     EXPECT_TRUE(std::filesystem::exists(screenshot));
+    std::cout << "Status page screenshot: " << screenshot.string() << std::endl;
     EXPECT_GT(std::filesystem::file_size(screenshot), 1000u);
 }
 
