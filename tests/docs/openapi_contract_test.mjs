@@ -92,8 +92,10 @@ function send(port, method, {path, headers, body}) {
 function answerErrors(answer, status, response, type, content, example) {
   if (answer.status !== Number(status)) return [`status ${answer.status}, documented ${status}: ${answer.body}`];
   const errors = Object.entries(response.headers ?? {})
-    .filter(([name, header]) => header.required && answer.headers[name.toLowerCase()] === undefined)
-    .map(([name]) => `no ${name} header`);
+    .filter(([, header]) => header.required).map(([name]) => name)
+    .concat(example['x-headers'] ?? [])
+    .filter((name) => answer.headers[name.toLowerCase()] === undefined)
+    .map((name) => `no ${name} header`);
   const mediaType = (answer.headers['content-type'] ?? '').split(';')[0];
   if (mediaType !== type) errors.push(`Content-Type ${mediaType}, documented ${type}`);
   if (type === 'application/json') {
