@@ -9,12 +9,17 @@ HealthBanner HealthBannerOf(const StatusSnapshot& status,
     const DriverSnapshot& driver = status.driver;
     if (!driver.published)
         return {Health::degraded, "Degraded: starting, the driver has not reported yet"};
-    if (driver.receiptState == "none" || driver.receiptState == "unconfigured") {
+    if (driver.receiptState == "none") {
         return {Health::unhealthy, "Unhealthy: no printer driver configured"};
     }
-    // Only the serial driver has a port; the text-file driver's is always "closed".
+    // Only the serial driver has a port; the text-file driver's is always "closed". A port that
+    // would not open also leaves the driver unconfigured: the port is the reason to name.
     if (!driver.portName.empty() && !driver.portOpen) {
         return {Health::unhealthy, "Unhealthy: port closed"};
+    }
+    if (driver.receiptState == "unconfigured") {
+        return {Health::unhealthy,
+                "Unhealthy: the driver's settings did not load; see the register log"};
     }
     if (status.printerSilentSince) {
         return {Health::unhealthy, "Unhealthy: printer not answering since " +

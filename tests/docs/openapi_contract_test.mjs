@@ -87,10 +87,15 @@ function send(port, method, {path, headers, body}) {
   });
 }
 
-// What is wrong with `answer` to the example documented under `status` and `type`.
-function answerErrors(answer, status, type, content, example) {
+// What is wrong with `answer` to the example documented under `status` and `type`: its
+// status, required headers, media type and body.
+function answerErrors(answer, status, response, type, content, example) {
   if (answer.status !== Number(status)) return [`status ${answer.status}, documented ${status}: ${answer.body}`];
-  const errors = [];
+  const errors = Object.entries(response.headers ?? {})
+    .filter(([, header]) => header.required).map(([name]) => name)
+    .concat(example['x-headers'] ?? [])
+    .filter((name) => answer.headers[name.toLowerCase()] === undefined)
+    .map((name) => `no ${name} header`);
   const mediaType = (answer.headers['content-type'] ?? '').split(';')[0];
   if (mediaType !== type) errors.push(`Content-Type ${mediaType}, documented ${type}`);
   if (type === 'application/json') {
@@ -120,7 +125,7 @@ try {
               continue;
             }
             const answer = await send(service.port, method, exampleRequest(path, operation, name));
-            const errors = answerErrors(answer, status, type, content, example);
+            const errors = answerErrors(answer, status, response, type, content, example);
             ++sent;
             failures += errors.length ? 1 : 0;
             console.log(errors.length ? `FAIL ${row}\n  ${errors.join('\n  ')}` : `ok   ${row}`);

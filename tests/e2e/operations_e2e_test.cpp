@@ -280,6 +280,46 @@ TEST_F(OperationsEndToEnd, StatusPageShowsTheFiguresInABrowserAndCanRunNothing) 
     EXPECT_GT(std::filesystem::file_size(screenshot), 1000u);
 }
 
+// The status page's banner through the real program, for drivers that can print and those
+// that cannot.
+TEST(StatusBannerEndToEnd, SaysWhetherThePrinterCanPrint) {
+    const struct {
+        const char* name;
+        std::vector<std::string> settings;
+        std::string banner;
+    } rows[] = {
+        {"text driver",
+         {"driverModel=SELLTEXT", "TVA_GROUPS=A:1"},
+         "<p class=\"banner healthy\">Healthy: ready to print</p>"},
+        {"no driver",
+         {},
+         "<p class=\"banner unhealthy\">Unhealthy: no printer driver configured</p>"},
+        {"serial port missing",
+         {"driverModel=SERIALUFP", "Port=/nonexistent/tillvane-tty", "TVA_GROUPS=A:1"},
+         "<p class=\"banner unhealthy\">Unhealthy: port closed</p>"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        ServiceProcess service(dir);
+        std::string failure;
+        const int port = service.StartListening(
+            [&](int candidate) {
+                std::vector<std::string> config = row.settings;
+                config.push_back("outputFolder=" + dir.path().string());
+                config.push_back("tcpPort=" + std::to_string(candidate));
+                service.WriteConfig(config);
+            },
+            failure);
+        ASSERT_NE(port, 0) << failure;
+        // The driver reports its state once it has loaded its settings.
+        EXPECT_TRUE(WaitUntil(
+            [&] { return Get(port, "/status.html").body.find(row.banner) != std::string::npos; },
+            kStartTimeout))
+            << Get(port, "/status.html").body;
+    }
+}
+
 // A fence that does not say what its owner meant stays closed.
 TEST(ClientAccessEndToEnd, AnUnreadableAllowedClientsListKeepsTheServerClosed) {
     const struct {

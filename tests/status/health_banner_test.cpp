@@ -45,7 +45,8 @@ TEST(HealthBanner, SaysInWordsWhetherThePrinterCanPrint) {
              d.state = ReceiptState::unconfigured;
              s.PublishDriver(&d);
          },
-         std::chrono::minutes{0}, "Unhealthy: no printer driver configured", Health::unhealthy},
+         std::chrono::minutes{0},
+         "Unhealthy: the driver's settings did not load; see the register log", Health::unhealthy},
         {"ready", [](ServiceStatus& s, PortRegister& d) { s.PublishDriver(&d); },
          std::chrono::minutes{0}, "Healthy: ready to print", Health::healthy},
         {"port closed",
