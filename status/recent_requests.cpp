@@ -23,6 +23,7 @@ RecentRequest RecentRequestOf(const JournaledRequest& request, const RequestOutc
     RecentRequest recent;
     recent.time = std::chrono::system_clock::now();
     recent.client = request.client;
+    recent.till = request.till;
     const std::string_view text = request.command;
     recent.firstLine = Cut(text.substr(0, text.find(commands::kLineSeparator)));
     recent.status = outcome.status;

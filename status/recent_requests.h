@@ -22,7 +22,8 @@ inline constexpr std::size_t kRecentTextLength = 80;
 struct RecentRequest {
     std::chrono::system_clock::time_point time;  // when it ended
     std::string client;                          // the till's address
-    // The till's name, once requests carry one; empty: the page shows the client address.
+    // The name of the till whose token the request presented; empty without tokens, and the
+    // page then shows the client address.
     std::string till;
     std::string firstLine;  // of the command text, cut to kRecentTextLength
     int status = 0;         // HTTP status sent; 0 when the till had gone

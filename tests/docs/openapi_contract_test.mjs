@@ -7,19 +7,6 @@ import {kSkipExitCode, startService} from '../support/service_process.mjs';
 
 // Examples of features that are being built on another branch; each is skipped with this
 // message until its feature lands, then taken out of this list.
-const kAwaitingFeatures = new Map([
-  ['preflight', 'CORS preflight'],
-  ['preflightPrivateNetwork', 'CORS preflight'],
-  ['preflightOtherOrigin', 'CORS preflight'],
-  ['idempotencyKey', 'the Idempotency-Key header'],
-  ['idempotencyKeyReplay', 'the Idempotency-Key header'],
-  ['idempotencyKeyConflict', 'the Idempotency-Key header'],
-  ['tokenMissing', 'apiTokens'],
-  ['tokenWrong', 'apiTokens'],
-  ['tokenField', 'apiTokens'],
-  ['statusTokenMissing', 'apiTokens'],
-]);
-
 // The service runs with tokens; every request carries this one unless its example says
 // otherwise, so the examples hold with and without token checks in the program.
 const kToken = 'contract-token-0123456789';
@@ -120,10 +107,6 @@ try {
         for (const [type, content] of Object.entries(response.content ?? {})) {
           for (const [name, example] of Object.entries(content.examples ?? {})) {
             const row = `${method.toUpperCase()} ${path} ${name} -> ${status}`;
-            if (kAwaitingFeatures.has(name)) {
-              console.log(`SKIP ${row}: waits for ${kAwaitingFeatures.get(name)}`);
-              continue;
-            }
             const answer = await send(service.port, method, exampleRequest(path, operation, name));
             const errors = answerErrors(answer, status, response, type, content, example);
             ++sent;

@@ -9,10 +9,6 @@ import {freePort, kSkipExitCode, startService} from '../support/service_process.
 
 // Rows of features that are being built on another branch; each is skipped with this message
 // until its feature lands, then taken out of this list.
-const kAwaitingFeatures = new Map([
-  ['sale with a token', 'CORS preflight and apiTokens'],
-]);
-
 const kChromium = '/usr/bin/chromium';
 const kChromiumFlags = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
@@ -62,10 +58,6 @@ const browser = await chromium.launchPersistentContext(profile, {
 let failures = 0;
 try {
   for (const row of rows) {
-    if (kAwaitingFeatures.has(row.name)) {
-      console.log(`SKIP ${row.name}: waits for ${kAwaitingFeatures.get(row.name)}`);
-      continue;
-    }
     const service = await startService(program, row.settings);
     const tab = await browser.newPage();
     const keys = [];
