@@ -48,7 +48,8 @@ TEST(RegisterHost, SelectsTheDriverByModel) {
         EXPECT_EQ(host.driver() != nullptr, c.created) << c.model;
         EXPECT_EQ(host.driverModel(), c.upperCased);
         std::vector<std::string> entries{c.logEntry};
-        if (c.logEntry == kSerialEntry) entries.push_back("Eroare : Port " + port + " inaccesibil");
+        if (c.logEntry == kSerialEntry)
+            entries.push_back("Port " + port + " missing: No such file or directory");
         EXPECT_EQ(LogMessages(dir.File("_Tillvane_se.log")), entries);
     }
 }
