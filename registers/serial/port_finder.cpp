@@ -60,9 +60,13 @@ std::vector<std::string> SplitPortCandidates(std::string_view value) {
 bool FindPrinterPort(PortSerial& port, const std::vector<std::string>& candidates,
                      const platform::SerialLineSettings& settings, std::string_view accessCode) {
     for (const std::string& name : candidates) {
-        if (!port.Open(name, settings, kProbeReadTimeout).ok()) continue;
-        if (Answers(port, accessCode) && port.SetReadTimeout(kPortReadTimeout)) return true;
-        port.Close();
+        // A port of its own: a candidate that fails its probe is no loss of the printer's.
+        PortSerial probe;
+        if (!probe.Open(name, settings, kProbeReadTimeout).ok() || !Answers(probe, accessCode)) {
+            continue;
+        }
+        probe.Close();
+        if (port.Open(name, settings).ok()) return true;
     }
     return false;
 }

@@ -25,8 +25,8 @@ inline constexpr std::chrono::milliseconds kProbeReadTimeout{100};
 // The names and patterns of a portCandidates value, separated by commas or blanks.
 std::vector<std::string> SplitPortCandidates(std::string_view value);
 
-// Probes the ports of `candidates` in order with the line `settings`. On the first that
-// answers, `port` is left open (with the usual read time-out) and true returned.
+// Probes the ports of `candidates` in order with the line `settings`, each opened only for its
+// probe. The first that answers is opened as `port`, with the usual read time-out.
 bool FindPrinterPort(PortSerial& port, const std::vector<std::string>& candidates,
                      const platform::SerialLineSettings& settings, std::string_view accessCode);
 
