@@ -35,6 +35,12 @@ class CommandTextRun {
 
     bool Run(std::string_view text) {
         reply_.clear();
+        // A printer that cannot be reached fails the request before its first line, at once.
+        ClearFailureReason();
+        if (driver_ != nullptr && !driver_->ConnectPrinter()) {
+            reply_.assign(driver_->failureReason.substr(0, kMaxReplyLength));
+            return false;
+        }
         std::size_t linePosition = 0;
         // The end of the text, or only blanks left, ends it successfully.
         while (NextField(text, linePosition, line_, kMaxLineLength, kLineSeparator)) {

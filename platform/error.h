@@ -10,7 +10,7 @@
 namespace tillvane::platform {
 
 // Failures a caller acts on rather than only reports.
-enum class ErrorKind { other, nameTaken, nameMissing };
+enum class ErrorKind { other, nameTaken, nameMissing, valueRefused };
 
 class [[nodiscard]] Error {
   public:
@@ -21,6 +21,11 @@ class [[nodiscard]] Error {
         : failed_(true), code_(code), text_(std::move(text)), kind_(kind) {}
     // A failure this program found itself (no system code), in `text`.
     static Error Message(std::string text) { return Error(0, std::move(text)); }
+    // The same failure, marked as being of `kind`.
+    Error As(ErrorKind kind) const {
+        if (ok()) return *this;
+        return Error(code_, text_, kind);
+    }
 
     bool ok() const { return !failed_; }
     int code() const { return code_; }
@@ -29,6 +34,8 @@ class [[nodiscard]] Error {
     bool nameTaken() const { return failed_ && kind_ == ErrorKind::nameTaken; }
     // A file or folder that does not exist.
     bool nameMissing() const { return failed_ && kind_ == ErrorKind::nameMissing; }
+    // A value the system does not take (a line speed a port cannot run at, say).
+    bool valueRefused() const { return failed_ && kind_ == ErrorKind::valueRefused; }
 
     // The same failure, its text led by what failed ("write: No space left on device").
     Error Within(std::string_view what) const {

@@ -1,15 +1,17 @@
 #pragma once
 // A serial device opened for this program alone. The steps follow the system's own: open the
 // device, apply the line settings, apply the read time-out; each step can fail on its own and
-// leaves the system's error code behind.
+// says why. A device that goes away while open (an adapter unplugged) fails its reads and
+// writes for a reason other than a time-out.
 
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "platform/cancel_token.h"
+#include "platform/error.h"
 
 namespace tillvane::platform {
 
@@ -25,6 +27,15 @@ struct SerialLineSettings {
 // any other name is used as it is.
 std::string SerialDevicePath(std::string_view portName);
 
+// The port names that `patterns` stand for, in order, each once. On Linux a pattern with
+// wildcards (/dev/ttyUSB*) stands for the existing devices it matches, sorted; a name without
+// them stands for itself, whether or not it exists.
+std::vector<std::string> ExpandSerialPortPatterns(const std::vector<std::string>& patterns);
+
+// Where the system's serial ports are looked for when no candidates are configured: the ports
+// the system lists (Windows), or the usual device patterns (Linux).
+std::vector<std::string> SystemSerialPortPatterns();
+
 class SerialPort {
   public:
     SerialPort();
@@ -34,36 +45,30 @@ class SerialPort {
 
     // Opens `devicePath` for reading and writing, for this program alone (another open of
     // the same device fails until this one is closed). Closes a port opened before.
-    bool Open(const std::string& devicePath);
-    // Speed and framing, no flow control, DTR and RTS raised. False when the system refuses a
-    // value (an unsupported speed included).
-    bool ApplyLineSettings(const SerialLineSettings& settings);
+    Error Open(const std::string& devicePath);
+    // Speed and framing, no flow control, DTR and RTS raised. A value the system refuses (an
+    // unsupported speed included) fails with valueRefused(); any other failure means the
+    // device does not work as a serial port.
+    Error ApplyLineSettings(const SerialLineSettings& settings);
     // A one-byte read gives up after `timeout` without a byte.
-    bool ApplyReadTimeout(std::chrono::milliseconds timeout);
+    Error ApplyReadTimeout(std::chrono::milliseconds timeout);
     void Close();
     bool isOpen() const;
 
     // Writes all of `bytes`, waiting as long as the line needs.
-    bool Write(std::string_view bytes);
-    // One byte, or nothing when the read time-out passed or the read failed.
-    std::optional<char> ReadByte();
+    Error Write(std::string_view bytes);
+    // One byte, or nothing: when the read time-out passed `error` is ok, when the read failed
+    // (the device is gone, the line hung up) it says why.
+    std::optional<char> ReadByte(Error& error);
     // Drops the bytes received and not read yet.
     void DiscardInput();
-    // Once `token` is cancelled, every write and read fails at once. Null, the default,
-    // cancels nothing; the token must outlive its use here.
-    void SetCancelToken(CancelToken* token) { cancelToken_ = token; }
-
-    // The system's code for the last failed step (errno, GetLastError on Windows).
-    int lastError() const { return lastError_; }
+    // Ok while the device is still there, as far as the system tells without a transfer.
+    Error CheckLine();
 
   private:
-    // True, and counted on the token, when the transfer must not happen.
-    bool Refused() { return cancelToken_ != nullptr && cancelToken_->Refuse(); }
-
     struct Device;
     std::unique_ptr<Device> device_;
-    CancelToken* cancelToken_ = nullptr;
-    int lastError_ = 0;
+    std::chrono::milliseconds readTimeout_{0};
 };
 
 }  // namespace tillvane::platform

@@ -28,4 +28,14 @@ struct PrinterHealth {
     }
 };
 
+// The printer's line as the operator sees it.
+struct PortHealth {
+    std::string name;   // as configured ("COM1", "/dev/ttyUSB0", "auto"); empty without a line
+    std::string inUse;  // the port open now; empty while none is
+    bool open = false;
+    // Since when the port has been lost, or could not be opened; none while it is open.
+    std::optional<std::chrono::system_clock::time_point> lostAt;
+    std::uint64_t losses = 0;  // open ports that went away
+};
+
 }  // namespace tillvane

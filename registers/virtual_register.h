@@ -76,10 +76,12 @@ class VirtualRegister {
     // Nothing happens when no receipt is open.
     virtual void AbandonReceipt(std::string_view why);
 
-    // The port the driver talks through and whether it is open; a driver without one names
+    // The port the driver talks through, and whether it is open; a driver without one names
     // none.
-    virtual std::string PortName() const { return {}; }
-    virtual bool PortOpen() const { return false; }
+    virtual PortHealth Port() const { return {}; }
+    // Called before a request's first command: a driver whose printer line was lost opens it
+    // again. False when it cannot; failureReason then says why and the request fails with it.
+    virtual bool ConnectPrinter() { return true; }
     // Once `token` is cancelled, the driver's transfers to the printer fail at once, so that
     // a stop does not wait for a slow printer. Null cancels nothing; the token must outlive
     // its use here. A driver without a printer line has nothing to cut short.

@@ -55,8 +55,7 @@ void ServiceStatus::PublishDriver(const VirtualRegister* driver) {
         snapshot.receiptState = "none";
     } else {
         snapshot.receiptState = ReceiptStateName(static_cast<int>(driver->state));
-        snapshot.portName = driver->PortName();
-        snapshot.portOpen = driver->PortOpen();
+        snapshot.port = driver->Port();
         snapshot.health = driver->health;
     }
     std::lock_guard lock(mutex_);

@@ -34,8 +34,7 @@ enum class RequestResult { ok, error, refused };
 struct DriverSnapshot {
     bool published = false;
     std::string receiptState;  // "unconfigured", "ready", "selling", "afterSell", "none"
-    std::string portName;
-    bool portOpen = false;
+    PortHealth port;
     PrinterHealth health;
 };
 

@@ -86,8 +86,12 @@ std::string StatusJson(const StatusSnapshot& status) {
     AppendJsonField(json, "driverModel", JsonString(status.driverModel));
     AppendJsonField(json, "receiptState",
                     JsonString(driver.published ? driver.receiptState : "starting"));
-    AppendJsonField(json, "portName", JsonString(driver.portName));
-    AppendJsonField(json, "portOpen", driver.portOpen ? "true" : "false");
+    const PortHealth& port = driver.port;
+    AppendJsonField(json, "portName", JsonString(port.name));
+    AppendJsonField(json, "portInUse", port.inUse.empty() ? "null" : JsonString(port.inUse));
+    AppendJsonField(json, "portOpen", port.open ? "true" : "false");
+    AppendJsonField(json, "portLostAt",
+                    port.lostAt ? JsonString(FormatUtcTimestamp(*port.lostAt)) : "null");
     std::string lastError = "null";
     if (driver.health.lastError) {
         const PrinterError& error = *driver.health.lastError;
@@ -157,7 +161,12 @@ std::string MetricsText(const StatusSnapshot& status) {
 
     constexpr std::string_view kPortOpen = "tillvane_port_open";
     AppendMetricHeader(text, kPortOpen, "gauge", "1 while the printer's port is open.");
-    AppendSample(text, kPortOpen, {}, status.driver.portOpen ? "1" : "0");
+    AppendSample(text, kPortOpen, {}, status.driver.port.open ? "1" : "0");
+
+    constexpr std::string_view kPortLosses = "tillvane_port_losses_total";
+    AppendMetricHeader(text, kPortLosses, "counter",
+                       "Times the printer's open port went away (adapter unplugged).");
+    AppendSample(text, kPortLosses, {}, std::to_string(status.driver.port.losses));
 
     constexpr std::string_view kStart = "tillvane_start_time_seconds";
     AppendMetricHeader(text, kStart, "gauge", "When the service started, in Unix time.");

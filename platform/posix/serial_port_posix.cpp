@@ -4,9 +4,12 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <system_error>
 #include <utility>
 
 #include <fcntl.h>
+#include <glob.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -24,6 +27,20 @@ constexpr std::string_view kSerialDevicePrefix = "/dev/ttyS";
 // VTIME counts tenths of a second in one byte.
 constexpr int kDecisecondMs = 100;
 constexpr int kMaxVtime = 255;
+// Characters that make a candidate port a pattern rather than a name.
+constexpr std::string_view kWildcards = "*?[";
+// The usual places of serial devices: USB adapters, USB modems and printers, built-in ports.
+constexpr std::array<std::string_view, 3> kSystemPortPatterns = {"/dev/ttyUSB*", "/dev/ttyACM*",
+                                                                 "/dev/ttyS*"};
+
+Error SystemError(int code, ErrorKind kind = ErrorKind::other) {
+    return Error(code, std::generic_category().message(code), kind);
+}
+
+// A line whose other end went away reads as closed at once, with nothing in it.
+Error HangUp() {
+    return Error(EIO, "the line hung up");
+}
 
 struct SpeedEntry {
     int baudRate;
@@ -94,48 +111,54 @@ struct SerialPort::Device {
     int fd;
 };
 
+std::vector<std::string> ExpandSerialPortPatterns(const std::vector<std::string>& patterns) {
+    std::vector<std::string> names;
+    const auto add = [&names](std::string name) {
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(std::move(name));
+    };
+    for (const std::string& pattern : patterns) {
+        if (pattern.find_first_of(kWildcards) == std::string::npos) {
+            add(pattern);
+            continue;
+        }
+        glob_t matches{};
+        if (glob(pattern.c_str(), 0, /*errfunc=*/nullptr, &matches) == 0) {
+            for (std::size_t i = 0; i < matches.gl_pathc; ++i) add(matches.gl_pathv[i]);
+        }
+        globfree(&matches);
+    }
+    return names;
+}
+
+std::vector<std::string> SystemSerialPortPatterns() {
+    return {kSystemPortPatterns.begin(), kSystemPortPatterns.end()};
+}
+
 SerialPort::SerialPort() = default;
 SerialPort::~SerialPort() = default;
 
-bool SerialPort::Open(const std::string& devicePath) {
+Error SerialPort::Open(const std::string& devicePath) {
     Close();
     // Non-blocking for the open itself, so that a modem line without carrier cannot hold it.
     const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        lastError_ = errno;
-        return false;
-    }
+    if (fd < 0) return LastSystemError();
     auto device = std::make_unique<Device>(fd);
     // The lock keeps out every other program that asks for it, root included; TIOCEXCL keeps
     // out the rest.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        lastError_ = errno;
-        return false;
-    }
-    if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
-        lastError_ = errno;
-        return false;
-    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return LastSystemError();
+    if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) return LastSystemError();
     const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        lastError_ = errno;
-        return false;
-    }
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return LastSystemError();
     device_ = std::move(device);
-    return true;
+    return {};
 }
 
-bool SerialPort::ApplyLineSettings(const SerialLineSettings& settings) {
-    if (!device_) {
-        lastError_ = EBADF;
-        return false;
-    }
+Error SerialPort::ApplyLineSettings(const SerialLineSettings& settings) {
+    if (!device_) return SystemError(EBADF);
     const int fd = device_->fd;
     termios options{};
-    if (tcgetattr(fd, &options) != 0) {
-        lastError_ = errno;
-        return false;
-    }
+    if (tcgetattr(fd, &options) != 0) return LastSystemError();
     // A speed without a B constant of its own is set afterwards, through termios2; until then
     // the line keeps the speed it had.
     const std::optional<speed_t> speed = SpeedFor(settings.baudRate);
@@ -143,8 +166,7 @@ bool SerialPort::ApplyLineSettings(const SerialLineSettings& settings) {
     const bool parityKnown = settings.parity >= 0 && settings.parity <= 2;
     const bool stopBitsKnown = settings.stopBits == 0 || settings.stopBits == 2;
     if (settings.baudRate <= 0 || !characterSize || !parityKnown || !stopBitsKnown) {
-        lastError_ = EINVAL;
-        return false;
+        return SystemError(EINVAL, ErrorKind::valueRefused);
     }
     cfmakeraw(&options);
     options.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
@@ -155,41 +177,34 @@ bool SerialPort::ApplyLineSettings(const SerialLineSettings& settings) {
     options.c_iflag &= ~(IXON | IXOFF | IXANY);
     if ((speed && (cfsetispeed(&options, *speed) != 0 || cfsetospeed(&options, *speed) != 0)) ||
         tcsetattr(fd, TCSANOW, &options) != 0) {
-        lastError_ = errno;
-        return false;
+        const int code = errno;
+        return SystemError(code, code == EINVAL ? ErrorKind::valueRefused : ErrorKind::other);
     }
+    int speedError = 0;
     if (!speed &&
-        !SetArbitraryLineSpeed(fd, static_cast<unsigned>(settings.baudRate), lastError_)) {
-        return false;
+        !SetArbitraryLineSpeed(fd, static_cast<unsigned>(settings.baudRate), speedError)) {
+        return SystemError(speedError,
+                           speedError == EINVAL ? ErrorKind::valueRefused : ErrorKind::other);
     }
     // A pseudo-terminal has no modem lines; it refuses the request, which is no fault.
     const int lines = TIOCM_DTR | TIOCM_RTS;
     if (ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
-        lastError_ = errno;
-        return false;
+        return LastSystemError();
     }
-    return true;
+    return {};
 }
 
-bool SerialPort::ApplyReadTimeout(std::chrono::milliseconds timeout) {
-    if (!device_) {
-        lastError_ = EBADF;
-        return false;
-    }
+Error SerialPort::ApplyReadTimeout(std::chrono::milliseconds timeout) {
+    if (!device_) return SystemError(EBADF);
     termios options{};
-    if (tcgetattr(device_->fd, &options) != 0) {
-        lastError_ = errno;
-        return false;
-    }
+    if (tcgetattr(device_->fd, &options) != 0) return LastSystemError();
     // VMIN 0 with VTIME t: a read returns as soon as one byte is there, or empty after t.
     const auto tenths = (timeout.count() + kDecisecondMs - 1) / kDecisecondMs;
     options.c_cc[VMIN] = 0;
     options.c_cc[VTIME] = static_cast<cc_t>(std::clamp<long long>(tenths, 1, kMaxVtime));
-    if (tcsetattr(device_->fd, TCSANOW, &options) != 0) {
-        lastError_ = errno;
-        return false;
-    }
-    return true;
+    if (tcsetattr(device_->fd, TCSANOW, &options) != 0) return LastSystemError();
+    readTimeout_ = timeout;
+    return {};
 }
 
 void SerialPort::Close() {
@@ -200,34 +215,62 @@ bool SerialPort::isOpen() const {
     return device_ != nullptr;
 }
 
-bool SerialPort::Write(std::string_view bytes) {
-    if (!device_ || Refused()) return false;
+Error SerialPort::Write(std::string_view bytes) {
+    if (!device_) return SystemError(EBADF);
     while (!bytes.empty()) {
         const ssize_t written = write(device_->fd, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) continue;
-            lastError_ = errno;
-            return false;
+            return LastSystemError();
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
-    return true;
+    return {};
 }
 
-std::optional<char> SerialPort::ReadByte() {
-    if (!device_ || Refused()) return std::nullopt;
+// The wait comes from poll rather than from VTIME alone: a read that returns empty at once
+// (a line that hung up) then differs from one that waited out its time-out.
+std::optional<char> SerialPort::ReadByte(Error& error) {
+    error = {};
+    if (!device_) {
+        error = SystemError(EBADF);
+        return std::nullopt;
+    }
+    pollfd entry{device_->fd, POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = poll(&entry, 1, static_cast<int>(readTimeout_.count()));
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    if (ready == 0) return std::nullopt;  // the time-out passed
+    if ((entry.revents & POLLIN) == 0) {
+        error = (entry.revents & POLLNVAL) != 0 ? SystemError(EBADF) : HangUp();
+        return std::nullopt;
+    }
     char byte = 0;
     ssize_t count = 0;
     do {
         count = read(device_->fd, &byte, 1);
     } while (count < 0 && errno == EINTR);
     if (count == 1) return byte;
-    if (count < 0) lastError_ = errno;
+    error = count < 0 ? LastSystemError() : HangUp();
     return std::nullopt;
 }
 
 void SerialPort::DiscardInput() {
     if (device_) tcflush(device_->fd, TCIFLUSH);
+}
+
+Error SerialPort::CheckLine() {
+    if (!device_) return SystemError(EBADF);
+    pollfd entry{device_->fd, POLLIN, 0};
+    if (poll(&entry, 1, /*timeout=*/0) < 0) return LastSystemError();
+    if ((entry.revents & POLLNVAL) != 0) return SystemError(EBADF);
+    if ((entry.revents & (POLLHUP | POLLERR)) != 0) return HangUp();
+    return {};
 }
 
 }  // namespace tillvane::platform

@@ -152,4 +152,37 @@ inline std::optional<RequestFrame> ParseRequestFrame(std::string_view frame) {
     return request;
 }
 
+struct ReplyFrame {
+    int sequence = 0;
+    std::uint8_t command = 0;
+    int errorCode = 0;
+    std::string data;
+};
+
+// Checks a whole reply frame (LEN, the error digits, the 0x04, the checksum, the 0x03) and
+// splits it. Nothing when the frame is malformed.
+inline std::optional<ReplyFrame> ParseReplyFrame(std::string_view frame) {
+    if (frame.size() < 2 || frame.front() != kFrameStart) return std::nullopt;
+    const int counted = static_cast<std::uint8_t>(frame[1]) - kLengthBase;
+    if (counted < kReplyFixedCounted) return std::nullopt;
+    const std::size_t dataEnd = static_cast<std::size_t>(counted);  // offset of the 0x04
+    if (frame.size() != dataEnd + 1 + kChecksumDigits + 1 || frame.back() != kFrameEnd ||
+        frame[dataEnd] != kReplyDataEnd) {
+        return std::nullopt;
+    }
+    if (frame.substr(dataEnd + 1, kChecksumDigits) !=
+        EncodeChecksum(Checksum(frame.substr(1, dataEnd)))) {
+        return std::nullopt;
+    }
+    ReplyFrame reply;
+    for (const char digit : frame.substr(kReplyErrorOffset, kReplyErrorDigits)) {
+        if (digit < '0' || digit > '9') return std::nullopt;
+        reply.errorCode = reply.errorCode * 10 + (digit - '0');
+    }
+    reply.sequence = static_cast<std::uint8_t>(frame[kReplySequenceOffset]);
+    reply.command = static_cast<std::uint8_t>(frame[kReplyCommandOffset]);
+    reply.data = frame.substr(kReplyDataOffset, dataEnd - kReplyDataOffset);
+    return reply;
+}
+
 }  // namespace tillvane::link

@@ -1,11 +1,19 @@
 #pragma once
-// The serial driver's COM port: opened and configured once, then the byte stream of the link.
+// The serial driver's COM port: opened and configured, then the byte stream of the link. A
+// transfer that fails for a reason other than a time-out means the device went away (an
+// adapter unplugged, a printer switched off with its USB port): the port closes itself, says
+// so in the register log and remembers when, so that the next request can open it again.
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/cancel_token.h"
+#include "platform/error.h"
 #include "platform/serial_port.h"
+#include "registers/register_log.h"
 #include "registers/serial/byte_channel.h"
 
 namespace tillvane {
@@ -15,25 +23,47 @@ inline constexpr std::chrono::milliseconds kPortReadTimeout{1000};
 
 class PortSerial final : public ByteChannel {
   public:
-    // Opens and configures the port named `name` (COMn or a device path). False when a step
-    // fails: `errorText` then holds the reason, except for a refused read time-out, which
-    // leaves it as it was. A port whose settings are refused is closed again.
-    bool Open(std::string_view name, const platform::SerialLineSettings& settings,
-              std::chrono::milliseconds readTimeout = kPortReadTimeout);
-    void Close();
+    // Losses are written to `log` when given; it must outlive the port.
+    explicit PortSerial(const RegisterLog* log = nullptr) : log_(log) {}
 
-    bool Write(std::string_view bytes) override { return device_.Write(bytes); }
-    std::optional<char> ReadByte() override { return device_.ReadByte(); }
+    // Opens and configures the port named `name` (COMn or a device path) and says why it
+    // could not. `errorText` then holds the register log's words for it: "Port <name>
+    // missing: <why>" for a device that is not there or does not work as a serial port, the
+    // settings message for a refused value, "Eroare : Port <name> inaccesibil" for one that
+    // cannot be opened otherwise (another program holds it); a refused read time-out leaves
+    // it as it was. A port that cannot be configured is closed again.
+    platform::Error Open(std::string_view name, const platform::SerialLineSettings& settings,
+                         std::chrono::milliseconds readTimeout = kPortReadTimeout);
+    void Close();
+    // A one-byte read gives up after `timeout` from now on. False when the system refuses.
+    bool SetReadTimeout(std::chrono::milliseconds timeout);
+    // True while the device is still there as far as the system tells without a transfer;
+    // otherwise the port is closed as lost.
+    bool CheckLine();
+
+    bool Write(std::string_view bytes) override;
+    std::optional<char> ReadByte() override;
     void DiscardInput() override { device_.DiscardInput(); }
-    // Transfers are refused once `token` is cancelled; null cancels nothing.
-    void SetCancelToken(platform::CancelToken* token) { device_.SetCancelToken(token); }
+    // Transfers are refused once `token` is cancelled; null cancels nothing. A refused
+    // transfer is no loss of the port.
+    void SetCancelToken(platform::CancelToken* token) { cancelToken_ = token; }
 
     std::string portName;   // the name the port was opened with
     std::string errorText;  // the last port error message
     bool isOpen = false;    // open and configured
+    // Since when the port has been lost, or could not be opened; none while it is open.
+    std::optional<std::chrono::system_clock::time_point> lostAt;
+    std::uint64_t losses = 0;  // open ports that went away
 
   private:
+    // True, and counted on the token, when the transfer must not happen.
+    bool Refused() { return cancelToken_ != nullptr && cancelToken_->Refuse(); }
+    // The device went away: "Port <name> lost: <why>".
+    void Lose(const platform::Error& why);
+
+    const RegisterLog* log_;
     platform::SerialPort device_;
+    platform::CancelToken* cancelToken_ = nullptr;
 };
 
 }  // namespace tillvane

@@ -6,9 +6,11 @@
 #include <utility>
 
 #include "base/numbers.h"
+#include "base/text_split.h"
 #include "config/ini_loader.h"
 #include "registers/field_text.h"
 #include "registers/serial/link_frame.h"
+#include "registers/serial/port_finder.h"
 #include "registers/serial/printer_commands.h"
 
 namespace tillvane {
@@ -33,6 +35,16 @@ constexpr std::size_t kItemCodeBufferSize = 64;
 // was closed and that it may sell it again.
 constexpr std::string_view kReceiptAbandonedNote = "; receipt abandoned, nothing more sent";
 constexpr std::string_view kNotSupportedReason = "not supported by this printer";
+
+// "COM3, COM4".
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const std::string& name : names) {
+        if (!joined.empty()) joined += ", ";
+        joined += name;
+    }
+    return joined;
+}
 
 // What the link's own codes mean; the printer's codes are its own business.
 std::string_view LinkErrorMeaning(int code) {
@@ -73,10 +85,10 @@ std::string PrinterErrorText(int code, std::string_view command) {
     return PrinterErrorOnCommand(code, command) + "; see register log";
 }
 
-SerialUFPRegister::SerialUFPRegister() : link_(port, log) {}
+SerialUFPRegister::SerialUFPRegister() : port(&log), link_(port, log) {}
 
 SerialUFPRegister::SerialUFPRegister(ByteChannel& channel, Pause pause)
-    : link_(channel, log, std::move(pause)) {}
+    : port(&log), link_(channel, log, std::move(pause)) {}
 
 bool SerialUFPRegister::Send(std::uint8_t command, std::string_view data, std::string_view name,
                              LogCode logCode) {
@@ -236,13 +248,61 @@ bool SerialUFPRegister::LoadDriverSettings(const INILoader& configuration) {
     link_.SetSequenceNumber(link::kFirstSequence);
     lineSettings = {baudRate, byteSize, parity, stopBits};
     if (!configuration.GetValue(portName, "Port")) portName = kDefaultPortName;
+    findPort = EqualsIgnoringCase(portName, kAutoPortName);
+    if (findPort) {
+        std::string candidates;
+        configuration.GetValue(candidates, "portCandidates");
+        portCandidates = SplitPortCandidates(candidates);
+        if (portCandidates.empty()) portCandidates = platform::SystemSerialPortPatterns();
+    }
 
-    if (!port.Open(portName, lineSettings)) {
-        WriteLog(port.errorText);
-        return false;
+    settingsLoaded_ = true;
+    const platform::Error opened = OpenPort();
+    if (!opened.ok()) {
+        WriteLog(findPort ? opened.text() : port.errorText);
+        // Line settings the port refuses would be refused again: the driver stays
+        // unconfigured. A missing or busy port is tried again by the next request.
+        if (opened.valueRefused()) {
+            settingsLoaded_ = false;
+            return false;
+        }
     }
     state = ReceiptState::ready;
     return true;
+}
+
+platform::Error SerialUFPRegister::OpenPort() {
+    handshakeDone = false;
+    if (findPort) {
+        const std::vector<std::string> names = platform::ExpandSerialPortPatterns(portCandidates);
+        if (FindPrinterPort(port, names, lineSettings, accessCode)) {
+            WriteLog("Printer found on " + port.portName);
+            return {};
+        }
+        if (!port.lostAt) port.lostAt = std::chrono::system_clock::now();
+        return platform::Error::Message("no printer answered on " +
+                                        JoinNames(names.empty() ? portCandidates : names));
+    }
+    return port.Open(portName, lineSettings)
+        .Within("printer port " + portName + " cannot be opened");
+}
+
+bool SerialUFPRegister::ConnectPrinter() {
+    if (!settingsLoaded_ || port.CheckLine()) return true;
+    // Whatever the printer held of a receipt went with the line.
+    AbandonReceipt("the printer's port was lost");
+    const platform::Error opened = OpenPort();
+    return opened.ok() || Refuse(opened.text());
+}
+
+PortHealth SerialUFPRegister::Port() const {
+    PortHealth health;
+    health.name = portName;
+    health.open = port.isOpen;
+    if (port.isOpen) health.inUse = port.portName;
+    health.lostAt = port.lostAt;
+    health.losses = port.losses;
+    return health;
 }
 
 }  // namespace tillvane

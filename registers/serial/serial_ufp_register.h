@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/serial_port.h"
@@ -62,11 +63,15 @@ class SerialUFPRegister : public VirtualRegister {
     // Shortens `name` in place when the item command would not fit into one frame.
     bool SellItem(std::string& name, double price, double quantity, std::string_view vatGroup,
                   char itemGroup, int number) override;
-    // Reads baudRate and Port and opens the port; the driver becomes ready when it opens.
+    // Reads baudRate, Port and portCandidates and opens the port (Port=auto: finds it). The
+    // driver becomes ready unless the line settings are refused: a port that is missing now
+    // is opened when a request needs it.
     bool LoadDriverSettings(const INILoader& configuration) override;
+    // Opens a port that is closed or was lost again, with the same settings, and makes the
+    // next receipt repeat the printer handshake: the printer may have been switched off.
+    bool ConnectPrinter() override;
 
-    std::string PortName() const override { return portName; }
-    bool PortOpen() const override { return port.isOpen; }
+    PortHealth Port() const override;
     void SetCancelToken(platform::CancelToken* token) override { port.SetCancelToken(token); }
 
     int sequenceNumber() const { return link_.sequenceNumber(); }
@@ -83,6 +88,9 @@ class SerialUFPRegister : public VirtualRegister {
     const std::string accessCode{kSerialAccessCode};
     bool totalDisplayed = false;
     bool handshakeDone = false;
+    // Port=auto: the printer is looked for among these names and patterns.
+    bool findPort = false;
+    std::vector<std::string> portCandidates;
 
   private:
     enum class LogCode { yes, no };
@@ -102,6 +110,11 @@ class SerialUFPRegister : public VirtualRegister {
     // The printer queries made once, before the first receipt.
     void Handshake();
     bool DailyReport(std::string_view data, std::string_view logName);
+    // Opens the configured port, or finds the printer's, and makes the next receipt begin
+    // with the handshake. A failure says why in the words the till is given.
+    platform::Error OpenPort();
+
+    bool settingsLoaded_ = false;  // the line settings were taken: the port may be opened
 
     SerialLink link_;
 };

@@ -102,7 +102,9 @@ TEST_F(OperationsEndToEnd, StatusTellsEveryFigureWithItsType) {
         {"driverModel", R"("SELLTEXT")"},
         {"receiptState", "\"(ready|afterSell)\""},
         {"portName", "\"\""},
+        {"portInUse", "null"},
         {"portOpen", "false"},
+        {"portLostAt", "null"},
         {"lastPrinterError", "null"},
         {"counts", R"(\{"requests":4,"receipts":1,"failures":1,"refusals":1,"replays":1\})"},
         {"queueLength", "0"},
@@ -133,6 +135,7 @@ TEST_F(OperationsEndToEnd, MetricsParseAndCountWhatHappened) {
         {R"(tillvane_request_duration_seconds_bucket{le="+Inf"})", 2},
         {"tillvane_queue_length", 0},
         {"tillvane_port_open", 0},
+        {"tillvane_port_losses_total", 0},
     };
     for (const auto& [series, value] : expected) {
         ASSERT_TRUE(metrics.contains(series)) << series << "\n" << response.body;

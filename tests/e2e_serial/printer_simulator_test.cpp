@@ -21,7 +21,7 @@ class PrinterSimulatorTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(simulator.WaitForStdout("\n", 10s));
         const std::string out = simulator.Stdout();
-        ASSERT_TRUE(port.Open(out.substr(0, out.find('\n')), {}, 2000ms)) << port.errorText;
+        ASSERT_TRUE(port.Open(out.substr(0, out.find('\n')), {}, 2000ms).ok()) << port.errorText;
     }
     void TearDown() override {
         simulator.Signal(SIGTERM);

@@ -1,9 +1,14 @@
 // The real service driving the printer simulator over a pseudo-terminal, receipts sent over
 // HTTP as a point-of-sale program sends them.
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -11,11 +16,13 @@
 #include <sstream>
 #include <thread>
 
+#include "registers/serial/link_frame.h"
 #include "tests/support/child_process.h"
 #include "tests/support/free_port.h"
 #include "tests/support/http_client.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
+#include "tools/printer_simulator/pseudo_terminal.h"
 
 namespace tillvane {
 namespace {
@@ -53,7 +60,7 @@ class SerialServiceTest : public ::testing::Test {
     }
 
     // Starts the service from a copy in the test's folder, its configuration beside it.
-    void StartService(const std::string& portName) {
+    void StartService(const std::string& portName, const std::string& moreSettings = "") {
         const std::filesystem::path program = dir_.path() / "Tillvane_se";
         std::filesystem::copy_file(kServiceProgram, program,
                                    std::filesystem::copy_options::overwrite_existing);
@@ -63,7 +70,8 @@ class SerialServiceTest : public ::testing::Test {
         port_ = testing::ListenOnFreePort([&](int port) {
             testing::WriteFile(dir_.File("Tillvane_se.ini"),
                                "driverModel=SERIALUFP\nPort=" + portName +
-                                   "\nTVA_GROUPS=A:1|B:2\ntcpPort=" + std::to_string(port) + "\n");
+                                   "\nTVA_GROUPS=A:1|B:2\ntcpPort=" + std::to_string(port) + "\n" +
+                                   moreSettings);
             const std::size_t offset = testing::FileSize(appLog);
             service_ = std::make_unique<ChildProcess>(
                 ChildOptions{program.string(), {}, dir_.path().string(), {}, {"NOTIFY_SOCKET"}});
@@ -227,7 +235,8 @@ TEST_F(SerialServiceTest, StatusIsAnsweredWhileThePrinterIsSilent) {
     const testing::HttpResponse busy = testing::Get(port_, "/status");
     EXPECT_EQ(busy.status, 200) << busy.error;
     EXPECT_NE(report.wait_for(0s), std::future_status::ready) << "answered only after the printer";
-    EXPECT_NE(busy.body.find("\"portName\":\"" + device + "\",\"portOpen\":true"),
+    EXPECT_NE(busy.body.find("\"portName\":\"" + device + "\",\"portInUse\":\"" + device +
+                             "\",\"portOpen\":true,\"portLostAt\":null"),
               std::string::npos)
         << busy.body;
 
@@ -371,15 +380,6 @@ TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
     }
 }
 
-TEST_F(SerialServiceTest, MissingPortRefusesReceipts) {
-    const std::string missing = dir_.File("no-such-port");
-    StartService(missing);
-    EXPECT_TRUE(Send("BS|SI^Apa^2.50^2^A|AP^0^5.00|ES").starts_with("ERR|"));
-    EXPECT_TRUE(Send("ZR").starts_with("ERR|"));
-    EXPECT_TRUE(Logged("Eroare : Port " + missing + " inaccesibil"));
-    EXPECT_TRUE(Logged("BeginSell: Status not ready or afterSell"));
-}
-
 }  // namespace
 }  // namespace tillvane
 
@@ -418,6 +418,219 @@ TEST_F(SerialServiceTest, RetryOfARunningRequestWaitsForItsAnswer) {
     // Both retries count as replays: the one that waited and the one answered from the record.
     const std::string status = testing::Get(port_, "/status").body;
     EXPECT_NE(status.find("\"replays\":2"), std::string::npos) << status;
+}
+
+}  // namespace
+}  // namespace tillvane
+
+namespace tillvane {
+namespace {
+
+// A device that is not the printer: every frame it receives is answered with noise.
+class NoisyDevice {
+  public:
+    NoisyDevice() {
+        EXPECT_TRUE(terminal_.Open());
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~NoisyDevice() {
+        stop_ = true;
+        thread_.join();
+    }
+    NoisyDevice(const NoisyDevice&) = delete;
+    NoisyDevice& operator=(const NoisyDevice&) = delete;
+
+    const std::string& path() const { return terminal_.path(); }
+    int frames() const { return frames_; }
+
+  private:
+    void Serve() {
+        constexpr std::string_view kNoise =
+            "\x01garbage\x04"
+            "0000\x03";
+        while (!stop_) {
+            pollfd entry{terminal_.fd(), POLLIN, 0};
+            if (poll(&entry, 1, 50) <= 0) continue;
+            char byte = 0;
+            if (read(terminal_.fd(), &byte, 1) != 1 || byte != link::kFrameEnd) continue;
+            ++frames_;
+            EXPECT_EQ(write(terminal_.fd(), kNoise.data(), kNoise.size()),
+                      static_cast<ssize_t>(kNoise.size()));
+        }
+    }
+
+    simulator::PseudoTerminal terminal_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> frames_{0};
+    std::thread thread_;
+};
+
+// The printer's line comes and goes as a USB adapter does: "plug" starts a simulator and points
+// a link (the adapter's device name) at its pseudo-terminal, "unplug" stops it and removes the
+// link. The service is never restarted within a row.
+TEST_F(SerialServiceTest, PrinterLineHealsItself) {
+    enum class Step { start, plug, unplug, receipt, handshake, status, metrics, logged, noisy };
+    const std::string receipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
+    const std::string statusOpen = R"("portInUse":"{ttyPRN}","portOpen":true,"portLostAt":null)";
+    const std::string missing =
+        "ERR|printer port {ttyPRN} cannot be opened: "
+        "No such file or directory";
+    const struct {
+        const char* name;
+        std::string port;  // Port, or "auto"
+        std::string candidates;
+        std::vector<std::pair<Step, std::string>> steps;
+    } rows[] = {
+        {"UnplugAndPlugBack",
+         "{ttyPRN}",
+         "",
+         {{Step::plug, "ttyPRN"},
+          {Step::start, ""},
+          {Step::receipt, "OK|"},
+          {Step::status, statusOpen},
+          {Step::unplug, "ttyPRN"},
+          {Step::receipt, missing},
+          {Step::logged, "Port {ttyPRN} lost: "},
+          {Step::status,
+           R"("portName":"{ttyPRN}","portInUse":null,"portOpen":false,"portLostAt":"2)"},
+          {Step::metrics, "tillvane_port_open 0\n"},
+          {Step::metrics, "tillvane_port_losses_total 1\n"},
+          {Step::plug, "ttyPRN"},
+          {Step::receipt, "OK|"},
+          {Step::handshake, ""},
+          {Step::status, statusOpen},
+          {Step::metrics, "tillvane_port_open 1\n"}}},
+        {"StartedWithThePortMissing",
+         "{ttyPRN}",
+         "",
+         {{Step::start, ""},
+          {Step::logged, "Port {ttyPRN} missing: No such file or directory"},
+          {Step::status, R"("portInUse":null,"portOpen":false,"portLostAt":"2)"},
+          {Step::receipt, missing},
+          {Step::plug, "ttyPRN"},
+          {Step::receipt, "OK|"},
+          {Step::handshake, ""},
+          {Step::metrics, "tillvane_port_losses_total 0\n"}}},
+        // A name with nothing behind it and a device that answers noise are passed over; the
+        // noisy one sees the one probe and nothing after it.
+        {"AutoFindsThePrinter",
+         "auto",
+         "{nothing}, {noisy} {ttyPRN}",
+         {{Step::plug, "ttyPRN"},
+          {Step::start, ""},
+          {Step::logged, "Printer found on {ttyPRN}"},
+          {Step::receipt, "OK|"},
+          {Step::handshake, "after the probe"},
+          {Step::receipt, "OK|"},
+          {Step::status, R"("portName":"auto","portInUse":"{ttyPRN}","portOpen":true)"},
+          {Step::noisy, "1"}}},
+        // The adapter comes back under another name, as Windows gives it another COM number.
+        {"AutoFoundPortLostFoundElsewhere",
+         "auto",
+         "{ttyPRN},{ttyPRN2}",
+         {{Step::plug, "ttyPRN"},
+          {Step::start, ""},
+          {Step::receipt, "OK|"},
+          {Step::unplug, "ttyPRN"},
+          {Step::receipt, "ERR|no printer answered on {ttyPRN}, {ttyPRN2}"},
+          {Step::plug, "ttyPRN2"},
+          {Step::receipt, "OK|"},
+          {Step::handshake, "after the probe"},
+          {Step::logged, "Printer found on {ttyPRN2}"},
+          {Step::status, R"("portInUse":"{ttyPRN2}","portOpen":true,"portLostAt":null)"},
+          {Step::metrics, "tillvane_port_losses_total 1\n"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        NoisyDevice noisy;
+        const auto expand = [&](std::string text) {
+            const std::pair<std::string, std::string> names[] = {
+                {"{ttyPRN}", dir_.File("ttyPRN")},
+                {"{ttyPRN2}", dir_.File("ttyPRN2")},
+                {"{nothing}", dir_.File("nothing")},
+                {"{noisy}", noisy.path()},
+            };
+            for (const auto& [name, path] : names) {
+                for (std::size_t at = text.find(name); at != std::string::npos;
+                     at = text.find(name, at + path.size())) {
+                    text.replace(at, name.size(), path);
+                }
+            }
+            return text;
+        };
+        std::filesystem::remove(dir_.File("_Tillvane_se.log"));
+        // Since the last plug-in, until a receipt printed after it.
+        std::chrono::steady_clock::time_point pluggedIn{};
+        bool waitingForReceipt = false;
+        for (const auto& [step, text] : row.steps) {
+            const std::string expected = expand(text);
+            switch (step) {
+                case Step::start: {
+                    const std::string candidates =
+                        row.candidates.empty() ? ""
+                                               : "portCandidates=" + expand(row.candidates) + "\n";
+                    StartService(expand(row.port), candidates);
+                    break;
+                }
+                case Step::plug: {
+                    std::filesystem::remove(JournalPath());
+                    const std::string device = StartSimulator();
+                    // Moved into place at once, as a device node appears.
+                    const std::string link = dir_.File(text);
+                    std::filesystem::create_symlink(device, link + ".new");
+                    std::filesystem::rename(link + ".new", link);
+                    pluggedIn = std::chrono::steady_clock::now();
+                    waitingForReceipt = service_ != nullptr;
+                    break;
+                }
+                case Step::unplug:
+                    simulator_->Signal(SIGTERM);
+                    EXPECT_EQ(simulator_->WaitForExit(kStopTimeout), 0);
+                    simulator_.reset();
+                    std::filesystem::remove(dir_.File(text));
+                    break;
+                case Step::receipt:
+                    EXPECT_EQ(Send(receipt), expected) << RegisterLog();
+                    if (expected == "OK|" && waitingForReceipt) {
+                        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - pluggedIn);
+                        std::printf("%s: plug-in to printed receipt %lld ms\n", row.name,
+                                    static_cast<long long>(elapsed.count()));
+                        waitingForReceipt = false;
+                    }
+                    break;
+                case Step::handshake: {
+                    // The new printer's journal: the probe's query first when it was looked for.
+                    std::vector<std::string> expectedStart = {"SETUP 20;0;", "READ PARAMETERS",
+                                                              "SOFTWARE VERSION", "OPEN RECEIPT"};
+                    if (text == "after the probe")
+                        expectedStart.insert(expectedStart.begin(), "SOFTWARE VERSION");
+                    std::vector<std::string> journal = Journal();
+                    journal.resize(std::min(journal.size(), expectedStart.size()));
+                    EXPECT_EQ(journal, expectedStart) << testing::ReadFile(JournalPath());
+                    break;
+                }
+                case Step::status: {
+                    const std::string status = testing::Get(port_, "/status").body;
+                    EXPECT_NE(status.find(expected), std::string::npos) << status;
+                    break;
+                }
+                case Step::metrics: {
+                    const std::string metrics = testing::Get(port_, "/metrics").body;
+                    EXPECT_NE(metrics.find(expected), std::string::npos) << metrics;
+                    break;
+                }
+                case Step::logged:
+                    EXPECT_TRUE(Logged(expected)) << RegisterLog();
+                    break;
+                case Step::noisy:
+                    EXPECT_EQ(std::to_string(noisy.frames()), expected);
+                    break;
+            }
+        }
+        StopAll();
+        for (const char* link : {"ttyPRN", "ttyPRN2"}) std::filesystem::remove(dir_.File(link));
+    }
 }
 
 }  // namespace

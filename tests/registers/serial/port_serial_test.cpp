@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "config/ini_loader.h"
@@ -75,7 +77,7 @@ class PtyTest : public ::testing::Test {
 
 TEST_F(PtyTest, FrameCrossesTheLineAndTheReplyComesBack) {
     PortSerial port;
-    ASSERT_TRUE(port.Open(terminal.path(), {}));
+    ASSERT_TRUE(port.Open(terminal.path(), {}).ok());
     std::thread printer([&] {
         const auto request = ReadRequest(terminal.fd(), Clock::now() + 10s);
         if (!request) return;
@@ -99,7 +101,7 @@ TEST_F(PtyTest, FrameCrossesTheLineAndTheReplyComesBack) {
 // transfers again once the token is reset.
 TEST_F(PtyTest, CancelledTokenRefusesEveryTransferUntilReset) {
     PortSerial port;
-    ASSERT_TRUE(port.Open(terminal.path(), {}));
+    ASSERT_TRUE(port.Open(terminal.path(), {}).ok());
     platform::CancelToken token;
     port.SetCancelToken(&token);
     token.Cancel();
@@ -123,7 +125,7 @@ TEST_F(PtyTest, CancelledTokenRefusesEveryTransferUntilReset) {
 // Pays the real one-second reads: three of them before the printer counts as silent.
 TEST_F(PtyTest, SilentPrinterIsGivenUpAfterThreeOneSecondReads) {
     PortSerial port;
-    ASSERT_TRUE(port.Open(terminal.path(), {}));
+    ASSERT_TRUE(port.Open(terminal.path(), {}).ok());
     RegisterLog log;
     SerialLink link(port, log, kNoPause);
     std::string replyData;
@@ -184,28 +186,80 @@ TEST_F(PtyTest, UnsupportedSpeedIsRefusedAndThePortLetGo) {
     EXPECT_EQ(StartDriver(PortLine())->state, ReceiptState::ready);
 }
 
+// A port another program holds, or one that is missing, does not keep the driver from
+// starting: the request that needs it tries again and fails at once with the reason.
 TEST_F(PtyTest, PortIsForOneDriverAtATime) {
     auto first = StartDriver(PortLine());
     ASSERT_EQ(first->state, ReceiptState::ready);
     auto second = StartDriver(PortLine());
-    EXPECT_EQ(second->state, ReceiptState::unconfigured);
+    EXPECT_EQ(second->state, ReceiptState::ready);
+    EXPECT_FALSE(second->port.isOpen);
     EXPECT_NE(Log().find("->Eroare : Port " + terminal.path() + " inaccesibil"), std::string::npos);
-    EXPECT_FALSE(second->BeginSell());
+    EXPECT_FALSE(second->ConnectPrinter());
+    EXPECT_TRUE(second->failureReason.starts_with("printer port " + terminal.path() +
+                                                  " cannot be opened: "))
+        << second->failureReason;
 
     first.reset();  // releasing the driver closes its port
-    EXPECT_EQ(StartDriver(PortLine())->state, ReceiptState::ready);
+    EXPECT_TRUE(second->ConnectPrinter()) << second->failureReason;
+    EXPECT_TRUE(second->port.isOpen);
 }
 
-TEST_F(PtyTest, MissingDeviceLeavesTheDriverUnconfigured) {
-    const std::string missing = dir.File("no-such-port");
-    auto driver = StartDriver("TVA_GROUPS=A:1\nPort=" + missing + "\n");
-    EXPECT_EQ(driver->state, ReceiptState::unconfigured);
-    EXPECT_FALSE(driver->BeginSell());
-    EXPECT_NE(Log().find("->Eroare : Port " + missing + " inaccesibil"), std::string::npos);
-    EXPECT_NE(Log().find("->BeginSell: Status not ready or afterSell"), std::string::npos);
+TEST_F(PtyTest, MissingDeviceIsOpenedOnceItAppears) {
+    const std::string link = dir.File("ttyPRN");
+    auto driver = StartDriver("TVA_GROUPS=A:1\nPort=" + link + "\n");
+    EXPECT_EQ(driver->state, ReceiptState::ready);
+    EXPECT_NE(Log().find("->Port " + link + " missing: No such file or directory"),
+              std::string::npos)
+        << Log();
+    EXPECT_EQ(Log().find("la la setare"), std::string::npos) << Log();
+    EXPECT_FALSE(driver->ConnectPrinter());
+    EXPECT_EQ(driver->failureReason,
+              "printer port " + link + " cannot be opened: No such file or directory");
+    EXPECT_TRUE(driver->Port().lostAt.has_value());
+
+    std::filesystem::create_symlink(terminal.path(), link);
+    EXPECT_TRUE(driver->ConnectPrinter()) << driver->failureReason;
+    const PortHealth health = driver->Port();
+    EXPECT_TRUE(health.open);
+    EXPECT_EQ(health.inUse, link);
+    EXPECT_FALSE(health.lostAt.has_value());
+    EXPECT_EQ(health.losses, 0u);
 
     // Without a Port key the first COM port is meant.
     EXPECT_EQ(StartDriver("TVA_GROUPS=A:1\n")->portName, "COM1");
+}
+
+// The other end going away fails the next check, write or read at once (never after the
+// read time-out), closes the port and says so once.
+TEST_F(PtyTest, LineThatHangsUpClosesThePort) {
+    const std::pair<const char*, std::function<bool(PortSerial&)>> rows[] = {
+        {"check", [](PortSerial& port) { return port.CheckLine(); }},
+        {"write", [](PortSerial& port) { return port.Write("A"); }},
+        {"read", [](PortSerial& port) { return port.ReadByte().has_value(); }},
+    };
+    for (const auto& [name, transfer] : rows) {
+        SCOPED_TRACE(name);
+        simulator::PseudoTerminal line;
+        ASSERT_TRUE(line.Open());
+        RegisterLog log;
+        log.SetPath(dir.File(std::string(name) + ".log"));
+        PortSerial port(&log);
+        ASSERT_TRUE(port.Open(line.path(), {}).ok());
+        EXPECT_TRUE(port.CheckLine());
+        const std::string path = line.path();
+        line.Close();
+        const auto start = Clock::now();
+        EXPECT_FALSE(transfer(port));
+        EXPECT_LT(Clock::now() - start, kPortReadTimeout);
+        EXPECT_FALSE(port.isOpen);
+        EXPECT_EQ(port.losses, 1u);
+        EXPECT_TRUE(port.lostAt.has_value());
+        EXPECT_FALSE(port.Write("B"));  // a closed port is no second loss
+        EXPECT_EQ(port.losses, 1u);
+        const std::string entries = testing::ReadFile(dir.File(std::string(name) + ".log"));
+        EXPECT_NE(entries.find("->Port " + path + " lost: "), std::string::npos) << entries;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,74 @@
+#include "registers/serial/port_finder.h"
+
+#include "registers/serial/link_frame.h"
+#include "registers/serial/printer_commands.h"
+#include "registers/serial/serial_link.h"
+
+namespace tillvane {
+
+namespace {
+
+constexpr std::string_view kCandidateSeparators = ", \t";
+
+// True once `received` ends with a well-formed reply to `command`; garbage before it is
+// allowed, as the link allows it.
+bool EndsWithReply(std::string_view received, std::uint8_t command) {
+    for (std::size_t start = received.find(link::kFrameStart); start != std::string_view::npos;
+         start = received.find(link::kFrameStart, start + 1)) {
+        const auto reply = link::ParseReplyFrame(received.substr(start));
+        if (reply && reply->command == command) return true;
+    }
+    return false;
+}
+
+// Sends the software-version query on the open `port` and waits for its reply.
+bool Answers(PortSerial& port, std::string_view accessCode) {
+    port.DiscardInput();
+    if (!port.Write(link::BuildRequestFrame(link::kFirstSequence, printer::kSoftwareVersion,
+                                            accessCode, {}))) {
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kProbeReplyTimeout;
+    std::string received;
+    while (std::chrono::steady_clock::now() < deadline && received.size() < kReplyBufferSize) {
+        const std::optional<char> byte = port.ReadByte();
+        if (!port.isOpen) return false;
+        if (!byte) continue;
+        received += *byte;
+        if (*byte == link::kFrameEnd && EndsWithReply(received, printer::kSoftwareVersion)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitPortCandidates(std::string_view value) {
+    std::vector<std::string> names;
+    std::size_t position = 0;
+    while (position < value.size()) {
+        const std::size_t start = value.find_first_not_of(kCandidateSeparators, position);
+        if (start == std::string_view::npos) break;
+        const std::size_t end = value.find_first_of(kCandidateSeparators, start);
+        names.emplace_back(value.substr(start, end - start));
+        position = end == std::string_view::npos ? value.size() : end;
+    }
+    return names;
+}
+
+bool FindPrinterPort(PortSerial& port, const std::vector<std::string>& candidates,
+                     const platform::SerialLineSettings& settings, std::string_view accessCode) {
+    for (const std::string& name : candidates) {
+        // A port of its own: a candidate that fails its probe is no loss of the printer's.
+        PortSerial probe;
+        if (!probe.Open(name, settings, kProbeReadTimeout).ok() || !Answers(probe, accessCode)) {
+            continue;
+        }
+        probe.Close();
+        if (port.Open(name, settings).ok()) return true;
+    }
+    return false;
+}
+
+}  // namespace tillvane

@@ -1,0 +1,33 @@
+#pragma once
+// Finds the printer among the serial ports: each candidate in turn is opened for this program
+// alone, asked for the printer's software version (the harmless query of the handshake) and,
+// unless a well-formed reply comes back within a second, closed again. So a scale or a card
+// terminal on another port sees one short frame at most, and a port another program holds is
+// passed over.
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/serial_port.h"
+#include "registers/serial/port_serial.h"
+
+namespace tillvane {
+
+// What the Port key says when the printer is to be looked for.
+inline constexpr std::string_view kAutoPortName = "auto";
+// The longest a candidate is given to answer the probe.
+inline constexpr std::chrono::milliseconds kProbeReplyTimeout{1000};
+// Reads of a probe give up after this long, so that its wait ends close to kProbeReplyTimeout.
+inline constexpr std::chrono::milliseconds kProbeReadTimeout{100};
+
+// The names and patterns of a portCandidates value, separated by commas or blanks.
+std::vector<std::string> SplitPortCandidates(std::string_view value);
+
+// Probes the ports of `candidates` in order with the line `settings`, each opened only for its
+// probe. The first that answers is opened as `port`, with the usual read time-out.
+bool FindPrinterPort(PortSerial& port, const std::vector<std::string>& candidates,
+                     const platform::SerialLineSettings& settings, std::string_view accessCode);
+
+}  // namespace tillvane

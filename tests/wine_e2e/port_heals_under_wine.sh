@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# The Windows program under Wine's service manager with COM1 on the printer simulator's
+# pseudo-terminal: the simulator stops (the adapter is unplugged), a new one starts and COM1
+# is pointed at it (plugged back), and the next receipt prints without a restart.
+#
+# Usage: port_heals_under_wine.sh <Tillvane_se.exe> <printer_simulator> <scratch folder>
+set -uo pipefail
+
+exe="$(realpath "$1")"
+simulator="$(realpath "$2")"
+scratch="$(realpath -m "$3")"
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+readonly service=Tillvane_SE
+readonly program='C:\Port Svc\Tillvane_se.exe'
+readonly receipt='BS|SI^Apa^2.50^2^A|AP^0^5.00|ES'
+
+passed=0
+failed=0
+check() {  # check <what> <command...>: one row of the result table
+    local what="$1"
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "PASS  $what"
+    else
+        failed=$((failed + 1))
+        echo "FAIL  $what"
+    fi
+}
+same() { [ "$1" == "$2" ] || { printf '  expected: %q\n  actual:   %q\n' "$2" "$1"; return 1; }; }
+holds() { grep -q -- "$2" <<<"$1" || { printf '  %q does not hold %q\n' "$1" "$2"; return 1; }; }
+
+# wait_for <seconds> <command...>
+source "$(dirname "$0")/../../scripts/lib.sh"
+
+for tool in "$exe" "$simulator" "$wine" curl; do
+    command -v "$tool" >/dev/null || { echo "missing: $tool"; exit 1; }
+done
+
+rm -rf "$scratch"
+mkdir -p "$scratch"
+export WINEPREFIX="$scratch/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+simulator_pid=""
+cleanup() {
+    [ -z "$simulator_pid" ] || kill "$simulator_pid" 2>/dev/null
+    "$wine" "$program" -remove >/dev/null 2>&1
+    exec 8>&- 2>/dev/null
+    "$wineserver" -k 2>/dev/null
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+
+"$wine" wineboot -i >/dev/null 2>&1
+"$wineserver" -w
+# A console waiting on a pipe keeps Wine's session, and with it the service, up.
+mkfifo "$scratch/keep-session"
+"$wine" cmd.exe <"$scratch/keep-session" >/dev/null 2>&1 &
+exec 8>"$scratch/keep-session"
+wait_for 30 "$wine" sc query >/dev/null 2>&1
+
+folder="$WINEPREFIX/drive_c/Port Svc"
+mkdir -p "$folder"
+cp "$exe" "$folder/Tillvane_se.exe"
+port_free() { ! (exec 9<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+port=$((20000 + RANDOM % 40000))
+until port_free "$port"; do port=$((20000 + RANDOM % 40000)); done
+printf 'tcpPort=%s\r\nTVA_GROUPS=A:1|B:2\r\ndriverModel=SERIALUFP\r\nPort=COM1\r\n' "$port" \
+    >"$folder/Tillvane_se.ini"
+answers() { curl -s -m 2 "http://127.0.0.1:$port/" >/dev/null; }
+send() { curl -s -m 30 --data-urlencode "CMD=$1" "http://127.0.0.1:$port/REGCMD"; }
+status() { curl -s -m 5 "http://127.0.0.1:$port/status"; }
+
+# plug <n>: a new simulator with journal n, COM1 pointed at its pseudo-terminal.
+plug() {
+    "$simulator" --journal "$scratch/journal$1.txt" >"$scratch/simulator$1.out" 2>&1 &
+    simulator_pid=$!
+    wait_for 10 test -s "$scratch/simulator$1.out"
+    local pty
+    pty=$(head -n 1 "$scratch/simulator$1.out")
+    "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$pty" /f >/dev/null 2>&1
+    ln -sfn "$pty" "$WINEPREFIX/dosdevices/com1"
+}
+unplug() {  # the simulator ends, and with the adapter its COM port goes
+    kill "$simulator_pid"
+    wait "$simulator_pid" 2>/dev/null
+    simulator_pid=""
+    rm -f "$WINEPREFIX/dosdevices/com1"
+}
+
+plug 1
+"$wine" "$program" /INSTALL >/dev/null 2>&1
+"$wine" net start "$service" >/dev/null 2>&1
+check "the service answers" wait_for 30 answers
+check "a receipt prints" same "$(send "$receipt")" "OK|"
+
+unplug
+check "unplugged: the next receipt fails" holds "$(send "$receipt")" "^ERR|"
+check "unplugged: the status says closed" holds "$(status)" '"portOpen":false,"portLostAt":"2'
+check "unplugged: the loss is counted" \
+    holds "$(curl -s "http://127.0.0.1:$port/metrics")" "tillvane_port_losses_total 1"
+check "unplugged: the register log says lost" \
+    holds "$(cat "$folder/_Tillvane_se.log")" "Port COM1 lost: "
+
+plug 2
+plugged_in=$(date +%s%N)
+reply=$(send "$receipt")
+printed=$(date +%s%N)
+check "plugged back: the next receipt prints" same "$reply" "OK|"
+echo "plug-in to printed receipt under Wine: $(((printed - plugged_in) / 1000000)) ms"
+check "plugged back: with a fresh handshake" \
+    same "$(head -n 4 "$scratch/journal2.txt" | tr '\n' '|')" \
+    "SETUP 20;0;|READ PARAMETERS|SOFTWARE VERSION|OPEN RECEIPT|"
+check "plugged back: the status says open" holds "$(status)" \
+    '"portInUse":"COM1","portOpen":true,"portLostAt":null'
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
