@@ -11,7 +11,8 @@ if [ "${1:-}" == "--tests" ]; then
     shift
     packages+=(libgtest-dev libgmock-dev socat procps
         g++-mingw-w64-x86-64-posix googletest wine64 chromium
-        clang libclang-rt-14-dev dpkg-dev)
+        clang libclang-rt-14-dev dpkg-dev
+        wixl msitools)  # msitools: the Windows installer (scripts/build-msi.sh)
 fi
 packages+=("$@")
 
