@@ -18,7 +18,6 @@ check() {  # check <what> <command...>: one row of the result table
 }
 same() { [ "$1" == "$2" ] || { printf '  expected: %q\n  actual:   %q\n' "$2" "$1"; return 1; }; }
 holds() { grep -q -- "$2" <<<"$1" || { printf '  %q does not hold %q\n' "$1" "$2"; return 1; }; }
-lacks() { ! grep -q -- "$2" <<<"$1" || { printf '  %q holds %q\n' "$1" "$2"; return 1; }; }
 finish() { echo "$passed passed, $failed failed"; [ "$failed" -eq 0 ]; }
 
 # new_wine_session <scratch>: a fresh prefix in <scratch>/prefix, kept up while the test runs.
@@ -47,6 +46,3 @@ free_port() {
     while (exec 9<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((20000 + RANDOM % 40000)); done
     echo "$port"
 }
-
-# The service's state number as "sc query" shows it (1 stopped, 4 running); empty without one.
-service_state() { "$wine" sc query "$1" 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3}'; }
