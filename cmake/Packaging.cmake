@@ -12,8 +12,16 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
 
 if(WIN32)
+    # Windows' texts with CR LF line ends (Notepad of older Windows shows LF files as one line);
+    # the MSI (scripts/build-msi.sh) packs the same files.
+    set(TILLVANE_WINDOWS_TEXTS ${PROJECT_BINARY_DIR}/windows-texts)
+    configure_file(${packaging_dir}/Tillvane_se.ini.sample
+                   ${TILLVANE_WINDOWS_TEXTS}/Tillvane_se.ini.sample @ONLY NEWLINE_STYLE CRLF)
+    configure_file(${packaging_dir}/windows/README-Windows.txt
+                   ${TILLVANE_WINDOWS_TEXTS}/README-Windows.txt @ONLY NEWLINE_STYLE CRLF)
     install(TARGETS Tillvane_se RUNTIME DESTINATION .)
-    install(FILES ${packaging_dir}/Tillvane_se.ini.sample ${packaging_dir}/windows/README-Windows.txt
+    install(FILES ${TILLVANE_WINDOWS_TEXTS}/Tillvane_se.ini.sample
+                  ${TILLVANE_WINDOWS_TEXTS}/README-Windows.txt
             DESTINATION .)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_SYSTEM_NAME windows-x64)

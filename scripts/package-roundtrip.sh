@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the built .deb on this machine, starts the installed program in the foreground on a
 # scratch configuration, sends one receipt, and removes the package again. Needs root. Then
-# opens the Windows zip: it must hold the program the Wine tests run, needing no DLL beside it.
+# opens the Windows zip: it must hold the program the Wine tests run, needing no DLL beside it,
+# and texts with CR LF that describe every key; the MSI must lie beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -56,6 +57,7 @@ if [ -n "$zip" ]; then
         test -f "$folder/$file" || { echo "the Windows zip lacks $file"; exit 1; }
     done
     cmp "$folder/Tillvane_se.exe" build/windows/service/Tillvane_se.exe
+    tests/packaging/windows_texts.sh "$folder" .
     imports="$(x86_64-w64-mingw32-objdump -p "$folder/Tillvane_se.exe" | awk '/DLL Name:/ { print $3 }')"
     echo "Windows program imports: $(echo $imports)"
     if grep -qi '^lib' <<<"$imports"; then
@@ -63,4 +65,11 @@ if [ -n "$zip" ]; then
         exit 1
     fi
     echo "Windows zip: OK"
+    # The MSI beside it, of the same version.
+    msi="${zip%.zip}.msi"
+    test -f "$msi" || { echo "no MSI beside the zip: $msi"; exit 1; }
+    version="$(msiinfo export "$msi" Property | awk -F '\t' '$1 == "ProductVersion" { print $2 }')"
+    [ "$msi" == "build/windows/packages/tillvane-$version-windows-x64.msi" ] ||
+        { echo "the MSI says version $version"; exit 1; }
+    echo "Windows MSI: OK"
 fi

@@ -10,28 +10,12 @@ set -uo pipefail
 exe="$(realpath "$1")"
 simulator="$(realpath "$2")"
 scratch="$(realpath -m "$3")"
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+# wine, wineserver and the result table's rows: check, same, holds.
+source "$(dirname "$0")/wine_lib.sh"
 readonly service=Tillvane_SE
 readonly service_key='HKLM\System\CurrentControlSet\Services\Tillvane_SE'
 readonly program='C:\Pos Svc\Tillvane_se.exe'
 readonly receipt='BS|SI^Apa^2.50^2^A|AP^0^5.00|ES'
-
-passed=0
-failed=0
-check() {  # check <what> <command...>: one row of the result table
-    local what="$1"
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "PASS  $what"
-    else
-        failed=$((failed + 1))
-        echo "FAIL  $what"
-    fi
-}
-same() { [ "$1" == "$2" ] || { printf '  expected: %q\n  actual:   %q\n' "$2" "$1"; return 1; }; }
-holds() { grep -q -- "$2" <<<"$1" || { printf '  %q does not hold %q\n' "$1" "$2"; return 1; }; }
 
 # Console output of the program without Wine's CR LF line ends.
 run() { "$wine" "$program" "$@" 2>/dev/null | tr -d '\r'; }
