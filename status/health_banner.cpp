@@ -14,7 +14,7 @@ HealthBanner HealthBannerOf(const StatusSnapshot& status,
     }
     // Only the serial driver has a port; the text-file driver's is always "closed". A port that
     // would not open also leaves the driver unconfigured: the port is the reason to name.
-    if (!driver.portName.empty() && !driver.portOpen) {
+    if (!driver.port.name.empty() && !driver.port.open) {
         return {Health::unhealthy, "Unhealthy: port closed"};
     }
     if (driver.receiptState == "unconfigured") {

@@ -21,8 +21,13 @@ namespace {
 // A driver with a serial port, open or not.
 class PortRegister : public RecordingRegister {
   public:
-    std::string PortName() const override { return "COM1"; }
-    bool PortOpen() const override { return open; }
+    PortHealth Port() const override {
+        PortHealth port;
+        port.name = "COM1";
+        port.inUse = open ? "COM1" : "";
+        port.open = open;
+        return port;
+    }
     bool open = true;
 };
 
