@@ -28,8 +28,15 @@ using namespace tillvane;
 // reports instead, and there the program ends with 0 on every path.
 #ifdef _WIN32
 constexpr int kExitServiceFailed = 0;
+int ExitCodeOfSpecificError(std::uint32_t) {
+    return kExitServiceFailed;
+}
 #else
 constexpr int kExitServiceFailed = 1;
+// A start that could not serve ends with its cause's code, so systemd shows which.
+int ExitCodeOfSpecificError(std::uint32_t specificCode) {
+    return static_cast<int>(specificCode);
+}
 #endif
 
 void Install() {
@@ -51,11 +58,14 @@ int RunService() {
                                     static_cast<unsigned long>(platform::LastErrorCode()));
             return kExitServiceFailed;
         }
-        const int exitCode =
-            service.status().win32ExitCode == platform::kNoError ? 0 : kExitServiceFailed;
-        if (service.frontEndAbandoned()) {
+        const platform::ServiceStatusRecord status = service.status();
+        const int exitCode = status.win32ExitCode == platform::kNoError ? 0
+                             : status.win32ExitCode == kErrorServiceSpecificError
+                                 ? ExitCodeOfSpecificError(status.serviceSpecificExitCode)
+                                 : kExitServiceFailed;
+        if (auto kept = service.TakeAbandonedFrontEnd()) {
             // The web server thread outlived the stop and may still be inside a request:
-            // end here, without running destructors under it.
+            // end here, without running destructors under it (the front end's included).
             std::cout.flush();
             std::fflush(nullptr);
             std::_Exit(exitCode);
