@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/error.h"
 #include "platform/program_path.h"
 #include "platform/service_control.h"
 #include "platform/service_installer.h"
@@ -39,10 +40,11 @@ int ExitCodeOfSpecificError(std::uint32_t specificCode) {
 }
 #endif
 
-void Install() {
+void Install(platform::ServiceStart start) {
     const std::string programPath = platform::ProgramPath();
-    const std::uint32_t pathError = programPath.empty() ? platform::LastErrorCode() : 0;
-    InstallService(*platform::CreateServiceInstaller(), programPath, pathError, std::cout);
+    const platform::Error pathError =
+        programPath.empty() ? platform::LastSystemError() : platform::Error();
+    InstallService(*platform::CreateServiceInstaller(), programPath, pathError, start, std::cout);
 }
 
 void Remove() {
@@ -85,7 +87,8 @@ int RunService() {
 int main(int argc, char* argv[]) {
     switch (ParseCommandLine(argc, argv)) {
         case CommandLineAction::kInstall:
-            Install();
+            Install(InstallsForAutomaticStart(argc, argv) ? platform::ServiceStart::automatic
+                                                          : platform::ServiceStart::onDemand);
             return 0;
         case CommandLineAction::kRemove:
             Remove();

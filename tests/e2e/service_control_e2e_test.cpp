@@ -131,7 +131,19 @@ TEST_F(InstallEndToEnd, InstallThenRemove) {
     EXPECT_FALSE(std::filesystem::exists(unitFile_));
     EXPECT_EQ(Run({"-remove"}), "OpenService failed w/err 0x00000424\n");
     EXPECT_EQ(ReadFile(dir_.File("systemctl.calls")),
-              "daemon-reload\nis-active Tillvane_SE.service\ndaemon-reload\n");
+              "daemon-reload\nis-active Tillvane_SE.service\ndisable Tillvane_SE.service\n"
+              "daemon-reload\n");
+}
+
+TEST_F(InstallEndToEnd, InstallAutoStartsWithTheSystem) {
+    EXPECT_EQ(Run({"-install", "AUTO"}), "Tillvane_SE is installed.\n");
+    EXPECT_EQ(ReadFile(dir_.File("systemctl.calls")),
+              "daemon-reload\nenable Tillvane_SE.service\n");
+    EXPECT_EQ(Run({"-remove"}), "Tillvane_SE is removed.\n");
+    // Anything else after -install is no "auto": on demand, as before.
+    std::filesystem::remove(dir_.File("systemctl.calls"));
+    EXPECT_EQ(Run({"-install", "automatic"}), "Tillvane_SE is installed.\n");
+    EXPECT_EQ(ReadFile(dir_.File("systemctl.calls")), "daemon-reload\n");
 }
 
 TEST_F(InstallEndToEnd, OtherSwitchesDoNothing) {
