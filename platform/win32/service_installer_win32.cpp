@@ -1,14 +1,15 @@
 // Installation and removal through the Windows service control manager; the program folder's
 // ACL and the event source's registry key besides.
 
-#include <aclapi.h>
-
 #include <vector>
 
 #include "platform/service_installer.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/windows_api.h"
 #include "platform/win32/windows_error.h"
+
+// After the installer's own header: it names steps that <windows.h> makes macros of.
+#include <aclapi.h>
 
 // <windows.h> spells these as macros for its A and W variants; here they are the names of
 // the installer's own steps.

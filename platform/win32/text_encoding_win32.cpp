@@ -21,8 +21,8 @@ Error NarrowFromUtf16(std::u16string_view wide, std::string& narrow) {
     const int unitCount = static_cast<int>(wide.size());
     // A character the code page lacks would become "?" or a look-alike: refused instead, so
     // that no setting silently changes.
-    const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, unitCount,
-                                           nullptr, 0, nullptr, nullptr);
+    const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, unitCount, nullptr,
+                                           0, nullptr, nullptr);
     if (size <= 0) return LastSystemError();
     std::string text(static_cast<std::size_t>(size), '\0');
     BOOL usedDefault = FALSE;

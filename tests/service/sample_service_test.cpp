@@ -185,9 +185,9 @@ TEST(SampleServiceTest, StartThatCannotServeStopsWithTheCausesCode) {
             ASSERT_TRUE(CServiceBase::Run(service));
         }
         // Shut down before the start is reported failed; never running, no stop needed.
-        EXPECT_EQ(script->Calls(), (std::vector<std::string>{ExpectedStartCall(),
-                                                             "RequestServerExit", "ReleaseDriver",
-                                                             "destroyed"}));
+        EXPECT_EQ(script->Calls(),
+                  (std::vector<std::string>{ExpectedStartCall(), "RequestServerExit",
+                                            "ReleaseDriver", "destroyed"}));
         const std::vector<ServiceStatusRecord> statuses = record.Statuses();
         ASSERT_EQ(statuses.size(), 2u);
         EXPECT_EQ(statuses[0].currentState, kServiceStartPending);
