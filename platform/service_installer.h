@@ -44,8 +44,10 @@ class ServiceInstaller {
     virtual Error CreateService(const ServiceDefinition& service) = 0;
     // The created service's description.
     virtual Error SetDescription(const std::string& description) = 0;
-    // The created service's restarts after a failure.
+    // The created service's restarts after a crash.
     virtual Error SetFailureActions(const FailureActions& actions) = 0;
+    // Has those restarts follow a failed start or a non-zero exit too, not only a crash.
+    virtual Error SetFailureActionsOnFailedExit() = 0;
     // Starts the created (automatic) service only once the system has settled after boot.
     virtual Error SetDelayedAutoStart() = 0;
     // Registers the program as the source of the service's entries in the system's event log.

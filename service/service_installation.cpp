@@ -62,6 +62,9 @@ void InstallService(platform::ServiceInstaller& installer, const std::string& pr
     }
     if (const auto error = installer.SetFailureActions(ServiceFailureActions()); !error.ok()) {
         Warn(out, "Setting the restarts after a failure", error, "a crashed service stays stopped");
+    } else if (const auto flagError = installer.SetFailureActionsOnFailedExit(); !flagError.ok()) {
+        Warn(out, "Restarting after a failed start", flagError,
+             "only a crash restarts the service");
     }
     if (start == platform::ServiceStart::automatic) {
         if (const auto error = installer.SetDelayedAutoStart(); !error.ok()) {

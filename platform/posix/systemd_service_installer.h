@@ -49,6 +49,8 @@ class SystemdServiceInstaller final : public ServiceInstaller {
     // In the unit already.
     Error SetDescription(const std::string&) override { return {}; }
     Error SetFailureActions(const FailureActions&) override { return {}; }
+    // Restart=on-failure counts a non-zero exit.
+    Error SetFailureActionsOnFailedExit() override { return {}; }
     // systemd starts an enabled unit once its dependencies are up: no delay to ask for.
     Error SetDelayedAutoStart() override { return {}; }
     // syslog takes any source.

@@ -119,10 +119,10 @@ class ScmServiceInstaller final : public ServiceInstaller {
         record.dwResetPeriod = static_cast<DWORD>(actions.resetPeriod.count());
         record.cActions = static_cast<DWORD>(steps.size());
         record.lpsaActions = steps.data();
-        if (auto error = ChangeConfiguration(SERVICE_CONFIG_FAILURE_ACTIONS, &record);
-            !error.ok()) {
-            return error;
-        }
+        return ChangeConfiguration(SERVICE_CONFIG_FAILURE_ACTIONS, &record);
+    }
+
+    Error SetFailureActionsOnFailedExit() override {
         // A start that fails with an exit code (no configuration, port in use) counts as a
         // failure too, not only a crash.
         SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};

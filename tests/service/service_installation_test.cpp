@@ -55,6 +55,9 @@ class ScriptedInstaller final : public ServiceInstaller {
         return Step("SetFailureActions",
                     delays + "reset " + std::to_string(actions.resetPeriod.count()));
     }
+    Error SetFailureActionsOnFailedExit() override {
+        return Step("SetFailureActionsOnFailedExit", "");
+    }
     Error SetDelayedAutoStart() override { return Step("SetDelayedAutoStart", ""); }
     Error RegisterEventSource(const std::string& source, const std::string& program) override {
         return Step("RegisterEventSource", source + " " + program);
@@ -195,6 +198,7 @@ TEST(ServiceInstallationTest, InstallationStepsAndWhatEachRefusalDoes) {
     const std::string create = "CreateService Tillvane_SE " + kProgram;
     const std::string description = std::string("SetDescription ") + kServiceDescription;
     const std::string failureActions = "SetFailureActions 5000 10000 30000 reset 86400";
+    const std::string onFailedExit = "SetFailureActionsOnFailedExit";
     const std::string eventSource = "RegisterEventSource Tillvane_SE " + kProgram;
     const std::string grant = "GrantFolderToServiceAccount " + kFolder;
     const Error invalidParameter(87, "The parameter is incorrect");
@@ -209,18 +213,19 @@ TEST(ServiceInstallationTest, InstallationStepsAndWhatEachRefusalDoes) {
         {"on demand",
          ServiceStart::onDemand,
          {},
-         {"Connect create", grant, create + " on demand", description, failureActions, eventSource},
+         {"Connect create", grant, create + " on demand", description, failureActions, onFailedExit,
+          eventSource},
          "Tillvane_SE is installed.\n"},
         {"automatic, delayed",
          ServiceStart::automatic,
          {},
-         {"Connect create", grant, create + " automatic", description, failureActions,
+         {"Connect create", grant, create + " automatic", description, failureActions, onFailedExit,
           "SetDelayedAutoStart", eventSource},
          "Tillvane_SE is installed.\n"},
         {"automatic, the delay refused (Wine): automatic without delay",
          ServiceStart::automatic,
          {{"SetDelayedAutoStart", invalidParameter}},
-         {"Connect create", grant, create + " automatic", description, failureActions,
+         {"Connect create", grant, create + " automatic", description, failureActions, onFailedExit,
           "SetDelayedAutoStart", eventSource},
          "Warning: Delaying the automatic start failed w/err 0x00000057 (The parameter is "
          "incorrect): the service starts with the system, without delay\n"
@@ -241,10 +246,19 @@ TEST(ServiceInstallationTest, InstallationStepsAndWhatEachRefusalDoes) {
          "Warning: Setting the restarts after a failure failed w/err 0x00000005 (Access is "
          "denied): a crashed service stays stopped\n"
          "Tillvane_SE is installed.\n"},
+        {"restarts on a failed exit refused (Wine): crashes still restart",
+         ServiceStart::onDemand,
+         {{"SetFailureActionsOnFailedExit", invalidParameter}},
+         {"Connect create", grant, create + " on demand", description, failureActions, onFailedExit,
+          eventSource},
+         "Warning: Restarting after a failed start failed w/err 0x00000057 (The parameter is "
+         "incorrect): only a crash restarts the service\n"
+         "Tillvane_SE is installed.\n"},
         {"description and event source refused",
          ServiceStart::onDemand,
          {{"SetDescription", accessDenied}, {"RegisterEventSource", accessDenied}},
-         {"Connect create", grant, create + " on demand", description, failureActions, eventSource},
+         {"Connect create", grant, create + " on demand", description, failureActions, onFailedExit,
+          eventSource},
          "Warning: Setting the description failed w/err 0x00000005 (Access is denied): the "
          "service works without it\n"
          "Warning: Registering the event source failed w/err 0x00000005 (Access is denied): "
