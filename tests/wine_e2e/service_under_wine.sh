@@ -161,11 +161,14 @@ printf '%s' "$plain" >"$folder/Tillvane_se.ini"
 
 # A port in use: the start fails and the service manager shows why (Wine's net start reports
 # success whatever happens next, so sc query tells).
+# (SO_REUSEADDR: the service's last connections may linger in TIME_WAIT on that port.)
 python3 -c 'import socket, sys
-s = socket.socket(); s.bind(("0.0.0.0", int(sys.argv[1]))); s.listen(); print("ready", flush=True)
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("0.0.0.0", int(sys.argv[1]))); s.listen(); print("ready", flush=True)
 sys.stdin.read()' "$port" <"$scratch/keep-session" >"$scratch/blocker.out" 2>&1 &
 blocker_pid=$!
-wait_for 10 grep -q ready "$scratch/blocker.out"
+check "port in use: another program listens there" \
+    wait_for 10 grep -q ready "$scratch/blocker.out"
 "$wine" net start "$service" >/dev/null 2>&1
 check "port in use: the service stops" wait_for 30 stopped
 query=$("$wine" sc query "$service" 2>/dev/null | tr -d '\r')
