@@ -71,32 +71,46 @@ AppContext::~AppContext() {
     }
 }
 
-bool AppContext::Init(RegisterHost* host) {
-    if (serverThread_.joinable()) return false;  // one server thread per context
+ServerStart AppContext::FailStart(std::uint32_t code, std::string reason) {
+    WriteAppLog(reason);
+    return ServerStart{code, std::move(reason)};
+}
+
+ServerStart AppContext::Init(RegisterHost* host) {
+    if (serverThread_.joinable()) {
+        return ServerStart{kStartServerFailed, "the server thread runs already"};
+    }
 
     platform::JoinMultithreadedApartment();
     WriteAppLog("Init from [" + iniPath + "]");
-    const SettingLog settingLog = [this](std::string_view entry) { WriteAppLog(entry); };
-    std::optional<Settings> read = ReadSettings(iniPath, settingLog);
-    if (!read) return false;
+    std::string loadFailure;
+    std::optional<Settings> read = ReadSettings(iniPath, [&](std::string_view entry) {
+        loadFailure = entry;
+        WriteAppLog(entry);
+    });
+    if (!read) return ServerStart{kStartNoConfiguration, loadFailure};
     settings = std::move(*read);
     access_.SetOrigins(settings.allowedOrigins);
     listenAddress =
         settings.listenAddress.empty() ? std::string(kEveryIpv4Address) : settings.listenAddress;
+    if (settings.tcpPort <= 0 || settings.tcpPort > kMaxTcpPort) {
+        return FailStart(kStartInvalidTcpPort, std::string(kCannotListenEntry) +
+                                                   std::to_string(settings.tcpPort) +
+                                                   ": tcpPort is missing or not a TCP port");
+    }
     if (!IsIpAddress(listenAddress)) {
-        WriteAppLog("listenAddress is not an IP address [" + listenAddress + "]");
-        return false;
+        return FailStart(kStartUnusableAddress,
+                         "listenAddress is not an IP address [" + listenAddress + "]");
     }
     std::string badEntry;
     if (!access_.SetClients(settings.allowedClients, badEntry)) {
-        WriteAppLog("allowedClients holds neither an address nor a range [" + badEntry + "]");
-        return false;
+        return FailStart(kStartInvalidClients,
+                         "allowedClients holds neither an address nor a range [" + badEntry + "]");
     }
     access_.SetHosts(platform::MachineNames(), settings.allowedHosts);
     std::string tokenFault;
     if (!access_.SetTokens(settings.apiTokens, tokenFault)) {
-        WriteAppLog(tokenFault);
-        return false;
+        return FailStart(kStartInvalidTokens, tokenFault);
     }
     registerHost = host;
     status.SetIdentity(iniPath, host != nullptr ? host->driverModel() : std::string());
@@ -108,6 +122,7 @@ bool AppContext::Init(RegisterHost* host) {
     {
         std::lock_guard lock(doneMutex_);
         serverDone_ = false;
+        listening_.reset();
     }
     // Marked running before the thread starts, so that a stop that comes at once still
     // finds the thread and waits for it.
@@ -116,10 +131,20 @@ bool AppContext::Init(RegisterHost* host) {
         serverThread_ = std::thread(&AppContext::ServerThread, this);
     } catch (const std::system_error&) {
         serverRunning_ = false;
-        WriteAppLog("Nu pot crea thread Worker Thread");
-        return false;
+        return FailStart(kStartServerFailed, "Nu pot crea thread Worker Thread");
     }
-    return true;
+    std::unique_lock lock(doneMutex_);
+    serverDoneEvent_.wait(lock, [this] { return listening_.has_value(); });
+    return *listening_;
+}
+
+void AppContext::ReportListening(ServerStart outcome) {
+    {
+        std::lock_guard lock(doneMutex_);
+        if (listening_) return;
+        listening_ = std::move(outcome);
+    }
+    serverDoneEvent_.notify_all();
 }
 
 void AppContext::WriteAppLog(std::string_view text) const {
@@ -174,12 +199,13 @@ void AppContext::ServerThread() {
         server.OnPost([this](WebServer& s, WebRequest& r) { OnPostRequest(s, r); });
         server.OnGet([this](WebServer& s, WebRequest& r) { OnGetRequest(s, r); });
         server.OnOptions([this](WebServer&, WebRequest& r) { routes_.Preflight(r); });
-        std::string reason;
         if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
         driverQueue.Submit({[this] { PublishDriverStatus(); }, [] {}});
-        if (server.Host(listenAddress, settings.tcpPort, reason)) {
+        const platform::Error listenError = server.Host(listenAddress, settings.tcpPort);
+        if (listenError.ok()) {
             WriteAppLog(std::string(kListeningEntry) + std::to_string(settings.tcpPort) +
                         ", address " + listenAddress);
+            ReportListening(ServerStart{});
             {
                 std::lock_guard lock(pumpMutex_);
                 eventPump_ = &pump;
@@ -193,14 +219,19 @@ void AppContext::ServerThread() {
             webServer_ = nullptr;
             pipeline_ = nullptr;
         } else {
-            WriteAppLog(std::string(kCannotListenEntry) + std::to_string(settings.tcpPort) + ": " +
-                        reason);
+            const std::uint32_t code = listenError.nameTaken()     ? kStartPortInUse
+                                       : listenError.nameMissing() ? kStartUnusableAddress
+                                                                   : kStartServerFailed;
+            ReportListening(FailStart(code, std::string(kCannotListenEntry) +
+                                                std::to_string(settings.tcpPort) + ": " +
+                                                listenError.text()));
         }
         pipeline.Stop();
         pipeline.Join();
     } catch (const std::exception& error) {
-        WriteAppLog(std::string(kCannotListenEntry) + std::to_string(settings.tcpPort) + ": " +
-                    error.what());
+        ReportListening(FailStart(kStartServerFailed, std::string(kCannotListenEntry) +
+                                                          std::to_string(settings.tcpPort) + ": " +
+                                                          error.what()));
     }
     MarkServerDone();
 }

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include "app/server_start.h"
 #include "commands/command_interpreter.h"
 #include "config/settings.h"
 #include "http/access_policy.h"
@@ -62,13 +64,12 @@ class AppContext {
     AppContext& operator=(const AppContext&) = delete;
 
     // Reads tcpPort, listenAddress, allowedClients, allowedHosts, DebugMode, maxCommandLines,
-    // allowedOrigins and apiTokens from iniPath and starts the server thread. A listenAddress,
-    // an allowedClients or an apiTokens entry that does not parse keeps the server from
-    // starting: a fence that
-    // is not what its owner wrote should not open. False, with an
-    // application-log entry, when the configuration cannot be loaded or the thread cannot be
-    // created; the service runs on without a web server then.
-    bool Init(RegisterHost* host);
+    // allowedOrigins and apiTokens from iniPath, starts the server thread and waits until the
+    // server listens or cannot. A listenAddress, an allowedClients or an apiTokens entry that does
+    // not parse keeps the server from starting: a fence that is not what its owner wrote should not
+    // open. Fails, with an application-log entry and the cause's code, when the configuration
+    // cannot be loaded, the server cannot listen or its thread cannot be created.
+    ServerStart Init(RegisterHost* host);
 
     // Appends one entry to the application log; dropped when the log cannot be opened.
     void WriteAppLog(std::string_view text) const;
@@ -109,6 +110,10 @@ class AppContext {
     // On the driver thread: lets the status show the driver's state.
     void PublishDriverStatus();
     void MarkServerDone();
+    // Logs `reason` and returns it as the failed start `code`.
+    ServerStart FailStart(std::uint32_t code, std::string reason);
+    // Tells Init how the listening went; the first report counts.
+    void ReportListening(ServerStart outcome);
 
     mutable std::mutex logMutex_;  // the logs are written from the server and driver threads
     // Who may use the service, and where a request goes.
@@ -123,7 +128,9 @@ class AppContext {
     RequestPipeline* pipeline_ = nullptr;  // set before the pump runs, by the server thread
     bool exitRequested_ = false;
 
-    std::mutex doneMutex_;  // guards serverDone_
+    std::mutex doneMutex_;  // guards serverDone_ and listening_
+    // Set by the server thread once its server listens or cannot.
+    std::optional<ServerStart> listening_;
     std::condition_variable serverDoneEvent_;
     bool serverDone_ = false;
 

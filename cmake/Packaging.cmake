@@ -30,7 +30,8 @@ else()
     install(TARGETS Tillvane_se RUNTIME DESTINATION opt/tillvane)
     install(FILES ${packaging_dir}/Tillvane_se.ini.sample DESTINATION opt/tillvane
             RENAME Tillvane_se.ini)
-    install(FILES ${packaging_dir}/debian/Tillvane_SE.service DESTINATION lib/systemd/system)
+    # Written at build time by the code -install uses (tools/systemd_unit).
+    install(FILES ${TILLVANE_PACKAGED_UNIT} DESTINATION lib/systemd/system)
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGING_INSTALL_PREFIX /)
     set(CPACK_SET_DESTDIR OFF)

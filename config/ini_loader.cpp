@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "base/text_split.h"
+#include "config/config_text.h"
 
 namespace tillvane {
 
@@ -55,14 +56,16 @@ std::int32_t QueryFileSize(const std::string& path) {
     return static_cast<std::int32_t>(size);
 }
 
-bool INILoader::Load(const std::string& path) {
+platform::Error INILoader::Load(const std::string& path) {
     const std::int32_t size = QueryFileSize(path);
-    if (size < 0) return false;
+    if (size < 0) return platform::Error::Message("no such file");
     std::string text;
-    if (!ReadFileBytes(path, static_cast<std::size_t>(size), text)) return false;
-    // The text ends at its first NUL byte; the splitters stop there too.
+    if (!ReadFileBytes(path, static_cast<std::size_t>(size), text)) {
+        return platform::Error::Message("the file cannot be opened");
+    }
+    if (auto error = DecodeConfigText(text); !error.ok()) return error;
     entries_ = ParseEntries(text);
-    return true;
+    return {};
 }
 
 bool INILoader::GetValue(std::string& destination, std::string_view key) const {

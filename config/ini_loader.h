@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace tillvane {
 
 inline constexpr std::size_t kMaxConfigKeyLength = 254;
@@ -18,9 +20,10 @@ struct INIEntry {
 
 class INILoader {
   public:
-    // Reads the file at `path` and replaces the entries with its own. False when the file
-    // cannot be found or opened; the entries loaded before then stay as they were.
-    bool Load(const std::string& path);
+    // Reads the file at `path` and replaces the entries with its own. Fails when the file
+    // cannot be found or opened, or its bytes are no text (see DecodeConfigText); the entries
+    // loaded before then stay as they were.
+    platform::Error Load(const std::string& path);
 
     // Copies the value of the first entry whose key equals `key` (ASCII case ignored) into
     // `destination`. False, with `destination` empty, when there is no such entry.

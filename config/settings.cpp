@@ -23,8 +23,8 @@ std::chrono::seconds RetentionSetting(const INILoader& configuration, const char
 
 std::optional<Settings> ReadSettings(const std::string& path, const SettingLog& log) {
     INILoader configuration;
-    if (!configuration.Load(path)) {
-        log("Nu pot incarca fisierul de configurari [" + path + "]");
+    if (const platform::Error error = configuration.Load(path); !error.ok()) {
+        log("Nu pot incarca fisierul de configurari [" + path + "]: " + error.text());
         return std::nullopt;
     }
     Settings settings;

@@ -25,7 +25,11 @@ std::string FixedSettings() {
 
 void CheckReader(const std::filesystem::path& path) {
     INILoader loader;
-    if (!loader.Load(path.string())) Violated("an existing file did not load");
+    // A file that is no text is refused, with a reason; anything else loads.
+    if (const auto error = loader.Load(path.string()); !error.ok()) {
+        if (error.text().empty()) Violated("a refused file without a reason");
+        return;
+    }
     std::string value;
     for (const INIEntry& entry : loader.entries()) {
         if (entry.key.size() > kMaxConfigKeyLength) Violated("key over its bound");

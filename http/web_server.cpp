@@ -15,7 +15,6 @@ namespace {
 
 // Pause before accepting again when accepting failed (e.g. out of file descriptors).
 constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
-constexpr int kMaxPort = 65535;
 
 }  // namespace
 
@@ -145,25 +144,32 @@ void WebServer::OnOptions(RequestHandler handler) {
     state_->optionsHandler = std::move(handler);
 }
 
-bool WebServer::Host(int port, std::string& failureReason) {
-    return Host(std::string(kEveryIpv4Address), port, failureReason);
+namespace {
+
+// A refusal of the system in its own words (Asio's would be "Unknown error" for Winsock codes
+// on systems without their texts), marked where the caller acts on it.
+platform::Error SocketError(const ErrorCode& error) {
+    const platform::ErrorKind kind =
+        error == asio::error::address_in_use                  ? platform::ErrorKind::nameTaken
+        : error == boost::system::errc::address_not_available ? platform::ErrorKind::nameMissing
+                                                              : platform::ErrorKind::other;
+    return platform::Error(error.value(), platform::SystemErrorText(error.value()), kind);
 }
 
-bool WebServer::Host(const std::string& address, int port, std::string& failureReason) {
+}  // namespace
+
+platform::Error WebServer::Host(int port) {
+    return Host(std::string(kEveryIpv4Address), port);
+}
+
+platform::Error WebServer::Host(const std::string& address, int port) {
     if (state_->acceptor.is_open()) {
-        failureReason = "the server is already listening";
-        return false;
+        return platform::Error::Message("the server is already listening");
     }
-    if (port <= 0 || port > kMaxPort) {
-        failureReason = "not a valid TCP port";
-        return false;
-    }
+    if (port <= 0 || port > kMaxTcpPort) return platform::Error::Message("not a valid TCP port");
     ErrorCode error;
     const asio::ip::address listenAddress = asio::ip::make_address(address, error);
-    if (error) {
-        failureReason = "not an IP address: " + address;
-        return false;
-    }
+    if (error) return platform::Error::Message("not an IP address: " + address);
     const tcp::endpoint endpoint(listenAddress, static_cast<unsigned short>(port));
     state_->acceptor.open(endpoint.protocol(), error);
     // "::" takes IPv4 clients too, as IPv4-mapped addresses.
@@ -178,14 +184,13 @@ bool WebServer::Host(const std::string& address, int port, std::string& failureR
     if (!error) state_->acceptor.bind(endpoint, error);
     if (!error) state_->acceptor.listen(asio::socket_base::max_listen_connections, error);
     if (error) {
-        failureReason = error.message();
         ErrorCode ignored;
         state_->acceptor.close(ignored);
-        return false;
+        return SocketError(error);
     }
     state_->port = port;
     state_->Accept();
-    return true;
+    return {};
 }
 
 int WebServer::port() const {

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
+
 namespace tillvane {
 
 class EventPump;
@@ -25,6 +27,7 @@ struct WebServerState;
 inline constexpr std::string_view kEveryIpv4Address = "0.0.0.0";
 // The answer (405) to a method the server, or the handler of the path, does not serve.
 inline constexpr std::string_view kMethodNotAllowedReply = "method not allowed";
+inline constexpr int kMaxTcpPort = 65535;
 
 // Default limits. Whoever hosts the server may set others in WebServerLimits.
 inline constexpr std::size_t kDefaultMaxHeaderBytes = 8 * 1024;  // request line and header
@@ -72,10 +75,12 @@ class WebServer {
     void OnOptions(RequestHandler handler);
 
     // Listens on `port` of every IPv4 address; connections are served once the pump runs.
-    // False, with the reason in `failureReason`, when the port cannot be opened.
-    bool Host(int port, std::string& failureReason);
+    // Fails when the port cannot be opened: with the system's code and words when the system
+    // refused, marked nameTaken when the port is in use and nameMissing when the address is
+    // not one of this machine's.
+    platform::Error Host(int port);
     // Listens on `port` of `address` ("127.0.0.1"; "::" for every IPv6 and IPv4 address).
-    bool Host(const std::string& address, int port, std::string& failureReason);
+    platform::Error Host(const std::string& address, int port);
     // The port listened on; 0 before a successful Host.
     int port() const;
 

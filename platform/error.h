@@ -53,4 +53,7 @@ class [[nodiscard]] Error {
 // The calling thread's last system failure (errno; GetLastError on Windows).
 Error LastSystemError();
 
+// The system's own words for its failure `code` (errno; a Windows or Winsock error code).
+std::string SystemErrorText(int code);
+
 }  // namespace tillvane::platform

@@ -1,18 +1,34 @@
 #pragma once
 // Registering the service with the system's service manager and deleting it again: the steps
 // that installation and removal take, one call each, so that their messages stay the same on
-// every system.
+// every system. Every step answers with the system's error (code and words) or none.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "platform/error.h"
 
 namespace tillvane::platform {
+
+enum class ServiceStart { onDemand, automatic };
 
 struct ServiceDefinition {
     std::string name;
     std::string displayName;
     std::string programPath;  // as the system reports it; started without arguments
+    std::string description;  // shown beside the name by the system's service tools
+    ServiceStart start = ServiceStart::onDemand;
+};
+
+// What the service manager does when the service ends without being asked to (a crash, or a
+// non-zero exit): restart it after each delay in turn, the last one for every later failure,
+// and count the failures afresh after `resetPeriod` without one.
+struct FailureActions {
+    std::vector<std::chrono::milliseconds> restartDelays;
+    std::chrono::seconds resetPeriod{0};
 };
 
 class ServiceInstaller {
@@ -20,23 +36,35 @@ class ServiceInstaller {
     virtual ~ServiceInstaller() = default;
 
     // Connects to the service manager, with the right to create services when `forCreate`.
-    virtual bool Connect(bool forCreate) = 0;
-    // Registers the service: started on demand, under an unprivileged account.
+    virtual Error Connect(bool forCreate) = 0;
+    // Lets the service's account change files in `folder` and everything it will hold.
+    virtual Error GrantFolderToServiceAccount(const std::string& folder) = 0;
+    // Registers the service under an unprivileged account, started as `service.start` says.
     // Fails with kErrorServiceExists when a service of that name exists.
-    virtual bool CreateService(const ServiceDefinition& service) = 0;
+    virtual Error CreateService(const ServiceDefinition& service) = 0;
+    // The created service's description.
+    virtual Error SetDescription(const std::string& description) = 0;
+    // The created service's restarts after a crash.
+    virtual Error SetFailureActions(const FailureActions& actions) = 0;
+    // Has those restarts follow a failed start or a non-zero exit too, not only a crash.
+    virtual Error SetFailureActionsOnFailedExit() = 0;
+    // Starts the created (automatic) service only once the system has settled after boot.
+    virtual Error SetDelayedAutoStart() = 0;
+    // Registers the program as the source of the service's entries in the system's event log.
+    virtual Error RegisterEventSource(const std::string& source,
+                                      const std::string& programPath) = 0;
+    // Removes that registration; none is no failure.
+    virtual Error RemoveEventSource(const std::string& source) = 0;
     // Opens the service with the rights to stop, query and delete it.
     // Fails with kErrorServiceDoesNotExist when there is no such service.
-    virtual bool OpenService(const std::string& name) = 0;
+    virtual Error OpenService(const std::string& name) = 0;
     // Asks the opened service to stop and returns at once; `state` is the service state the
-    // request left. False when the service does not take the request (not running, say).
-    virtual bool RequestStop(std::uint32_t& state) = 0;
+    // request left. Fails when the service does not take the request (not running, say).
+    virtual Error RequestStop(std::uint32_t& state) = 0;
     // The opened service's current state; `state` is left alone when the query fails.
-    virtual bool QueryState(std::uint32_t& state) = 0;
+    virtual Error QueryState(std::uint32_t& state) = 0;
     // Deletes the opened service.
-    virtual bool DeleteService() = 0;
-
-    // Error code of the last failing call.
-    virtual std::uint32_t lastError() const = 0;
+    virtual Error DeleteService() = 0;
 };
 
 std::unique_ptr<ServiceInstaller> CreateServiceInstaller();

@@ -54,9 +54,9 @@ bool RegisterHost::Initialize(const std::string& configPath, const std::string& 
     log_.SetPath(logPath);
 
     INILoader configuration;
-    if (!configuration.Load(configPath)) {
+    if (const platform::Error error = configuration.Load(configPath); !error.ok()) {
         // Go on with the empty loader: every key then reads as missing.
-        WriteLog("Failed to open " + configPath);
+        WriteLog("Failed to open " + configPath + ": " + error.text());
     }
 
     configuration.GetValue(driverModel_, "driverModel");

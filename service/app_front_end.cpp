@@ -13,12 +13,12 @@ namespace {
 
 class AppFrontEnd final : public FrontEnd {
   public:
-    void Start(const std::string& configPath, const std::string& registerLogPath) override {
-        // The results are not acted on: without a driver or a server the service idles until
-        // it is stopped, and both have written why to their logs.
+    ServerStart Start(const std::string& configPath, const std::string& registerLogPath) override {
+        // Without a driver the server still answers, with ERR| and the reason in the register
+        // log, so a missing driver does not fail the start.
         registerHost_.Initialize(configPath, registerLogPath);
         context_ = std::make_unique<AppContext>();
-        context_->Init(&registerHost_);
+        return context_->Init(&registerHost_);
     }
 
     void RequestServerExit() override {

@@ -16,4 +16,9 @@ CommandLineAction ParseCommandLine(int argc, const char* const* argv) {
     return CommandLineAction::kNothing;
 }
 
+bool InstallsForAutomaticStart(int argc, const char* const* argv) {
+    return ParseCommandLine(argc, argv) == CommandLineAction::kInstall && argc >= 3 &&
+           argv[2] != nullptr && ToUpperAscii(argv[2]) == "AUTO";
+}
+
 }  // namespace tillvane

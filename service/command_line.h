@@ -14,6 +14,9 @@ enum class CommandLineAction {
 // `argv[0]` is the program; `argc` counts it.
 CommandLineAction ParseCommandLine(int argc, const char* const* argv);
 
+// True for "-install auto" (any letter case): the service then starts with the system.
+bool InstallsForAutomaticStart(int argc, const char* const* argv);
+
 inline constexpr const char* kHelpText =
     "Parameters:\n"
     " -install  to install the service.\n"

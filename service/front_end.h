@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "app/server_start.h"
+
 namespace tillvane {
 
 class FrontEnd {
@@ -14,9 +16,11 @@ class FrontEnd {
     virtual ~FrontEnd() = default;
 
     // Creates the driver named by the configuration at `configPath` (register log at
-    // `registerLogPath`), then the application context, which starts the web server thread.
-    // A missing configuration or a server that cannot start leaves it idle, not failed.
-    virtual void Start(const std::string& configPath, const std::string& registerLogPath) = 0;
+    // `registerLogPath`), then the application context, which starts the web server thread,
+    // and returns once the server listens or cannot. A driver that cannot be made leaves the
+    // server answering ERR|; a server that cannot listen is a failed start.
+    virtual ServerStart Start(const std::string& configPath,
+                              const std::string& registerLogPath) = 0;
     // Asks the server thread to leave its event loop, also when its loop has not begun yet.
     virtual void RequestServerExit() = 0;
     virtual bool ServerRunning() const = 0;

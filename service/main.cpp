@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/error.h"
 #include "platform/program_path.h"
 #include "platform/service_control.h"
 #include "platform/service_installer.h"
@@ -28,14 +29,22 @@ using namespace tillvane;
 // reports instead, and there the program ends with 0 on every path.
 #ifdef _WIN32
 constexpr int kExitServiceFailed = 0;
+int ExitCodeOfSpecificError(std::uint32_t) {
+    return kExitServiceFailed;
+}
 #else
 constexpr int kExitServiceFailed = 1;
+// A start that could not serve ends with its cause's code, so systemd shows which.
+int ExitCodeOfSpecificError(std::uint32_t specificCode) {
+    return static_cast<int>(specificCode);
+}
 #endif
 
-void Install() {
+void Install(platform::ServiceStart start) {
     const std::string programPath = platform::ProgramPath();
-    const std::uint32_t pathError = programPath.empty() ? platform::LastErrorCode() : 0;
-    InstallService(*platform::CreateServiceInstaller(), programPath, pathError, std::cout);
+    const platform::Error pathError =
+        programPath.empty() ? platform::LastSystemError() : platform::Error();
+    InstallService(*platform::CreateServiceInstaller(), programPath, pathError, start, std::cout);
 }
 
 void Remove() {
@@ -51,11 +60,14 @@ int RunService() {
                                     static_cast<unsigned long>(platform::LastErrorCode()));
             return kExitServiceFailed;
         }
-        const int exitCode =
-            service.status().win32ExitCode == platform::kNoError ? 0 : kExitServiceFailed;
-        if (service.frontEndAbandoned()) {
+        const platform::ServiceStatusRecord status = service.status();
+        const int exitCode = status.win32ExitCode == platform::kNoError ? 0
+                             : status.win32ExitCode == kErrorServiceSpecificError
+                                 ? ExitCodeOfSpecificError(status.serviceSpecificExitCode)
+                                 : kExitServiceFailed;
+        if (auto kept = service.TakeAbandonedFrontEnd()) {
             // The web server thread outlived the stop and may still be inside a request:
-            // end here, without running destructors under it.
+            // end here, without running destructors under it (the front end's included).
             std::cout.flush();
             std::fflush(nullptr);
             std::_Exit(exitCode);
@@ -75,7 +87,8 @@ int RunService() {
 int main(int argc, char* argv[]) {
     switch (ParseCommandLine(argc, argv)) {
         case CommandLineAction::kInstall:
-            Install();
+            Install(InstallsForAutomaticStart(argc, argv) ? platform::ServiceStart::automatic
+                                                          : platform::ServiceStart::onDemand);
             return 0;
         case CommandLineAction::kRemove:
             Remove();

@@ -1,8 +1,6 @@
 #include "service/sample_service.h"
 
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/program_path.h"
 #include "service/service_error.h"
@@ -11,24 +9,6 @@
 namespace tillvane {
 
 using namespace platform;
-
-namespace {
-
-// Keeps a front end whose server thread outlived the stop. It is never destroyed, not even
-// at exit: that thread may still be inside a request that uses the application context, the
-// register host and the driver, and the process ends soon after the stop anyway.
-void KeepForServerThread(std::unique_ptr<FrontEnd> frontEnd) {
-    static auto* const mutex = new std::mutex;
-    static auto* const kept = new std::vector<std::unique_ptr<FrontEnd>>;
-    std::lock_guard lock(*mutex);
-    try {
-        kept->push_back(std::move(frontEnd));
-    } catch (...) {
-        static_cast<void>(frontEnd.release());  // no room to keep it: leak it rather than end it
-    }
-}
-
-}  // namespace
 
 CSampleService::CSampleService(const char* serviceName)
     : CSampleService(serviceName, SystemServiceEnvironment(), &CreateAppFrontEnd) {}
@@ -50,6 +30,17 @@ void CSampleService::OnStart(std::uint32_t, char**) {
     LogEvent("Tillvane_SE in OnStart", kEventLogInformationType);
     std::uint32_t error = kNoError;
     if (!workQueue_.Queue([this] { WorkerLoop(); }, error)) throw ServiceError(error);
+    startedEvent_.Wait();
+    if (!startOutcome_.ok()) {
+        // The worker has shut the front end down already.
+        throw ServiceSpecificError(startOutcome_.code, startOutcome_.reason);
+    }
+}
+
+void CSampleService::ReportStarted(ServerStart outcome) noexcept {
+    if (startReported_.exchange(true)) return;
+    startOutcome_ = std::move(outcome);
+    startedEvent_.Set();
 }
 
 void CSampleService::OnStop() {
@@ -65,16 +56,25 @@ void CSampleService::WorkerLoop() noexcept {
         // Relative paths anywhere in the process resolve against the program's folder.
         SetWorkingDirectory(paths.directory);
         frontEnd = frontEndFactory_();
-        // Whatever the start-up achieved (no configuration, no driver, no server), the service
-        // runs on until it is stopped.
-        frontEnd->Start(paths.configPath, paths.registerLogPath);
-        // The wait ends as soon as the flag is set; the time-out only bounds each look.
-        while (!stopRequested_.WaitFor(kIdlePollInterval)) {
+        ServerStart started = frontEnd->Start(paths.configPath, paths.registerLogPath);
+        if (started.ok()) {
+            ReportStarted(std::move(started));
+            // The wait ends as soon as the flag is set; the time-out only bounds each look.
+            while (!stopRequested_.WaitFor(kIdlePollInterval)) {
+            }
+        } else {
+            // No server, nothing to serve: what did start goes before the start fails.
+            ShutDown(std::move(frontEnd));
+            ReportStarted(std::move(started));
+            return;
         }
     } catch (...) {
         // The worker cannot go on. What did start is shut down now, and the worker-done
         // event is signalled, so that a later stop completes at once.
         LogWorkerFailure(std::current_exception());
+        ShutDown(std::move(frontEnd));
+        ReportStarted(ServerStart{kStartServerFailed, "Tillvane_SE WorkerLoop failed"});
+        return;
     }
     ShutDown(std::move(frontEnd));
 }
@@ -92,15 +92,14 @@ void CSampleService::ShutDown(std::unique_ptr<FrontEnd> frontEnd) noexcept {
             serverEnded = false;
         }
     }
-    if (!serverEnded) frontEndAbandoned_ = true;
+    if (!serverEnded) {
+        frontEndAbandoned_ = true;
+        // Neither the driver nor the front end may go while the server thread can use them.
+        abandonedFrontEnd_.frontEnd = std::move(frontEnd);
+    }
     workerDoneEvent_.Set();
     if (!frontEnd) return;
     try {
-        if (!serverEnded) {
-            // Neither the driver nor the front end may go while the server thread can use them.
-            KeepForServerThread(std::move(frontEnd));
-            return;
-        }
         frontEnd->ReleaseDriver();
         frontEnd.reset();
     } catch (...) {

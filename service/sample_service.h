@@ -1,8 +1,9 @@
 #pragma once
 // The program's one service. Its start hook hands WorkerLoop to a work-queue thread and
-// returns at once, so the service is reported running without delay; WorkerLoop brings the
-// front end up, idles until a stop is requested and shuts the front end down in a fixed
-// order. The stop hook raises the stop flag and waits until the worker says it is done.
+// waits until the front end's server listens or cannot: a service that cannot serve fails its
+// start with the cause's service-specific code. WorkerLoop brings the front end up, idles
+// until a stop is requested and shuts the front end down in a fixed order. The stop hook
+// raises the stop flag and waits until the worker says it is done.
 
 #include <atomic>
 #include <chrono>
@@ -39,6 +40,11 @@ class CSampleService : public CServiceBase {
     // Its objects were kept alive for it; the process should then end without running the
     // destructors of anything that thread may still touch.
     bool frontEndAbandoned() const { return frontEndAbandoned_; }
+    // The front end a stop abandoned, for the owner to keep until the process ends without
+    // destroying it; null when none was. Only once the service has stopped.
+    std::unique_ptr<FrontEnd> TakeAbandonedFrontEnd() {
+        return std::move(abandonedFrontEnd_.frontEnd);
+    }
 
   protected:
     void OnStart(std::uint32_t argc, char** argv) override;
@@ -46,12 +52,26 @@ class CSampleService : public CServiceBase {
 
   private:
     void WorkerLoop() noexcept;
+    // Lets the start hook go on with `outcome`; the first report counts.
+    void ReportStarted(ServerStart outcome) noexcept;
     // Ends the server thread, signals workerDoneEvent_, releases the driver.
     void ShutDown(std::unique_ptr<FrontEnd> frontEnd) noexcept;
     void LogWorkerFailure(std::exception_ptr failure) noexcept;
 
     ManualResetEvent stopRequested_;
     ManualResetEvent workerDoneEvent_;
+    // Set once startOutcome_ holds how the front end's start went.
+    ManualResetEvent startedEvent_;
+    std::atomic<bool> startReported_{false};
+    ServerStart startOutcome_;
+    // A front end whose server thread may still use it is never destroyed: when its owner has
+    // not taken it, it is left to the end of the process. Written by the worker before
+    // workerDoneEvent_; destroyed after the worker is gone.
+    struct KeptFrontEnd {
+        std::unique_ptr<FrontEnd> frontEnd;
+        ~KeptFrontEnd() { static_cast<void>(frontEnd.release()); }
+    };
+    KeptFrontEnd abandonedFrontEnd_;
     std::atomic<bool> frontEndAbandoned_{false};
     FrontEndFactory frontEndFactory_;
     std::chrono::milliseconds serverStopTimeout_;

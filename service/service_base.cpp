@@ -80,6 +80,9 @@ void CServiceBase::Start(std::uint32_t argc, char** argv) {
         SetStatus(kServiceStartPending);
         OnStart(argc, argv);
         SetStatus(kServiceRunning);
+    } catch (const ServiceSpecificError& error) {
+        LogEvent(error.reason(), kEventLogErrorType);
+        SetStatus(kServiceStopped, error.code(), error.specificCode());
     } catch (const ServiceError& error) {
         LogError("Service Start", error.code());
         SetStatus(kServiceStopped, error.code());
@@ -149,10 +152,12 @@ void CServiceBase::OnPause() {}
 void CServiceBase::OnContinue() {}
 void CServiceBase::OnShutdown() {}
 
-void CServiceBase::SetStatus(std::uint32_t state, std::uint32_t exitCode) {
+void CServiceBase::SetStatus(std::uint32_t state, std::uint32_t exitCode,
+                             std::uint32_t specificExitCode) {
     std::lock_guard lock(statusMutex_);
     status_.currentState = state;
     status_.win32ExitCode = exitCode;
+    status_.serviceSpecificExitCode = specificExitCode;
     status_.waitHint =
         state == kServiceStopPending ? static_cast<std::uint32_t>(stopWaitHint_.count()) : 0;
     status_.checkPoint =

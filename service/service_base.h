@@ -48,9 +48,10 @@ class CServiceBase {
     virtual void OnContinue();
     virtual void OnShutdown();
 
-    // Sets the state and the exit code and reports the record. Check point: 0 for running
+    // Sets the state and the exit codes and reports the record. Check point: 0 for running
     // and stopped, the next number of the counter for every other state.
-    void SetStatus(std::uint32_t state, std::uint32_t exitCode = platform::kNoError);
+    void SetStatus(std::uint32_t state, std::uint32_t exitCode = platform::kNoError,
+                   std::uint32_t specificExitCode = 0);
     // The time a stop may take, reported with the stop-pending state (0 until set).
     void SetStopWaitHint(std::chrono::milliseconds hint) { stopWaitHint_ = hint; }
     // One entry with two strings, the service name and `message`; failures go unreported.

@@ -1,6 +1,7 @@
 #pragma once
 // Installing and removing the service from the command line; every step reports on `out`.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <ostream>
@@ -10,10 +11,23 @@
 
 namespace tillvane {
 
-// Registers the program at `programPath` as the service. An empty path means the system
-// could not tell it; `pathError` then says why.
+// Restarts after a crash or a failed start: after 5 s, 10 s, then 30 s for every later
+// failure; a day without one counts afresh.
+inline constexpr std::chrono::milliseconds kFirstRestartDelay{5000};
+inline constexpr std::chrono::milliseconds kSecondRestartDelay{10000};
+inline constexpr std::chrono::milliseconds kLaterRestartDelay{30000};
+inline constexpr std::chrono::seconds kFailureCountReset{24 * 60 * 60};
+
+inline constexpr const char* kServiceDescription =
+    "Puts the fiscal receipt printer behind a small HTTP interface for the tills.";
+
+platform::FailureActions ServiceFailureActions();
+
+// Registers the program at `programPath` as the service, started as `start` says. An empty
+// path means the system could not tell it; `pathError` then says why.
 void InstallService(platform::ServiceInstaller& installer, const std::string& programPath,
-                    std::uint32_t pathError, std::ostream& out);
+                    const platform::Error& pathError, platform::ServiceStart start,
+                    std::ostream& out);
 
 // Stops the service if it runs, printing a dot for every second it is still stopping, and
 // deletes it. `sleepOneSecond` waits between two looks at the state.

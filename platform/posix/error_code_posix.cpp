@@ -10,12 +10,16 @@ std::uint32_t LastErrorCode() {
     return static_cast<std::uint32_t>(errno);
 }
 
+std::string SystemErrorText(int code) {
+    return std::generic_category().message(code);
+}
+
 Error LastSystemError() {
     const int code = errno;
     const ErrorKind kind = code == EEXIST   ? ErrorKind::nameTaken
                            : code == ENOENT ? ErrorKind::nameMissing
                                             : ErrorKind::other;
-    return Error(code, std::generic_category().message(code), kind);
+    return Error(code, SystemErrorText(code), kind);
 }
 
 }  // namespace tillvane::platform

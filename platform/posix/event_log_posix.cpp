@@ -1,17 +1,18 @@
-// The event log on Linux is syslog, facility daemon: journald shows the entries under the
-// source's name.
-
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
+#include <unistd.h>
 
-#include <mutex>
+#include <cstring>
 
-#include "platform/event_log.h"
+#include "platform/posix/syslog_event_log.h"
+#include "platform/posix/unique_fd.h"
 
 namespace tillvane::platform {
 
 namespace {
 
-int SyslogPriority(std::uint16_t type) {
+int SyslogSeverity(std::uint16_t type) {
     switch (type) {
         case kEventLogErrorType:
             return LOG_ERR;
@@ -34,21 +35,25 @@ std::string EntryText(const EventLogEntry& entry) {
     return text;
 }
 
-class SyslogEventLog final : public EventLog {
-  public:
-    void Report(const EventLogEntry& entry) override {
-        const std::string text = EntryText(entry);
-        // openlog keeps the ident pointer and its settings are process-wide: one entry at a
-        // time, with the ident alive until closelog.
-        static std::mutex mutex;
-        std::lock_guard lock(mutex);
-        openlog(entry.source.c_str(), LOG_PID, LOG_DAEMON);
-        syslog(LOG_DAEMON | SyslogPriority(entry.type), "%s", text.c_str());
-        closelog();
-    }
-};
-
 }  // namespace
+
+std::string SyslogDatagram(const EventLogEntry& entry, int pid) {
+    return "<" + std::to_string(LOG_DAEMON | SyslogSeverity(entry.type)) + ">" + entry.source +
+           "[" + std::to_string(pid) + "]: " + EntryText(entry);
+}
+
+void SyslogEventLog::Report(const EventLogEntry& entry) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socketPath_.size() >= sizeof address.sun_path) return;
+    std::memcpy(address.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
+    const UniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!socket.valid()) return;
+    const std::string datagram = SyslogDatagram(entry, static_cast<int>(getpid()));
+    // Without a syslog daemon the entry is lost, as the event log's contract allows.
+    static_cast<void>(::sendto(socket.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                               reinterpret_cast<const sockaddr*>(&address), sizeof address));
+}
 
 std::unique_ptr<EventLog> CreateSystemEventLog() {
     return std::make_unique<SyslogEventLog>();

@@ -51,6 +51,10 @@ std::string SystemdNotifyText(const ServiceStatusRecord& status) {
                       static_cast<unsigned long>(status.win32ExitCode));
         text += code;
     }
+    // The service's own cause (a start that cannot serve), which the README lists.
+    if (status.serviceSpecificExitCode != 0) {
+        text += ", code " + std::to_string(status.serviceSpecificExitCode);
+    }
     return text;
 }
 

@@ -64,6 +64,32 @@ std::string QuotedExecPath(const std::string& path) {
     return quoted + "\"";
 }
 
+// The failure of a step, in words: the service manager's own codes are not errno values.
+Error Failure(std::uint32_t code) {
+    switch (code) {
+        case kErrorServiceExists:
+            return Error(static_cast<int>(code), "the service exists already");
+        case kErrorServiceDoesNotExist:
+            return Error(static_cast<int>(code), "no such service");
+        default:
+            return Error(static_cast<int>(code), SystemErrorText(static_cast<int>(code)));
+    }
+}
+
+Error FailureOf(const std::string& program, const CommandResult& result) {
+    if (!result.started) return Failure(static_cast<std::uint32_t>(result.errorCode));
+    return Error(result.failureCode(),
+                 program + " ended with exit code " + std::to_string(result.exitStatus));
+}
+
+Error ErrnoFailure() {
+    return Failure(static_cast<std::uint32_t>(errno));
+}
+
+// Exit codes of a start that failed on its configuration: restarting cannot mend them, so
+// systemd does not try (the start codes of the service's README).
+constexpr const char* kConfigurationExitCodes = "2 3 5 6 8";
+
 std::uint32_t StateFromActiveText(const std::string& output, bool& known) {
     const std::string word = output.substr(0, output.find_first_of("\r\n"));
     known = true;
@@ -93,16 +119,52 @@ bool SystemdUnitText(const ServiceDefinition& service, std::string& text) {
     if (HasControlCharacter(service.programPath) || HasControlCharacter(service.displayName)) {
         return false;
     }
-    text = "# Started on demand: systemctl start " + SystemdUnitFileName(service.name) +
+    const std::string description = service.description.empty()
+                                        ? service.displayName
+                                        : service.displayName + ": " + service.description;
+    if (HasControlCharacter(description)) return false;
+    const std::string unit = SystemdUnitFileName(service.name);
+    text = std::string(service.start == ServiceStart::automatic
+                           ? "# Started with the system: systemctl enable " + unit
+                           : "# Started on demand: systemctl start " + unit) +
            "\n"
            "[Unit]\n"
            "Description=" +
-           EscapeSpecifiers(service.displayName) +
+           EscapeSpecifiers(description) +
            "\n"
            "After=network.target\n"
            "\n"
            "[Service]\n"
            "Type=notify\n"
+           // A crash or a failed start is tried again, unless only the configuration can
+           // mend it.
+           "Restart=on-failure\n"
+           "RestartSec=" +
+           std::to_string(kSystemdRestartSeconds) +
+           "\n"
+           "RestartPreventExitStatus=" +
+           kConfigurationExitCodes +
+           "\n"
+           // Writes its own folder and its receipt folder (outside /usr, /etc and the homes),
+           // opens serial devices: so no PrivateDevices=.
+           "NoNewPrivileges=yes\n"
+           "ProtectSystem=full\n"
+           "ProtectHome=yes\n"
+           "PrivateTmp=yes\n"
+           "ProtectKernelTunables=yes\n"
+           "ProtectKernelModules=yes\n"
+           "ProtectKernelLogs=yes\n"
+           "ProtectControlGroups=yes\n"
+           "ProtectClock=yes\n"
+           "ProtectHostname=yes\n"
+           "RestrictNamespaces=yes\n"
+           "RestrictRealtime=yes\n"
+           "RestrictSUIDSGID=yes\n"
+           "LockPersonality=yes\n"
+           "MemoryDenyWriteExecute=yes\n"
+           "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX\n"
+           "SystemCallArchitectures=native\n"
+           "CapabilityBoundingSet=\n"
            "ExecStart=" +
            QuotedExecPath(service.programPath) +
            "\n"
@@ -124,112 +186,113 @@ bool SystemdUnitText(const ServiceDefinition& service, std::string& text) {
 SystemdServiceInstaller::SystemdServiceInstaller(SystemdSettings settings)
     : settings_(std::move(settings)) {}
 
-bool SystemdServiceInstaller::Connect(bool forCreate) {
+Error SystemdServiceInstaller::Connect(bool forCreate) {
     struct stat info {};
-    if (stat(settings_.unitDirectory.c_str(), &info) != 0) return FailWithErrno();
-    if (!S_ISDIR(info.st_mode)) return Fail(ENOTDIR);
-    if (forCreate && access(settings_.unitDirectory.c_str(), W_OK) != 0) return FailWithErrno();
-    return true;
+    if (stat(settings_.unitDirectory.c_str(), &info) != 0) return ErrnoFailure();
+    if (!S_ISDIR(info.st_mode)) return Failure(ENOTDIR);
+    if (forCreate && access(settings_.unitDirectory.c_str(), W_OK) != 0) return ErrnoFailure();
+    return {};
 }
 
-bool SystemdServiceInstaller::CreateService(const ServiceDefinition& service) {
+Error SystemdServiceInstaller::CreateService(const ServiceDefinition& service) {
     const std::string unitPath = UnitPath(service.name);
     struct stat info {};
-    if (lstat(unitPath.c_str(), &info) == 0) return Fail(kErrorServiceExists);
+    if (lstat(unitPath.c_str(), &info) == 0) return Failure(kErrorServiceExists);
     std::string text;
-    if (!SystemdUnitText(service, text)) return Fail(EINVAL);
-    if (!EnsureServiceAccount()) return false;
+    if (!SystemdUnitText(service, text)) return Failure(EINVAL);
+    if (auto error = EnsureServiceAccount(); !error.ok()) return error;
 
     UniqueFd file(open(unitPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (!file.valid()) return errno == EEXIST ? Fail(kErrorServiceExists) : FailWithErrno();
+    if (!file.valid()) return errno == EEXIST ? Failure(kErrorServiceExists) : ErrnoFailure();
     const ssize_t written = write(file.get(), text.data(), text.size());
     const int writeError = errno;
     file.Reset();
     if (written != static_cast<ssize_t>(text.size())) {
         unlink(unitPath.c_str());
-        return Fail(written < 0 ? static_cast<std::uint32_t>(writeError) : ENOSPC);
+        return Failure(written < 0 ? static_cast<std::uint32_t>(writeError) : ENOSPC);
     }
-    // A unit systemd does not know of is no installed service: take it back.
-    if (!ReloadSystemd()) {
-        const std::uint32_t reloadError = lastError_;
-        unlink(unitPath.c_str());
-        return Fail(reloadError);
+    // A unit systemd does not know of (or does not start as asked) is no installed service:
+    // take it back.
+    Error error = ReloadSystemd();
+    if (error.ok() && service.start == ServiceStart::automatic) {
+        error = Systemctl("enable", service.name);
     }
-    return true;
+    if (!error.ok()) unlink(unitPath.c_str());
+    return error;
 }
 
-bool SystemdServiceInstaller::OpenService(const std::string& name) {
+Error SystemdServiceInstaller::OpenService(const std::string& name) {
     const std::string unitPath = UnitPath(name);
     struct stat info {};
     if (lstat(unitPath.c_str(), &info) != 0) {
-        return errno == ENOENT ? Fail(kErrorServiceDoesNotExist) : FailWithErrno();
+        return errno == ENOENT ? Failure(kErrorServiceDoesNotExist) : ErrnoFailure();
     }
     // Deleting needs the right to change the unit folder.
-    if (access(settings_.unitDirectory.c_str(), W_OK) != 0) return FailWithErrno();
+    if (access(settings_.unitDirectory.c_str(), W_OK) != 0) return ErrnoFailure();
     openedName_ = name;
-    return true;
+    return {};
 }
 
-bool SystemdServiceInstaller::RequestStop(std::uint32_t& state) {
+Error SystemdServiceInstaller::RequestStop(std::uint32_t& state) {
     std::uint32_t current = 0;
-    if (!ActiveState(current)) return false;
-    if (current != kServiceRunning && current != kServiceStartPending) return false;
+    if (auto error = ActiveState(current); !error.ok()) return error;
+    if (current != kServiceRunning && current != kServiceStartPending) {
+        return Error::Message("the service does not run");
+    }
     const CommandResult stop =
         RunCommand({settings_.systemctl, "stop", "--no-block", SystemdUnitFileName(openedName_)});
-    if (!stop.succeeded()) return Fail(static_cast<std::uint32_t>(stop.failureCode()));
+    if (!stop.succeeded()) return FailureOf(settings_.systemctl, stop);
     state = kServiceStopPending;
-    return true;
+    return {};
 }
 
-bool SystemdServiceInstaller::QueryState(std::uint32_t& state) {
+Error SystemdServiceInstaller::QueryState(std::uint32_t& state) {
     return ActiveState(state);
 }
 
-bool SystemdServiceInstaller::DeleteService() {
-    if (unlink(UnitPath(openedName_).c_str()) != 0) return FailWithErrno();
+Error SystemdServiceInstaller::DeleteService() {
+    // An enabled unit leaves its links behind; a unit that was never enabled has none.
+    static_cast<void>(Systemctl("disable", openedName_));
+    if (unlink(UnitPath(openedName_).c_str()) != 0) return ErrnoFailure();
     return ReloadSystemd();
+}
+
+Error SystemdServiceInstaller::Systemctl(const char* verb, const std::string& name) {
+    const CommandResult result = RunCommand({settings_.systemctl, verb, SystemdUnitFileName(name)});
+    return result.succeeded() ? Error() : FailureOf(settings_.systemctl, result);
 }
 
 std::string SystemdServiceInstaller::UnitPath(const std::string& name) const {
     return settings_.unitDirectory + "/" + SystemdUnitFileName(name);
 }
 
-bool SystemdServiceInstaller::EnsureServiceAccount() {
-    if (getpwnam(kServiceAccountName) != nullptr) return true;
+Error SystemdServiceInstaller::EnsureServiceAccount() {
+    if (getpwnam(kServiceAccountName) != nullptr) return {};
     const CommandResult added =
         RunCommand({settings_.useradd, "--system", "--user-group", "--no-create-home", "--home-dir",
                     "/nonexistent", "--shell", "/usr/sbin/nologin", "--groups", kSerialPortGroup,
                     kServiceAccountName});
-    if (!added.succeeded()) return Fail(static_cast<std::uint32_t>(added.failureCode()));
-    return true;
+    if (!added.succeeded()) return FailureOf(settings_.useradd, added);
+    return {};
 }
 
-bool SystemdServiceInstaller::ReloadSystemd() {
+Error SystemdServiceInstaller::ReloadSystemd() {
     const CommandResult reload = RunCommand({settings_.systemctl, "daemon-reload"});
-    if (!reload.succeeded()) return Fail(static_cast<std::uint32_t>(reload.failureCode()));
-    return true;
+    if (!reload.succeeded()) return FailureOf(settings_.systemctl, reload);
+    return {};
 }
 
-bool SystemdServiceInstaller::ActiveState(std::uint32_t& state) {
+Error SystemdServiceInstaller::ActiveState(std::uint32_t& state) {
     // is-active answers with a non-zero exit code for every state but "active": the word
     // it prints is what counts.
     const CommandResult query =
         RunCommand({settings_.systemctl, "is-active", SystemdUnitFileName(openedName_)});
-    if (!query.started) return Fail(static_cast<std::uint32_t>(query.errorCode));
+    if (!query.started) return FailureOf(settings_.systemctl, query);
     bool known = false;
     const std::uint32_t parsed = StateFromActiveText(query.output, known);
-    if (!known) return Fail(static_cast<std::uint32_t>(query.failureCode()));
+    if (!known) return FailureOf(settings_.systemctl, query);
     state = parsed;
-    return true;
-}
-
-bool SystemdServiceInstaller::Fail(std::uint32_t code) {
-    lastError_ = code;
-    return false;
-}
-
-bool SystemdServiceInstaller::FailWithErrno() {
-    return Fail(static_cast<std::uint32_t>(errno));
+    return {};
 }
 
 std::unique_ptr<ServiceInstaller> CreateServiceInstaller() {

@@ -1,8 +1,10 @@
 #pragma once
-// Installation as a systemd service: a unit file `<name>.service` that systemd starts on
-// demand (installed, not enabled) under the unprivileged account "tillvane", and systemctl for
-// the state and the stop. The unit folder and the helper programs can be pointed elsewhere
-// through the environment, so that installation can be tried without touching the machine.
+// Installation as a systemd service: a unit file `<name>.service` under the unprivileged
+// account "tillvane", restarted after a failure, started on demand (installed, not enabled) or
+// with the system (enabled), and systemctl for the state and the stop. The unit holds the
+// description and the restarts; syslog needs no registered source. The unit folder and the helper
+// programs can be pointed elsewhere through the environment, so that installation can be tried
+// without touching the machine.
 
 #include <string>
 
@@ -27,34 +29,49 @@ struct SystemdSettings {
 
 std::string SystemdUnitFileName(const std::string& serviceName);
 
-// The unit file for `service`. False when its program path cannot stand in a unit file
-// (it holds a line break or another control character).
+// How long systemd waits before it restarts a failed service: the first restart delay of the
+// Windows installation.
+inline constexpr int kSystemdRestartSeconds = 5;
+
+// The unit file for `service`: what `-install` writes and what the Debian package ships. False
+// when its program path cannot stand in a unit file (it holds a line break or another control
+// character).
 bool SystemdUnitText(const ServiceDefinition& service, std::string& text);
 
 class SystemdServiceInstaller final : public ServiceInstaller {
   public:
     explicit SystemdServiceInstaller(SystemdSettings settings);
 
-    bool Connect(bool forCreate) override;
-    bool CreateService(const ServiceDefinition& service) override;
-    bool OpenService(const std::string& name) override;
-    bool RequestStop(std::uint32_t& state) override;
-    bool QueryState(std::uint32_t& state) override;
-    bool DeleteService() override;
-    std::uint32_t lastError() const override { return lastError_; }
+    Error Connect(bool forCreate) override;
+    // The package (or the administrator) gives the folder to the account: nothing to do.
+    Error GrantFolderToServiceAccount(const std::string&) override { return {}; }
+    Error CreateService(const ServiceDefinition& service) override;
+    // In the unit already.
+    Error SetDescription(const std::string&) override { return {}; }
+    Error SetFailureActions(const FailureActions&) override { return {}; }
+    // Restart=on-failure counts a non-zero exit.
+    Error SetFailureActionsOnFailedExit() override { return {}; }
+    // systemd starts an enabled unit once its dependencies are up: no delay to ask for.
+    Error SetDelayedAutoStart() override { return {}; }
+    // syslog takes any source.
+    Error RegisterEventSource(const std::string&, const std::string&) override { return {}; }
+    Error RemoveEventSource(const std::string&) override { return {}; }
+    Error OpenService(const std::string& name) override;
+    Error RequestStop(std::uint32_t& state) override;
+    Error QueryState(std::uint32_t& state) override;
+    Error DeleteService() override;
 
   private:
     std::string UnitPath(const std::string& name) const;
-    bool EnsureServiceAccount();
-    bool ReloadSystemd();
-    // State of the opened unit after `systemctl is-active`; false when it cannot be told.
-    bool ActiveState(std::uint32_t& state);
-    bool Fail(std::uint32_t code);
-    bool FailWithErrno();
+    Error EnsureServiceAccount();
+    Error ReloadSystemd();
+    // `systemctl <verb> <unit>` for the unit of `name`.
+    Error Systemctl(const char* verb, const std::string& name);
+    // State of the opened unit after `systemctl is-active`; fails when it cannot be told.
+    Error ActiveState(std::uint32_t& state);
 
     SystemdSettings settings_;
     std::string openedName_;
-    std::uint32_t lastError_ = 0;
 };
 
 }  // namespace tillvane::platform

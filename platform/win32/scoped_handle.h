@@ -59,7 +59,23 @@ struct ServiceHandleTraits {
     static void Close(SC_HANDLE handle) { ::CloseServiceHandle(handle); }
 };
 
+// Memory the system allocated for the caller (security descriptors, ACLs): LocalFree.
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static bool IsValid(HLOCAL memory) { return memory != nullptr; }
+    static void Close(HLOCAL memory) { ::LocalFree(memory); }
+};
+
+// Registry keys: RegCloseKey.
+struct RegistryKeyTraits {
+    using Handle = HKEY;
+    static bool IsValid(HKEY key) { return key != nullptr; }
+    static void Close(HKEY key) { ::RegCloseKey(key); }
+};
+
 using ScopedHandle = UniqueWindowsHandle<KernelHandleTraits>;
 using ScopedServiceHandle = UniqueWindowsHandle<ServiceHandleTraits>;
+using ScopedLocalMemory = UniqueWindowsHandle<LocalMemoryTraits>;
+using ScopedRegistryKey = UniqueWindowsHandle<RegistryKeyTraits>;
 
 }  // namespace tillvane::platform

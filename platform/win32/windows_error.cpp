@@ -7,8 +7,26 @@
 namespace tillvane::platform {
 
 namespace {
+
 constexpr DWORD kMaxMessageLength = 512;
-}
+
+// Texts of the Winsock failures a listening server meets, for systems whose message tables
+// lack them (Wine's does): "Unknown error (10048)" tells an administrator nothing.
+struct WinsockText {
+    DWORD code;
+    const char* text;
+};
+constexpr WinsockText kWinsockTexts[] = {
+    {WSAEACCES, "access denied (the address or port is reserved or taken exclusively)"},
+    {WSAEADDRINUSE, "address already in use"},
+    {WSAEADDRNOTAVAIL, "address not available (not an address of this machine)"},
+    {WSAEAFNOSUPPORT, "address family not supported"},
+    {WSAENETDOWN, "network is down"},
+    {WSAENOBUFS, "no buffer space available"},
+    {WSAEMFILE, "too many open sockets"},
+};
+
+}  // namespace
 
 std::string WindowsErrorText(std::uint32_t code) {
     char buffer[kMaxMessageLength] = {};
@@ -19,8 +37,15 @@ std::string WindowsErrorText(std::uint32_t code) {
                           buffer[length - 1] == ' ' || buffer[length - 1] == '.')) {
         --length;
     }
-    if (length == 0) return "error " + std::to_string(code);
-    return std::string(buffer, length);
+    if (length > 0) return std::string(buffer, length);
+    for (const WinsockText& known : kWinsockTexts) {
+        if (known.code == code) return known.text;
+    }
+    return "error " + std::to_string(code);
+}
+
+std::string SystemErrorText(int code) {
+    return WindowsErrorText(static_cast<std::uint32_t>(code));
 }
 
 std::uint32_t LastErrorCode() {

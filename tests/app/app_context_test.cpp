@@ -322,11 +322,11 @@ TEST_F(AppContextTest, WithoutConfigurationThereIsNoServer) {
     EXPECT_EQ(context.iniPath, IniPath());
     EXPECT_EQ(context.appLogPath, AppLog());
     EXPECT_EQ(context.requestLogPath, RequestLog());
-    EXPECT_FALSE(context.Init(&host_));
+    EXPECT_EQ(context.Init(&host_).code, kStartNoConfiguration);
     EXPECT_EQ(
         LogTexts(AppLog()),
         (std::vector<std::string>{"Init from [" + IniPath() + "]",
-                                  "Nu pot incarca fisierul de configurari [" + IniPath() + "]"}));
+                                  "Nu pot incarca fisierul de configurari [" + IniPath() + "]: no such file"}));
     EXPECT_FALSE(context.serverRunning());
     EXPECT_FALSE(context.RequestServerExit());
     EXPECT_TRUE(context.WaitForServerDone(0ms));
@@ -337,15 +337,17 @@ TEST_F(AppContextTest, LogsAPortThatCannotBeOpenedAndEndsTheServerThread) {
     WebServer other(otherPump);
     std::string reason;
     const int taken = testing::ListenOnFreePort([&](int port) {
-        return other.Host(port, reason) ? testing::ListenOutcome::listening
-                                        : testing::ListenOutcome::portTaken;
+        const platform::Error error = other.Host(port);
+        reason = error.text();
+        return error.ok() ? testing::ListenOutcome::listening : testing::ListenOutcome::portTaken;
     });
     ASSERT_NE(taken, 0) << reason;
     WriteConfig("DebugMode=1", taken);
 
     host_.Initialize(IniPath(), dir_.File("_Tillvane_se.log"));
     context_ = std::make_unique<AppContext>(ProgramPath());
-    EXPECT_TRUE(context_->Init(&host_));
+    const ServerStart inUse = context_->Init(&host_);
+    EXPECT_EQ(inUse.code, kStartPortInUse) << inUse.reason;
     EXPECT_TRUE(context_->WaitForServerDone(kStopTimeout));
     EXPECT_FALSE(context_->serverRunning());
     const std::vector<std::string> log = LogTexts(AppLog());
@@ -358,7 +360,7 @@ TEST_F(AppContextTest, LogsAPortThatCannotBeOpenedAndEndsTheServerThread) {
     std::filesystem::remove(AppLog());
     testing::WriteFile(IniPath(), "tcpPort=0");
     AppContext portZero(ProgramPath());
-    EXPECT_TRUE(portZero.Init(&host_));
+    EXPECT_EQ(portZero.Init(&host_).code, kStartInvalidTcpPort);
     EXPECT_TRUE(portZero.WaitForServerDone(kStopTimeout));
     EXPECT_EQ(LogTexts(AppLog()).back().rfind("Nu pot porni serverul web pe portul 0: ", 0), 0u);
 }

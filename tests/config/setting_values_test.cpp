@@ -40,7 +40,7 @@ TEST(SettingValues, RefusedValuesKeepTheLoggedDefault) {
         TempDir dir;
         WriteFile(dir.File("settings.ini"), "other=1\r\n" + c.line);
         INILoader configuration;
-        ASSERT_TRUE(configuration.Load(dir.File("settings.ini")));
+        ASSERT_TRUE(configuration.Load(dir.File("settings.ini")).ok());
         std::vector<std::string> logged;
         const SettingLog log = [&logged](std::string_view entry) { logged.emplace_back(entry); };
         const double value = c.line.starts_with("d=")

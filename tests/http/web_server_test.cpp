@@ -47,8 +47,10 @@ class WebServerTest : public ::testing::Test {
         });
         std::string reason;
         port_ = testing::ListenOnFreePort([&](int port) {
-            return server_->Host(port, reason) ? testing::ListenOutcome::listening
-                                               : testing::ListenOutcome::portTaken;
+            const platform::Error error = server_->Host(port);
+            reason = error.text();
+            return error.ok() ? testing::ListenOutcome::listening
+                              : testing::ListenOutcome::portTaken;
         });
         ASSERT_NE(port_, 0) << reason;
         loop_ = std::thread([this] { pump_.Run(); });
@@ -292,19 +294,28 @@ TEST(WebServerHostTest, ReportsAPortThatCannotBeOpened) {
     WebServer first(pump);
     std::string reason;
     const int port = testing::ListenOnFreePort([&](int candidate) {
-        return first.Host(candidate, reason) ? testing::ListenOutcome::listening
-                                             : testing::ListenOutcome::portTaken;
+        const platform::Error error = first.Host(candidate);
+        reason = error.text();
+        return error.ok() ? testing::ListenOutcome::listening : testing::ListenOutcome::portTaken;
     });
     ASSERT_NE(port, 0) << reason;
     EXPECT_EQ(first.port(), port);
 
     WebServer second(pump);
     for (const int badPort : {port, 0, -1, 65536}) {
-        reason.clear();
-        EXPECT_FALSE(second.Host(badPort, reason)) << badPort;
-        EXPECT_FALSE(reason.empty()) << badPort;
+        const platform::Error error = second.Host(badPort);
+        EXPECT_FALSE(error.ok()) << badPort;
+        EXPECT_FALSE(error.text().empty()) << badPort;
         EXPECT_EQ(second.port(), 0);
     }
+    // The port in use is told apart, in the system's words rather than as an unknown error.
+    const platform::Error inUse = second.Host(port);
+    EXPECT_TRUE(inUse.nameTaken()) << inUse.text();
+    EXPECT_EQ(inUse.text().find("Unknown error"), std::string::npos) << inUse.text();
+    EXPECT_NE(inUse.code(), 0);
+    // An address that is none of this machine's (TEST-NET-1).
+    const platform::Error foreign = second.Host("192.0.2.1", port);
+    EXPECT_TRUE(foreign.nameMissing()) << foreign.text();
 }
 
 TEST(EventPumpTest, ExitPostedBeforeRunEndsRunAtOnce) {

@@ -65,7 +65,7 @@ TEST(RegisterHost, MissingConfigurationIsLoggedAndSelectsNoDriver) {
     EXPECT_FALSE(host.Initialize(configPath, dir.File("_Tillvane_se.log")));
     EXPECT_EQ(host.driver(), nullptr);
     EXPECT_EQ(LogMessages(dir.File("_Tillvane_se.log")),
-              (std::vector<std::string>{"Failed to open " + configPath,
+              (std::vector<std::string>{"Failed to open " + configPath + ": no such file",
                                         "Driver model [] not implemented"}));
 }
 

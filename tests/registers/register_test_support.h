@@ -67,7 +67,7 @@ inline std::unique_ptr<FPrintRegister> MakeTextDriver(const TempDir& dir,
                                                       const std::string& configuration) {
     WriteFile(dir.File("driver.ini"), configuration);
     INILoader loader;
-    EXPECT_TRUE(loader.Load(dir.File("driver.ini")));
+    EXPECT_TRUE(loader.Load(dir.File("driver.ini")).ok());
     auto driver = std::make_unique<FPrintRegister>();
     driver->log.SetPath(dir.File("register.log"));
     driver->LoadSharedSettings(loader);

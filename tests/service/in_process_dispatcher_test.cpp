@@ -117,6 +117,7 @@ TEST(SystemdNotifyTest, ReadyWhenRunningStoppingWhenStopPending) {
         std::uint32_t state;
         std::uint32_t exitCode;
         const char* text;
+        std::uint32_t specificCode = 0;
     };
     const Case cases[] = {
         {kServiceStartPending, 0, "STATUS=Starting"},
@@ -125,11 +126,13 @@ TEST(SystemdNotifyTest, ReadyWhenRunningStoppingWhenStopPending) {
         {kServiceStopped, 0, "STATUS=Stopped"},
         {kServiceStopped, 1450, "STATUS=Stopped w/err 0x000005aa"},
         {kServicePaused, 0, "STATUS=Paused"},
+        {kServiceStopped, 1066, "STATUS=Stopped w/err 0x0000042a, code 4", 4},
     };
     for (const Case& c : cases) {
         ServiceStatusRecord status;
         status.currentState = c.state;
         status.win32ExitCode = c.exitCode;
+        status.serviceSpecificExitCode = c.specificCode;
         EXPECT_EQ(SystemdNotifyText(status), c.text);
     }
 }

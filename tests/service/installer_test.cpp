@@ -39,7 +39,8 @@ TEST(SystemdUnitTest, ProgramPathIsAlwaysOneQuotedWord) {
     };
     for (const Case& c : cases) {
         std::string text;
-        ASSERT_TRUE(SystemdUnitText({"Tillvane_SE", "Tillvane_SE", c.program}, text));
+        ASSERT_TRUE(SystemdUnitText(
+            {"Tillvane_SE", "Tillvane_SE", c.program, "", ServiceStart::onDemand}, text));
         std::istringstream lines(text);
         std::vector<std::string> all;
         for (std::string line; std::getline(lines, line);) all.push_back(line);
@@ -54,8 +55,9 @@ TEST(SystemdUnitTest, ProgramPathIsAlwaysOneQuotedWord) {
 
 TEST(SystemdUnitTest, PathWithALineBreakIsRefused) {
     std::string text;
-    EXPECT_FALSE(
-        SystemdUnitText({"Tillvane_SE", "Tillvane_SE", "/opt/x\nExecStartPre=/bin/sh"}, text));
+    EXPECT_FALSE(SystemdUnitText(
+        {"Tillvane_SE", "Tillvane_SE", "/opt/x\nExecStartPre=/bin/sh", "", ServiceStart::onDemand},
+        text));
 }
 
 // A unit folder and fake helpers. The fake systemctl logs its arguments and answers
@@ -97,10 +99,11 @@ class InstallerFixture : public ::testing::Test {
         WriteFile(dir_.File("states"), text);
     }
 
-    std::string Install(const std::string& program = "/opt/pos svc/Tillvane_se") {
+    std::string Install(const std::string& program = "/opt/pos svc/Tillvane_se",
+                        ServiceStart start = ServiceStart::onDemand) {
         auto installer = Installer();
         std::ostringstream out;
-        InstallService(installer, program, 2, out);
+        InstallService(installer, program, Error(2, "No such file or directory"), start, out);
         return out.str();
     }
 
@@ -134,6 +137,34 @@ TEST_F(InstallerFixture, InstallWritesTheUnitAndReloadsSystemd) {
                   "--system --user-group --no-create-home --home-dir /nonexistent --shell "
                   "/usr/sbin/nologin --groups dialout tillvane\n");
     }
+}
+
+TEST_F(InstallerFixture, AutomaticStartEnablesTheUnitAndRemovalDisablesIt) {
+    EXPECT_EQ(Install("/opt/pos/Tillvane_se", ServiceStart::automatic),
+              "Tillvane_SE is installed.\n");
+    EXPECT_EQ(SystemctlCalls(), "daemon-reload\nenable Tillvane_SE.service\n");
+    EXPECT_EQ(ReadFile(UnitFile()).rfind("# Started with the system", 0), 0u);
+    EXPECT_EQ(Remove(), "Tillvane_SE is removed.\n");
+    EXPECT_NE(SystemctlCalls().find("disable Tillvane_SE.service\n"), std::string::npos);
+}
+
+TEST(SystemdUnitTest, RestartsAfterAFailureAndKeepsToItsFolders) {
+    std::string text;
+    ASSERT_TRUE(SystemdUnitText({"Tillvane_SE", "Tillvane_SE", "/opt/tillvane/Tillvane_se",
+                                 "Receipt printer", ServiceStart::onDemand},
+                                text));
+    std::istringstream lines(text);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) all.push_back(line);
+    for (const char* expected :
+         {"Description=Tillvane_SE: Receipt printer", "Restart=on-failure", "RestartSec=5",
+          "RestartPreventExitStatus=2 3 5 6 8", "NoNewPrivileges=yes", "ProtectSystem=full",
+          "ProtectHome=yes", "PrivateTmp=yes"}) {
+        EXPECT_NE(std::find(all.begin(), all.end(), expected), all.end()) << expected;
+    }
+    // Serial ports are devices: a private /dev would hide them.
+    EXPECT_EQ(text.find("PrivateDevices"), std::string::npos);
+    EXPECT_EQ(text.find("DevicePolicy"), std::string::npos);
 }
 
 TEST_F(InstallerFixture, InstallFailuresPrintTheCode) {

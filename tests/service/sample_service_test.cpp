@@ -15,6 +15,7 @@
 #include "platform/program_path.h"
 #include "service/manual_reset_event.h"
 #include "service/sample_service.h"
+#include "service/service_error.h"
 #include "service/worker_paths.h"
 #include "tests/service/service_fakes.h"
 
@@ -31,7 +32,9 @@ struct FrontEndScript {
     bool serverRunning = true;
     bool serverEnds = true;  // WaitForServerDone: at once, or only after its time-out
     bool startThrows = false;
-    ShellRecord* waitForStopOf = nullptr;  // Start returns only after OnStop was logged
+    ServerStart startOutcome;
+    ShellRecord* statusesOf = nullptr;  // Start notes the states reported so far
+    std::vector<std::uint32_t> statesAtStart;
 
     std::mutex mutex;
     std::vector<std::string> calls;
@@ -51,12 +54,15 @@ class FakeFrontEnd final : public FrontEnd {
     explicit FakeFrontEnd(std::shared_ptr<FrontEndScript> script) : script_(std::move(script)) {}
     ~FakeFrontEnd() override { script_->Call("destroyed"); }
 
-    void Start(const std::string& configPath, const std::string& registerLogPath) override {
+    ServerStart Start(const std::string& configPath, const std::string& registerLogPath) override {
         script_->Call("Start " + configPath + " " + registerLogPath);
-        if (script_->waitForStopOf != nullptr) {
-            script_->waitForStopOf->WaitForMessage("Tillvane_SE in OnStop");
+        if (script_->statusesOf != nullptr) {
+            for (const auto& status : script_->statusesOf->Statuses()) {
+                script_->statesAtStart.push_back(status.currentState);
+            }
         }
         if (script_->startThrows) throw std::runtime_error("no memory left");
+        return script_->startOutcome;
     }
     void RequestServerExit() override { script_->Call("RequestServerExit"); }
     bool ServerRunning() const override { return script_->serverRunning; }
@@ -141,6 +147,7 @@ TEST(SampleServiceTest, StopShutsTheFrontEndDownInOrder) {
 }
 
 TEST(SampleServiceTest, ServerThreadThatOutlivesTheBoundKeepsItsObjects) {
+    std::unique_ptr<FrontEnd> kept;
     ShellRecord record;
     auto script = std::make_shared<FrontEndScript>();
     script->serverEnds = false;
@@ -149,17 +156,56 @@ TEST(SampleServiceTest, ServerThreadThatOutlivesTheBoundKeepsItsObjects) {
                                FactoryFor(script), 20ms);
         ASSERT_TRUE(CServiceBase::Run(service));
         EXPECT_TRUE(service.frontEndAbandoned());
+        kept = service.TakeAbandonedFrontEnd();
+        EXPECT_NE(kept, nullptr);
     }
-    // The stop completed, but neither the driver nor the front end was destroyed.
+    // The stop completed, but neither the driver nor the front end was destroyed: the service
+    // handed the front end to its owner (the program ends without destroying it).
     EXPECT_EQ(script->Calls(), (std::vector<std::string>{ExpectedStartCall(), "RequestServerExit",
                                                          "WaitForServerDone 20"}));
     EXPECT_EQ(States(record), kTypicalReports);
 }
 
-TEST(SampleServiceTest, StopDuringStartUpTakesEffectOnceStartUpIsDone) {
+TEST(SampleServiceTest, StartThatCannotServeStopsWithTheCausesCode) {
+    const std::pair<std::uint32_t, const char*> causes[] = {
+        {kStartNoConfiguration, "Nu pot incarca fisierul de configurari [x]: no such file"},
+        {kStartPortInUse, "Nu pot porni serverul web pe portul 8088: address already in use"},
+        {kStartUnusableAddress, "listenAddress is not an IP address [till]"},
+    };
+    for (const auto& [code, reason] : causes) {
+        SCOPED_TRACE(reason);
+        ShellRecord record;
+        auto script = std::make_shared<FrontEndScript>();
+        script->serverRunning = false;
+        script->startOutcome = ServerStart{code, reason};
+        {
+            CSampleService service("Tillvane_SE",
+                                   ScriptedEnvironment(record, {kServiceControlStop}),
+                                   FactoryFor(script));
+            ASSERT_TRUE(CServiceBase::Run(service));
+        }
+        // Shut down before the start is reported failed; never running, no stop needed.
+        EXPECT_EQ(script->Calls(),
+                  (std::vector<std::string>{ExpectedStartCall(), "RequestServerExit",
+                                            "ReleaseDriver", "destroyed"}));
+        const std::vector<ServiceStatusRecord> statuses = record.Statuses();
+        ASSERT_EQ(statuses.size(), 2u);
+        EXPECT_EQ(statuses[0].currentState, kServiceStartPending);
+        EXPECT_EQ(statuses[1].currentState, kServiceStopped);
+        EXPECT_EQ(statuses[1].win32ExitCode, kErrorServiceSpecificError);
+        EXPECT_EQ(statuses[1].serviceSpecificExitCode, code);
+        // The reason, in the administrator's words, is an error entry of the event log.
+        const EventLogEntry failure{
+            "Tillvane_SE", kEventLogErrorType, 0, 0, {"Tillvane_SE", reason}};
+        const std::vector<EventLogEntry> entries = record.Entries();
+        EXPECT_EQ(std::count(entries.begin(), entries.end(), failure), 1);
+    }
+}
+
+TEST(SampleServiceTest, RunningIsReportedOnlyOnceTheServerListens) {
     ShellRecord record;
     auto script = std::make_shared<FrontEndScript>();
-    script->waitForStopOf = &record;
+    script->statusesOf = &record;
     {
         CSampleService service("Tillvane_SE", ScriptedEnvironment(record, {kServiceControlStop}),
                                FactoryFor(script));
@@ -169,9 +215,11 @@ TEST(SampleServiceTest, StopDuringStartUpTakesEffectOnceStartUpIsDone) {
               (std::vector<std::string>{ExpectedStartCall(), "RequestServerExit",
                                         "WaitForServerDone 10000", "ReleaseDriver", "destroyed"}));
     EXPECT_EQ(States(record), kTypicalReports);
+    // A stop cannot overtake the start: the service manager sees "running" only after it.
+    EXPECT_EQ(script->statesAtStart, std::vector<std::uint32_t>{kServiceStartPending});
 }
 
-TEST(SampleServiceTest, WorkerFailureIsLoggedAndTheStopStillCompletes) {
+TEST(SampleServiceTest, WorkerFailureIsLoggedAndFailsTheStart) {
     ShellRecord record;
     auto script = std::make_shared<FrontEndScript>();
     script->startThrows = true;
@@ -183,8 +231,8 @@ TEST(SampleServiceTest, WorkerFailureIsLoggedAndTheStopStillCompletes) {
     EXPECT_EQ(script->Calls(),
               (std::vector<std::string>{ExpectedStartCall(), "RequestServerExit",
                                         "WaitForServerDone 10000", "ReleaseDriver", "destroyed"}));
-    EXPECT_EQ(States(record), kTypicalReports);
-    // The failure and the stop may come in either order; both are logged.
+    EXPECT_EQ(States(record), (std::vector<std::uint32_t>{kServiceStartPending, kServiceStopped}));
+    EXPECT_EQ(record.Statuses().back().serviceSpecificExitCode, kStartServerFailed);
     const std::vector<EventLogEntry> entries = record.Entries();
     const EventLogEntry failure{"Tillvane_SE",
                                 kEventLogErrorType,

@@ -1,13 +1,19 @@
 // Installation and removal as the console shows them, over a scripted service manager: the
-// same on every system (under Wine the manager waits for a stop, so no dot is ever seen there).
+// same on every system (under Wine the manager waits for a stop, so no dot is ever seen there),
+// and the steps that Wine does not show (failure actions, the delayed start and its refusal,
+// the folder's rights).
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "platform/program_path.h"
 #include "platform/service_control.h"
+#include "platform/service_installer.h"
 #include "service/service_installation.h"
 
 namespace tillvane {
@@ -15,45 +21,73 @@ namespace {
 
 using namespace platform;
 
-// A service manager whose answers come from a script: the result of each step, and the states
-// that the stop request and each later query report.
+// A service manager whose answers come from a script: each call is recorded as a line, a
+// step named in `refusals` fails with that error, and the stop request and each later query
+// report the next of `states` (the last one repeats).
+const Error kNotActive(1062, "The service has not been started");
+
 class ScriptedInstaller final : public ServiceInstaller {
   public:
-    std::uint32_t connectError = kNoError;
-    std::uint32_t createError = kNoError;
-    std::uint32_t openError = kNoError;
-    bool stopTaken = true;
-    std::deque<std::uint32_t> states;  // after the stop request, then one per query
-    std::uint32_t deleteError = kNoError;
+    std::map<std::string, Error> refusals;
+    std::deque<std::uint32_t> states;
+    std::vector<std::string> calls;
     ServiceDefinition created;
 
-    bool Connect(bool) override { return Step(connectError); }
-    bool CreateService(const ServiceDefinition& service) override {
-        created = service;
-        return Step(createError);
+    Error Connect(bool forCreate) override {
+        return Step("Connect", forCreate ? "create" : "query");
     }
-    bool OpenService(const std::string&) override { return Step(openError); }
-    bool RequestStop(std::uint32_t& state) override {
-        if (!stopTaken) return Step(kErrorServiceNotActive);
+    Error GrantFolderToServiceAccount(const std::string& folder) override {
+        return Step("GrantFolderToServiceAccount", folder);
+    }
+    Error CreateService(const ServiceDefinition& service) override {
+        created = service;
+        return Step("CreateService",
+                    service.name + " " + service.programPath + " " +
+                        (service.start == ServiceStart::automatic ? "automatic" : "on demand"));
+    }
+    Error SetDescription(const std::string& description) override {
+        return Step("SetDescription", description);
+    }
+    Error SetFailureActions(const FailureActions& actions) override {
+        std::string delays;
+        for (const auto delay : actions.restartDelays)
+            delays += std::to_string(delay.count()) + " ";
+        return Step("SetFailureActions",
+                    delays + "reset " + std::to_string(actions.resetPeriod.count()));
+    }
+    Error SetFailureActionsOnFailedExit() override {
+        return Step("SetFailureActionsOnFailedExit", "");
+    }
+    Error SetDelayedAutoStart() override { return Step("SetDelayedAutoStart", ""); }
+    Error RegisterEventSource(const std::string& source, const std::string& program) override {
+        return Step("RegisterEventSource", source + " " + program);
+    }
+    Error RemoveEventSource(const std::string& source) override {
+        return Step("RemoveEventSource", source);
+    }
+    Error OpenService(const std::string& name) override { return Step("OpenService", name); }
+    Error RequestStop(std::uint32_t& state) override {
+        if (auto error = Step("RequestStop", ""); !error.ok()) return error;
         return NextState(state);
     }
-    bool QueryState(std::uint32_t& state) override { return NextState(state); }
-    bool DeleteService() override { return Step(deleteError); }
-    std::uint32_t lastError() const override { return lastError_; }
+    Error QueryState(std::uint32_t& state) override {
+        if (auto error = Step("QueryState", ""); !error.ok()) return error;
+        return NextState(state);
+    }
+    Error DeleteService() override { return Step("DeleteService", ""); }
 
   private:
-    static constexpr std::uint32_t kErrorServiceNotActive = 1062;
-    bool Step(std::uint32_t error) {
-        lastError_ = error;
-        return error == kNoError;
-    }
-    bool NextState(std::uint32_t& state) {
-        if (states.empty()) return Step(kErrorServiceNotActive);
+    Error NextState(std::uint32_t& state) {
+        if (states.empty()) return kNotActive;
         state = states.front();
         if (states.size() > 1) states.pop_front();
-        return true;
+        return {};
     }
-    std::uint32_t lastError_ = kNoError;
+    Error Step(const std::string& name, const std::string& arguments) {
+        calls.push_back(arguments.empty() ? name : name + " " + arguments);
+        const auto refusal = refusals.find(name);
+        return refusal == refusals.end() ? Error() : refusal->second;
+    }
 };
 
 TEST(ServiceInstallationTest, InstallPrintsTheOutcome) {
@@ -71,10 +105,12 @@ TEST(ServiceInstallationTest, InstallPrintsTheOutcome) {
     };
     for (const Case& c : cases) {
         ScriptedInstaller installer;
-        installer.connectError = c.connectError;
-        installer.createError = c.createError;
+        if (c.connectError != 0) installer.refusals["Connect"] = Error(c.connectError, "refused");
+        if (c.createError != 0)
+            installer.refusals["CreateService"] = Error(c.createError, "refused");
         std::ostringstream out;
-        InstallService(installer, c.programPath, /*pathError=*/122, out);
+        InstallService(installer, c.programPath, Error(122, "buffer too small"),
+                       ServiceStart::onDemand, out);
         EXPECT_EQ(out.str(), c.output) << c.name;
         if (c.createError == 0 && c.connectError == 0 && !c.programPath.empty()) {
             EXPECT_EQ(installer.created.name, "Tillvane_SE");
@@ -124,9 +160,10 @@ TEST(ServiceInstallationTest, RemovePrintsADotForEachSecondOfStopPending) {
     };
     for (const Case& c : cases) {
         ScriptedInstaller installer;
-        installer.stopTaken = c.stopTaken;
+        if (!c.stopTaken) installer.refusals["RequestStop"] = kNotActive;
         installer.states = c.states;
-        installer.deleteError = c.deleteError;
+        if (c.deleteError != 0)
+            installer.refusals["DeleteService"] = Error(c.deleteError, "refused");
         std::ostringstream out;
         int sleeps = 0;
         RemoveService(installer, out, [&] { ++sleeps; });
@@ -137,16 +174,136 @@ TEST(ServiceInstallationTest, RemovePrintsADotForEachSecondOfStopPending) {
 
 TEST(ServiceInstallationTest, RemoveStopsAtTheFirstRefusedStep) {
     ScriptedInstaller noManager;
-    noManager.connectError = 5;
+    noManager.refusals["Connect"] = Error(5, "Access is denied");
     std::ostringstream out;
     RemoveService(noManager, out, [] {});
     EXPECT_EQ(out.str(), "OpenSCManager failed w/err 0x00000005\n");
 
     ScriptedInstaller notInstalled;
-    notInstalled.openError = kErrorServiceDoesNotExist;
+    notInstalled.refusals["OpenService"] = Error(kErrorServiceDoesNotExist, "no such service");
     out.str("");
     RemoveService(notInstalled, out, [] {});
     EXPECT_EQ(out.str(), "OpenService failed w/err 0x00000424\n");
+}
+
+#ifdef _WIN32
+const std::string kProgram = "C:\\Tillvane\\Tillvane_se.exe";
+const std::string kFolder = "C:\\Tillvane";
+#else
+const std::string kProgram = "/opt/tillvane/Tillvane_se";
+const std::string kFolder = "/opt/tillvane";
+#endif
+
+TEST(ServiceInstallationTest, InstallationStepsAndWhatEachRefusalDoes) {
+    const std::string create = "CreateService Tillvane_SE " + kProgram;
+    const std::string description = std::string("SetDescription ") + kServiceDescription;
+    const std::string failureActions = "SetFailureActions 5000 10000 30000 reset 86400";
+    const std::string onFailedExit = "SetFailureActionsOnFailedExit";
+    const std::string eventSource = "RegisterEventSource Tillvane_SE " + kProgram;
+    const std::string grant = "GrantFolderToServiceAccount " + kFolder;
+    const Error invalidParameter(87, "The parameter is incorrect");
+    const Error accessDenied(5, "Access is denied");
+    const struct {
+        const char* name;
+        ServiceStart start;
+        std::map<std::string, Error> refusals;
+        std::vector<std::string> calls;
+        std::string output;
+    } rows[] = {
+        {"on demand",
+         ServiceStart::onDemand,
+         {},
+         {"Connect create", grant, create + " on demand", description, failureActions, onFailedExit,
+          eventSource},
+         "Tillvane_SE is installed.\n"},
+        {"automatic, delayed",
+         ServiceStart::automatic,
+         {},
+         {"Connect create", grant, create + " automatic", description, failureActions, onFailedExit,
+          "SetDelayedAutoStart", eventSource},
+         "Tillvane_SE is installed.\n"},
+        {"automatic, the delay refused (Wine): automatic without delay",
+         ServiceStart::automatic,
+         {{"SetDelayedAutoStart", invalidParameter}},
+         {"Connect create", grant, create + " automatic", description, failureActions, onFailedExit,
+          "SetDelayedAutoStart", eventSource},
+         "Warning: Delaying the automatic start failed w/err 0x00000057 (The parameter is "
+         "incorrect): the service starts with the system, without delay\n"
+         "Tillvane_SE is installed.\n"},
+        {"folder rights refused: nothing installed",
+         ServiceStart::onDemand,
+         {{"GrantFolderToServiceAccount", accessDenied}},
+         {"Connect create", grant},
+         "Tillvane_SE is not installed: the service account cannot be given the right to "
+         "write in " +
+             kFolder +
+             " (err 0x00000005: Access is denied). Put the program in a folder of its own and "
+             "install it as an administrator.\n"},
+        {"failure actions refused",
+         ServiceStart::onDemand,
+         {{"SetFailureActions", accessDenied}},
+         {"Connect create", grant, create + " on demand", description, failureActions, eventSource},
+         "Warning: Setting the restarts after a failure failed w/err 0x00000005 (Access is "
+         "denied): a crashed service stays stopped\n"
+         "Tillvane_SE is installed.\n"},
+        {"restarts on a failed exit refused (Wine): crashes still restart",
+         ServiceStart::onDemand,
+         {{"SetFailureActionsOnFailedExit", invalidParameter}},
+         {"Connect create", grant, create + " on demand", description, failureActions, onFailedExit,
+          eventSource},
+         "Warning: Restarting after a failed start failed w/err 0x00000057 (The parameter is "
+         "incorrect): only a crash restarts the service\n"
+         "Tillvane_SE is installed.\n"},
+        {"description and event source refused",
+         ServiceStart::onDemand,
+         {{"SetDescription", accessDenied}, {"RegisterEventSource", accessDenied}},
+         {"Connect create", grant, create + " on demand", description, failureActions, onFailedExit,
+          eventSource},
+         "Warning: Setting the description failed w/err 0x00000005 (Access is denied): the "
+         "service works without it\n"
+         "Warning: Registering the event source failed w/err 0x00000005 (Access is denied): "
+         "the event log shows the entries without their texts\n"
+         "Tillvane_SE is installed.\n"},
+        {"exists already",
+         ServiceStart::automatic,
+         {{"CreateService", Error(kErrorServiceExists, "exists")}},
+         {"Connect create", grant, create + " automatic"},
+         "CreateService failed w/err 0x00000431\n"},
+        {"no service manager",
+         ServiceStart::onDemand,
+         {{"Connect", accessDenied}},
+         {"Connect create"},
+         "OpenSCManager failed w/err 0x00000005\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedInstaller installer;
+        installer.refusals = row.refusals;
+        std::ostringstream out;
+        InstallService(installer, kProgram, Error(), row.start, out);
+        EXPECT_EQ(installer.calls, row.calls);
+        EXPECT_EQ(out.str(), row.output);
+    }
+}
+
+TEST(ServiceInstallationTest, RemovalDeletesTheServiceAndItsEventSource) {
+    ScriptedInstaller installer;
+    installer.refusals = {{"RequestStop", kNotActive}};
+    std::ostringstream out;
+    RemoveService(installer, out, [] {});
+    EXPECT_EQ(installer.calls,
+              (std::vector<std::string>{"Connect query", "OpenService Tillvane_SE", "RequestStop",
+                                        "DeleteService", "RemoveEventSource Tillvane_SE"}));
+    EXPECT_EQ(out.str(), "Tillvane_SE is removed.\n");
+
+    // A service that cannot be deleted keeps its event source.
+    ScriptedInstaller refusing;
+    refusing.refusals = {{"RequestStop", kNotActive},
+                         {"DeleteService", Error(5, "Access is denied")}};
+    std::ostringstream refused;
+    RemoveService(refusing, refused, [] {});
+    EXPECT_EQ(refusing.calls.back(), "DeleteService");
+    EXPECT_EQ(refused.str(), "DeleteService failed w/err 0x00000005\n");
 }
 
 }  // namespace

@@ -58,6 +58,11 @@ ListenOutcome AwaitListening(const std::string& appLogPath, std::size_t offset, 
     const std::string listening = std::string(kListeningEntry) + std::to_string(port) + ",";
     const std::string cannot = std::string(kCannotListenEntry) + std::to_string(port) + ":";
     ListenOutcome outcome = ListenOutcome::failed;
+    const auto cannotListen = [&] {
+        const std::string log = ReadFile(appLogPath);
+        return offset < log.size() &&
+               std::string_view(log).substr(offset).find(cannot) != std::string_view::npos;
+    };
     WaitUntil(
         [&] {
             const std::string log = ReadFile(appLogPath);
@@ -74,6 +79,10 @@ ListenOutcome AwaitListening(const std::string& appLogPath, std::size_t offset, 
             return !running();
         },
         timeout);
+    // A program that cannot listen ends at once: its entry may have come just before its end.
+    if (outcome == ListenOutcome::failed && !running() && cannotListen()) {
+        outcome = ListenOutcome::portTaken;
+    }
     return outcome;
 }
 

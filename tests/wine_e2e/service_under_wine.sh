@@ -2,7 +2,8 @@
 # The Windows program as a shop installs it, under Wine's service manager: installed from a
 # folder whose name holds a blank, started with "net start", a receipt over HTTP from Linux
 # with the text-file driver, then one through COM1 to the printer simulator on a
-# pseudo-terminal, and removal while it runs.
+# pseudo-terminal, and removal while it runs. Also what -install registers, Notepad's encodings
+# of the configuration, a start that cannot listen and -install auto.
 #
 # Usage: service_under_wine.sh <Tillvane_se.exe> <printer_simulator> <scratch folder>
 set -uo pipefail
@@ -14,6 +15,7 @@ scratch="$(realpath -m "$3")"
 source "$(dirname "$0")/wine_lib.sh"
 readonly service=Tillvane_SE
 readonly service_key='HKLM\System\CurrentControlSet\Services\Tillvane_SE'
+readonly source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\Tillvane_SE'
 readonly program='C:\Pos Svc\Tillvane_se.exe'
 readonly receipt='BS|SI^Apa^2.50^2^A|AP^0^5.00|ES'
 
@@ -74,13 +76,22 @@ check "from a console: the help text, then the dispatcher's refusal" \
     same "$(run)" "$help"$'\nService failed to run w/err 0x00000427'
 check "--install does nothing" same "$(run --install)" ""
 check "--install installs nothing" bash -c "! '$wine' reg query '$service_key' >/dev/null 2>&1"
-check "/INSTALL installs" same "$(run /INSTALL)" "Tillvane_SE is installed."
+# Wine takes the failure actions but refuses their flag for a failed exit (error 87).
+readonly wine_flag_warning='Warning: Restarting after a failed start failed w/err 0x00000057 (Invalid parameter): only a crash restarts the service'
+check "/INSTALL installs" same "$(run /INSTALL)" "$wine_flag_warning"$'\nTillvane_SE is installed.'
 check "a second -install is refused" same "$(run -install)" "CreateService failed w/err 0x00000431"
 registry=$("$wine" reg query "$service_key" 2>/dev/null | tr -d '\r')
 check "registered path is quoted" holds "$registry" 'ImagePath    REG_SZ    "C:\\Pos Svc\\Tillvane_se.exe"'
 check "started on demand" holds "$registry" "Start    REG_DWORD    0x3"
 check "own process" holds "$registry" "Type    REG_DWORD    0x10"
 check "under the LocalService account" holds "$registry" 'ObjectName    REG_SZ    NT AUTHORITY\\LocalService'
+check "with its description" holds "$registry" "Description    REG_SZ    Puts the fiscal receipt printer"
+# Wine accepts the failure actions but stores none (reading them back fails with error 124):
+# the installer's table of calls shows them instead.
+events=$("$wine" reg query "$source_key" 2>/dev/null | tr -d '\r')
+check "event source: the program holds its texts" \
+    holds "$events" 'EventMessageFile    REG_EXPAND_SZ    C:\\Pos Svc\\Tillvane_se.exe'
+check "event source: error, warning, information" holds "$events" "TypesSupported    REG_DWORD    0x7"
 
 # The text-file driver.
 configure $'driverModel=SELLTEXT\r\noutputFolder=C:\\Pos Svc\\receipts\r\n'
@@ -111,6 +122,47 @@ check "register log names the driver" holds "$(cat "$folder/_Tillvane_se.log")" 
 "$wine" net stop "$service" >/dev/null 2>&1
 check "net stop stops it" wait_for 30 stopped
 
+# The same configuration as Notepad saves it in its other encodings: the same receipt.
+rm -f "$folder"/receipts/BON_*.txt
+plain=$(cat "$folder/Tillvane_se.ini")
+for encoding in UTF-8 UTF-16LE UTF-16BE; do
+    case $encoding in
+        UTF-8) { printf '\xef\xbb\xbf'; printf '%s' "$plain"; } >"$folder/Tillvane_se.ini" ;;
+        UTF-16LE) { printf '\xff\xfe'; printf '%s' "$plain" | iconv -f UTF-8 -t UTF-16LE; } >"$folder/Tillvane_se.ini" ;;
+        UTF-16BE) { printf '\xfe\xff'; printf '%s' "$plain" | iconv -f UTF-8 -t UTF-16BE; } >"$folder/Tillvane_se.ini" ;;
+    esac
+    "$wine" net start "$service" >/dev/null 2>&1
+    check "$encoding with its byte-order mark: the service answers" wait_for 30 answers
+    check "$encoding: a receipt is answered OK|" same "$(send "$receipt")" "OK|"
+    receipt_files=("$folder"/receipts/BON_*.txt)
+    check "$encoding: the same receipt file" same "$(od -An -c "${receipt_files[0]}" | tr -s ' ')" \
+        "$(printf 'S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\nT,1,______,_,__;0;5.00;;;;\n' | od -An -c | tr -s ' ')"
+    rm -f "$folder"/receipts/BON_*.txt
+    "$wine" net stop "$service" >/dev/null 2>&1
+    wait_for 30 stopped
+done
+printf '%s' "$plain" >"$folder/Tillvane_se.ini"
+
+# A port in use: the start fails and the service manager shows why (Wine's net start reports
+# success whatever happens next, so sc query tells).
+# (SO_REUSEADDR: the service's last connections may linger in TIME_WAIT on that port.)
+python3 -c 'import socket, sys
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("0.0.0.0", int(sys.argv[1]))); s.listen(); print("ready", flush=True)
+sys.stdin.read()' "$port" <"$scratch/keep-session" >"$scratch/blocker.out" 2>&1 &
+blocker_pid=$!
+check "port in use: another program listens there" \
+    wait_for 10 grep -q ready "$scratch/blocker.out"
+"$wine" net start "$service" >/dev/null 2>&1
+check "port in use: the service stops" wait_for 30 stopped
+query=$("$wine" sc query "$service" 2>/dev/null | tr -d '\r')
+check "port in use: a service-specific exit code" holds "$query" "WIN32_EXIT_CODE *: *1066"
+check "port in use: its code is 4" holds "$query" "SERVICE_EXIT_CODE *: *4 "
+check "port in use: the log says so in words" \
+    holds "$(cat "$folder/TILLVANE_SE.LOG")" "portul $port: address already in use"
+kill "$blocker_pid" 2>/dev/null
+wait "$blocker_pid" 2>/dev/null
+
 # The serial driver: COM1 is the simulator's pseudo-terminal.
 journal="$scratch/journal.txt"
 "$simulator" --journal "$journal" >"$scratch/simulator.out" 2>&1 &
@@ -138,6 +190,14 @@ program_gone() { ! pgrep -f 'Pos Svc.Tillvane_se.exe' >/dev/null; }
 check "the program has ended" program_gone
 check "no longer answers" bash -c "! curl -s -m 2 http://127.0.0.1:$port/ >/dev/null"
 check "removing again: no such service" same "$(run -remove)" "OpenService failed w/err 0x00000424"
+check "the event source is gone" bash -c "! '$wine' reg query '$source_key' >/dev/null 2>&1"
+
+# Started with the system: Wine refuses the delay (error 87), plain automatic start remains.
+check "-install auto: installed, the refused delay a warning" same "$(run -install auto)" \
+    "$wine_flag_warning"$'\nWarning: Delaying the automatic start failed w/err 0x00000057 (Invalid parameter): the service starts with the system, without delay\nTillvane_SE is installed.'
+check "-install auto: started automatically" \
+    holds "$("$wine" reg query "$service_key" 2>/dev/null | tr -d '\r')" "Start    REG_DWORD    0x2"
+check "-install auto: removed again" same "$(run -remove)" "Tillvane_SE is removed."
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -62,7 +62,7 @@ class PtyTest : public ::testing::Test {
     std::unique_ptr<SerialUFPRegister> StartDriver(const std::string& lines) {
         testing::WriteFile(dir.File("Tillvane_se.ini"), lines);
         INILoader configuration;
-        EXPECT_TRUE(configuration.Load(dir.File("Tillvane_se.ini")));
+        EXPECT_TRUE(configuration.Load(dir.File("Tillvane_se.ini")).ok());
         auto driver = std::make_unique<SerialUFPRegister>();
         driver->log.SetPath(dir.File("register.log"));
         driver->LoadSharedSettings(configuration);

@@ -320,7 +320,7 @@ TEST_F(TextDriverTest, TakenTimeStampedNamesGetTheNextFreeSuffix) {
     std::filesystem::create_directory(out_);
     WriteFile(dir_.File("c.ini"), "TVA_GROUPS=A:1\r\noutputFolder=" + out_.string());
     INILoader configuration;
-    ASSERT_TRUE(configuration.Load(dir_.File("c.ini")));
+    ASSERT_TRUE(configuration.Load(dir_.File("c.ini")).ok());
     StoppedClockDriver driver;
     driver.log.SetPath(dir_.File("register.log"));
     driver.LoadSharedSettings(configuration);

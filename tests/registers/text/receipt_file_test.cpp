@@ -80,7 +80,7 @@ TEST(ReceiptFileTest, EachFailingCallLeavesNoReceiptAndAnswersAnError) {
         testing::WriteFile(dir.File("driver.ini"),
                            "TVA_GROUPS=A:1\r\noutputFolder=" + dir.path().string() + "\r\n");
         INILoader loader;
-        ASSERT_TRUE(loader.Load(dir.File("driver.ini")));
+        ASSERT_TRUE(loader.Load(dir.File("driver.ini")).ok());
         RecordingFileSystem files;
         FPrintRegister driver(files);
         driver.log.SetPath(dir.File("register.log"));
