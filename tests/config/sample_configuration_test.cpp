@@ -28,7 +28,7 @@ TEST(SampleConfiguration, GivesTheDocumentedSettingsAndNothingElse) {
     EXPECT_EQ(settings->allowedHosts, "");
 
     INILoader loader;
-    ASSERT_TRUE(loader.Load(kSample));
+    ASSERT_TRUE(loader.Load(kSample).ok());
     const struct {
         const char* key;
         const char* value;  // nullptr: not set, the program's default applies
