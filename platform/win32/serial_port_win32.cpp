@@ -27,14 +27,6 @@ Error WindowsError(DWORD code, ErrorKind kind = ErrorKind::other) {
     return Error(static_cast<int>(code), WindowsErrorText(code), kind);
 }
 
-// Owns an open registry key.
-struct RegistryKeyTraits {
-    using Handle = HKEY;
-    static bool IsValid(HKEY key) { return key != nullptr; }
-    static void Close(HKEY key) { ::RegCloseKey(key); }
-};
-using ScopedRegistryKey = UniqueWindowsHandle<RegistryKeyTraits>;
-
 }  // namespace
 
 std::string SerialDevicePath(std::string_view portName) {
