@@ -323,10 +323,10 @@ TEST_F(AppContextTest, WithoutConfigurationThereIsNoServer) {
     EXPECT_EQ(context.appLogPath, AppLog());
     EXPECT_EQ(context.requestLogPath, RequestLog());
     EXPECT_EQ(context.Init(&host_).code, kStartNoConfiguration);
-    EXPECT_EQ(
-        LogTexts(AppLog()),
-        (std::vector<std::string>{"Init from [" + IniPath() + "]",
-                                  "Nu pot incarca fisierul de configurari [" + IniPath() + "]: no such file"}));
+    EXPECT_EQ(LogTexts(AppLog()),
+              (std::vector<std::string>{
+                  "Init from [" + IniPath() + "]",
+                  "Nu pot incarca fisierul de configurari [" + IniPath() + "]: no such file"}));
     EXPECT_FALSE(context.serverRunning());
     EXPECT_FALSE(context.RequestServerExit());
     EXPECT_TRUE(context.WaitForServerDone(0ms));

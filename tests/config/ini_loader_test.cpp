@@ -130,8 +130,10 @@ TEST_F(INILoaderTest, NotepadEncodingsReadAsTheSameText) {
         const char* name;
         std::string bytes;
     } cases[] = {
-        {"UTF-8 with its mark", "\xEF\xBB\xBF" "tcpPort=8080\r\nname=caf" + kEAcute +
-                                    "\nDebugMode=1\rlast=x"},
+        {"UTF-8 with its mark",
+         "\xEF\xBB\xBF"
+         "tcpPort=8080\r\nname=caf" +
+             kEAcute + "\nDebugMode=1\rlast=x"},
         {"UTF-16 LE with its mark", "\xFF\xFE" + Utf16(text, false)},
         {"UTF-16 BE with its mark", "\xFE\xFF" + Utf16(text, true)},
     };
@@ -155,11 +157,19 @@ TEST_F(INILoaderTest, UndecodableFilesAreRefusedWithTheirReason) {
         {"UTF-16 without its mark", Utf16("tcpPort=8080", false), "NUL bytes"},
         {"NUL inside ANSI text", "a=1\r\nb=2\0\r\nc=3"s, "NUL bytes"},
         {"UTF-16 cut short", "\xFF\xFE" + Utf16("a=1", false) + "b", "odd number of bytes"},
-        {"UTF-16 lone surrogate", "\xFF\xFE" "a\0=\0\x00\xD8"s, "cannot read"},
-        {"UTF-16 holding a NUL character", "\xFF\xFE" + Utf16("a=1", false) + "\0\0"s,
-         "NUL bytes"},
-        {"UTF-32 LE", "\xFF\xFE\0\0" "a\0\0\0"s, "UTF-32"},
-        {"UTF-32 BE", "\0\0\xFE\xFF" "\0\0\0a"s, "UTF-32"},
+        {"UTF-16 lone surrogate",
+         "\xFF\xFE"
+         "a\0=\0\x00\xD8"s,
+         "cannot read"},
+        {"UTF-16 holding a NUL character", "\xFF\xFE" + Utf16("a=1", false) + "\0\0"s, "NUL bytes"},
+        {"UTF-32 LE",
+         "\xFF\xFE\0\0"
+         "a\0\0\0"s,
+         "UTF-32"},
+        {"UTF-32 BE",
+         "\0\0\xFE\xFF"
+         "\0\0\0a"s,
+         "UTF-32"},
     };
     for (const auto& c : cases) {
         INILoader loader = LoadText("tcpPort=1");
