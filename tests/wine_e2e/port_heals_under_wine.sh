@@ -9,27 +9,11 @@ set -uo pipefail
 exe="$(realpath "$1")"
 simulator="$(realpath "$2")"
 scratch="$(realpath -m "$3")"
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+# wine, wineserver, the Wine session and the result table's rows: check, same, holds.
+source "$(dirname "$0")/wine_lib.sh"
 readonly service=Tillvane_SE
 readonly program='C:\Port Svc\Tillvane_se.exe'
 readonly receipt='BS|SI^Apa^2.50^2^A|AP^0^5.00|ES'
-
-passed=0
-failed=0
-check() {  # check <what> <command...>: one row of the result table
-    local what="$1"
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "PASS  $what"
-    else
-        failed=$((failed + 1))
-        echo "FAIL  $what"
-    fi
-}
-same() { [ "$1" == "$2" ] || { printf '  expected: %q\n  actual:   %q\n' "$2" "$1"; return 1; }; }
-holds() { grep -q -- "$2" <<<"$1" || { printf '  %q does not hold %q\n' "$1" "$2"; return 1; }; }
 
 # wait_for <seconds> <command...>
 source "$(dirname "$0")/../../scripts/lib.sh"
@@ -40,33 +24,19 @@ done
 
 rm -rf "$scratch"
 mkdir -p "$scratch"
-export WINEPREFIX="$scratch/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
 simulator_pid=""
 cleanup() {
     [ -z "$simulator_pid" ] || kill "$simulator_pid" 2>/dev/null
     "$wine" "$program" -remove >/dev/null 2>&1
-    exec 8>&- 2>/dev/null
-    "$wineserver" -k 2>/dev/null
-    wait 2>/dev/null
+    end_wine_session
 }
 trap cleanup EXIT
-
-"$wine" wineboot -i >/dev/null 2>&1
-"$wineserver" -w
-# A console waiting on a pipe keeps Wine's session, and with it the service, up.
-mkfifo "$scratch/keep-session"
-"$wine" cmd.exe <"$scratch/keep-session" >/dev/null 2>&1 &
-exec 8>"$scratch/keep-session"
-wait_for 30 "$wine" sc query >/dev/null 2>&1
+new_wine_session "$scratch"
 
 folder="$WINEPREFIX/drive_c/Port Svc"
 mkdir -p "$folder"
 cp "$exe" "$folder/Tillvane_se.exe"
-port_free() { ! (exec 9<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=$((20000 + RANDOM % 40000))
-until port_free "$port"; do port=$((20000 + RANDOM % 40000)); done
+port=$(free_port)
 printf 'tcpPort=%s\r\nTVA_GROUPS=A:1|B:2\r\ndriverModel=SERIALUFP\r\nPort=COM1\r\n' "$port" \
     >"$folder/Tillvane_se.ini"
 answers() { curl -s -m 2 "http://127.0.0.1:$port/" >/dev/null; }
@@ -116,5 +86,4 @@ check "plugged back: with a fresh handshake" \
 check "plugged back: the status says open" holds "$(status)" \
     '"portInUse":"COM1","portOpen":true,"portLostAt":null'
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

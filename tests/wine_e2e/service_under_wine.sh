@@ -31,34 +31,18 @@ done
 
 rm -rf "$scratch"
 mkdir -p "$scratch"
-export WINEPREFIX="$scratch/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
 simulator_pid=""
 cleanup() {
     [ -z "$simulator_pid" ] || kill "$simulator_pid" 2>/dev/null
-    exec 8>&- 2>/dev/null
-    "$wineserver" -k 2>/dev/null
-    wait 2>/dev/null
+    end_wine_session
 }
 trap cleanup EXIT
-
-"$wine" wineboot -i >/dev/null 2>&1
-"$wineserver" -w
-# Wine ends its services, ours included, a few seconds after the last ordinary program has
-# gone: a console that waits for input keeps the session up while the test runs (its input
-# is a pipe that this script holds open until it ends).
-mkfifo "$scratch/keep-session"
-"$wine" cmd.exe <"$scratch/keep-session" >/dev/null 2>&1 &
-exec 8>"$scratch/keep-session"
-wait_for 30 "$wine" sc query >/dev/null 2>&1
+new_wine_session "$scratch"
 
 folder="$WINEPREFIX/drive_c/Pos Svc"
 mkdir -p "$folder/receipts"
 cp "$exe" "$folder/Tillvane_se.exe"
-port_free() { ! (exec 9<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=$((20000 + RANDOM % 40000))
-until port_free "$port"; do port=$((20000 + RANDOM % 40000)); done
+port=$(free_port)
 configure() {  # configure <driver lines>: the configuration the service reads at start
     printf 'tcpPort=%s\r\nDebugMode=1\r\nTVA_GROUPS=A:1|B:2\r\n%s' "$port" "$1" >"$folder/Tillvane_se.ini"
 }
@@ -199,5 +183,4 @@ check "-install auto: started automatically" \
     holds "$("$wine" reg query "$service_key" 2>/dev/null | tr -d '\r')" "Start    REG_DWORD    0x2"
 check "-install auto: removed again" same "$(run -remove)" "Tillvane_SE is removed."
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
