@@ -21,7 +21,6 @@
 namespace tillvane::testing {
 namespace {
 
-constexpr const char* kReceipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
 constexpr const char* kOtherReceipt = "BS|SI^Paine^1.00^1^A|AP^0^1.00|ES";
 constexpr const char* kPage = "https://pos.example.com";
 constexpr const char* kFrontToken = "front-till-secret-0001";

@@ -18,11 +18,6 @@
 namespace tillvane::testing {
 namespace {
 
-constexpr const char* kReceipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
-constexpr const char* kReceiptFile =
-    "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
-    "T,1,______,_,__;0;5.00;;;;\n";
-
 // `text` (ASCII) as UTF-16 with its byte-order mark, as Notepad saves "Unicode".
 std::string Utf16WithMark(const std::string& text, bool bigEndian) {
     std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";

@@ -42,10 +42,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kReceipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
-constexpr const char* kReceiptFile =
-    "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
-    "T,1,______,_,__;0;5.00;;;;\n";
 // Sanitizer builds run the program several times slower; the bounds widen with them.
 constexpr auto kFollowUpBound = 1000ms * kSanitizerSlowdown;
 constexpr auto kAnswerBound = 5000ms * kSanitizerSlowdown;

@@ -18,10 +18,6 @@
 namespace tillvane::testing {
 namespace {
 
-constexpr const char* kReceipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
-constexpr const char* kReceiptFile =
-    "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
-    "T,1,______,_,__;0;5.00;;;;\n";
 // Its Base64 holds a "+": the bytes "e>1" encode as "ZT4x", "te>" as "dGU+".
 constexpr const char* kPlusReceipt = "BS|SI^Lapte>1l^4.00^1^B|AP^0^4.00|ES";
 constexpr const char* kPlusReceiptFile =

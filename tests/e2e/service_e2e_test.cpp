@@ -29,11 +29,6 @@ constexpr const char* kHelpText =
     " -install  to install the service.\n"
     " -remove   to remove the service.\n";
 
-constexpr const char* kReceipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
-constexpr const char* kReceiptFile =
-    "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
-    "T,1,______,_,__;0;5.00;;;;\n";
-
 // Sends SIGTERM (or `signal`) and expects an orderly end: exit code 0 within the bound.
 void ExpectOrderlyStop(ChildProcess& child, int signal = SIGTERM) {
     const auto asked = std::chrono::steady_clock::now();

@@ -19,6 +19,12 @@ namespace tillvane::testing {
 inline constexpr std::chrono::milliseconds kStartTimeout{15000};
 inline constexpr std::chrono::milliseconds kStopBound{5000};
 
+// An ordinary receipt, and the file the text-file driver writes for it.
+inline constexpr const char* kReceipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
+inline constexpr const char* kReceiptFile =
+    "S,1,______,_,__;Apa;2.50;2.000;1;1;1;0;0;\n"
+    "T,1,______,_,__;0;5.00;;;;\n";
+
 class ServiceProcess {
   public:
     // Copies the built program into `folder` (created if needed) of `dir`.
