@@ -49,8 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckReader(path);
 
     testing::WriteFile(path, fixed + std::string(text));
+    // A file that is no text (a NUL byte, say) is refused whole, and with it the driver model;
+    // any text gives the text driver, whatever follows the fixed settings.
+    const bool isText = INILoader().Load(path.string()).ok();
     RegisterHost host;
-    if (!host.Initialize(path.string(), "")) Violated("the text driver was not created");
+    if (host.Initialize(path.string(), "") != isText) {
+        Violated(isText ? "the text driver was not created" : "a refused file made a driver");
+    }
+    if (!isText) return 0;
     const std::string commands[] = {
         "BS|SI^Apa^2.50^2^A|PT^text|AP^0^5.00|ES",
         "BS|SI^" + std::string(120, 'N') + "^1^1^B^2^P|AP^1^1|ES",
