@@ -65,10 +65,10 @@ if [ -n "$zip" ]; then
         exit 1
     fi
     echo "Windows zip: OK"
-    # The MSI beside it, of the same version.
+    # The MSI beside it, of the same version (msiinfo ends its lines with CR LF).
     msi="${zip%.zip}.msi"
     test -f "$msi" || { echo "no MSI beside the zip: $msi"; exit 1; }
-    version="$(msiinfo export "$msi" Property | awk -F '\t' '$1 == "ProductVersion" { print $2 }')"
+    version="$(msiinfo export "$msi" Property | awk -F '\t' '$1 == "ProductVersion" { sub(/\r$/, "", $2); print $2 }')"
     [ "$msi" == "build/windows/packages/tillvane-$version-windows-x64.msi" ] ||
         { echo "the MSI says version $version"; exit 1; }
     echo "Windows MSI: OK"
