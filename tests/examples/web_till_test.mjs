@@ -7,15 +7,20 @@ import {tmpdir} from 'node:os';
 import {join} from 'node:path';
 import {freePort, kSkipExitCode, startService} from '../support/service_process.mjs';
 
-// Rows of features that are being built on another branch; each is skipped with this message
-// until its feature lands, then taken out of this list.
 const kChromium = '/usr/bin/chromium';
 const kChromiumFlags = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 const kAnswerTimeoutMs = 30000;
 const kToken = 'web-till-token-0123456789';
 
+// The oldest Node.js that the locked playwright-core runs on (Debian 12's own is older).
+const kMinNodeMajor = 20;
+
 const [program, page] = process.argv.slice(2);
+if (Number(process.versions.node.split('.')[0]) < kMinNodeMajor) {
+  console.log(`SKIP: playwright-core needs Node.js ${kMinNodeMajor} or later, this is ${process.version}`);
+  process.exit(kSkipExitCode);
+}
 let chromium;
 try {
   ({chromium} = await import('playwright-core'));
