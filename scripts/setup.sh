@@ -3,7 +3,8 @@
 #   setup.sh            what building and running the service on Linux needs
 #   setup.sh --tests    also what the tests need, the Windows cross-build and Wine included, and
 #                       clang with its sanitizer and libFuzzer runtimes for the fuzz targets,
-#                       and the Node-based tests' tools (npm ci in tests/)
+#                       clang-format and git for the layout check, and the Node-based tests'
+#                       tools (npm ci in tests/)
 #   setup.sh [--tests] PACKAGE...   these packages as well (the benchmarks' wrk, say)
 set -euo pipefail
 
@@ -14,7 +15,7 @@ if [ "${1:-}" == "--tests" ]; then
     node_tools=1
     packages+=(libgtest-dev libgmock-dev socat procps
         g++-mingw-w64-x86-64-posix googletest wine64 chromium
-        clang libclang-rt-14-dev dpkg-dev nodejs
+        clang libclang-rt-14-dev clang-format git dpkg-dev nodejs
         wixl msitools)  # msitools: the Windows installer (scripts/build-msi.sh)
     # npm comes with some builds of nodejs, as a package of its own with Debian's.
     command -v npm >/dev/null || packages+=(npm)
