@@ -52,6 +52,11 @@ function exampleRequest(path, operation, name) {
   const authorization = operation['x-example-authorization']?.[name] ?? `Bearer ${kToken}`;
   if (operation.security?.length !== 0 && authorization) headers.Authorization = authorization;
   let body = '';
+  const invalidForm = operation['x-example-invalid-form']?.[name];
+  if (invalidForm) {
+    headers['Content-Type'] = 'application/x-www-form-urlencoded';
+    body = new URLSearchParams(invalidForm).toString();
+  }
   for (const [type, content] of Object.entries(operation.requestBody?.content ?? {})) {
     const example = content.examples?.[name];
     if (!example) continue;
