@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/text_split.h"
+#include "http/allowed_methods.h"
 #include "http/command_request_adapter.h"
 #include "http/request_limits.h"
 #include "http/web_request.h"
@@ -20,9 +21,8 @@ constexpr std::string_view kOriginSeparators = ", \t";
 constexpr std::string_view kAuthorizationHeader = "Authorization";
 constexpr std::string_view kBearerScheme = "Bearer";
 constexpr std::string_view kBlanks = " \t";
-// A browser's preflight: what it asks for, and what it is told its page may send.
+// A browser's preflight: what it asks for.
 constexpr std::string_view kPrivateNetworkRequestHeader = "Access-Control-Request-Private-Network";
-constexpr std::string_view kAllowedMethods = "GET, POST";
 // How long a browser may keep the answer to a preflight, in seconds.
 constexpr int kPreflightMaxAgeSeconds = 600;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "http/allowed_methods.h"
 #include "http/server_state.h"
 #include "http/web_server.h"
 
@@ -14,7 +15,6 @@ namespace {
 // character, so no client rejects a reply as badly encoded.
 constexpr std::string_view kResponseContentType = "text/plain; charset=ISO-8859-1";
 constexpr std::string_view kContinueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
-constexpr std::string_view kAllowedMethods = "GET, POST";
 
 // After refusing a request, the rest of what the client sends is read and dropped for a
 // while before the connection closes, so that the refusal reaches the client instead of
