@@ -209,8 +209,9 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
     const bool started = !record.id.empty();
     RequestOutcome outcome;
     outcome.started = started;
-    const bool wanted =
-        started ? journal_.ids().AnyoneWaits(record.id, reply) : !reply->clientGone();
+    // A request without an answer (null) has nobody to tell that it printed.
+    const bool wanted = started ? journal_.ids().AnyoneWaits(record.id, reply)
+                                : reply != nullptr && !reply->clientGone();
     if (!wanted) {
         // Nobody waits for it: printing it would only print twice when the till tries again.
         options_.log("Request dropped unprinted: its client went away before its turn [" +

@@ -134,6 +134,21 @@ TEST_F(RequestPipelineTest, EachRequestEndsInOneAnswerAndTheDriverSeesOnlyWhatMa
     pipeline_.Join();
 }
 
+// A request handed over without an answer object has nobody to tell that it printed: it is
+// dropped unprinted, and the pipeline goes on with the next.
+TEST_F(RequestPipelineTest, ARequestWithoutAnAnswerIsDroppedUnprinted) {
+    CommandRequest request;
+    request.queryField = [](std::string_view name) -> std::optional<std::string> {
+        if (name == "CMD") return "BS";
+        return std::nullopt;
+    };
+    pipeline_.Accept(request, nullptr);
+    // Queued behind it: once this one is answered, the first has had its turn.
+    EXPECT_EQ(Send({{"CMD", "BS"}}), Answer(kHttpOk, "OK|"));
+    EXPECT_EQ(driver_.calls, std::vector<std::string>{"BeginSell"});
+    EXPECT_EQ(outcomes_, (std::vector<std::string>{"refused", "ran"}));
+}
+
 // An answer leaves only once the journal's record of it is on the disk: a crash right after
 // the answer must still find the record, or a retry would print the receipt again.
 TEST_F(RequestPipelineTest, AnAnswerLeavesOnlyAfterItsRecordIsFlushed) {
