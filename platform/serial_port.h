@@ -27,6 +27,12 @@ struct SerialLineSettings {
 // any other name is used as it is.
 std::string SerialDevicePath(std::string_view portName);
 
+// The n of a port named COMn (any case, n from 1); none for any other name.
+std::optional<int> ComPortNumber(std::string_view portName);
+
+// `names` with `name` added at the end, unless it is there already.
+void AddPortNameOnce(std::vector<std::string>& names, std::string name);
+
 // The port names that `patterns` stand for, in order, each once. On Linux a pattern with
 // wildcards (/dev/ttyUSB*) stands for the existing devices it matches, sorted; a name without
 // them stands for itself, whether or not it exists.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <system_error>
 #include <utility>
 
@@ -15,14 +14,12 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "base/text_split.h"
 #include "platform/posix/arbitrary_line_speed.h"
 
 namespace tillvane::platform {
 
 namespace {
 
-constexpr std::string_view kComPrefix = "COM";
 constexpr std::string_view kSerialDevicePrefix = "/dev/ttyS";
 // VTIME counts tenths of a second in one byte.
 constexpr int kDecisecondMs = 100;
@@ -84,16 +81,8 @@ std::optional<tcflag_t> CharacterSizeFor(int byteSize) {
 }  // namespace
 
 std::string SerialDevicePath(std::string_view portName) {
-    if (portName.size() > kComPrefix.size() &&
-        EqualsIgnoringCase(portName.substr(0, kComPrefix.size()), kComPrefix)) {
-        const std::string_view digits = portName.substr(kComPrefix.size());
-        int number = 0;
-        const auto [end, error] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), number);
-        if (error == std::errc{} && end == digits.data() + digits.size() && number >= 1 &&
-            digits.front() != '+') {
-            return std::string(kSerialDevicePrefix) + std::to_string(number - 1);
-        }
+    if (const std::optional<int> number = ComPortNumber(portName)) {
+        return std::string(kSerialDevicePrefix) + std::to_string(*number - 1);
     }
     return std::string(portName);
 }
@@ -113,18 +102,15 @@ struct SerialPort::Device {
 
 std::vector<std::string> ExpandSerialPortPatterns(const std::vector<std::string>& patterns) {
     std::vector<std::string> names;
-    const auto add = [&names](std::string name) {
-        if (std::find(names.begin(), names.end(), name) == names.end())
-            names.push_back(std::move(name));
-    };
     for (const std::string& pattern : patterns) {
         if (pattern.find_first_of(kWildcards) == std::string::npos) {
-            add(pattern);
+            AddPortNameOnce(names, pattern);
             continue;
         }
         glob_t matches{};
         if (glob(pattern.c_str(), 0, /*errfunc=*/nullptr, &matches) == 0) {
-            for (std::size_t i = 0; i < matches.gl_pathc; ++i) add(matches.gl_pathv[i]);
+            for (std::size_t i = 0; i < matches.gl_pathc; ++i)
+                AddPortNameOnce(names, matches.gl_pathv[i]);
         }
         globfree(&matches);
     }
@@ -209,10 +195,6 @@ Error SerialPort::ApplyReadTimeout(std::chrono::milliseconds timeout) {
 
 void SerialPort::Close() {
     device_.reset();
-}
-
-bool SerialPort::isOpen() const {
-    return device_ != nullptr;
 }
 
 Error SerialPort::Write(std::string_view bytes) {

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 
-#include "base/text_split.h"
 #include "platform/serial_port.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/serial_line_settings_win32.h"
@@ -14,7 +12,6 @@ namespace tillvane::platform {
 
 namespace {
 
-constexpr std::string_view kComPrefix = "COM";
 // COM1 to COM9 have names of their own; the others only in the device namespace.
 constexpr int kFirstDeviceNamespacePort = 10;
 constexpr std::string_view kDeviceNamespace = "\\\\.\\";
@@ -30,16 +27,9 @@ Error WindowsError(DWORD code, ErrorKind kind = ErrorKind::other) {
 }  // namespace
 
 std::string SerialDevicePath(std::string_view portName) {
-    if (portName.size() > kComPrefix.size() &&
-        EqualsIgnoringCase(portName.substr(0, kComPrefix.size()), kComPrefix)) {
-        const std::string_view digits = portName.substr(kComPrefix.size());
-        int number = 0;
-        const auto [end, error] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), number);
-        if (error == std::errc{} && end == digits.data() + digits.size() &&
-            number >= kFirstDeviceNamespacePort) {
-            return std::string(kDeviceNamespace) + std::string(portName);
-        }
+    const std::optional<int> number = ComPortNumber(portName);
+    if (number && *number >= kFirstDeviceNamespacePort) {
+        return std::string(kDeviceNamespace) + std::string(portName);
     }
     return std::string(portName);
 }
@@ -51,9 +41,7 @@ struct SerialPort::Device {
 // Names are used as they are: Windows port names have no patterns.
 std::vector<std::string> ExpandSerialPortPatterns(const std::vector<std::string>& patterns) {
     std::vector<std::string> names;
-    for (const std::string& name : patterns) {
-        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
-    }
+    for (const std::string& name : patterns) AddPortNameOnce(names, name);
     return names;
 }
 
@@ -122,10 +110,6 @@ Error SerialPort::ApplyReadTimeout(std::chrono::milliseconds timeout) {
 
 void SerialPort::Close() {
     device_.reset();
-}
-
-bool SerialPort::isOpen() const {
-    return device_ != nullptr;
 }
 
 Error SerialPort::Write(std::string_view bytes) {
