@@ -3,18 +3,18 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
+#include "platform/posix/start_program.h"
+#include "platform/posix/unique_fd.h"
 #include "tests/support/wait.h"
 
 extern char** environ;
@@ -24,12 +24,6 @@ namespace tillvane::testing {
 namespace {
 
 inline constexpr std::size_t kReadChunkSize = 4096;
-
-int ExitCodeOf(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
-}
 
 class Pipe {
   public:
@@ -68,13 +62,6 @@ std::vector<std::string> ChildEnvironment(const ChildOptions& options) {
     std::vector<std::string> result;
     for (const auto& [name, value] : variables) result.push_back(name + "=" + value);
     return result;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (std::string& text : texts) pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
 }
 
 }  // namespace
@@ -134,64 +121,34 @@ struct ChildProcess::Output {
 };
 
 ChildProcess::ChildProcess(const ChildOptions& options) : output_(std::make_unique<Output>()) {
-    // Everything the child needs is prepared before fork: between fork and exec only
-    // async-signal-safe calls are allowed in a process with threads.
-    std::vector<std::string> argv = {options.program};
-    argv.insert(argv.end(), options.arguments.begin(), options.arguments.end());
-    std::vector<std::string> environment = ChildEnvironment(options);
-    std::vector<char*> argvPointers = Pointers(argv);
-    std::vector<char*> environmentPointers = Pointers(environment);
-    const char* directory =
-        options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
-    const pid_t parent = getpid();
-    Pipe execFailure;  // carries errno when exec fails; closed by a successful exec
-
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed: " + std::string(std::strerror(errno)));
-    if (pid_ == 0) {
-        // A test that dies (a crash, an abort) takes its program with it, instead of leaving
-        // it running with its port open.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
-        // The child starts with nothing blocked and the usual signal dispositions, whatever
-        // the test process has set.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (const int signal : {SIGTERM, SIGINT, SIGPIPE, SIGHUP}) ::signal(signal, SIG_DFL);
-        const int input = open("/dev/null", O_RDONLY);
-        int error = 0;
-        if (input < 0 || dup2(input, STDIN_FILENO) < 0 ||
-            dup2(output_->out.write(), STDOUT_FILENO) < 0 ||
-            dup2(output_->err.write(), STDERR_FILENO) < 0 ||
-            (directory != nullptr && chdir(directory) != 0)) {
-            error = errno;
-        } else {
-            execve(argvPointers[0], argvPointers.data(), environmentPointers.data());
-            error = errno;
-        }
-        [[maybe_unused]] const ssize_t ignored = ::write(execFailure.write(), &error, sizeof error);
-        _exit(127);
+    const platform::UniqueFd input(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!input.valid()) throw std::runtime_error("cannot open /dev/null");
+    platform::ProgramStart start;
+    start.arguments = {options.program};
+    start.arguments.insert(start.arguments.end(), options.arguments.begin(),
+                           options.arguments.end());
+    start.environment = ChildEnvironment(options);
+    start.workingDirectory = options.workingDirectory;
+    start.input = input.get();
+    start.output = output_->out.write();
+    start.errors = output_->err.write();
+    // A test that dies (a crash, an abort) takes its program with it, instead of leaving it
+    // running with its port open.
+    start.endsWithStarter = true;
+    const platform::StartedProgram child = platform::StartProgram(start);
+    if (!child.error.ok()) {
+        throw std::runtime_error("cannot start " + options.program + ": " + child.error.text());
     }
-    execFailure.CloseWrite();
+    pid_ = child.pid;
     output_->out.CloseWrite();
     output_->err.CloseWrite();
-    int error = 0;
-    if (read(execFailure.read(), &error, sizeof error) == static_cast<ssize_t>(sizeof error)) {
-        int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        throw std::runtime_error("cannot start " + options.program + ": " + std::strerror(error));
-    }
     output_->reader = std::thread([output = output_.get()] { output->Read(); });
 }
 
 ChildProcess::~ChildProcess() {
     if (!exitCode_) {
         kill(pid_, SIGKILL);
-        int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+        platform::WaitForExit(pid_);
     }
     const char stop = 1;
     [[maybe_unused]] const ssize_t ignored = write(output_->stop.write(), &stop, 1);
@@ -208,7 +165,7 @@ std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) 
         [this] {
             if (exitCode_) return true;
             int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) exitCode_ = ExitCodeOf(status);
+            if (waitpid(pid_, &status, WNOHANG) == pid_) exitCode_ = platform::ExitStatusOf(status);
             return exitCode_.has_value();
         },
         timeout);
