@@ -261,7 +261,8 @@ const Script kScripts[] = {
      {},
      false,
      LineError("SI^Apa^1^1^A^" + std::string(21, 'g'), "], field too long")},
-    {"SellItemNoFields", "SI", {"SellItem(,0,0,,1,1)"}, true, ""},
+    // An empty price or quantity is no 0: a sale at 0.00, or of nothing, is never meant.
+    {"SellItemNoFields", "SI", {}, false, LineError("SI", "], invalid price []")},
     {"SellItemNumbers", "SI^Apa^ 1.5 ^-2^B", {"SellItem(Apa,1.5,-2,B,1,1)"}, true, ""},
     {"SellItemMinusZero", "SI^Apa^-0^-0.00^B", {"SellItem(Apa,0,0,B,1,1)"}, true, ""},
     {"SellItemPriceWithComma",
@@ -409,7 +410,11 @@ const Script kScripts[] = {
      "note"},
     // Bad input.
     {"NulEndsText", std::string("BS\0|ES", 6), {"BeginSell"}, true, ""},
-    {"NulInsideField", std::string("SI^Ap\0a^1^1^A", 13), {"SellItem(Ap,0,0,,1,1)"}, true, ""},
+    {"NulInsideField",
+     std::string("SI^Ap\0a^1^1^A", 13),
+     {},
+     false,
+     LineError("SI^Ap", "], invalid price []")},
     {"NulEndsLongLine",
      "BS|XX^" + std::string(9000, 'x') + std::string(1, '\0') + std::string(2000, 'x'),
      {"BeginSell"},

@@ -66,9 +66,43 @@ TEST(SettingsTest, EachKeyAndItsDefault) {
         WriteFile(dir.File("Tillvane_se.ini"), row.file);
         std::vector<std::string> log;
         const std::optional<Settings> settings = ReadSettings(
-            dir.File("Tillvane_se.ini"), [&](std::string_view e) { log.emplace_back(e); });
+            dir.File("Tillvane_se.ini"), [&](std::string_view e) { log.emplace_back(e); }, {});
         ASSERT_TRUE(settings.has_value());
         EXPECT_TRUE(row.holds(*settings));
+    }
+}
+
+TEST(SettingsTest, UnknownKeysAreLoggedOnceAndMisspeltAccessKeysKept) {
+    const std::string_view driverKeys[] = {"driverModel"};
+    const struct {
+        const char* file;
+        std::vector<std::string> logged;
+        std::string misspelt;  // the key kept as a misspelt access key; empty: none
+    } rows[] = {
+        {"; apiTokens=\r\n[Tillvane_SE]\r\nDRIVERMODEL=x\r\nAPITOKENS=", {}, ""},
+        {"DebugMod=1\r\ndebugmod=2\r\ncolour=red",
+         {"Unknown key [DebugMod] ignored; did you mean DebugMode?",
+          "Unknown key [colour] ignored"},
+         ""},
+        {"driverMdoel=SELLTEXT",
+         {"Unknown key [driverMdoel] ignored; did you mean driverModel?"},
+         ""},
+        {"apiToken=front:9c1f0e6d2b7a4c58a3e1\r\nallowedHost=x", {}, "apiToken"},
+        {"Allowed_Clients=10.1.1.1", {}, "Allowed_Clients"},
+        {"oldApiTokens=x", {}, "oldApiTokens"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        TempDir dir;
+        WriteFile(dir.File("Tillvane_se.ini"), row.file);
+        std::vector<std::string> log;
+        const std::optional<Settings> settings = ReadSettings(
+            dir.File("Tillvane_se.ini"), [&](std::string_view e) { log.emplace_back(e); },
+            driverKeys);
+        ASSERT_TRUE(settings.has_value());
+        EXPECT_EQ(log, row.logged);
+        EXPECT_EQ(settings->misspeltAccessKey ? settings->misspeltAccessKey->key : "",
+                  row.misspelt);
     }
 }
 
@@ -89,7 +123,7 @@ TEST(SettingsTest, AFileThatCannotBeReadIsNamedWithTheReason) {
         const std::string path = dir.File(std::string(row.name) + ".ini");
         if (row.file) WriteFile(path, *row.file);
         std::vector<std::string> log;
-        EXPECT_FALSE(ReadSettings(path, [&](std::string_view e) { log.emplace_back(e); }));
+        EXPECT_FALSE(ReadSettings(path, [&](std::string_view e) { log.emplace_back(e); }, {}));
         EXPECT_EQ(log, std::vector<std::string>{"Nu pot incarca fisierul de configurari [" + path +
                                                 "]: " + row.reason});
     }
