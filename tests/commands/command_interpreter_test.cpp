@@ -261,7 +261,6 @@ const Script kScripts[] = {
      {},
      false,
      LineError("SI^Apa^1^1^A^" + std::string(21, 'g'), "], field too long")},
-    // An empty price or quantity is no 0: a sale at 0.00, or of nothing, is never meant.
     {"SellItemNoFields", "SI", {}, false, LineError("SI", "], invalid price []")},
     {"SellItemNumbers", "SI^Apa^ 1.5 ^-2^B", {"SellItem(Apa,1.5,-2,B,1,1)"}, true, ""},
     {"SellItemMinusZero", "SI^Apa^-0^-0.00^B", {"SellItem(Apa,0,0,B,1,1)"}, true, ""},

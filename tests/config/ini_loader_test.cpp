@@ -46,7 +46,6 @@ TEST_F(INILoaderTest, LookupsByKey) {
         {"driverModel=SELLTEXT", "driverModel", "SELLTEXT"},
         {"DRIVERMODEL=SELLTEXT", "driverModel", "SELLTEXT"},
         {"driverModel = SELLTEXT", "driverModel", "SELLTEXT"},
-        {"driverModel\t\t=SELLTEXT", "driverModel", "SELLTEXT"},
         {"\t driverModel \t=SELLTEXT", "driverModel", "SELLTEXT"},
         {"  key=  value  ", "key", "value  "},
         {"key=a=b", "key", "a"},
