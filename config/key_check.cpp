@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <set>
 
 #include "base/text_split.h"
 #include "config/ini_loader.h"
@@ -54,6 +55,10 @@ std::string_view NearestKey(std::string_view key, std::span<const std::string_vi
     std::string_view nearest;
     std::size_t best = maxDistance + 1;
     for (const std::string_view candidate : candidates) {
+        // The lengths alone tell a key too far off: long lines of text cost no table.
+        const std::size_t lengthGap = key.size() > candidate.size() ? key.size() - candidate.size()
+                                                                    : candidate.size() - key.size();
+        if (lengthGap > maxDistance) continue;
         const std::size_t distance = KeyDistance(key, candidate);
         if (distance < best) {
             best = distance;
@@ -66,12 +71,11 @@ std::string_view NearestKey(std::string_view key, std::span<const std::string_vi
 std::vector<UnknownKey> UnknownKeys(const INILoader& configuration,
                                     std::span<const std::string_view> knownKeys) {
     std::vector<UnknownKey> unknown;
+    // Folded: a file of many lines is checked in n log n, not n squared.
+    std::set<std::string> seen;
     for (const INIEntry& entry : configuration.entries()) {
         if (IsNoKey(entry.key) || IsAmong(entry.key, knownKeys)) continue;
-        const bool seen = std::any_of(unknown.begin(), unknown.end(), [&](const UnknownKey& u) {
-            return EqualsIgnoringCase(u.key, entry.key);
-        });
-        if (seen) continue;
+        if (!seen.insert(ToLowerAscii(entry.key)).second) continue;
         unknown.push_back({entry.key, NearestKey(entry.key, knownKeys, kMaxSuggestionDistance)});
     }
     return unknown;
