@@ -44,8 +44,9 @@ void CheckKeys(const INILoader& configuration, std::span<const std::string_view>
             continue;
         }
         std::string entry = "Unknown key [" + unknown.key + "] ignored";
-        if (!unknown.nearest.empty())
+        if (!unknown.nearest.empty()) {
             entry += "; did you mean " + std::string(unknown.nearest) + "?";
+        }
         log(entry);
     }
 }
