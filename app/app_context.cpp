@@ -32,6 +32,14 @@ WebServerLimits CommandServerLimits() {
     return limits;
 }
 
+// The start fails as it does for a value of `accessKey` that does not parse.
+std::uint32_t MisspeltKeyStartCode(std::string_view accessKey) {
+    if (accessKey == kApiTokensKey) return kStartInvalidTokens;
+    if (accessKey == kAllowedClientsKey) return kStartInvalidClients;
+    if (accessKey == kListenAddressKey) return kStartUnusableAddress;
+    return kStartMisspeltAccessKey;
+}
+
 JournalSettings JournalSettingsOf(const Settings& settings) {
     JournalSettings journal;
     journal.idRetention = settings.idRetention;
@@ -84,12 +92,22 @@ ServerStart AppContext::Init(RegisterHost* host) {
     platform::JoinMultithreadedApartment();
     WriteAppLog("Init from [" + iniPath + "]");
     std::string loadFailure;
-    std::optional<Settings> read = ReadSettings(iniPath, [&](std::string_view entry) {
-        loadFailure = entry;
-        WriteAppLog(entry);
-    });
+    std::optional<Settings> read = ReadSettings(
+        iniPath,
+        [&](std::string_view entry) {
+            loadFailure = entry;
+            WriteAppLog(entry);
+        },
+        RegisterHost::SettingKeys());
     if (!read) return ServerStart{kStartNoConfiguration, loadFailure};
     settings = std::move(*read);
+    if (const auto& misspelt = settings.misspeltAccessKey) {
+        // Ignored, it would leave open what the shop meant to close.
+        return FailStart(MisspeltKeyStartCode(misspelt->accessKey),
+                         "Unknown key [" + misspelt->key + "] looks like " +
+                             std::string(misspelt->accessKey) +
+                             ", which guards access: correct or remove it");
+    }
     access_.SetOrigins(settings.allowedOrigins);
     listenAddress =
         settings.listenAddress.empty() ? std::string(kEveryIpv4Address) : settings.listenAddress;

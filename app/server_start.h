@@ -17,6 +17,9 @@ inline constexpr std::uint32_t kStartUnusableAddress = 5;  // listenAddress: no 
 inline constexpr std::uint32_t kStartInvalidClients = 6;   // allowedClients does not parse
 inline constexpr std::uint32_t kStartServerFailed = 7;     // any other refusal to listen
 inline constexpr std::uint32_t kStartInvalidTokens = 8;    // apiTokens does not parse
+// A key written like allowedOrigins or allowedHosts but none of them. A key written like
+// another access key fails with that key's code: it stands for a value the server cannot use.
+inline constexpr std::uint32_t kStartMisspeltAccessKey = 9;
 
 struct ServerStart {
     std::uint32_t code = kServerStarted;

@@ -173,12 +173,13 @@ class CommandTextRun {
         return false;
     }
 
-    // A price, quantity, amount or percentage: empty, or a plain decimal number of at most
-    // `bound` in magnitude. Anything else fails the line (false, with "<detail><text>]" in
-    // the reply).
+    // A price, quantity, amount or percentage: a plain decimal number of at most `bound` in
+    // magnitude, or empty (0) where `emptyMeansZero`. Anything else fails the line (false, with
+    // "<detail><text>]" in the reply).
     bool ReadNumber(const std::string& field, std::string_view detail, double& value,
-                    double bound = kMaxReceiptNumber) {
-        const std::optional<double> number = ParsePlainDecimal(field, bound);
+                    double bound = kMaxReceiptNumber, bool emptyMeansZero = true) {
+        const std::optional<double> number =
+            field.empty() && !emptyMeansZero ? std::nullopt : ParsePlainDecimal(field, bound);
         if (!number) {
             WriteLineError(reply_, line_, detail, field);
             return false;
@@ -228,8 +229,9 @@ class CommandTextRun {
         }
         double price = 0.0;
         double quantity = 0.0;
-        if (!ReadNumber(price_, kPriceDetail, price) ||
-            !ReadNumber(quantity_, kQuantityDetail, quantity)) {
+        // A sale at 0.00 or of nothing is never what an empty field meant.
+        if (!ReadNumber(price_, kPriceDetail, price, kMaxReceiptNumber, false) ||
+            !ReadNumber(quantity_, kQuantityDetail, quantity, kMaxReceiptNumber, false)) {
             return Outcome::kFailed;
         }
 

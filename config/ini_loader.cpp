@@ -13,6 +13,15 @@ namespace tillvane {
 namespace {
 
 constexpr char kKeyValueSeparator = '=';
+constexpr std::string_view kKeyPadding = " \t";
+
+// "apiTokens = x" and "allowedClients<TAB>=x" name the keys the administrator meant: a key
+// kept with its padding would be another, unknown key, and its setting silently off.
+void TrimKey(std::string& key) {
+    const std::size_t last = key.find_last_not_of(kKeyPadding);
+    key.erase(last == std::string::npos ? 0 : last + 1);
+    key.erase(0, key.find_first_not_of(kKeyPadding));
+}
 
 // The file's bytes up to `size`; false when it cannot be opened.
 bool ReadFileBytes(const std::string& path, std::size_t size, std::string& bytes) {
@@ -37,6 +46,7 @@ std::vector<INIEntry> ParseEntries(std::string_view text) {
         // A field that cannot be taken stays empty; the line still makes an entry.
         NextField(line, fieldPosition, entry.key, kMaxConfigValueLength, kKeyValueSeparator);
         NextField(line, fieldPosition, entry.value, kMaxConfigValueLength, kKeyValueSeparator);
+        TrimKey(entry.key);
         // A cut key could match another key, so an over-long one drops its entry.
         if (entry.key.size() > kMaxConfigKeyLength) continue;
         entries.push_back(std::move(entry));

@@ -14,7 +14,7 @@ inline constexpr std::size_t kMaxConfigKeyLength = 254;
 inline constexpr std::size_t kMaxConfigValueLength = 1024;
 
 struct INIEntry {
-    std::string key;
+    std::string key;  // without the blanks and tabs around it
     std::string value;
 };
 

@@ -2,9 +2,12 @@
 // The settings of the service, read once from its configuration file. The lists (addresses,
 // host names, origins) stay the text the file gives: whoever applies them parses them.
 
+#include <array>
 #include <chrono>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "base/utc_time.h"
 #include "config/setting_values.h"
@@ -18,6 +21,32 @@ inline constexpr int kDefaultMaxCommandLines = 1000;
 inline constexpr double kDefaultRequestIdDays = 7;
 inline constexpr double kDefaultJournalDays = 90;
 inline constexpr double kMaxRetentionDays = 36500;
+
+// The keys read here. The access keys decide who may print: one that is misspelt must never
+// leave the server open as if it were not set.
+inline constexpr std::string_view kTcpPortKey = "tcpPort";
+inline constexpr std::string_view kDebugModeKey = "DebugMode";
+inline constexpr std::string_view kMaxCommandLinesKey = "maxCommandLines";
+inline constexpr std::string_view kRequestIdDaysKey = "requestIdDays";
+inline constexpr std::string_view kJournalDaysKey = "journalDays";
+inline constexpr std::string_view kListenAddressKey = "listenAddress";
+inline constexpr std::string_view kAllowedClientsKey = "allowedClients";
+inline constexpr std::string_view kAllowedHostsKey = "allowedHosts";
+inline constexpr std::string_view kAllowedOriginsKey = "allowedOrigins";
+inline constexpr std::string_view kApiTokensKey = "apiTokens";
+inline constexpr std::array kAccessKeys = {kApiTokensKey, kAllowedClientsKey, kAllowedOriginsKey,
+                                           kAllowedHostsKey, kListenAddressKey};
+inline constexpr std::array kServiceKeys = {
+    kTcpPortKey,       kDebugModeKey,      kMaxCommandLinesKey, kRequestIdDaysKey,  kJournalDaysKey,
+    kListenAddressKey, kAllowedClientsKey, kAllowedHostsKey,    kAllowedOriginsKey, kApiTokensKey};
+// Most edits between an unknown key and an access key for it to count as that key misspelt.
+inline constexpr std::size_t kMaxAccessKeyTypoDistance = 2;
+
+// An unknown key written like an access key ("apiToken", "allowed_Clients", "apiTokens2").
+struct MisspeltAccessKey {
+    std::string key;  // as written
+    std::string_view accessKey;
+};
 
 struct Settings {
     int tcpPort = 0;
@@ -34,10 +63,15 @@ struct Settings {
     std::string allowedHosts;
     std::string allowedOrigins;
     std::string apiTokens;
+    // The first such key of the file; the server must not start with it.
+    std::optional<MisspeltAccessKey> misspeltAccessKey;
 };
 
 // Reads the file at `path`; nothing, with a log entry, when it cannot be loaded. A number that
-// is refused is logged and its default used.
-std::optional<Settings> ReadSettings(const std::string& path, const SettingLog& log);
+// is refused is logged and its default used. Every key that is neither one of kServiceKeys nor
+// of `otherKeys` (the drivers' keys) is logged once, with the known key nearest to it, except
+// a misspelt access key, which is kept in misspeltAccessKey for the caller to refuse.
+std::optional<Settings> ReadSettings(const std::string& path, const SettingLog& log,
+                                     std::span<const std::string_view> otherKeys);
 
 }  // namespace tillvane

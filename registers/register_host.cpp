@@ -59,7 +59,7 @@ bool RegisterHost::Initialize(const std::string& configPath, const std::string& 
         WriteLog("Failed to open " + configPath + ": " + error.text());
     }
 
-    configuration.GetValue(driverModel_, "driverModel");
+    configuration.GetValue(driverModel_, kDriverModelKey);
     if (driverModel_.size() > kMaxDriverModelLength) driverModel_.resize(kMaxDriverModelLength);
     UpperAscii(driverModel_);
 
@@ -75,6 +75,14 @@ bool RegisterHost::Initialize(const std::string& configPath, const std::string& 
     driver_->log = log_;
     driver_->LoadSharedSettings(configuration);  // a driver that fails stays unconfigured
     return true;
+}
+
+std::vector<std::string_view> RegisterHost::SettingKeys() {
+    std::vector<std::string_view> keys = {kDriverModelKey};
+    keys.insert(keys.end(), kSharedDriverKeys.begin(), kSharedDriverKeys.end());
+    keys.insert(keys.end(), kTextDriverKeys.begin(), kTextDriverKeys.end());
+    keys.insert(keys.end(), kSerialDriverKeys.begin(), kSerialDriverKeys.end());
+    return keys;
 }
 
 void RegisterHost::ReleaseDriver() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "registers/register_log.h"
 #include "registers/virtual_register.h"
@@ -12,6 +13,7 @@
 namespace tillvane {
 
 inline constexpr std::size_t kMaxDriverModelLength = 99;
+inline constexpr std::string_view kDriverModelKey = "driverModel";
 
 class RegisterHost {
   public:
@@ -19,6 +21,9 @@ class RegisterHost {
     // and has it load its settings. False when no driver was created. An empty `logPath`
     // turns the register log off.
     bool Initialize(const std::string& configPath, const std::string& logPath);
+    // Every key the host and its drivers read, whichever driver the file names: a key of the
+    // other driver is the shop's, not a typo.
+    static std::vector<std::string_view> SettingKeys();
     // Destroys the driver, if there is one.
     void ReleaseDriver();
 

@@ -13,6 +13,8 @@ namespace {
 
 constexpr char kVatEntrySeparator = '|';
 constexpr char kVatNameCodeSeparator = ':';
+// "A=1" or "A:1,B:2" written for "A:1|B:2": the name or code would hold another entry.
+constexpr std::string_view kMisplacedSeparators = "=,";
 
 // Sets `setting` to the key's value as a decimal integer when the key is present.
 void ReadIntSetting(const INILoader& configuration, std::string_view key, int& setting) {
@@ -42,6 +44,25 @@ bool RefuseBrokenVatEntry(const VatGroup& group, const std::string& entry, const
     return true;
 }
 
+// An entry without a name or a code would sell with an empty VAT code; one that holds another
+// entry's separator would sell under a code such as "1,B". Either is refused, and logged.
+bool RefuseIncompleteVatEntry(const VatGroup& group, const std::string& entry,
+                              const RegisterLog& log) {
+    if (group.name.empty() || group.code.empty()) {
+        log.Write("TVA_GROUPS entry [" + entry +
+                  "] refused: it needs a name and a code, as in A:1");
+        return true;
+    }
+    const auto misplaced = [](const std::string& field) {
+        return field.find_first_of(kMisplacedSeparators) != std::string::npos;
+    };
+    if (!misplaced(group.name) && !misplaced(group.code)) return false;
+    log.Write("TVA_GROUPS entry [" + entry +
+              "] refused: a name or code may not hold \"=\" or \",\"; entries are separated by "
+              "\"|\"");
+    return true;
+}
+
 // The groups of a TVA_GROUPS value such as "A:1|B:2"; reading stops at an over-long entry.
 // An entry whose name or code does not fit, or holds a byte that would end a device field, is
 // refused, and logged, while the others stand.
@@ -60,7 +81,10 @@ std::vector<VatGroup> ParseVatGroups(std::string_view value, const RegisterLog& 
                       std::to_string(kMaxVatGroupCodeLength));
             continue;
         }
-        if (RefuseBrokenVatEntry(group, entry, log)) continue;
+        if (RefuseBrokenVatEntry(group, entry, log) ||
+            RefuseIncompleteVatEntry(group, entry, log)) {
+            continue;
+        }
         groups.push_back(std::move(group));
     }
     return groups;
@@ -73,7 +97,7 @@ bool VirtualRegister::LoadDriverSettings(const INILoader& /*configuration*/) {
 }
 
 bool VirtualRegister::LoadSharedSettings(const INILoader& configuration) {
-    configuration.GetValue(disabledCommands, "disabledCommands");
+    configuration.GetValue(disabledCommands, kDisabledCommandsKey);
     if (disabledCommands.size() > kMaxDisabledCommandsLength) {
         // Cut, it would switch on what the shop switched off; the driver stays unconfigured.
         WriteLog("disabledCommands longer than " + std::to_string(kMaxDisabledCommandsLength) +
@@ -83,13 +107,13 @@ bool VirtualRegister::LoadSharedSettings(const INILoader& configuration) {
     }
     UpperAscii(disabledCommands);
 
-    ReadIntSetting(configuration, "allowPriceDecimals", allowPriceDecimals);
+    ReadIntSetting(configuration, kAllowPriceDecimalsKey, allowPriceDecimals);
     maxItemNameSize = kDefaultMaxItemNameSize;
-    ReadIntSetting(configuration, "maxItemNameSize", maxItemNameSize);
-    ReadIntSetting(configuration, "alwaysSellEqualsPayed", alwaysSellEqualsPayed);
+    ReadIntSetting(configuration, kMaxItemNameSizeKey, maxItemNameSize);
+    ReadIntSetting(configuration, kAlwaysSellEqualsPayedKey, alwaysSellEqualsPayed);
 
     std::string vatValue;
-    if (configuration.GetValue(vatValue, "TVA_GROUPS")) {
+    if (configuration.GetValue(vatValue, kVatGroupsKey)) {
         vatGroups = ParseVatGroups(vatValue, log);
         if (vatGroups.empty()) {
             WriteLog("TVA_GROUPS NOT DEFINED");

@@ -3,6 +3,7 @@
 // the active driver. It also holds what every driver shares: the receipt state, the shared
 // settings, the VAT groups, the running totals and the register log.
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,16 @@ inline constexpr std::size_t kMaxVatEntryLength = 200;
 inline constexpr std::size_t kMaxVatFieldLength = 100;
 
 inline constexpr int kDefaultMaxItemNameSize = 80;
+
+// The keys every driver reads.
+inline constexpr std::string_view kDisabledCommandsKey = "disabledCommands";
+inline constexpr std::string_view kAllowPriceDecimalsKey = "allowPriceDecimals";
+inline constexpr std::string_view kMaxItemNameSizeKey = "maxItemNameSize";
+inline constexpr std::string_view kAlwaysSellEqualsPayedKey = "alwaysSellEqualsPayed";
+inline constexpr std::string_view kVatGroupsKey = "TVA_GROUPS";
+inline constexpr std::array kSharedDriverKeys = {kDisabledCommandsKey, kAllowPriceDecimalsKey,
+                                                 kMaxItemNameSizeKey, kAlwaysSellEqualsPayedKey,
+                                                 kVatGroupsKey};
 
 // Why a driver refuses a receipt operation outside a receipt; the interpreter tells the
 // till the same.

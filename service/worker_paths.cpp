@@ -1,5 +1,6 @@
 #include "service/worker_paths.h"
 
+#include "app/app_files.h"
 #include "platform/program_path.h"
 
 namespace tillvane {
@@ -14,7 +15,8 @@ WorkerPaths WorkerPathsFor(const std::string& programPath) {
         prefix.compare(prefix.size() - separator.size(), separator.size(), separator) != 0) {
         prefix += separator;
     }
-    paths.configPath = prefix + kConfigFileName;
+    // Named as the web server names it, so that the driver and the server read one file.
+    paths.configPath = AppFilePath(programPath, AppFile::configuration);
     paths.registerLogPath = prefix + kRegisterLogFileName;
     return paths;
 }

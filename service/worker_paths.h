@@ -5,12 +5,11 @@
 
 namespace tillvane {
 
-inline constexpr const char* kConfigFileName = "Tillvane_se.ini";
 inline constexpr const char* kRegisterLogFileName = "_Tillvane_se.log";
 
 struct WorkerPaths {
     std::string directory;        // the program's folder, the working directory
-    std::string configPath;       // the folder followed by "Tillvane_se.ini"
+    std::string configPath;       // named after the program (see AppFilePath)
     std::string registerLogPath;  // the folder followed by "_Tillvane_se.log"
 };
 

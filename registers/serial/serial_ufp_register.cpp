@@ -244,14 +244,14 @@ bool SerialUFPRegister::DailyReportsX() {
 
 bool SerialUFPRegister::LoadDriverSettings(const INILoader& configuration) {
     std::string value;
-    if (configuration.GetValue(value, "baudRate")) baudRate = ParseDecimalInt(value);
+    if (configuration.GetValue(value, kBaudRateKey)) baudRate = ParseDecimalInt(value);
     link_.SetSequenceNumber(link::kFirstSequence);
     lineSettings = {baudRate, byteSize, parity, stopBits};
-    if (!configuration.GetValue(portName, "Port")) portName = kDefaultPortName;
+    if (!configuration.GetValue(portName, kPortKey)) portName = kDefaultPortName;
     findPort = EqualsIgnoringCase(portName, kAutoPortName);
     if (findPort) {
         std::string candidates;
-        configuration.GetValue(candidates, "portCandidates");
+        configuration.GetValue(candidates, kPortCandidatesKey);
         portCandidates = SplitPortCandidates(candidates);
         if (portCandidates.empty()) portCandidates = platform::SystemSerialPortPatterns();
     }

@@ -5,6 +5,7 @@
 // error code. The first command of a receipt that does not end with 0 ends the receipt there:
 // nothing more of it is sent, so a till that sells it again gets it printed once.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,6 +22,12 @@ namespace tillvane {
 inline constexpr std::string_view kSerialAccessCode = "482917";
 inline constexpr std::string_view kDefaultPortName = "COM1";
 inline constexpr int kDefaultBaudRate = 9600;
+
+// The serial driver's own keys.
+inline constexpr std::string_view kBaudRateKey = "baudRate";
+inline constexpr std::string_view kPortKey = "Port";
+inline constexpr std::string_view kPortCandidatesKey = "portCandidates";
+inline constexpr std::array kSerialDriverKeys = {kBaudRateKey, kPortKey, kPortCandidatesKey};
 inline constexpr std::chrono::milliseconds kPauseAfterHandshake{200};
 // The handshake before the first receipt starts from this sequence number.
 inline constexpr int kHandshakeSequence = 0x27;

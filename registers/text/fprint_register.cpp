@@ -54,9 +54,9 @@ std::string FPrintRegister::DatalessLine(char letter) {
 
 bool FPrintRegister::LoadDriverSettings(const INILoader& configuration) {
     std::string folder;
-    if (configuration.GetValue(folder, "outputFolder")) folder = NormaliseOutputFolder(folder);
+    if (configuration.GetValue(folder, kOutputFolderKey)) folder = NormaliseOutputFolder(folder);
     std::string fileName;
-    if (configuration.GetValue(fileName, "outputFileName")) TrimTrailingBlanks(fileName);
+    if (configuration.GetValue(fileName, kOutputFileNameKey)) TrimTrailingBlanks(fileName);
 
     // A cut path would name another place, so an over-long one leaves the driver unconfigured.
     if (folder.size() > kMaxReceiptPathLength) {

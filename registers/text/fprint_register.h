@@ -2,6 +2,7 @@
 // The text-file driver: each receipt or report becomes a small file of command lines in the
 // output folder, from which the fiscal printer's own file-watching software prints it.
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,11 @@ namespace tillvane {
 
 // Longest outputFileName; a longer one is refused, since a cut name would be another file.
 inline constexpr std::size_t kMaxOutputFileNameLength = 99;
+
+// The text driver's own keys.
+inline constexpr std::string_view kOutputFolderKey = "outputFolder";
+inline constexpr std::string_view kOutputFileNameKey = "outputFileName";
+inline constexpr std::array kTextDriverKeys = {kOutputFolderKey, kOutputFileNameKey};
 // Most characters a receipt's lines may hold together; a line that would pass it is refused.
 inline constexpr std::size_t kMaxReceiptTextLength = 99999;
 

@@ -45,8 +45,8 @@ TEST_F(INILoaderTest, LookupsByKey) {
     } cases[] = {
         {"driverModel=SELLTEXT", "driverModel", "SELLTEXT"},
         {"DRIVERMODEL=SELLTEXT", "driverModel", "SELLTEXT"},
-        {"driverModel = SELLTEXT", "driverModel", "<missing>"},
-        {"driverModel = SELLTEXT", "driverModel ", "SELLTEXT"},
+        {"driverModel = SELLTEXT", "driverModel", "SELLTEXT"},
+        {"\t driverModel \t=SELLTEXT", "driverModel", "SELLTEXT"},
         {"  key=  value  ", "key", "value  "},
         {"key=a=b", "key", "a"},
         {"a=1\r\na=2", "a", "1"},

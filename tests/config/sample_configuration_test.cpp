@@ -9,6 +9,7 @@
 
 #include "config/ini_loader.h"
 #include "config/settings.h"
+#include "registers/register_host.h"
 
 namespace tillvane {
 namespace {
@@ -17,8 +18,9 @@ const std::string kSample = std::string(TILLVANE_SOURCE_DIR) + "/packaging/Tillv
 
 TEST(SampleConfiguration, GivesTheDocumentedSettingsAndNothingElse) {
     std::vector<std::string> complaints;
-    const std::optional<Settings> settings =
-        ReadSettings(kSample, [&](std::string_view text) { complaints.emplace_back(text); });
+    const std::optional<Settings> settings = ReadSettings(
+        kSample, [&](std::string_view text) { complaints.emplace_back(text); },
+        RegisterHost::SettingKeys());
     ASSERT_TRUE(settings.has_value());
     EXPECT_EQ(complaints, std::vector<std::string>{});
     EXPECT_EQ(settings->tcpPort, 8088);

@@ -66,10 +66,23 @@ TEST(SettingsTest, EachKeyAndItsDefault) {
         WriteFile(dir.File("Tillvane_se.ini"), row.file);
         std::vector<std::string> log;
         const std::optional<Settings> settings = ReadSettings(
-            dir.File("Tillvane_se.ini"), [&](std::string_view e) { log.emplace_back(e); });
+            dir.File("Tillvane_se.ini"), [&](std::string_view e) { log.emplace_back(e); }, {});
         ASSERT_TRUE(settings.has_value());
         EXPECT_TRUE(row.holds(*settings));
     }
+}
+
+// The drivers' keys are no mistake, an unknown key is logged once, and a key that holds an
+// access key whole is kept for the start to refuse.
+TEST(SettingsTest, UnknownKeysAreLoggedOnceAndMisspeltAccessKeysKept) {
+    TempDir dir;
+    WriteFile(dir.File("a.ini"), "DRIVERMODEL=x\r\ncolour=red\r\nCOLOUR=1\r\noldApiTokens=x");
+    const std::string_view driverKeys[] = {"driverModel"};
+    std::vector<std::string> log;
+    const std::optional<Settings> settings = ReadSettings(
+        dir.File("a.ini"), [&](std::string_view e) { log.emplace_back(e); }, driverKeys);
+    EXPECT_EQ(log, std::vector<std::string>{"Unknown key [colour] ignored"});
+    EXPECT_EQ(settings->misspeltAccessKey->key, "oldApiTokens");
 }
 
 TEST(SettingsTest, AFileThatCannotBeReadIsNamedWithTheReason) {
@@ -89,7 +102,7 @@ TEST(SettingsTest, AFileThatCannotBeReadIsNamedWithTheReason) {
         const std::string path = dir.File(std::string(row.name) + ".ini");
         if (row.file) WriteFile(path, *row.file);
         std::vector<std::string> log;
-        EXPECT_FALSE(ReadSettings(path, [&](std::string_view e) { log.emplace_back(e); }));
+        EXPECT_FALSE(ReadSettings(path, [&](std::string_view e) { log.emplace_back(e); }, {}));
         EXPECT_EQ(log, std::vector<std::string>{"Nu pot incarca fisierul de configurari [" + path +
                                                 "]: " + row.reason});
     }

@@ -50,8 +50,9 @@ TEST(VatGroups, ParsedFromTvaGroups) {
         {"|A:1||B:2|", {{"A", "1"}, {"B", "2"}}},
         {"A : 1", {{"A ", "1"}}},
         {"A:1:x", {{"A", "1"}}},
-        {"A", {{"A", ""}}},
-        {":5", {{"", "5"}}},
+        // Without a name or a code a sale would carry an empty VAT code; with "," or "=" it
+        // would carry another entry ("1,B").
+        {"A|B:|:5|C:1,D:2|E:5", {{"E", "5"}}},
         {"ABCDEFGHI:12345", {{"ABCDEFGHI", "12345"}}},
         // Cut, a name or code would be another group: such an entry is refused.
         {"LONGNAME123:1|B:2", {{"B", "2"}}},

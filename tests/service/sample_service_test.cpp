@@ -268,17 +268,17 @@ TEST(WorkerPathsTest, FilesSitBesideTheProgramWhateverItIsCalled) {
     };
     const Case cases[] = {
 #ifdef _WIN32
-        {"D:\\Pos\\Svc\\prog.exe", "D:\\Pos\\Svc", "D:\\Pos\\Svc\\Tillvane_se.ini",
+        {"D:\\Pos\\Svc\\prog.exe", "D:\\Pos\\Svc", "D:\\POS\\SVC\\PROG.INI",
          "D:\\Pos\\Svc\\_Tillvane_se.log"},
-        {"C:\\Pos Svc\\TILLVANE_SE.EXE", "C:\\Pos Svc", "C:\\Pos Svc\\Tillvane_se.ini",
+        {"C:\\Pos Svc\\TILLVANE_SE.EXE", "C:\\Pos Svc", "C:\\POS SVC\\TILLVANE_SE.INI",
          "C:\\Pos Svc\\_Tillvane_se.log"},
-        {"C:\\prog.exe", "C:\\", "C:\\Tillvane_se.ini", "C:\\_Tillvane_se.log"},
+        {"C:\\prog.exe", "C:\\", "C:\\PROG.INI", "C:\\_Tillvane_se.log"},
 #else
-        {"/opt/pos svc/prog", "/opt/pos svc", "/opt/pos svc/Tillvane_se.ini",
+        {"/opt/pos svc/prog", "/opt/pos svc", "/opt/pos svc/prog.ini",
          "/opt/pos svc/_Tillvane_se.log"},
         {"/srv/Tillvane_se", "/srv", "/srv/Tillvane_se.ini", "/srv/_Tillvane_se.log"},
-        {"/prog", "/", "/Tillvane_se.ini", "/_Tillvane_se.log"},
-        {"prog", "prog", "prog/Tillvane_se.ini", "prog/_Tillvane_se.log"},
+        {"/prog", "/", "/prog.ini", "/_Tillvane_se.log"},
+        {"prog", "prog", "prog.ini", "prog/_Tillvane_se.log"},
 #endif
     };
     for (const Case& c : cases) {
