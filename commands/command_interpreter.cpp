@@ -121,8 +121,7 @@ class CommandTextRun {
             case Command::kCloseReceipt:
                 return CloseReceipt();
             case Command::kResetAfterSell:
-                if (driver_ != nullptr) driver_->ResetAfterSell();
-                return Outcome::kNextLine;
+                return ResetAfterSell();
             case Command::kReportZ:
                 return Report(&VirtualRegister::DailyReportsZ);
             case Command::kReportX:
@@ -324,6 +323,17 @@ class CommandTextRun {
 
     // A daily report ends the text; its result is the result of the whole text. A failed
     // report says why: the driver's reason, or the register log.
+    // A driver that cannot tell why it refused leaves the line as it always was: done.
+    Outcome ResetAfterSell() {
+        if (driver_ == nullptr) return Outcome::kNextLine;
+        ClearFailureReason();
+        if (driver_->ResetAfterSell() || driver_->failureReason.empty()) {
+            return Outcome::kNextLine;
+        }
+        reply_.assign(driver_->failureReason.substr(0, kMaxReplyLength));
+        return Outcome::kFailed;
+    }
+
     Outcome Report(bool (VirtualRegister::*report)()) {
         ClearFailureReason();
         if (driver_ != nullptr && (driver_->*report)()) return Outcome::kSucceeded;

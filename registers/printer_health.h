@@ -17,8 +17,17 @@ struct PrinterError {
     std::chrono::system_clock::time_point time;
 };
 
+// A receipt the printer still holds open although nothing will finish it: the command set has
+// no cancel, so only the printer's own keys, or the printer showing that no receipt is open,
+// end it.
+struct UnfinishedReceipt {
+    std::chrono::system_clock::time_point since;  // when its open went out
+    std::string reason;                           // why it was left ("Printer error 1002 on ...")
+};
+
 struct PrinterHealth {
     std::optional<PrinterError> lastError;
+    std::optional<UnfinishedReceipt> unfinishedReceipt;
     std::map<int, std::uint64_t> errorsByCode;
     std::uint64_t receiptsClosed = 0;
 

@@ -25,6 +25,11 @@ HealthBanner HealthBannerOf(const StatusSnapshot& status,
         return {Health::unhealthy, "Unhealthy: printer not answering since " +
                                        FormatUtcTimestamp(*status.printerSilentSince)};
     }
+    if (const auto& unfinished = driver.health.unfinishedReceipt) {
+        return {Health::degraded, "Degraded: the printer holds an unfinished receipt since " +
+                                      FormatUtcTimestamp(unfinished->since) + " (" +
+                                      unfinished->reason + ")"};
+    }
     if (status.receiptOpenSince && now - *status.receiptOpenSince >= kReceiptOpenTooLong) {
         const auto minutes =
             std::chrono::duration_cast<std::chrono::minutes>(now - *status.receiptOpenSince);

@@ -102,6 +102,16 @@ std::string StatusJson(const StatusSnapshot& status) {
         lastError += '}';
     }
     AppendJsonField(json, "lastPrinterError", lastError);
+    std::string unfinished = "null";
+    if (driver.health.unfinishedReceipt) {
+        unfinished = "{";
+        AppendJsonField(unfinished, "since",
+                        JsonString(FormatUtcTimestamp(driver.health.unfinishedReceipt->since)));
+        AppendJsonField(unfinished, "reason", JsonString(driver.health.unfinishedReceipt->reason),
+                        true);
+        unfinished += '}';
+    }
+    AppendJsonField(json, "unfinishedReceipt", unfinished);
     std::string counts = "{";
     AppendJsonField(counts, "requests", std::to_string(status.requests()));
     AppendJsonField(counts, "receipts", std::to_string(driver.health.receiptsClosed));
@@ -167,6 +177,11 @@ std::string MetricsText(const StatusSnapshot& status) {
     AppendMetricHeader(text, kPortLosses, "counter",
                        "Times the printer's open port went away (adapter unplugged).");
     AppendSample(text, kPortLosses, {}, std::to_string(status.driver.port.losses));
+
+    constexpr std::string_view kUnfinished = "tillvane_unfinished_receipt";
+    AppendMetricHeader(text, kUnfinished, "gauge",
+                       "1 while the printer holds a receipt the service could not finish.");
+    AppendSample(text, kUnfinished, {}, status.driver.health.unfinishedReceipt ? "1" : "0");
 
     constexpr std::string_view kStart = "tillvane_start_time_seconds";
     AppendMetricHeader(text, kStart, "gauge", "When the service started, in Unix time.");

@@ -2,11 +2,13 @@
 // Frames of the fiscal printer's serial link, shared by the driver and the printer simulator.
 //
 // Request: 0x01 LEN SEQ CMD <access code> ";" <data> 0x05 <checksum: 4 bytes> 0x03
-// Reply:   0x01 LEN SEQ CMD <error: 4 digits> <separator> <data> 0x04 <checksum: 4 bytes> 0x03
+// Reply:   0x01 LEN SEQ CMD <error: 4 digits> <separator> <data> 0x04 [<status> 0x05]
+//          <checksum: 4 bytes> 0x03
 //
-// LEN is 0x20 plus the number of bytes from LEN itself up to and including the 0x05 (request)
-// or 0x04 (reply). The checksum is the sum of those same bytes modulo 65536, sent as four
-// hexadecimal digits, most significant first, each digit v as the byte 0x30 + v.
+// LEN is 0x20 plus the number of bytes from LEN itself up to and including the 0x05 (request,
+// reply with status bytes) or 0x04 (reply without). The checksum is the sum of those same bytes
+// modulo 65536, sent as four hexadecimal digits, most significant first, each digit v as the byte
+// 0x30 + v.
 
 #include <algorithm>
 #include <cstddef>
@@ -99,9 +101,11 @@ inline std::string BuildRequestFrame(int sequence, std::uint8_t command,
     return WrapFrame(std::move(counted));
 }
 
-// The reply frame. `errorCode` is written as four digits (0 to kMaxReplyErrorCode).
+// The reply frame. `errorCode` is written as four digits (0 to kMaxReplyErrorCode). With
+// `status` bytes the reply goes on as printers send it: 0x04, the status bytes, 0x05, and LEN
+// and the checksum then count up to the 0x05; without, it ends its counted bytes at the 0x04.
 inline std::string BuildReplyFrame(int sequence, std::uint8_t command, int errorCode,
-                                   std::string_view data) {
+                                   std::string_view data, std::string_view status = {}) {
     std::string counted;
     counted += static_cast<char>(sequence);
     counted += static_cast<char>(command);
@@ -111,6 +115,10 @@ inline std::string BuildReplyFrame(int sequence, std::uint8_t command, int error
     counted += kReplySeparator;
     counted += data;
     counted += kReplyDataEnd;
+    if (!status.empty()) {
+        counted += status;
+        counted += kRequestDataEnd;
+    }
     return WrapFrame(std::move(counted));
 }
 
@@ -152,37 +160,20 @@ inline std::optional<RequestFrame> ParseRequestFrame(std::string_view frame) {
     return request;
 }
 
-struct ReplyFrame {
-    int sequence = 0;
-    std::uint8_t command = 0;
-    int errorCode = 0;
-    std::string data;
-};
-
-// Checks a whole reply frame (LEN, the error digits, the 0x04, the checksum, the 0x03) and
-// splits it. Nothing when the frame is malformed.
-inline std::optional<ReplyFrame> ParseReplyFrame(std::string_view frame) {
-    if (frame.size() < 2 || frame.front() != kFrameStart) return std::nullopt;
-    const int counted = static_cast<std::uint8_t>(frame[1]) - kLengthBase;
-    if (counted < kReplyFixedCounted) return std::nullopt;
-    const std::size_t dataEnd = static_cast<std::size_t>(counted);  // offset of the 0x04
-    if (frame.size() != dataEnd + 1 + kChecksumDigits + 1 || frame.back() != kFrameEnd ||
-        frame[dataEnd] != kReplyDataEnd) {
-        return std::nullopt;
+// True when `frame` (from its 0x01 up to its 0x03) reads as the link reads a reply to the frame
+// sent with `sequence`: the echoed sequence, four error digits, and a 0x04 after them. LEN,
+// CMD, the bytes after the 0x04 and the checksum are the printer's own layout and are not
+// checked, so that a printer that sends status bytes there is recognised too.
+inline bool ReadsAsReply(std::string_view frame, int sequence) {
+    if (frame.size() <= kReplyDataOffset || frame.front() != kFrameStart ||
+        frame.back() != kFrameEnd) {
+        return false;
     }
-    if (frame.substr(dataEnd + 1, kChecksumDigits) !=
-        EncodeChecksum(Checksum(frame.substr(1, dataEnd)))) {
-        return std::nullopt;
-    }
-    ReplyFrame reply;
+    if (static_cast<std::uint8_t>(frame[kReplySequenceOffset]) != sequence) return false;
     for (const char digit : frame.substr(kReplyErrorOffset, kReplyErrorDigits)) {
-        if (digit < '0' || digit > '9') return std::nullopt;
-        reply.errorCode = reply.errorCode * 10 + (digit - '0');
+        if (digit < '0' || digit > '9') return false;
     }
-    reply.sequence = static_cast<std::uint8_t>(frame[kReplySequenceOffset]);
-    reply.command = static_cast<std::uint8_t>(frame[kReplyCommandOffset]);
-    reply.data = frame.substr(kReplyDataOffset, dataEnd - kReplyDataOffset);
-    return reply;
+    return frame.find(kReplyDataEnd, kReplyDataOffset) < frame.size() - 1;
 }
 
 }  // namespace tillvane::link

@@ -10,13 +10,12 @@ namespace {
 
 constexpr std::string_view kCandidateSeparators = ", \t";
 
-// True once `received` ends with a well-formed reply to `command`; garbage before it is
-// allowed, as the link allows it.
-bool EndsWithReply(std::string_view received, std::uint8_t command) {
+// True once `received` ends with a reply to the probe; garbage before it is allowed, as the
+// link allows it.
+bool EndsWithReply(std::string_view received) {
     for (std::size_t start = received.find(link::kFrameStart); start != std::string_view::npos;
          start = received.find(link::kFrameStart, start + 1)) {
-        const auto reply = link::ParseReplyFrame(received.substr(start));
-        if (reply && reply->command == command) return true;
+        if (link::ReadsAsReply(received.substr(start), link::kFirstSequence)) return true;
     }
     return false;
 }
@@ -35,7 +34,7 @@ bool Answers(PortSerial& port, std::string_view accessCode) {
         if (!port.isOpen) return false;
         if (!byte) continue;
         received += *byte;
-        if (*byte == link::kFrameEnd && EndsWithReply(received, printer::kSoftwareVersion)) {
+        if (*byte == link::kFrameEnd && EndsWithReply(received)) {
             return true;
         }
     }
@@ -57,16 +56,33 @@ std::vector<std::string> SplitPortCandidates(std::string_view value) {
     return names;
 }
 
+bool ProbeBackoff::MayProbe(const std::string& name, Clock::time_point now) const {
+    const auto next = nextProbe_.find(name);
+    return next == nextProbe_.end() || now >= next->second;
+}
+
+void ProbeBackoff::Failed(const std::string& name, Clock::time_point now) {
+    nextProbe_[name] = now + kProbeAgainAfter;
+}
+
 bool FindPrinterPort(PortSerial& port, const std::vector<std::string>& candidates,
-                     const platform::SerialLineSettings& settings, std::string_view accessCode) {
+                     const platform::SerialLineSettings& settings, std::string_view accessCode,
+                     ProbeBackoff& backoff) {
     for (const std::string& name : candidates) {
+        if (!backoff.MayProbe(name, ProbeBackoff::Clock::now())) continue;
         // A port of its own: a candidate that fails its probe is no loss of the printer's.
+        // One that cannot be opened was sent nothing and may be tried again at once.
         PortSerial probe;
-        if (!probe.Open(name, settings, kProbeReadTimeout).ok() || !Answers(probe, accessCode)) {
+        if (!probe.Open(name, settings, kProbeReadTimeout).ok()) continue;
+        if (!Answers(probe, accessCode)) {
+            backoff.Failed(name, ProbeBackoff::Clock::now());
             continue;
         }
         probe.Close();
-        if (port.Open(name, settings).ok()) return true;
+        if (port.Open(name, settings).ok()) {
+            backoff.Clear();
+            return true;
+        }
     }
     return false;
 }

@@ -6,6 +6,7 @@
 // passed over.
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,12 +23,33 @@ inline constexpr std::chrono::milliseconds kProbeReplyTimeout{1000};
 // Reads of a probe give up after this long, so that its wait ends close to kProbeReplyTimeout.
 inline constexpr std::chrono::milliseconds kProbeReadTimeout{100};
 
+// A candidate that opened but did not answer the probe (silent, or another device) is not
+// probed again before this long: while no printer is found, every request looks again, and
+// another device on the candidates' list should see one short frame now and then at most.
+inline constexpr std::chrono::seconds kProbeAgainAfter{30};
+
+// When each candidate that failed its probe may be probed again.
+class ProbeBackoff {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    bool MayProbe(const std::string& name, Clock::time_point now) const;
+    void Failed(const std::string& name, Clock::time_point now);
+    // The printer is found: every candidate may be probed the next time it is lost.
+    void Clear() { nextProbe_.clear(); }
+
+  private:
+    std::map<std::string, Clock::time_point> nextProbe_;
+};
+
 // The names and patterns of a portCandidates value, separated by commas or blanks.
 std::vector<std::string> SplitPortCandidates(std::string_view value);
 
 // Probes the ports of `candidates` in order with the line `settings`, each opened only for its
-// probe. The first that answers is opened as `port`, with the usual read time-out.
+// probe, passing over those `backoff` holds back. The first that answers is opened as `port`,
+// with the usual read time-out.
 bool FindPrinterPort(PortSerial& port, const std::vector<std::string>& candidates,
-                     const platform::SerialLineSettings& settings, std::string_view accessCode);
+                     const platform::SerialLineSettings& settings, std::string_view accessCode,
+                     ProbeBackoff& backoff);
 
 }  // namespace tillvane

@@ -7,6 +7,7 @@
 
 #include "base/numbers.h"
 #include "base/text_split.h"
+#include "base/utc_time.h"
 #include "config/ini_loader.h"
 #include "registers/field_text.h"
 #include "registers/serial/link_frame.h"
@@ -71,6 +72,13 @@ std::string PrinterErrorOnCommand(int code, std::string_view command) {
            std::string(command);
 }
 
+std::string UnfinishedReceiptText(const UnfinishedReceipt& receipt) {
+    return "the printer holds an unfinished receipt since " + FormatUtcTimestamp(receipt.since) +
+           " (" + receipt.reason +
+           "); the service cannot end it: finish or cancel it at the printer's keys, then "
+           "send this again";
+}
+
 std::string MakeItemCode(const platform::LocalTime& time) {
     // Room for any int values, although a local time always gives exactly 11 digits.
     std::array<char, kItemCodeBufferSize> code{};
@@ -103,7 +111,8 @@ bool SerialUFPRegister::Send(std::uint8_t command, std::string_view data, std::s
 
 // The printer may have done the command or not; either way the receipt cannot be answered as
 // printed. Closing it anyway would print what the till must sell again, so nothing more of it
-// goes out: the printer voids it when the next receipt opens.
+// goes out: the printer keeps it open, and the driver remembers that until the printer shows
+// otherwise.
 bool SerialUFPRegister::SendSaleCommand(std::uint8_t command, std::string_view data,
                                         std::string_view name, LogCode logCode) {
     if (Send(command, data, name, logCode)) return true;
@@ -146,7 +155,62 @@ bool SerialUFPRegister::BeginSell() {
     state = ReceiptState::selling;
     soldTotal = 0.0;
     paidTotal = 0.0;
-    return SendSaleCommand(printer::kOpenReceipt, kOpenReceiptData, "BeginSell");
+    receiptOpenedAt_ = std::chrono::system_clock::now();
+    openConfirmed_ = false;
+    // Written before the open goes out: a crash from here on leaves a receipt on the printer.
+    if (!health.unfinishedReceipt) SaveUnfinished({receiptOpenedAt_, {}});
+    if (!SendSaleCommand(printer::kOpenReceipt, kOpenReceiptData, "BeginSell")) {
+        NameUnfinishedReceipt();
+        return false;
+    }
+    openConfirmed_ = true;
+    if (health.unfinishedReceipt) {
+        UnfinishedReceiptEnded("the printer opened a new receipt");
+        SaveUnfinished({receiptOpenedAt_, {}});
+    }
+    return true;
+}
+
+void SerialUFPRegister::AbandonReceipt(std::string_view why) {
+    if (state == ReceiptState::selling && !health.unfinishedReceipt) {
+        if (openConfirmed_) {
+            health.unfinishedReceipt = UnfinishedReceipt{receiptOpenedAt_, std::string(why)};
+            SaveUnfinished(*health.unfinishedReceipt);
+            WriteLog("The printer holds an unfinished receipt since " +
+                     FormatUtcTimestamp(receiptOpenedAt_) + " (" + std::string(why) + ")");
+        } else {
+            // The printer refused or never answered the open: it holds nothing we know of.
+            unfinishedFile_.Clear();
+        }
+    }
+    VirtualRegister::AbandonReceipt(why);
+}
+
+void SerialUFPRegister::SaveUnfinished(const UnfinishedReceipt& receipt) {
+    if (const platform::Error error = unfinishedFile_.Save(receipt); !error.ok()) {
+        WriteLog(error.text());
+    }
+}
+
+void SerialUFPRegister::UnfinishedReceiptEnded(std::string_view how) {
+    if (!health.unfinishedReceipt) return;
+    WriteLog("Unfinished receipt since " + FormatUtcTimestamp(health.unfinishedReceipt->since) +
+             " ended: " + std::string(how));
+    health.unfinishedReceipt.reset();
+    if (state != ReceiptState::selling) unfinishedFile_.Clear();
+}
+
+void SerialUFPRegister::NameUnfinishedReceipt() {
+    if (!health.unfinishedReceipt) return;
+    const std::string text = UnfinishedReceiptText(*health.unfinishedReceipt);
+    failureReason = failureReason.empty() ? text : failureReason + "; " + text;
+}
+
+bool SerialUFPRegister::ResetAfterSell() {
+    if (!health.unfinishedReceipt) return true;
+    failureReason.clear();
+    NameUnfinishedReceipt();
+    return false;
 }
 
 bool SerialUFPRegister::SellItem(std::string& name, double price, double quantity,
@@ -224,13 +288,18 @@ bool SerialUFPRegister::CloseReceipt(std::string* message) {
         return false;
     }
     state = ReceiptState::afterSell;
+    unfinishedFile_.Clear();
     return true;
 }
 
 // The report answers for its own command only; a receipt left open stays as it is.
 bool SerialUFPRegister::DailyReport(std::string_view data, std::string_view logName) {
-    if (Send(printer::kDailyReport, data, logName)) return true;
+    if (Send(printer::kDailyReport, data, logName)) {
+        UnfinishedReceiptEnded("the printer printed a report");
+        return true;
+    }
     failureReason = PrinterErrorText(lastError, logName);
+    NameUnfinishedReceipt();
     return false;
 }
 
@@ -256,6 +325,16 @@ bool SerialUFPRegister::LoadDriverSettings(const INILoader& configuration) {
         if (portCandidates.empty()) portCandidates = platform::SystemSerialPortPatterns();
     }
 
+    unfinishedFile_.SetPlace(log.path());
+    if (std::optional<UnfinishedReceipt> left = unfinishedFile_.Load()) {
+        // A receipt still being built when the service last wrote the file went with it.
+        if (left->reason.empty()) left->reason = "the service stopped before it was finished";
+        WriteLog("The printer holds an unfinished receipt since " +
+                 FormatUtcTimestamp(left->since) + " (" + left->reason + ")");
+        SaveUnfinished(*left);
+        health.unfinishedReceipt = std::move(left);
+    }
+
     settingsLoaded_ = true;
     const platform::Error opened = OpenPort();
     if (!opened.ok()) {
@@ -275,7 +354,7 @@ platform::Error SerialUFPRegister::OpenPort() {
     handshakeDone = false;
     if (findPort) {
         const std::vector<std::string> names = platform::ExpandSerialPortPatterns(portCandidates);
-        if (FindPrinterPort(port, names, lineSettings, accessCode)) {
+        if (FindPrinterPort(port, names, lineSettings, accessCode, probeBackoff_)) {
             WriteLog("Printer found on " + port.portName);
             return {};
         }

@@ -13,8 +13,10 @@
 
 #include "platform/clock.h"
 #include "platform/serial_port.h"
+#include "registers/serial/port_finder.h"
 #include "registers/serial/port_serial.h"
 #include "registers/serial/serial_link.h"
+#include "registers/serial/unfinished_receipt_file.h"
 #include "registers/virtual_register.h"
 
 namespace tillvane {
@@ -42,6 +44,9 @@ std::string PrinterErrorOnCommand(int code, std::string_view command);
 // What the till is told when a printer command ended with a code other than 0:
 // "Printer error 9999 (no reply) on CloseReceipt; see register log".
 std::string PrinterErrorText(int code, std::string_view command);
+// What the till is told while the printer holds `receipt`: what the service knows of it and
+// what ends it.
+std::string UnfinishedReceiptText(const UnfinishedReceipt& receipt);
 
 class SerialUFPRegister : public VirtualRegister {
   public:
@@ -55,7 +60,8 @@ class SerialUFPRegister : public VirtualRegister {
     bool CommandF() override { return true; }
     bool BeginSell() override;
     bool CloseReceipt(std::string* message) override;
-    bool ResetAfterSell() override { return true; }
+    // Refused while the printer holds an unfinished receipt: nothing is ready to print.
+    bool ResetAfterSell() override;
     bool PrintText(std::string_view piece1, std::string_view piece2, std::string_view piece3,
                    std::string_view piece4, std::string_view piece5) override;
     bool Payment(int paymentType, double amount) override;
@@ -77,6 +83,10 @@ class SerialUFPRegister : public VirtualRegister {
     // Opens a port that is closed or was lost again, with the same settings, and makes the
     // next receipt repeat the printer handshake: the printer may have been switched off.
     bool ConnectPrinter() override;
+    // An abandoned receipt whose open the printer confirmed stays open there: the driver
+    // remembers it (health.unfinishedReceipt and a file beside the register log) until the
+    // printer accepts a new receipt's open or a report.
+    void AbandonReceipt(std::string_view why) override;
 
     PortHealth Port() const override;
     void SetCancelToken(platform::CancelToken* token) override { port.SetCancelToken(token); }
@@ -117,11 +127,22 @@ class SerialUFPRegister : public VirtualRegister {
     // The printer queries made once, before the first receipt.
     void Handshake();
     bool DailyReport(std::string_view data, std::string_view logName);
+    // The printer accepted a command that it refuses while a receipt is open: none is.
+    void UnfinishedReceiptEnded(std::string_view how);
+    // Keeps `receipt` for the next start; a failure goes to the register log.
+    void SaveUnfinished(const UnfinishedReceipt& receipt);
+    // Adds what clears the unfinished receipt, if there is one, to failureReason.
+    void NameUnfinishedReceipt();
     // Opens the configured port, or finds the printer's, and makes the next receipt begin
     // with the handshake. A failure says why in the words the till is given.
     platform::Error OpenPort();
 
     bool settingsLoaded_ = false;  // the line settings were taken: the port may be opened
+    // The receipt being built: when its open went out, and whether the printer confirmed it.
+    std::chrono::system_clock::time_point receiptOpenedAt_;
+    bool openConfirmed_ = false;
+    UnfinishedReceiptFile unfinishedFile_;
+    ProbeBackoff probeBackoff_;  // Port=auto: candidates that did not answer
 
     SerialLink link_;
 };

@@ -444,6 +444,11 @@ TEST_F(SerialPrinterAttacks, TheServiceAnswersWhileThePrinterIsSilent) {
     EXPECT_EQ(check.PostForm("/REGCMD", "CMD=x", "text/plain").status, 415);
     EXPECT_FALSE(slowAnswered);  // the health check did not wait for the printer
     slow.join();
+    // The printer keeps the receipt it was left with until the cashier cancels it at its keys.
+    simulator_->Signal(SIGUSR1);
+    ASSERT_TRUE(
+        WaitUntil([&] { return Journal().find("CANCELLED AT THE KEYS") != std::string::npos; },
+                  kAnswerBound));
     ExpectOrdinaryReceipt("a receipt on a silent printer");
 }
 

@@ -106,6 +106,7 @@ TEST_F(OperationsEndToEnd, StatusTellsEveryFigureWithItsType) {
         {"portOpen", "false"},
         {"portLostAt", "null"},
         {"lastPrinterError", "null"},
+        {"unfinishedReceipt", "null"},
         {"counts", R"(\{"requests":4,"receipts":1,"failures":1,"refusals":1,"replays":1\})"},
         {"queueLength", "0"},
     };

@@ -7,6 +7,7 @@
 #include "registers/serial/link_frame.h"
 #include "registers/serial/port_serial.h"
 #include "tests/support/child_process.h"
+#include "tests/support/wait.h"
 
 namespace tillvane {
 namespace {
@@ -47,10 +48,21 @@ class PrinterSimulatorTest : public ::testing::Test {
 };
 
 TEST_F(PrinterSimulatorTest, AnswersLikeAPrinterAndRefusesDamage) {
-    EXPECT_EQ(Exchange(0x30, 0x64, "1;1.000;2.50;"), link::BuildReplyFrame(0x30, 0x64, 2001, ""));
-    EXPECT_EQ(Exchange(0x31, 0x63, "1;1;0;"), link::BuildReplyFrame(0x31, 0x63, 0, ""));
-    // A second open voids the unfinished receipt instead of adding to it.
-    EXPECT_EQ(Exchange(0x32, 0x63, "1;1;0;"), link::BuildReplyFrame(0x32, 0x63, 0, ""));
+    // Status bytes after the 0x04, as printers send them; the third tells an open receipt.
+    const std::string closed = "\x80\x80\x80\x80\x80\x80";
+    const std::string open = "\x80\x80\x88\x80\x80\x80";
+    EXPECT_EQ(Exchange(0x30, 0x64, "1;1.000;2.50;"),
+              link::BuildReplyFrame(0x30, 0x64, 2001, "", closed));
+    EXPECT_EQ(Exchange(0x31, 0x63, "1;1;0;"), link::BuildReplyFrame(0x31, 0x63, 0, "", open));
+    // A receipt left open stays open: a second open is refused, and so is a report.
+    EXPECT_EQ(Exchange(0x32, 0x63, "1;1;0;"), link::BuildReplyFrame(0x32, 0x63, 2007, "", open));
+    EXPECT_EQ(Exchange(0x32, 0xA1, "1;"), link::BuildReplyFrame(0x32, 0xA1, 2005, "", open));
+    simulator.Signal(SIGUSR1);  // the cashier's cancel key
+    EXPECT_TRUE(testing::WaitUntil(
+        [&] {
+            return Exchange(0x32, 0xA1, "1;") == link::BuildReplyFrame(0x32, 0xA1, 0, "", closed);
+        },
+        5s));
 
     std::string damaged = link::BuildRequestFrame(0x33, 0x65, "482917", "1;");
     damaged[damaged.size() - 2] ^= 1;  // a checksum digit

@@ -115,6 +115,11 @@ class SerialServiceTest : public ::testing::Test {
     std::string JournalPath() const { return dir_.File("journal.txt"); }
     std::vector<std::string> Journal() const { return Lines(testing::ReadFile(JournalPath())); }
     std::string RegisterLog() const { return testing::ReadFile(dir_.File("_Tillvane_se.log")); }
+    // Times of day as the status and the replies write them, as "{time}".
+    static std::string WithoutTimes(const std::string& text) {
+        static const std::regex kTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
+        return std::regex_replace(text, kTime, "{time}");
+    }
     bool Logged(const std::string& entry) const {
         return RegisterLog().find("->" + entry) != std::string::npos;
     }
@@ -262,6 +267,14 @@ TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
                error + "; see register log; receipt abandoned, nothing more sent";
     };
     const std::string silentText = "BS|SI^a^1^1^A|PT^hello|AP^0^1|ES";
+    // "KEYS": the cashier cancels the open receipt at the printer; "RESTART": the service
+    // starts again; a path: the page's body holds the text ("{time}" for any time).
+    const std::pair<std::string, std::string> keys{"KEYS", ""};
+    const std::string kItemError = "Printer error 1002 on SellItem";
+    const std::string itemRefused =
+        "the printer holds an unfinished receipt since {time} (" + kItemError +
+        "); the service cannot end it: finish or cancel it at the printer's keys, then send "
+        "this again";
     const auto notSupported = [](const std::string& line) {
         return "ERR|EROARE PROTOCOL WEB LA LINIA [" + line + "], not supported by this printer";
     };
@@ -273,46 +286,62 @@ TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
         std::string logged;                // a register log entry the row must leave
     } rows[] = {
         // The failed sale is abandoned on the spot: the service sends nothing more, and the
-        // printer voids it when the next receipt opens.
+        // printer keeps it open until the cashier cancels it at its keys ("KEYS").
         {"UnknownVatGroup",
          {},
-         {{"BS|SI^Paine^3^1^A|SI^Lapte^4^1^Z|AP^0^7|ES", unknownGroup}},
+         {{"BS|SI^Paine^3^1^A|SI^Lapte^4^1^Z|AP^0^7|ES", unknownGroup}, keys},
          {"OPEN RECEIPT", "ITEM # Paine VAT 1", "SALE # Paine 1.000 x 3.00",
-          "OPEN RECEIPT (unfinished receipt voided)"},
+          "RECEIPT CANCELLED AT THE KEYS", "OPEN RECEIPT"},
          "Receipt abandoned: EROARE PROTOCOL WEB LA LINIA [SI^Lapte^4^1^Z], check log"},
         // A close the printer never confirmed: two sales never come out as one under "OK|".
         {"SilentClose",
          {"0x65:silent:once"},
-         {{receipt, abandoned("", "Printer error 9999 (no reply) on CloseReceipt")}},
+         {{receipt, abandoned("", "Printer error 9999 (no reply) on CloseReceipt")}, keys},
          {"OPEN RECEIPT", "ITEM # Apa VAT 1", "SALE # Apa 2.000 x 2.50", "SUBTOTAL 5.00",
-          "PAYMENT 0 5.00", "FAULT 0x65 silent", "OPEN RECEIPT (unfinished receipt voided)"},
+          "PAYMENT 0 5.00", "FAULT 0x65 silent", "RECEIPT CANCELLED AT THE KEYS", "OPEN RECEIPT"},
          "CloseReceipt:lastError=9999"},
         {"PaymentRefused",
          {"0x67:error=2004:once"},
-         {{receipt, abandoned("AP^0^5.00", "Printer error 2004 on Payment")}},
+         {{receipt, abandoned("AP^0^5.00", "Printer error 2004 on Payment")}, keys},
          {"OPEN RECEIPT", "ITEM # Apa VAT 1", "SALE # Apa 2.000 x 2.50", "SUBTOTAL 5.00",
-          "FAULT 0x67 error=2004", "OPEN RECEIPT (unfinished receipt voided)"},
+          "FAULT 0x67 error=2004", "RECEIPT CANCELLED AT THE KEYS", "OPEN RECEIPT"},
          "Receipt abandoned: Printer error 2004 on Payment"},
         // Nothing after the text the printer did not confirm goes out: the till's resend is
         // the only receipt that closes.
         {"SilentTextEndsTheReceipt",
          {"0x61:silent:once"},
          {{silentText, abandoned("PT^hello", "Printer error 9999 (no reply) on PrintText")},
+          keys,
           {silentText, "OK|"}},
          {"OPEN RECEIPT", "ITEM # a VAT 1", "SALE # a 1.000 x 1.00", "FAULT 0x61 silent",
-          "OPEN RECEIPT (unfinished receipt voided)", "ITEM # a VAT 1", "SALE # a 1.000 x 1.00",
-          "TEXT hello", "SUBTOTAL 1.00", "PAYMENT 0 1.00",
+          "RECEIPT CANCELLED AT THE KEYS", "OPEN RECEIPT", "ITEM # a VAT 1",
+          "SALE # a 1.000 x 1.00", "TEXT hello", "SUBTOTAL 1.00", "PAYMENT 0 1.00",
           "CLOSE RECEIPT TOTAL 1.00 PAID 1.00 CHANGE 0.00", "OPEN RECEIPT"},
          "Receipt abandoned: Printer error 9999 (no reply) on PrintText"},
         // A report between a receipt's failed command and its close does not bring it back.
+        // The printer holds the receipt: the status, the page and every report or RO say so,
+        // also after a restart, until the cashier ends it at the keys.
         {"ReportAfterAFailedItem",
          {"0x64:error=1002:once"},
          {{"BS|SI^Apa^2.50^2^A", abandoned("SI^Apa^2.50^2^A", "Printer error 1002 on SellItem")},
-          {"XR", "ERR|Printer error 2005 on DailyReportsX; see register log"},
-          {"AP^0^5.00|ES", "ERR|EROARE PROTOCOL WEB LA LINIA [AP^0^5.00], no receipt open"}},
+          {"XR", "ERR|Printer error 2005 on DailyReportsX; see register log; " + itemRefused},
+          {"AP^0^5.00|ES", "ERR|EROARE PROTOCOL WEB LA LINIA [AP^0^5.00], no receipt open"},
+          {"/status", R"("unfinishedReceipt":{"since":"{time}","reason":")" + kItemError + "\"}"},
+          {"/metrics", "tillvane_unfinished_receipt 1\n"},
+          {"/status.html",
+           "Degraded: the printer holds an unfinished receipt since {time} (" + kItemError + ")"},
+          {"RESTART", ""},
+          {"RO", "ERR|" + itemRefused},
+          {"/status", R"("unfinishedReceipt":{"since":"{time}","reason":")" + kItemError + "\"}"},
+          {"BS|SI^Apa^2.50^2^A",
+           "ERR|EROARE PROTOCOL WEB LA LINIA [BS], Printer error 2007 on BeginSell; see register "
+           "log; receipt abandoned, nothing more sent; " +
+               itemRefused},
+          keys},
          {"OPEN RECEIPT", "ITEM # Apa VAT 1", "FAULT 0x64 error=1002",
           "REFUSED 0xA1 2005 report while a receipt is open",
-          "OPEN RECEIPT (unfinished receipt voided)"},
+          "REFUSED 0x63 2007 a receipt is open already", "RECEIPT CANCELLED AT THE KEYS",
+          "OPEN RECEIPT"},
          "SellItem:lastError=1002"},
         // No close would report an item sold outside a receipt: it answers for its own codes.
         {"ItemOutsideAReceipt",
@@ -353,25 +382,50 @@ TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
         {"NotSupported",
          {},
          {{"BS|SI^Apa^2.50^2^A|DC^10|AP^0^4.50|ES", notSupported("DC^10")},
+          keys,
           {"BS|IO^-5|ES", notSupported("IO^-5")},
+          keys,
           {"DR", notSupported("DR")}},
          {"OPEN RECEIPT", "ITEM # Apa VAT 1", "SALE # Apa 2.000 x 2.50",
-          "OPEN RECEIPT (unfinished receipt voided)", "OPEN RECEIPT (unfinished receipt voided)"},
+          "RECEIPT CANCELLED AT THE KEYS", "OPEN RECEIPT", "RECEIPT CANCELLED AT THE KEYS",
+          "OPEN RECEIPT"},
          "ReceiptDuplicate: not supported by this printer"},
         {"NeverEnded",
          {},
-         {{"BS|SI^Paine^3^1^A", "OK|"}},
+         {{"BS|SI^Paine^3^1^A", "OK|"}, keys},
          {"OPEN RECEIPT", "ITEM # Paine VAT 1", "SALE # Paine 1.000 x 3.00",
-          "OPEN RECEIPT (unfinished receipt voided)"},
+          "RECEIPT CANCELLED AT THE KEYS", "OPEN RECEIPT"},
          "Receipt abandoned: left open by an earlier request"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         std::filesystem::remove(JournalPath());
         std::filesystem::remove(dir_.File("_Tillvane_se.log"));
-        StartService(StartSimulator(row.faults));
-        for (const auto& [text, reply] : row.requests) EXPECT_EQ(Send(text), reply) << text;
+        const std::string device = StartSimulator(row.faults);
+        StartService(device);
+        for (const auto& [text, reply] : row.requests) {
+            if (text == "KEYS") {
+                const auto cancelled = [this] {
+                    const std::vector<std::string> lines = Journal();
+                    return std::count(lines.begin(), lines.end(), "RECEIPT CANCELLED AT THE KEYS");
+                };
+                const auto before = cancelled();
+                simulator_->Signal(SIGUSR1);
+                EXPECT_TRUE(testing::WaitUntil([&] { return cancelled() > before; }, 5s));
+            } else if (text == "RESTART") {
+                service_->Signal(SIGTERM);
+                EXPECT_EQ(service_->WaitForExit(kStopTimeout), 0);
+                StartService(device);
+            } else if (text.starts_with("/")) {
+                const std::string body = WithoutTimes(testing::Get(port_, text).body);
+                EXPECT_NE(body.find(reply), std::string::npos) << text << ": " << body;
+            } else {
+                EXPECT_EQ(WithoutTimes(Send(text)), reply) << text;
+            }
+        }
         EXPECT_EQ(Send(receipt), "OK|");
+        EXPECT_NE(testing::Get(port_, "/status").body.find(R"("unfinishedReceipt":null)"),
+                  std::string::npos);
         std::vector<std::string> expected = row.journal;
         expected.insert(expected.end(), kOrdinaryJournal.begin(), kOrdinaryJournal.end());
         EXPECT_EQ(ReceiptJournal(Journal()), expected);
@@ -523,6 +577,15 @@ TEST_F(SerialServiceTest, PrinterLineHealsItself) {
           {Step::handshake, "after the probe"},
           {Step::receipt, "OK|"},
           {Step::status, R"("portName":"auto","portInUse":"{ttyPRN}","portOpen":true)"},
+          {Step::noisy, "1"}}},
+        // While no printer is found, a device that answered noise is left alone for a while:
+        // the requests after the start's probe send it nothing.
+        {"AutoLeavesAForeignDeviceAlone",
+         "auto",
+         "{noisy}",
+         {{Step::start, ""},
+          {Step::receipt, "ERR|no printer answered on {noisy}"},
+          {Step::receipt, "ERR|no printer answered on {noisy}"},
           {Step::noisy, "1"}}},
         // The adapter comes back under another name, as Windows gives it another COM number.
         {"AutoFoundPortLostFoundElsewhere",

@@ -83,14 +83,30 @@ PrinterAnswer FiscalPrinter::Handle(std::uint8_t command, std::string_view data)
     }
 }
 
-// A receipt left unfinished (the till's service gave it up without closing it) is voided: none
-// of its lines print, and the new receipt holds only its own.
+std::string FiscalPrinter::StatusBytes() const {
+    std::string status(kStatusByteCount, static_cast<char>(kStatusByteBase));
+    if (receiptOpen_) {
+        status[kReceiptOpenStatusByte] = static_cast<char>(kStatusByteBase | kReceiptOpenFlag);
+    }
+    return status;
+}
+
+std::string FiscalPrinter::CancelAtKeys() {
+    if (!receiptOpen_) return {};
+    receiptOpen_ = false;
+    return "RECEIPT CANCELLED AT THE KEYS";
+}
+
+// A receipt left unfinished (the till's service gave it up without closing it) stays open: a
+// new one cannot begin, nor a report, until the cashier finishes or cancels it at the keys.
 PrinterAnswer FiscalPrinter::OpenReceipt() {
-    const bool voided = receiptOpen_;
+    if (receiptOpen_) {
+        return Refused(printer::kOpenReceipt, kReceiptAlreadyOpen, "a receipt is open already");
+    }
     receiptOpen_ = true;
     itemsSold_ = paymentsMade_ = 0;
     soldCents_ = paidCents_ = 0;
-    return Done(voided ? "OPEN RECEIPT (unfinished receipt voided)" : "OPEN RECEIPT");
+    return Done("OPEN RECEIPT");
 }
 
 PrinterAnswer FiscalPrinter::ProgramItem(std::string_view data) {

@@ -2,6 +2,7 @@
 // The simulated fiscal printer's own working: what each command does to the receipt, what
 // it would print, and which commands it refuses out of order.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -17,6 +18,14 @@ inline constexpr int kNoItemSold = 2003;
 inline constexpr int kNotPaidInFull = 2004;
 inline constexpr int kReceiptOpenForReport = 2005;
 inline constexpr int kUnknownItem = 2006;
+inline constexpr int kReceiptAlreadyOpen = 2007;
+
+// The status bytes every reply carries after its 0x04, as printers send them: each has its
+// top bit set (so none is a framing byte), and the flags below in the rest.
+inline constexpr std::size_t kStatusByteCount = 6;
+inline constexpr std::uint8_t kStatusByteBase = 0x80;
+inline constexpr std::size_t kReceiptOpenStatusByte = 2;
+inline constexpr std::uint8_t kReceiptOpenFlag = 0x08;
 
 struct PrinterAnswer {
     bool reply = true;  // false: the command is not answered at all
@@ -28,6 +37,11 @@ struct PrinterAnswer {
 class FiscalPrinter {
   public:
     PrinterAnswer Handle(std::uint8_t command, std::string_view data);
+    // What the printer's status bytes say now.
+    std::string StatusBytes() const;
+    // The cashier ends the open receipt at the printer's keys: it is cancelled, nothing of it
+    // counts. The journal line, or empty when no receipt was open.
+    std::string CancelAtKeys();
 
   private:
     struct Item {

@@ -61,7 +61,7 @@ std::string PrinterResponder::Respond(const ReceivedFrame& frame) {
                 return std::string(1, link::kFrameEnd);
             case FaultKind::error:
                 return link::BuildReplyFrame(request.sequence, request.command, fault->errorCode,
-                                             {});
+                                             {}, printer_.StatusBytes());
             case FaultKind::garbage:
             case FaultKind::wrongSequence:
                 break;
@@ -74,10 +74,15 @@ std::string PrinterResponder::Respond(const ReceivedFrame& frame) {
     const int sequence = fault != nullptr && fault->kind == FaultKind::wrongSequence
                              ? link::NextSequence(request.sequence)
                              : request.sequence;
-    std::string reply =
-        link::BuildReplyFrame(sequence, request.command, answer.errorCode, answer.data);
+    std::string reply = link::BuildReplyFrame(sequence, request.command, answer.errorCode,
+                                              answer.data, printer_.StatusBytes());
     if (fault != nullptr && fault->kind == FaultKind::garbage) reply.insert(0, kNoise);
     return reply;
+}
+
+void PrinterResponder::CancelAtKeys() {
+    const std::string line = printer_.CancelAtKeys();
+    if (!line.empty()) journal_.Write(line);
 }
 
 std::string PrinterResponder::RespondToPartial() {

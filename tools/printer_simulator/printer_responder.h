@@ -21,6 +21,8 @@ class PrinterResponder {
     std::string Respond(const ReceivedFrame& frame);
     // The answer to a frame that stopped halfway.
     std::string RespondToPartial();
+    // The cashier cancels the open receipt at the printer's keys.
+    void CancelAtKeys();
 
   private:
     // The first fault for `command` still in force, or null.

@@ -28,9 +28,15 @@ constexpr int kHangUpRetryMs = 100;
 constexpr std::size_t kReadChunk = 256;
 
 volatile sig_atomic_t stopRequested = 0;
+// SIGUSR1 stands for the cashier's cancel key.
+volatile sig_atomic_t cancelRequested = 0;
 
 void RequestStop(int) {
     stopRequested = 1;
+}
+
+void RequestCancel(int) {
+    cancelRequested = 1;
 }
 
 // SIGTERM and SIGINT only end the wait in ppoll, so that no request is cut in half.
@@ -42,10 +48,15 @@ bool InstallStopSignals(sigset_t& waitMask) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGUSR1);
     if (sigprocmask(SIG_BLOCK, &stopSignals, &waitMask) != 0) return false;
     sigdelset(&waitMask, SIGTERM);
     sigdelset(&waitMask, SIGINT);
-    return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
+    sigdelset(&waitMask, SIGUSR1);
+    struct sigaction cancel = action;
+    cancel.sa_handler = RequestCancel;
+    return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0 &&
+           sigaction(SIGUSR1, &cancel, nullptr) == 0;
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -63,6 +74,10 @@ bool WriteAll(int fd, std::string_view bytes) {
 int Serve(int fd, PrinterResponder& responder, const sigset_t& waitMask) {
     FrameAssembler assembler;
     while (!stopRequested) {
+        if (cancelRequested) {
+            cancelRequested = 0;
+            responder.CancelAtKeys();
+        }
         pollfd entry{fd, POLLIN, 0};
         const timespec partialTimeout{0, kPartialFrameTimeoutMs * 1000000L};
         const int ready =

@@ -114,7 +114,10 @@ Usage: printer_simulator [--device PATH [--baud RATE]] [--journal FILE] [--fault
 
 Without --device it creates a pseudo-terminal. The first line on standard output is the path
 to put into the service's Port setting (e.g. /dev/pts/3); nothing else goes to standard output
-unless the journal does. SIGTERM or SIGINT ends it cleanly (exit code 0).
+unless the journal does. SIGTERM or SIGINT ends it cleanly (exit code 0). SIGUSR1 is the
+cashier's cancel key: it cancels a receipt left open. As a printer does, the simulator keeps a
+receipt open until it is closed or cancelled, and refuses a new receipt (2007) and a report
+(2005) meanwhile.
 
 Options:
   --device PATH   serve a serial device instead (raw 8N1, no flow control)
@@ -135,8 +138,10 @@ Options:
   --help          this text
 
 Request frame: 01 LEN SEQ CMD <access code> ; <data> 05 <checksum, 4 bytes> 03
-Reply frame:   01 LEN SEQ CMD <error, 4 decimal digits> ; <data> 04 <checksum, 4 bytes> 03
-  LEN is 0x20 + the bytes from LEN up to and including the 05 (request) or 04 (reply); the
+Reply frame:   01 LEN SEQ CMD <error, 4 decimal digits> ; <data> 04 <status, 6 bytes> 05
+               <checksum, 4 bytes> 03
+  Status bytes have their top bit set; byte 3 has 0x08 while a receipt is open.
+  LEN is 0x20 + the bytes from LEN up to and including the 05; the
   checksum is the sum of those bytes modulo 65536 as 4 hex digits, each digit v sent as 0x30+v.
   SEQ and CMD echo the request. A frame with a wrong LEN, checksum or end byte, or one that
   stops halfway for 500 ms, is answered with a NAK (0x15). Command 0x88 gets no answer.

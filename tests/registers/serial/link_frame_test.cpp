@@ -111,5 +111,31 @@ TEST(ParseReply, ReadsEchoErrorFieldAndDataWindow) {
     EXPECT_EQ(ParseReply("\x01\x30\x80\x63", std::nullopt).sequence, -128);
 }
 
+// The probe takes what the link would read as a reply to its frame, whatever the printer puts
+// into LEN, CMD, the status bytes and the checksum.
+TEST(LinkFrame, ReplyIsRecognisedAsTheLinkReadsIt) {
+    const std::string withStatus = link::BuildReplyFrame(0x20, 0x80, 0, "v1", "\x80\x88\x80");
+    std::string foreignLayout = withStatus;
+    foreignLayout[1] = 0x7E;                        // LEN
+    foreignLayout[3] = 0x00;                        // CMD
+    foreignLayout[foreignLayout.size() - 2] = 'x';  // checksum
+    const std::pair<std::string, bool> cases[] = {
+        {withStatus, true},
+        {foreignLayout, true},
+        {link::BuildReplyFrame(0x21, 0x80, 0, "v1"), false},  // another frame's sequence
+        {std::string("\x01\x2B\x20\x80"
+                     "00a0;\x04"
+                     "0000\x03"),
+         false},  // error not digits
+        {std::string("\x01\x2B\x20\x80"
+                     "0000;v1"
+                     "0000\x03"),
+         false},  // no 0x04
+    };
+    for (const auto& [frame, recognised] : cases) {
+        EXPECT_EQ(link::ReadsAsReply(frame, 0x20), recognised) << frame;
+    }
+}
+
 }  // namespace
 }  // namespace tillvane
