@@ -316,7 +316,6 @@ TEST_F(TextDriverAttacks, BrowsersFromOtherSitesCannotPrint) {
         {"an allowed point-of-sale page",
          "Origin: http://pos.example:8080\r\nSec-Fetch-Site: cross-site\r\n", 200, "OK|", 1},
         {"a program without browser headers", "", 200, "OK|", 1},
-        // An absolute target names the site in place of the Host field.
         {"an absolute target on a stranger's name", "Host: 127.0.0.1:8088\r\n", 421,
          "ERR|unknown Host", 0, "http://evil.example/REGCMD?CMD=ZR"},
         {"an absolute target on the service's address", "Host: evil.example\r\n", 200, "OK|", 1,

@@ -102,12 +102,6 @@ TEST_F(RequestEncodingEndToEnd, OddRequestsRunWholeOrNotAtAllAndTheNextReceiptPr
          415,
          std::string("ERR|unsupported Content-Type (none)") + kUrlEncodedHint,
          {}},
-        // A till tells a failure by its first characters, whoever refused the request.
-        {"a broken percent escape",
-         UrlEncodedPost("CMD=BS%G1"),
-         400,
-         "ERR|invalid percent-encoding",
-         {}},
         {"a multipart form without its boundary",
          RawPost("Content-Type: multipart/form-data; boundary=x\r\n", "CMD=BS"),
          400,

@@ -95,7 +95,6 @@ class InstallEndToEnd : public ::testing::Test {
         WriteScript("useradd", "exit 0\n");
     }
 
-    // `expectedExit`: 1 when the installation or removal fails, so that a script can tell.
     std::string Run(const std::vector<std::string>& arguments, int expectedExit = 0) {
         int exitCode = -1;
         const std::string out = service_.RunToEnd(arguments,

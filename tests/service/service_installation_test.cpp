@@ -96,14 +96,12 @@ TEST(ServiceInstallationTest, InstallPrintsTheOutcome) {
         std::string programPath;
         std::uint32_t connectError, createError;
         const char* output;
-        bool installed;  // what an install script reads as the exit code
     };
     const Case cases[] = {
-        {"installed", "C:\\Pos Svc\\Tillvane_se.exe", 0, 0, "Tillvane_SE is installed.\n", true},
-        {"no program path", "", 0, 0, "GetModuleFileName failed w/err 0x0000007a\n", false},
-        {"no manager", "C:\\p.exe", 5, 0, "OpenSCManager failed w/err 0x00000005\n", false},
-        {"exists", "C:\\p.exe", 0, kErrorServiceExists, "CreateService failed w/err 0x00000431\n",
-         false},
+        {"installed", "C:\\Pos Svc\\Tillvane_se.exe", 0, 0, "Tillvane_SE is installed.\n"},
+        {"no program path", "", 0, 0, "GetModuleFileName failed w/err 0x0000007a\n"},
+        {"no manager", "C:\\p.exe", 5, 0, "OpenSCManager failed w/err 0x00000005\n"},
+        {"exists", "C:\\p.exe", 0, kErrorServiceExists, "CreateService failed w/err 0x00000431\n"},
     };
     for (const Case& c : cases) {
         ScriptedInstaller installer;
@@ -111,10 +109,8 @@ TEST(ServiceInstallationTest, InstallPrintsTheOutcome) {
         if (c.createError != 0)
             installer.refusals["CreateService"] = Error(c.createError, "refused");
         std::ostringstream out;
-        EXPECT_EQ(InstallService(installer, c.programPath, Error(122, "buffer too small"),
-                                 ServiceStart::onDemand, out),
-                  c.installed)
-            << c.name;
+        InstallService(installer, c.programPath, Error(122, "buffer too small"),
+                       ServiceStart::onDemand, out);
         EXPECT_EQ(out.str(), c.output) << c.name;
         if (c.createError == 0 && c.connectError == 0 && !c.programPath.empty()) {
             EXPECT_EQ(installer.created.name, "Tillvane_SE");
@@ -170,7 +166,7 @@ TEST(ServiceInstallationTest, RemovePrintsADotForEachSecondOfStopPending) {
             installer.refusals["DeleteService"] = Error(c.deleteError, "refused");
         std::ostringstream out;
         int sleeps = 0;
-        EXPECT_EQ(RemoveService(installer, out, [&] { ++sleeps; }), c.deleteError == 0) << c.name;
+        RemoveService(installer, out, [&] { ++sleeps; });
         EXPECT_EQ(out.str(), c.output) << c.name;
         EXPECT_EQ(sleeps, c.sleeps) << c.name;
     }
@@ -180,13 +176,13 @@ TEST(ServiceInstallationTest, RemoveStopsAtTheFirstRefusedStep) {
     ScriptedInstaller noManager;
     noManager.refusals["Connect"] = Error(5, "Access is denied");
     std::ostringstream out;
-    EXPECT_FALSE(RemoveService(noManager, out, [] {}));
+    RemoveService(noManager, out, [] {});
     EXPECT_EQ(out.str(), "OpenSCManager failed w/err 0x00000005\n");
 
     ScriptedInstaller notInstalled;
     notInstalled.refusals["OpenService"] = Error(kErrorServiceDoesNotExist, "no such service");
     out.str("");
-    EXPECT_FALSE(RemoveService(notInstalled, out, [] {}));
+    RemoveService(notInstalled, out, [] {});
     EXPECT_EQ(out.str(), "OpenService failed w/err 0x00000424\n");
 }
 
