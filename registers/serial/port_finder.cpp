@@ -1,6 +1,9 @@
 #include "registers/serial/port_finder.h"
 
+#include <algorithm>
+
 #include "registers/serial/link_frame.h"
+#include "registers/serial/network_port_name.h"
 #include "registers/serial/printer_commands.h"
 #include "registers/serial/serial_link.h"
 
@@ -53,6 +56,20 @@ std::vector<std::string> SplitPortCandidates(std::string_view value) {
         const std::size_t end = value.find_first_of(kCandidateSeparators, start);
         names.emplace_back(value.substr(start, end - start));
         position = end == std::string_view::npos ? value.size() : end;
+    }
+    return names;
+}
+
+std::vector<std::string> ExpandPortCandidates(const std::vector<std::string>& candidates) {
+    std::vector<std::string> names;
+    for (const std::string& candidate : candidates) {
+        // An IPv6 address in brackets is no pattern.
+        const std::vector<std::string> expanded =
+            IsNetworkPortName(candidate) ? std::vector<std::string>{candidate}
+                                         : platform::ExpandSerialPortPatterns({candidate});
+        for (const std::string& name : expanded) {
+            if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        }
     }
     return names;
 }

@@ -274,7 +274,7 @@ bool SerialUFPRegister::LoadDriverSettings(const INILoader& configuration) {
 platform::Error SerialUFPRegister::OpenPort() {
     handshakeDone = false;
     if (findPort) {
-        const std::vector<std::string> names = platform::ExpandSerialPortPatterns(portCandidates);
+        const std::vector<std::string> names = ExpandPortCandidates(portCandidates);
         if (FindPrinterPort(port, names, lineSettings, accessCode)) {
             WriteLog("Printer found on " + port.portName);
             return {};
