@@ -1,14 +1,17 @@
 // A printer on the network through Winsock: blocking sockets, with select for every wait.
 
-#include <mstcpip.h>
+// Lean windows.h leaves the sockets out: Winsock's headers come after it, in this order.
+#include "platform/win32/windows_api.h"
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
+// clang-format on
 
 #include <algorithm>
 #include <utility>
 
 #include "platform/tcp_connection.h"
-#include "platform/win32/windows_api.h"
 #include "platform/win32/windows_error.h"
 
 namespace tillvane::platform {
