@@ -177,12 +177,20 @@ void TcpConnection::DiscardInput() {
     }
 }
 
-// The printer's end closed or reset shows as a readable connection with nothing to read.
+// The printer's end closed or reset shows as a readable connection with nothing to read, or
+// as its half closed: bytes it sent before closing are no sign of life.
 Error TcpConnection::CheckLine() {
     if (!socket_) return SystemError(EBADF);
-    const int revents = PollFor(socket_->fd.get(), POLLIN, /*timeoutMs=*/0);
+    const int revents = PollFor(socket_->fd.get(), POLLIN | POLLRDHUP, /*timeoutMs=*/0);
     if (revents < 0) return LastSystemError();
     if (revents == 0) return {};
+    if ((revents & POLLERR) != 0) {
+        int failure = 0;
+        socklen_t length = sizeof failure;
+        getsockopt(socket_->fd.get(), SOL_SOCKET, SO_ERROR, &failure, &length);
+        if (failure != 0) return SystemError(failure);
+    }
+    if ((revents & POLLRDHUP) != 0) return ClosedByPeer();
     char byte = 0;
     const ssize_t count = recv(socket_->fd.get(), &byte, 1, MSG_DONTWAIT | MSG_PEEK);
     if (count > 0) return {};
