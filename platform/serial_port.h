@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/byte_device.h"
 #include "platform/error.h"
 
 namespace tillvane::platform {
@@ -42,10 +43,10 @@ std::vector<std::string> ExpandSerialPortPatterns(const std::vector<std::string>
 // the system lists (Windows), or the usual device patterns (Linux).
 std::vector<std::string> SystemSerialPortPatterns();
 
-class SerialPort {
+class SerialPort final : public ByteDevice {
   public:
     SerialPort();
-    ~SerialPort();
+    ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
@@ -56,20 +57,14 @@ class SerialPort {
     // unsupported speed included) fails with valueRefused(); any other failure means the
     // device does not work as a serial port.
     Error ApplyLineSettings(const SerialLineSettings& settings);
-    // A one-byte read gives up after `timeout` without a byte.
-    Error ApplyReadTimeout(std::chrono::milliseconds timeout);
-    void Close();
-    bool isOpen() const;
-
-    // Writes all of `bytes`, waiting as long as the line needs.
-    Error Write(std::string_view bytes);
-    // One byte, or nothing: when the read time-out passed `error` is ok, when the read failed
-    // (the device is gone, the line hung up) it says why.
-    std::optional<char> ReadByte(Error& error);
-    // Drops the bytes received and not read yet.
-    void DiscardInput();
-    // Ok while the device is still there, as far as the system tells without a transfer.
-    Error CheckLine();
+    Error ApplyReadTimeout(std::chrono::milliseconds timeout) override;
+    void Close() override;
+    bool isOpen() const override;
+    // Waits as long as the line needs.
+    Error Write(std::string_view bytes) override;
+    std::optional<char> ReadByte(Error& error) override;
+    void DiscardInput() override;
+    Error CheckLine() override;
 
   private:
     struct Device;

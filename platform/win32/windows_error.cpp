@@ -10,8 +10,8 @@ namespace {
 
 constexpr DWORD kMaxMessageLength = 512;
 
-// Texts of the Winsock failures a listening server meets, for systems whose message tables
-// lack them (Wine's does): "Unknown error (10048)" tells an administrator nothing.
+// Texts of the Winsock failures a listening server or a printer connection meets, for systems whose
+// message tables lack them (Wine's does): "Unknown error (10048)" tells an administrator nothing.
 struct WinsockText {
     DWORD code;
     const char* text;
@@ -24,6 +24,13 @@ constexpr WinsockText kWinsockTexts[] = {
     {WSAENETDOWN, "network is down"},
     {WSAENOBUFS, "no buffer space available"},
     {WSAEMFILE, "too many open sockets"},
+    {WSAECONNREFUSED, "connection refused"},
+    {WSAECONNRESET, "connection reset by peer"},
+    {WSAECONNABORTED, "connection aborted"},
+    {WSAETIMEDOUT, "connection timed out"},
+    {WSAEHOSTUNREACH, "no route to host"},
+    {WSAENETUNREACH, "network is unreachable"},
+    {WSAHOST_NOT_FOUND, "host not found"},
 };
 
 }  // namespace

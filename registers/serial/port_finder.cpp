@@ -1,6 +1,9 @@
 #include "registers/serial/port_finder.h"
 
+#include <algorithm>
+
 #include "registers/serial/link_frame.h"
+#include "registers/serial/network_port_name.h"
 #include "registers/serial/printer_commands.h"
 #include "registers/serial/serial_link.h"
 
@@ -63,6 +66,20 @@ bool ProbeBackoff::MayProbe(const std::string& name, Clock::time_point now) cons
 
 void ProbeBackoff::Failed(const std::string& name, Clock::time_point now) {
     nextProbe_[name] = now + kProbeAgainAfter;
+}
+
+std::vector<std::string> ExpandPortCandidates(const std::vector<std::string>& candidates) {
+    std::vector<std::string> names;
+    for (const std::string& candidate : candidates) {
+        // An IPv6 address in brackets is no pattern.
+        const std::vector<std::string> expanded =
+            IsNetworkPortName(candidate) ? std::vector<std::string>{candidate}
+                                         : platform::ExpandSerialPortPatterns({candidate});
+        for (const std::string& name : expanded) {
+            if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        }
+    }
+    return names;
 }
 
 bool FindPrinterPort(PortSerial& port, const std::vector<std::string>& candidates,

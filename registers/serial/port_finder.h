@@ -45,6 +45,10 @@ class ProbeBackoff {
 // The names and patterns of a portCandidates value, separated by commas or blanks.
 std::vector<std::string> SplitPortCandidates(std::string_view value);
 
+// The port names that `candidates` stand for, in order, each once: a tcp:// name stands for
+// itself, other patterns for the serial ports they match. No network is searched.
+std::vector<std::string> ExpandPortCandidates(const std::vector<std::string>& candidates);
+
 // Probes the ports of `candidates` in order with the line `settings`, each opened only for its
 // probe, passing over those `backoff` holds back. The first that answers is opened as `port`,
 // with the usual read time-out.

@@ -1,15 +1,19 @@
 #pragma once
-// The serial driver's COM port: opened and configured, then the byte stream of the link. A
-// transfer that fails for a reason other than a time-out means the device went away (an
-// adapter unplugged, a printer switched off with its USB port): the port closes itself, says
-// so in the register log and remembers when, so that the next request can open it again.
+// The serial driver's port: a COM port opened and configured, or a connection to a printer on
+// the network (tcp://host:port), then the byte stream of the link. A transfer that fails for a
+// reason other than a time-out means the device went away (an adapter unplugged, a printer
+// switched off with its USB port, a connection the printer reset or closed): the port closes
+// itself, says so in the register log and remembers when, so that the next request can open
+// it again.
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/byte_device.h"
 #include "platform/cancel_token.h"
 #include "platform/error.h"
 #include "platform/serial_port.h"
@@ -20,18 +24,22 @@ namespace tillvane {
 
 // A one-byte read gives up after this long without a byte.
 inline constexpr std::chrono::milliseconds kPortReadTimeout{1000};
+// A printer on the network that has not taken the connection after this long is unreachable.
+inline constexpr std::chrono::milliseconds kPortConnectTimeout{3000};
 
 class PortSerial final : public ByteChannel {
   public:
     // Losses are written to `log` when given; it must outlive the port.
     explicit PortSerial(const RegisterLog* log = nullptr) : log_(log) {}
 
-    // Opens and configures the port named `name` (COMn or a device path) and says why it
-    // could not. `errorText` then holds the register log's words for it: "Port <name>
-    // missing: <why>" for a device that is not there or does not work as a serial port, the
-    // settings message for a refused value, "Eroare : Port <name> inaccesibil" for one that
-    // cannot be opened otherwise (another program holds it); a refused read time-out leaves
-    // it as it was. A port that cannot be configured is closed again.
+    // Opens and configures the port named `name` (COMn, a device path or tcp://host:port) and
+    // says why it could not. `errorText` then holds the register log's words for it: "Port
+    // <name> missing: <why>" for a device that is not there or does not work as a serial
+    // port, the settings message for a refused value, "Eroare : Port <name> inaccesibil" for
+    // one that cannot be opened otherwise (another program holds it), "Port <name> cannot be
+    // opened: <why>" for a printer on the network that could not be reached; a refused read
+    // time-out leaves it as it was. A port that cannot be configured is closed again. The
+    // line settings do not apply to a network printer.
     platform::Error Open(std::string_view name, const platform::SerialLineSettings& settings,
                          std::chrono::milliseconds readTimeout = kPortReadTimeout);
     void Close();
@@ -43,7 +51,9 @@ class PortSerial final : public ByteChannel {
 
     bool Write(std::string_view bytes) override;
     std::optional<char> ReadByte() override;
-    void DiscardInput() override { device_.DiscardInput(); }
+    void DiscardInput() override {
+        if (device_) device_->DiscardInput();
+    }
     // Transfers are refused once `token` is cancelled; null cancels nothing. A refused
     // transfer is no loss of the port.
     void SetCancelToken(platform::CancelToken* token) { cancelToken_ = token; }
@@ -60,9 +70,12 @@ class PortSerial final : public ByteChannel {
     bool Refused() { return cancelToken_ != nullptr && cancelToken_->Refuse(); }
     // The device went away: "Port <name> lost: <why>".
     void Lose(const platform::Error& why);
+    platform::Error OpenSerialPort(const platform::SerialLineSettings& settings,
+                                   std::chrono::milliseconds readTimeout);
+    platform::Error ConnectToPrinter(std::chrono::milliseconds readTimeout);
 
     const RegisterLog* log_;
-    platform::SerialPort device_;
+    std::unique_ptr<platform::ByteDevice> device_;
     platform::CancelToken* cancelToken_ = nullptr;
 };
 

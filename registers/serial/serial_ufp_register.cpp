@@ -353,7 +353,7 @@ bool SerialUFPRegister::LoadDriverSettings(const INILoader& configuration) {
 platform::Error SerialUFPRegister::OpenPort() {
     handshakeDone = false;
     if (findPort) {
-        const std::vector<std::string> names = platform::ExpandSerialPortPatterns(portCandidates);
+        const std::vector<std::string> names = ExpandPortCandidates(portCandidates);
         if (FindPrinterPort(port, names, lineSettings, accessCode, probeBackoff_)) {
             WriteLog("Printer found on " + port.portName);
             return {};

@@ -46,13 +46,16 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class SerialServiceTest : public ::testing::Test {
   protected:
-    // Starts the simulator with `faults` (each a --fault value) and returns its device path.
-    std::string StartSimulator(const std::vector<std::string>& faults = {}) {
+    // Starts the simulator with `faults` (each a --fault value) and further `arguments`, and
+    // returns its Port name.
+    std::string StartSimulator(const std::vector<std::string>& faults = {},
+                               const std::vector<std::string>& arguments = {}) {
         ChildOptions options{kSimulatorProgram, {"--journal", JournalPath()}, {}, {}, {}};
         for (const std::string& fault : faults) {
             options.arguments.push_back("--fault");
             options.arguments.push_back(fault);
         }
+        options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
         simulator_ = std::make_unique<ChildProcess>(options);
         EXPECT_TRUE(simulator_->WaitForStdout("\n", kStartTimeout)) << simulator_->Stderr();
         const std::string out = simulator_->Stdout();
@@ -105,9 +108,11 @@ class SerialServiceTest : public ::testing::Test {
     }
 
     // The reply to one command text sent as a point-of-sale program sends it.
-    std::string Send(const std::string& commandText) {
-        const testing::HttpResponse response =
-            testing::PostForm(port_, "/REGCMD", "CMD=" + testing::UrlEncode(commandText));
+    std::string Send(const std::string& commandText, const std::string& requestId = "") {
+        const testing::HttpResponse response = testing::PostForm(
+            port_, "/REGCMD",
+            "CMD=" + testing::UrlEncode(commandText) +
+                (requestId.empty() ? "" : "&REQUESTID=" + testing::UrlEncode(requestId)));
         EXPECT_EQ(response.status, 200) << response.error;
         return response.body;
     }
@@ -201,13 +206,15 @@ TEST_F(SerialServiceTest, SilentPrinterCostsOneCommandAndTheNextGoesThrough) {
     EXPECT_FALSE(Logged("block mismatch")) << RegisterLog();
 }
 
-// The journal without the printer queries made before the first receipt, item codes (they
-// come from the clock) written as "#".
-std::vector<std::string> ReceiptJournal(const std::vector<std::string>& journal) {
+// The journal without the printer queries made before the first receipt (unless `queries`
+// says to keep them), item codes (they come from the clock) written as "#".
+std::vector<std::string> ReceiptJournal(const std::vector<std::string>& journal,
+                                        bool queries = false) {
     static const std::regex kItemCode(R"(\b\d{11}\b)");
     std::vector<std::string> lines;
     for (const std::string& line : journal) {
-        if (line.starts_with("SETUP") || line == "READ PARAMETERS" || line == "SOFTWARE VERSION")
+        if (!queries &&
+            (line.starts_with("SETUP") || line == "READ PARAMETERS" || line == "SOFTWARE VERSION"))
             continue;
         lines.push_back(std::regex_replace(line, kItemCode, "#"));
     }
@@ -521,14 +528,33 @@ class NoisyDevice {
 
 // The printer's line comes and goes as a USB adapter does: "plug" starts a simulator and points
 // a link (the adapter's device name) at its pseudo-terminal, "unplug" stops it and removes the
-// link. The service is never restarted within a row.
+// link. A printer on the network ({tcpPRN}) is plugged in as a simulator listening on the row's
+// TCP port ("tcp" and the simulator's further arguments). The service is never restarted
+// within a row.
 TEST_F(SerialServiceTest, PrinterLineHealsItself) {
-    enum class Step { start, plug, unplug, receipt, handshake, status, metrics, logged, noisy };
+    enum class Step {
+        start,
+        plug,
+        unplug,
+        receipt,
+        retriedReceipt,  // sent with the same REQUESTID each time
+        handshake,
+        journal,  // the whole journal, item codes as "#", lines joined by "|"
+        status,
+        metrics,
+        logged,
+        noisy
+    };
     const std::string receipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
     const std::string statusOpen = R"("portInUse":"{ttyPRN}","portOpen":true,"portLostAt":null)";
     const std::string missing =
         "ERR|printer port {ttyPRN} cannot be opened: "
         "No such file or directory";
+    const std::string refused = "ERR|printer port {tcpPRN} cannot be opened: Connection refused";
+    const std::string handshake = "SETUP 20;0;|READ PARAMETERS|SOFTWARE VERSION|";
+    const std::string paidNotClosed =
+        "OPEN RECEIPT|ITEM # Apa VAT 1|SALE # Apa 2.000 x 2.50|"
+        "SUBTOTAL 5.00|FAULT 0x67 cut|PAYMENT 0 5.00|";
     const struct {
         const char* name;
         std::string port;  // Port, or "auto"
@@ -602,15 +628,84 @@ TEST_F(SerialServiceTest, PrinterLineHealsItself) {
           {Step::logged, "Printer found on {ttyPRN2}"},
           {Step::status, R"("portInUse":"{ttyPRN2}","portOpen":true,"portLostAt":null)"},
           {Step::metrics, "tillvane_port_losses_total 1\n"}}},
+        {"ReceiptOverTcp",
+         "{tcpPRN}",
+         "",
+         {{Step::plug, "tcp"},
+          {Step::start, ""},
+          {Step::receipt, "OK|"},
+          {Step::handshake, ""},
+          {Step::status, R"("portName":"{tcpPRN}","portInUse":"{tcpPRN}","portOpen":true)"}}},
+        {"NetworkPrinterOffAtStartThenOn",
+         "{tcpPRN}",
+         "",
+         {{Step::start, ""},
+          {Step::logged, "Port {tcpPRN} cannot be opened: Connection refused"},
+          {Step::receipt, refused},
+          {Step::status, R"("portInUse":null,"portOpen":false,"portLostAt":"2)"},
+          {Step::plug, "tcp"},
+          {Step::receipt, "OK|"},
+          {Step::handshake, ""}}},
+        // The printer took the payment and reset the connection in its reply: the receipt
+        // fails, its retry is answered from the record, and the next receipt reconnects.
+        {"ConnectionResetInTheMiddleOfAReceipt",
+         "{tcpPRN}",
+         "",
+         {{Step::plug, "tcp --fault 0x67:cut:once"},
+          {Step::start, ""},
+          {Step::retriedReceipt,
+           "ERR|EROARE PROTOCOL WEB LA LINIA [AP^0^5.00], Printer error 9999 (no reply) on "
+           "Payment; see register log; receipt abandoned, nothing more sent"},
+          {Step::logged, "Port {tcpPRN} lost: Connection reset by peer"},
+          {Step::status, R"("portOpen":false,"portLostAt":"2)"},
+          {Step::metrics, "tillvane_port_losses_total 1\n"},
+          {Step::retriedReceipt,
+           "ERR|EROARE PROTOCOL WEB LA LINIA [AP^0^5.00], Printer error 9999 (no reply) on "
+           "Payment; see register log; receipt abandoned, nothing more sent"},
+          {Step::journal, handshake + paidNotClosed},
+          {Step::receipt, "OK|"},
+          {Step::journal, handshake + paidNotClosed + handshake +
+                              "OPEN RECEIPT (unfinished receipt voided)|ITEM # Apa VAT 1|"
+                              "SALE # Apa 2.000 x 2.50|SUBTOTAL 5.00|PAYMENT 0 5.00|"
+                              "CLOSE RECEIPT TOTAL 5.00 PAID 5.00 CHANGE 0.00|"},
+          {Step::status, R"("portOpen":true,"portLostAt":null)"}}},
+        {"NetworkPrinterRebootedBetweenReceipts",
+         "{tcpPRN}",
+         "",
+         {{Step::plug, "tcp"},
+          {Step::start, ""},
+          {Step::receipt, "OK|"},
+          {Step::unplug, "tcp"},
+          {Step::plug, "tcp"},
+          {Step::receipt, "OK|"},
+          {Step::handshake, ""},
+          {Step::logged, "Port {tcpPRN} lost: the printer closed the connection"},
+          {Step::metrics, "tillvane_port_losses_total 1\n"}}},
+        {"AutoFindsANetworkPrinter",
+         "auto",
+         "{nothing} {tcpPRN}",
+         {{Step::plug, "tcp"},
+          {Step::start, ""},
+          {Step::logged, "Printer found on {tcpPRN}"},
+          {Step::receipt, "OK|"},
+          {Step::handshake, "after the probe"}}},
+        {"NetworkPrinterRefusesConnections",
+         "{tcpPRN}",
+         "",
+         {{Step::plug, "tcp --refuse 600000"},
+          {Step::start, ""},
+          {Step::receipt, refused},
+          {Step::metrics, "tillvane_port_open 0\n"}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         NoisyDevice noisy;
+        const int tcpPort = testing::FreeTcpPort();
+        const std::string tcpAddress = "127.0.0.1:" + std::to_string(tcpPort);
         const auto expand = [&](std::string text) {
             const std::pair<std::string, std::string> names[] = {
-                {"{ttyPRN}", dir_.File("ttyPRN")},
-                {"{ttyPRN2}", dir_.File("ttyPRN2")},
-                {"{nothing}", dir_.File("nothing")},
+                {"{tcpPRN}", "tcp://" + tcpAddress}, {"{ttyPRN}", dir_.File("ttyPRN")},
+                {"{ttyPRN2}", dir_.File("ttyPRN2")}, {"{nothing}", dir_.File("nothing")},
                 {"{noisy}", noisy.path()},
             };
             for (const auto& [name, path] : names) {
@@ -637,11 +732,20 @@ TEST_F(SerialServiceTest, PrinterLineHealsItself) {
                 }
                 case Step::plug: {
                     std::filesystem::remove(JournalPath());
-                    const std::string device = StartSimulator();
-                    // Moved into place at once, as a device node appears.
-                    const std::string link = dir_.File(text);
-                    std::filesystem::create_symlink(device, link + ".new");
-                    std::filesystem::rename(link + ".new", link);
+                    std::vector<std::string> arguments;
+                    std::istringstream words(text);
+                    for (std::string word; words >> word;) arguments.push_back(word);
+                    if (arguments.front() == "tcp") {
+                        arguments.front() = "--tcp";
+                        arguments.insert(arguments.begin() + 1, tcpAddress);
+                        EXPECT_EQ(StartSimulator({}, arguments), expand("{tcpPRN}"));
+                    } else {
+                        // Moved into place at once, as a device node appears.
+                        const std::string device = StartSimulator();
+                        const std::string link = dir_.File(text);
+                        std::filesystem::create_symlink(device, link + ".new");
+                        std::filesystem::rename(link + ".new", link);
+                    }
                     pluggedIn = std::chrono::steady_clock::now();
                     waitingForReceipt = service_ != nullptr;
                     break;
@@ -653,7 +757,10 @@ TEST_F(SerialServiceTest, PrinterLineHealsItself) {
                     std::filesystem::remove(dir_.File(text));
                     break;
                 case Step::receipt:
-                    EXPECT_EQ(Send(receipt), expected) << RegisterLog();
+                case Step::retriedReceipt:
+                    EXPECT_EQ(Send(receipt, step == Step::retriedReceipt ? "till1:7" : ""),
+                              expected)
+                        << RegisterLog();
                     if (expected == "OK|" && waitingForReceipt) {
                         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - pluggedIn);
@@ -671,6 +778,14 @@ TEST_F(SerialServiceTest, PrinterLineHealsItself) {
                     std::vector<std::string> journal = Journal();
                     journal.resize(std::min(journal.size(), expectedStart.size()));
                     EXPECT_EQ(journal, expectedStart) << testing::ReadFile(JournalPath());
+                    break;
+                }
+                case Step::journal: {
+                    std::string joined;
+                    for (const std::string& line : ReceiptJournal(Journal(), /*queries=*/true)) {
+                        joined += line + "|";
+                    }
+                    EXPECT_EQ(joined, expected);
                     break;
                 }
                 case Step::status: {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Windows program under Wine's service manager with COM1 on the printer simulator's
 # pseudo-terminal: the simulator stops (the adapter is unplugged), a new one starts and COM1
-# is pointed at it (plugged back), and the next receipt prints without a restart.
+# is pointed at it (plugged back), and the next receipt prints without a restart. Then the same
+# printer on the network (Port=tcp://…, Winsock): it reboots between two receipts and the
+# second prints over a new connection.
 #
 # Usage: port_heals_under_wine.sh <Tillvane_se.exe> <printer_simulator> <scratch folder>
 set -uo pipefail
@@ -85,5 +87,30 @@ check "plugged back: with a fresh handshake" \
     "SETUP 20;0;|READ PARAMETERS|SOFTWARE VERSION|OPEN RECEIPT|"
 check "plugged back: the status says open" holds "$(status)" \
     '"portInUse":"COM1","portOpen":true,"portLostAt":null'
+
+# network <n>: a new simulator with journal n listening on the printer's TCP port.
+network() {
+    "$simulator" --tcp "127.0.0.1:$printer_port" --journal "$scratch/journal$1.txt" \
+        >"$scratch/simulator$1.out" 2>&1 &
+    simulator_pid=$!
+    wait_for 10 test -s "$scratch/simulator$1.out"
+}
+unplug
+printer_port=$(free_port)
+"$wine" net stop "$service" >/dev/null 2>&1
+sed -i "s|^Port=.*|Port=tcp://127.0.0.1:$printer_port\r|" "$folder/Tillvane_se.ini"
+network 3
+"$wine" net start "$service" >/dev/null 2>&1
+check "network: the service answers" wait_for 30 answers
+check "network: a receipt prints over TCP" same "$(send "$receipt")" "OK|"
+kill "$simulator_pid"
+wait "$simulator_pid" 2>/dev/null
+network 4
+check "network: after a reboot the next receipt prints" same "$(send "$receipt")" "OK|"
+check "network: with a fresh handshake" \
+    same "$(head -n 4 "$scratch/journal4.txt" | tr '\n' '|')" \
+    "SETUP 20;0;|READ PARAMETERS|SOFTWARE VERSION|OPEN RECEIPT|"
+check "network: the register log says lost" \
+    holds "$(cat "$folder/_Tillvane_se.log")" "Port tcp://127.0.0.1:$printer_port lost: "
 
 finish

@@ -28,6 +28,8 @@ std::string KindName(const Fault& fault) {
             return "garbage";
         case FaultKind::wrongSequence:
             return "badseq";
+        case FaultKind::cut:
+            return "cut";
     }
     return {};
 }
@@ -64,6 +66,7 @@ std::string PrinterResponder::Respond(const ReceivedFrame& frame) {
                                              {}, printer_.StatusBytes());
             case FaultKind::garbage:
             case FaultKind::wrongSequence:
+            case FaultKind::cut:
                 break;
         }
     }
@@ -77,6 +80,10 @@ std::string PrinterResponder::Respond(const ReceivedFrame& frame) {
     std::string reply = link::BuildReplyFrame(sequence, request.command, answer.errorCode,
                                               answer.data, printer_.StatusBytes());
     if (fault != nullptr && fault->kind == FaultKind::garbage) reply.insert(0, kNoise);
+    if (fault != nullptr && fault->kind == FaultKind::cut) {
+        reply.resize(reply.size() / 2);
+        hangUp_ = true;
+    }
     return reply;
 }
 

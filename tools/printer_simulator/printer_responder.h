@@ -3,6 +3,7 @@
 // that the command line asked for.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/printer_simulator/fiscal_printer.h"
@@ -23,6 +24,8 @@ class PrinterResponder {
     std::string RespondToPartial();
     // The cashier cancels the open receipt at the printer's keys.
     void CancelAtKeys();
+    // True once after an answer that must end the connection where it stops.
+    bool TakeHangUp() { return std::exchange(hangUp_, false); }
 
   private:
     // The first fault for `command` still in force, or null.
@@ -32,6 +35,7 @@ class PrinterResponder {
     std::vector<Fault> faults_;
     std::vector<bool> used_ = std::vector<bool>(faults_.size(), false);
     Journal& journal_;
+    bool hangUp_ = false;
 };
 
 }  // namespace tillvane::simulator

@@ -1,4 +1,4 @@
-// printer_simulator: a fiscal receipt printer on a pseudo-terminal or a serial device.
+// printer_simulator: a fiscal receipt printer on a pseudo-terminal, a serial device or TCP.
 
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +12,7 @@
 
 #include "tools/printer_simulator/frame_assembler.h"
 #include "tools/printer_simulator/journal.h"
+#include "tools/printer_simulator/network_printer.h"
 #include "tools/printer_simulator/printer_responder.h"
 #include "tools/printer_simulator/pseudo_terminal.h"
 #include "tools/printer_simulator/serial_device.h"
@@ -143,6 +144,18 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    PrinterResponder responder(options.faults, journal);
+    if (!options.tcpAddress.empty()) {
+        TcpListener listener;
+        if (!listener.Bind(options.tcpAddress, error)) {
+            std::fprintf(stderr, "printer_simulator: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("%s\n", listener.PortName().c_str());
+        std::fflush(stdout);
+        return ServeNetwork(listener, responder, options, waitMask, stopRequested);
+    }
+
     PseudoTerminal terminal;
     SerialDevice device;
     int fd = -1;
@@ -166,6 +179,5 @@ int main(int argc, char** argv) {
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
 
-    PrinterResponder responder(options.faults, journal);
     return Serve(fd, responder, waitMask);
 }

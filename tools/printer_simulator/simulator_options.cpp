@@ -32,6 +32,7 @@ std::optional<FaultKind> ParseKind(std::string_view word) {
     if (word == "empty") return FaultKind::empty;
     if (word == "garbage") return FaultKind::garbage;
     if (word == "badseq") return FaultKind::wrongSequence;
+    if (word == "cut") return FaultKind::cut;
     return std::nullopt;
 }
 
@@ -73,8 +74,13 @@ bool ParseOptions(int argc, const char* const* argv, SimulatorOptions& options,
             options.help = true;
             continue;
         }
+        if (argument == "--mute") {
+            options.mute = true;
+            continue;
+        }
         const bool takesValue = argument == "--device" || argument == "--baud" ||
-                                argument == "--journal" || argument == "--fault";
+                                argument == "--journal" || argument == "--fault" ||
+                                argument == "--tcp" || argument == "--refuse";
         if (!takesValue) {
             error = "unknown argument " + std::string(argument);
             return false;
@@ -86,6 +92,15 @@ bool ParseOptions(int argc, const char* const* argv, SimulatorOptions& options,
         const std::string_view value = argv[++i];
         if (argument == "--device") {
             options.device = value;
+        } else if (argument == "--tcp") {
+            options.tcpAddress = value;
+        } else if (argument == "--refuse") {
+            const std::optional<int> milliseconds = ParseNumber(value);
+            if (!milliseconds || *milliseconds < 0) {
+                error = "bad time " + std::string(value);
+                return false;
+            }
+            options.refuseMs = *milliseconds;
         } else if (argument == "--journal") {
             options.journalPath = value;
         } else if (argument == "--baud") {
@@ -110,18 +125,25 @@ bool ParseOptions(int argc, const char* const* argv, SimulatorOptions& options,
 const char* const kHelpText =
     R"(printer_simulator: a fiscal receipt printer on a serial line, for tests and trials.
 
-Usage: printer_simulator [--device PATH [--baud RATE]] [--journal FILE] [--fault CODE:KIND[:once]]...
+Usage: printer_simulator [--device PATH [--baud RATE] | --tcp HOST:PORT [--refuse MS] [--mute]]
+                         [--journal FILE] [--fault CODE:KIND[:once]]...
 
-Without --device it creates a pseudo-terminal. The first line on standard output is the path
-to put into the service's Port setting (e.g. /dev/pts/3); nothing else goes to standard output
-unless the journal does. SIGTERM or SIGINT ends it cleanly (exit code 0). SIGUSR1 is the
-cashier's cancel key: it cancels a receipt left open. As a printer does, the simulator keeps a
-receipt open until it is closed or cancelled, and refuses a new receipt (2007) and a report
-(2005) meanwhile.
+Without --device or --tcp it creates a pseudo-terminal. The first line on standard output is
+what to put into the service's Port setting (e.g. /dev/pts/3, tcp://127.0.0.1:4999); nothing
+else goes to standard output unless the journal does. SIGTERM or SIGINT ends it cleanly (exit
+code 0). SIGUSR1 is the cashier's cancel key: it cancels a receipt left open. As a printer
+does, the simulator keeps a receipt open until it is closed or cancelled, and refuses a new
+receipt (2007) and a report (2005) meanwhile.
 
 Options:
   --device PATH   serve a serial device instead (raw 8N1, no flow control)
   --baud RATE     line speed for --device (default 9600)
+  --tcp HOST:PORT a printer on the network: listen on HOST (an IPv4 address or a name) and
+                  PORT (0: one the system picks), one connection at a time; a new connection
+                  takes the place of the one before
+  --refuse MS     with --tcp: refuse connections for MS milliseconds after the start, as a
+                  printer still starting up does (the port is printed at once)
+  --mute          with --tcp: take connections but never answer
   --journal FILE  append one line per command to FILE, flushed at once; "-" is standard output
   --fault CODE:KIND[:once]
                   misbehave on one command code; may be given several times; the first
@@ -133,6 +155,8 @@ Options:
                     empty      just 0x03 (not carried out)
                     garbage    noise bytes ahead of the normal reply
                     badseq     the normal reply with a wrong sequence number
+                    cut        carried out, but the reply stops halfway: on TCP the
+                               connection is reset there
                   e.g. --fault 0x63:error=107  --fault 0xA1:silent:once
                   A fault on 0x88, which normally gets no answer, makes it answered.
   --help          this text

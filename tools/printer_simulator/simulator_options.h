@@ -16,6 +16,7 @@ enum class FaultKind {
     empty,          // only the closing 0x03; the command is not carried out
     garbage,        // noise bytes ahead of the normal reply
     wrongSequence,  // the normal reply with a sequence number other than the request's
+    cut,            // half the normal reply, then the connection is reset (on TCP)
 };
 
 struct Fault {
@@ -28,6 +29,9 @@ struct Fault {
 struct SimulatorOptions {
     std::string device;  // a serial device to serve instead of a new pseudo-terminal
     int baudRate = 9600;
+    std::string tcpAddress;   // host:port to listen on instead of a line; empty for none
+    int refuseMs = 0;         // TCP: connections are refused for this long after the start
+    bool mute = false;        // TCP: connections are taken but never answered
     std::string journalPath;  // "-" for standard output; empty for no journal
     std::vector<Fault> faults;
     bool help = false;
