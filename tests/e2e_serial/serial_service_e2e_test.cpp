@@ -120,6 +120,16 @@ class SerialServiceTest : public ::testing::Test {
     std::string JournalPath() const { return dir_.File("journal.txt"); }
     std::vector<std::string> Journal() const { return Lines(testing::ReadFile(JournalPath())); }
     std::string RegisterLog() const { return testing::ReadFile(dir_.File("_Tillvane_se.log")); }
+    // The cashier cancels the receipt the printer still holds, at its keys.
+    void PressCancelKey() const {
+        const auto cancelled = [this] {
+            const std::vector<std::string> lines = Journal();
+            return std::count(lines.begin(), lines.end(), "RECEIPT CANCELLED AT THE KEYS");
+        };
+        const auto before = cancelled();
+        simulator_->Signal(SIGUSR1);
+        EXPECT_TRUE(testing::WaitUntil([&] { return cancelled() > before; }, 5s));
+    }
     // Times of day as the status and the replies write them, as "{time}".
     static std::string WithoutTimes(const std::string& text) {
         static const std::regex kTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
@@ -412,13 +422,7 @@ TEST_F(SerialServiceTest, FailuresAreAnsweredAndTheNextReceiptPrintsAlone) {
         StartService(device);
         for (const auto& [text, reply] : row.requests) {
             if (text == "KEYS") {
-                const auto cancelled = [this] {
-                    const std::vector<std::string> lines = Journal();
-                    return std::count(lines.begin(), lines.end(), "RECEIPT CANCELLED AT THE KEYS");
-                };
-                const auto before = cancelled();
-                simulator_->Signal(SIGUSR1);
-                EXPECT_TRUE(testing::WaitUntil([&] { return cancelled() > before; }, 5s));
+                PressCancelKey();
             } else if (text == "RESTART") {
                 service_->Signal(SIGTERM);
                 EXPECT_EQ(service_->WaitForExit(kStopTimeout), 0);
@@ -543,7 +547,8 @@ TEST_F(SerialServiceTest, PrinterLineHealsItself) {
         status,
         metrics,
         logged,
-        noisy
+        noisy,
+        keys  // the cashier cancels the receipt the printer still holds
     };
     const std::string receipt = "BS|SI^Apa^2.50^2^A|AP^0^5.00|ES";
     const std::string statusOpen = R"("portInUse":"{ttyPRN}","portOpen":true,"portLostAt":null)";
@@ -663,9 +668,11 @@ TEST_F(SerialServiceTest, PrinterLineHealsItself) {
            "ERR|EROARE PROTOCOL WEB LA LINIA [AP^0^5.00], Printer error 9999 (no reply) on "
            "Payment; see register log; receipt abandoned, nothing more sent"},
           {Step::journal, handshake + paidNotClosed},
+          {Step::status, R"("unfinishedReceipt":{"since":")"},
+          {Step::keys, ""},
           {Step::receipt, "OK|"},
-          {Step::journal, handshake + paidNotClosed + handshake +
-                              "OPEN RECEIPT (unfinished receipt voided)|ITEM # Apa VAT 1|"
+          {Step::journal, handshake + paidNotClosed + "RECEIPT CANCELLED AT THE KEYS|" + handshake +
+                              "OPEN RECEIPT|ITEM # Apa VAT 1|"
                               "SALE # Apa 2.000 x 2.50|SUBTOTAL 5.00|PAYMENT 0 5.00|"
                               "CLOSE RECEIPT TOTAL 5.00 PAID 5.00 CHANGE 0.00|"},
           {Step::status, R"("portOpen":true,"portLostAt":null)"}}},
@@ -750,6 +757,9 @@ TEST_F(SerialServiceTest, PrinterLineHealsItself) {
                     waitingForReceipt = service_ != nullptr;
                     break;
                 }
+                case Step::keys:
+                    PressCancelKey();
+                    break;
                 case Step::unplug:
                     simulator_->Signal(SIGTERM);
                     EXPECT_EQ(simulator_->WaitForExit(kStopTimeout), 0);
