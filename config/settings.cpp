@@ -40,6 +40,8 @@ std::optional<Settings> ReadSettings(const std::string& path, const SettingLog& 
         RetentionSetting(configuration, "requestIdDays", kDefaultRequestIdDays, log);
     settings.journalRetention =
         RetentionSetting(configuration, "journalDays", kDefaultJournalDays, log);
+    settings.receiptWaitAlert = std::chrono::seconds(ReadSecondsSetting(
+        configuration, "receiptWaitAlertSeconds", kDefaultReceiptWaitAlertSeconds, log));
     configuration.GetValue(settings.listenAddress, "listenAddress");
     configuration.GetValue(settings.allowedClients, "allowedClients");
     configuration.GetValue(settings.allowedHosts, "allowedHosts");

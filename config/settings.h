@@ -18,6 +18,7 @@ inline constexpr int kDefaultMaxCommandLines = 1000;
 inline constexpr double kDefaultRequestIdDays = 7;
 inline constexpr double kDefaultJournalDays = 90;
 inline constexpr double kMaxRetentionDays = 36500;
+inline constexpr int kDefaultReceiptWaitAlertSeconds = 120;
 
 struct Settings {
     int tcpPort = 0;
@@ -28,6 +29,9 @@ struct Settings {
         static_cast<long long>(kDefaultRequestIdDays * kSecondsPerDay)};
     std::chrono::seconds journalRetention{
         static_cast<long long>(kDefaultJournalDays * kSecondsPerDay)};
+    // receiptWaitAlertSeconds: from this age of the oldest receipt file the printer's software
+    // has not taken, the status warns; 0 never does.
+    std::chrono::seconds receiptWaitAlert{kDefaultReceiptWaitAlertSeconds};
     // As written; empty when the file names none.
     std::string listenAddress;
     std::string allowedClients;
