@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -101,10 +103,14 @@ TEST_F(OperationsEndToEnd, StatusTellsEveryFigureWithItsType) {
          "\"" + std::regex_replace(iniPath, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") + "\""},
         {"driverModel", R"("SELLTEXT")"},
         {"receiptState", "\"(ready|afterSell)\""},
-        {"portName", "\"\""},
+        {"portName", "null"},
         {"portInUse", "null"},
-        {"portOpen", "false"},
+        {"portOpen", "null"},
         {"portLostAt", "null"},
+        {"journalWritable", "true"},
+        {"journalProblem", "null"},
+        {"receiptFolder", R"(\{"path":"[^"]+","problem":null,"receiptsWaiting":1,"countCut":false,)"
+                          R"("oldestWaitingSince":"[-0-9T:]+Z","waitAlertSeconds":120\})"},
         {"lastPrinterError", "null"},
         {"counts", R"(\{"requests":4,"receipts":1,"failures":1,"refusals":1,"replays":1\})"},
         {"queueLength", "0"},
@@ -134,8 +140,9 @@ TEST_F(OperationsEndToEnd, MetricsParseAndCountWhatHappened) {
         {"tillvane_request_duration_seconds_count", 2},
         {R"(tillvane_request_duration_seconds_bucket{le="+Inf"})", 2},
         {"tillvane_queue_length", 0},
-        {"tillvane_port_open", 0},
-        {"tillvane_port_losses_total", 0},
+        {"tillvane_journal_writable", 1},
+        {"tillvane_receipt_folder_writable", 1},
+        {"tillvane_receipts_waiting", 1},
     };
     for (const auto& [series, value] : expected) {
         ASSERT_TRUE(metrics.contains(series)) << series << "\n" << response.body;
@@ -355,4 +362,141 @@ TEST(ClientAccessEndToEnd, AnUnreadableAllowedClientsListKeepsTheServerClosed) {
 }
 
 }  // namespace
+}  // namespace tillvane::testing
+
+namespace tillvane::testing {
+namespace {
+
+// Ages every receipt file in `folder` by an hour, as if the printer's software had not run.
+void AgeReceipts(const std::filesystem::path& folder) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::filesystem::last_write_time(
+            entry.path(), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+}
+
+}  // namespace
+
+// What the status, the metrics and the page say is what the shop would find: a journal or a
+// folder that cannot be written, receipts nobody takes, a driver without a port, and requests
+// named as a person knows them.
+TEST(StatusTruthEndToEnd, StatusMetricsAndPageSayWhatIsSo) {
+    const std::string receipt = "CMD=" + UrlEncode(kReceipt);
+    const struct {
+        const char* name;
+        std::string folder;  // empty: a folder of the test's own
+        std::vector<std::string> settings;
+        std::function<void(const ServiceProcess&)> prepare;
+        std::function<void(int port, const std::filesystem::path& receipts)> act;
+        std::vector<std::string> page, status, metrics, notInMetrics;
+    } rows[] = {
+        {"journal not writable",
+         {},
+         {},
+         [](const ServiceProcess& service) {
+             std::filesystem::create_directories(service.File("Tillvane_se.jsonl"));
+         },
+         [&](int port, const auto&) {
+             EXPECT_EQ(PostForm(port, "/REGCMD", receipt + "&REQUESTID=j1").status, 503);
+         },
+         {"<p class=\"banner unhealthy\">Unhealthy: request journal not writable: "},
+         {R"("journalWritable":false,"journalProblem":")"},
+         {"tillvane_journal_writable 0"},
+         {}},
+        {"receipt folder missing",
+         "/nonexistent/tillvane-dir",
+         {},
+         {},
+         [&](int port, const auto&) {
+             EXPECT_TRUE(PostForm(port, "/REGCMD", receipt).body.starts_with("ERR|"));
+         },
+         {"<p class=\"banner unhealthy\">Unhealthy: receipts cannot be written to "
+          "/nonexistent/tillvane-dir/: ",
+          "Error creating file /nonexistent/tillvane-dir/"},
+         {R"("command":"BeginSell")",
+          R"("reason":"Error creating file /nonexistent/tillvane-dir/)"},
+         {"tillvane_receipt_folder_writable 0", "tillvane_journal_writable 1"},
+         {}},
+        {"text driver: no port, receipts named",
+         {},
+         {},
+         {},
+         [&](int port, const auto&) {
+             EXPECT_EQ(PostForm(port, "/REGCMD", receipt + "&REQUESTID=r1").body, "OK|");
+             EXPECT_EQ(PostForm(port, "/REGCMD", receipt + "&REQUESTID=r1").body, "OK|");
+             EXPECT_EQ(PostForm(port, "/REGCMD", "CMD=XR").body, "OK|");
+         },
+         {"Healthy: ready to print", "<td>Receipt, 1 item, 5.00</td>",
+          "<td>replay, not printed again: OK|</td>", "<td>X report</td>"},
+         {R"("portName":null,"portInUse":null,"portOpen":null,"portLostAt":null)",
+          R"("receiptsWaiting":2,"countCut":false,"oldestWaitingSince":")"},
+         {"tillvane_receipts_waiting 2", "tillvane_receipt_folder_writable 1"},
+         {"tillvane_port_open", "tillvane_port_losses_total", "tillvane_printer_answering"}},
+        {"receipts waiting too long",
+         {},
+         {"receiptWaitAlertSeconds=60"},
+         {},
+         [&](int port, const std::filesystem::path& receipts) {
+             EXPECT_EQ(PostForm(port, "/REGCMD", receipt).body, "OK|");
+             AgeReceipts(receipts);
+         },
+         {"<p class=\"banner degraded\">Degraded: 1 receipts waiting since ",
+          ": is the printer software running?</p>"},
+         {R"("receiptsWaiting":1,)", R"("waitAlertSeconds":60})"},
+         {"tillvane_receipts_waiting 1", "tillvane_receipts_waiting_oldest_seconds 36"},
+         {}},
+        {"receipts waiting, warning off",
+         {},
+         {"receiptWaitAlertSeconds=0"},
+         {},
+         [&](int port, const std::filesystem::path& receipts) {
+             EXPECT_EQ(PostForm(port, "/REGCMD", receipt).body, "OK|");
+             AgeReceipts(receipts);
+         },
+         {"Healthy: ready to print"},
+         {R"("receiptsWaiting":1,)"},
+         {"tillvane_receipts_waiting 1"},
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        ServiceProcess service(dir);
+        const std::filesystem::path receipts = dir.path() / "receipts";
+        std::filesystem::create_directories(receipts);
+        if (row.prepare) row.prepare(service);
+        std::string failure;
+        const int port = service.StartListening(
+            [&](int candidate) {
+                std::vector<std::string> config = {
+                    "driverModel=SELLTEXT", "TVA_GROUPS=A:1",
+                    "outputFolder=" + (row.folder.empty() ? receipts.string() : row.folder),
+                    "tcpPort=" + std::to_string(candidate)};
+                config.insert(config.end(), row.settings.begin(), row.settings.end());
+                service.WriteConfig(config);
+            },
+            failure);
+        ASSERT_NE(port, 0) << failure;
+        // The driver reports its state once it has loaded its settings.
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                return Get(port, "/status").body.find("\"receiptState\":\"starting\"") ==
+                       std::string::npos;
+            },
+            kStartTimeout));
+        row.act(port, receipts);
+        const std::string page = Get(port, "/status.html").body;
+        for (const std::string& text : row.page)
+            EXPECT_NE(page.find(text), std::string::npos) << text << "\n" << page;
+        const std::string status = Get(port, "/status").body;
+        for (const std::string& text : row.status)
+            EXPECT_NE(status.find(text), std::string::npos) << text << "\n" << status;
+        const std::string metrics = Get(port, "/metrics").body;
+        for (const std::string& text : row.metrics)
+            EXPECT_NE(metrics.find(text), std::string::npos) << text << "\n" << metrics;
+        for (const std::string& text : row.notInMetrics)
+            EXPECT_EQ(metrics.find(text), std::string::npos) << text;
+    }
+}
+
 }  // namespace tillvane::testing
