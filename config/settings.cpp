@@ -40,8 +40,9 @@ std::optional<Settings> ReadSettings(const std::string& path, const SettingLog& 
         RetentionSetting(configuration, "requestIdDays", kDefaultRequestIdDays, log);
     settings.journalRetention =
         RetentionSetting(configuration, "journalDays", kDefaultJournalDays, log);
-    settings.receiptWaitAlert = std::chrono::seconds(ReadSecondsSetting(
-        configuration, "receiptWaitAlertSeconds", kDefaultReceiptWaitAlertSeconds, log));
+    const int waitAlert = ReadSecondsSetting(configuration, "receiptWaitAlertSeconds",
+                                             kDefaultReceiptWaitAlertSeconds, log);
+    settings.receiptWaitAlert = std::chrono::seconds(waitAlert);
     configuration.GetValue(settings.listenAddress, "listenAddress");
     configuration.GetValue(settings.allowedClients, "allowedClients");
     configuration.GetValue(settings.allowedHosts, "allowedHosts");
