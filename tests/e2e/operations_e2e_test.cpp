@@ -361,30 +361,18 @@ TEST(ClientAccessEndToEnd, AnUnreadableAllowedClientsListKeepsTheServerClosed) {
     }
 }
 
-}  // namespace
-}  // namespace tillvane::testing
-
-namespace tillvane::testing {
-namespace {
-
-// Ages every receipt file in `folder` by an hour, as if the printer's software had not run.
-void AgeReceipts(const std::filesystem::path& folder) {
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        std::filesystem::last_write_time(
-            entry.path(), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
-    }
-}
-
-}  // namespace
-
 // What the status, the metrics and the page say is what the shop would find: a journal or a
 // folder that cannot be written, receipts nobody takes, a driver without a port, and requests
 // named as a person knows them.
 TEST(StatusTruthEndToEnd, StatusMetricsAndPageSayWhatIsSo) {
     const std::string receipt = "CMD=" + UrlEncode(kReceipt);
-    const auto sendAgedReceipt = [&](int port, const std::filesystem::path& receipts) {
-        EXPECT_EQ(PostForm(port, "/REGCMD", receipt).body, "OK|");
-        AgeReceipts(receipts);
+    // As if the printer's software had left them for an hour.
+    const auto ageReceipts = [](const std::filesystem::path& receipts) {
+        for (const auto& entry : std::filesystem::directory_iterator(receipts)) {
+            std::filesystem::last_write_time(
+                entry.path(),
+                std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        }
     };
     const struct {
         const char* name;
@@ -414,35 +402,32 @@ TEST(StatusTruthEndToEnd, StatusMetricsAndPageSayWhatIsSo) {
            "/nonexistent/tillvane-dir/: "},
           {"/status", R"("reason":"Error creating file /nonexistent/tillvane-dir/)"},
           {"/metrics", "tillvane_receipt_folder_writable 0"}}},
-        {"text driver: no port, requests named",
-         {},
+        {"text driver: no port, requests named, old receipts with the warning off",
+         {"receiptWaitAlertSeconds=0"},
          false,
-         [&](int port, const auto&) {
+         [&](int port, const std::filesystem::path& receipts) {
              EXPECT_EQ(PostForm(port, "/REGCMD", receipt + "&REQUESTID=r1").body, "OK|");
              EXPECT_EQ(PostForm(port, "/REGCMD", receipt + "&REQUESTID=r1").body, "OK|");
              EXPECT_EQ(PostForm(port, "/REGCMD", "CMD=XR").body, "OK|");
+             ageReceipts(receipts);
          },
          {{"/status.html", "Healthy: ready to print"},
           {"/status.html", "<td>Receipt, 1 item, 5.00</td>"},
           {"/status.html", "<td>replay, not printed again: OK|</td>"},
           {"/status.html", "<td>X report</td>"},
           {"/status", R"("portName":null,"portInUse":null,"portOpen":null,"portLostAt":null)"},
-          {"/status", R"("receiptsWaiting":2,)"},
           {"/metrics", "tillvane_receipts_waiting 2"},
-          {"!/metrics", "tillvane_port_"},
-          {"!/metrics", "tillvane_printer_answering"}}},
+          {"!/metrics", "tillvane_port_"}}},
         {"receipts waiting too long",
          {"receiptWaitAlertSeconds=60"},
          false,
-         sendAgedReceipt,
+         [&](int port, const std::filesystem::path& receipts) {
+             EXPECT_EQ(PostForm(port, "/REGCMD", receipt).body, "OK|");
+             ageReceipts(receipts);
+         },
          {{"/status.html", "banner degraded\">Degraded: 1 receipts waiting since "},
           {"/status.html", ": is the printer software running?</p>"},
           {"/metrics", "tillvane_receipts_waiting_oldest_seconds 36"}}},
-        {"receipts waiting, warning off",
-         {"receiptWaitAlertSeconds=0"},
-         false,
-         sendAgedReceipt,
-         {{"/status.html", "Healthy: ready to print"}, {"/status", R"("receiptsWaiting":1,)"}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -477,4 +462,5 @@ TEST(StatusTruthEndToEnd, StatusMetricsAndPageSayWhatIsSo) {
     }
 }
 
+}  // namespace
 }  // namespace tillvane::testing

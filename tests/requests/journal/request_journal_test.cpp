@@ -331,20 +331,12 @@ TEST_F(RequestJournalTest, RebuildsWhatIsKnownOfEachId) {
     EXPECT_TRUE(ReadFile(path_).ends_with(Record(now, "start", "torn", "XR")));
 }
 
-}  // namespace
-}  // namespace tillvane
-
-namespace tillvane {
-namespace {
-
 // What the status says of the journal follows the disk: a record lost or not flushed is
 // reported at once, and the next record written clears it.
-TEST(RequestJournalStateTest, TellsItsObserverWhenItCannotWriteAndWhenItCanAgain) {
-    testing::TempDir dir;
-    const std::string path = dir.File("Tillvane_se.jsonl");
+TEST_F(RequestJournalTest, TellsItsObserverWhenItCannotWriteAndWhenItCanAgain) {
     testing::RecordingFileSystem files;
     RequestJournal journal(
-        path, JournalSettings{}, [](std::string_view) {}, files);
+        path_, {}, [](std::string_view) {}, files);
     std::vector<std::string> states;
     journal.ObserveState([&](std::string_view problem) { states.emplace_back(problem); });
     ASSERT_TRUE(journal.Open());
@@ -354,7 +346,7 @@ TEST(RequestJournalStateTest, TellsItsObserverWhenItCannotWriteAndWhenItCanAgain
     EXPECT_NE(journal.RecordStart(request), 0u);
     files.Fail("flush");
     EXPECT_FALSE(journal.WaitDurable(journal.RecordStart(request)));
-    const std::string lost = path + ": " + testing::RecordingFileSystem::kFailureText;
+    const std::string lost = path_ + ": " + testing::RecordingFileSystem::kFailureText;
     EXPECT_EQ(states, (std::vector<std::string>{"", lost, "", lost}));
 }
 
