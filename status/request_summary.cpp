@@ -95,6 +95,7 @@ std::string SummariseCommandText(std::string_view text) {
         if (receipt.discount) summary += ", with discount";
     }
     if (!others.empty()) AddKind(summary, others);
+    if (text.empty()) return "empty text";
     if (summary.empty()) return std::string(text.substr(0, text.find(commands::kLineSeparator)));
     return summary;
 }

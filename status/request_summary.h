@@ -10,7 +10,7 @@ namespace tillvane {
 
 // A receipt (its items and the value of the goods sold on it, before any discount), the
 // reports, a duplicate, or whatever else the text holds; the kinds a text mixes are joined
-// with " + ". A text of none of them is named by its first line.
+// with " + ". A text of none of them is named by its first line; an empty one "empty text".
 std::string SummariseCommandText(std::string_view text);
 
 }  // namespace tillvane
