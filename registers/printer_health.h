@@ -46,6 +46,9 @@ struct PortHealth {
 struct ReceiptFolderHealth {
     std::string folder;   // as the system opens it
     std::string problem;  // why the last receipt could not be written there; empty once one was
+    // The names the driver gives its receipts: outputFileName, or empty for the time-stamped
+    // names; other files in the folder are none of its business.
+    std::string fixedName;
 };
 
 }  // namespace tillvane

@@ -5,23 +5,22 @@
 #include <system_error>
 
 #include "base/text_split.h"
+#include "registers/text/receipt_path.h"
 
 namespace tillvane {
 
 namespace {
 
-constexpr std::string_view kReceiptExtension = ".txt";
-
-bool IsReceiptName(const std::filesystem::path& path) {
-    const std::string name = path.filename().string();
-    if (name.size() <= kReceiptExtension.size()) return false;
-    return ToUpperAscii(std::string_view(name).substr(name.size() - kReceiptExtension.size())) ==
-           ToUpperAscii(kReceiptExtension);
+bool IsReceiptName(const std::filesystem::path& path, const std::string& fixedName) {
+    const std::string name = ToUpperAscii(path.filename().string());
+    if (!fixedName.empty()) return name == ToUpperAscii(fixedName + std::string(kReceiptExtension));
+    return name.starts_with(ToUpperAscii(kTimeStampedNamePrefix)) &&
+           name.ends_with(ToUpperAscii(kReceiptExtension));
 }
 
 }  // namespace
 
-ReceiptBacklog CountWaitingReceipts(const std::string& folder) {
+ReceiptBacklog CountWaitingReceipts(const std::string& folder, const std::string& fixedName) {
     ReceiptBacklog backlog;
     std::error_code error;
     std::filesystem::directory_iterator it(folder, error);
@@ -32,7 +31,7 @@ ReceiptBacklog CountWaitingReceipts(const std::string& folder) {
             break;
         }
         std::error_code entryError;
-        if (!it->is_regular_file(entryError) || !IsReceiptName(it->path())) continue;
+        if (!it->is_regular_file(entryError) || !IsReceiptName(it->path(), fixedName)) continue;
         const auto written = it->last_write_time(entryError);
         // Taken by the printer's software between the listing and this look: not waiting.
         if (entryError) continue;

@@ -26,8 +26,9 @@ struct ReceiptBacklog {
     std::string listProblem;  // why the folder could not be listed; empty when it could
 };
 
-// Counts the receipt files (".txt", any letter case; a receipt still being written has
-// another name) in `folder`.
-ReceiptBacklog CountWaitingReceipts(const std::string& folder);
+// Counts the receipt files in `folder`: `fixedName` ".txt", or without a fixed name the
+// time-stamped ones ("BON_..." ".txt"), letters in any case. A receipt still being written has
+// another name.
+ReceiptBacklog CountWaitingReceipts(const std::string& folder, const std::string& fixedName);
 
 }  // namespace tillvane

@@ -143,7 +143,8 @@ StatusSnapshot ServiceStatus::Snapshot(std::size_t queueLength) const {
     snapshot.recentRequests = recent_.Newest();
     // Outside the lock: the driver thread publishes while the folder is listed.
     if (snapshot.driver.receiptFolder) {
-        snapshot.receiptBacklog = CountWaitingReceipts(snapshot.driver.receiptFolder->folder);
+        snapshot.receiptBacklog = CountWaitingReceipts(snapshot.driver.receiptFolder->folder,
+                                                       snapshot.driver.receiptFolder->fixedName);
     }
     return snapshot;
 }

@@ -171,7 +171,7 @@ bool FPrintRegister::RefuseUnwritableFolder(std::string_view operation, const st
 std::optional<ReceiptFolderHealth> FPrintRegister::ReceiptOutput() const {
     // Before its settings load the driver has no folder of its own to look at.
     if (state == ReceiptState::unconfigured) return std::nullopt;
-    return ReceiptFolderHealth{ReceiptFolder(outputFolder_), folderProblem_};
+    return ReceiptFolderHealth{ReceiptFolder(outputFolder_), folderProblem_, outputFileName_};
 }
 
 void FPrintRegister::RemoveTemporaryFile() {
