@@ -231,6 +231,9 @@ std::string MetricsText(const StatusSnapshot& status) {
         AppendGauge(text, "tillvane_receipts_waiting_oldest_seconds",
                     "Age of the oldest receipt file waiting in the output folder; 0 when none.",
                     std::to_string(std::max<std::int64_t>(0, age.count())));
+        AppendGauge(text, "tillvane_receipt_wait_alert_seconds",
+                    "receiptWaitAlertSeconds: the age of waiting receipts that is too old; 0: off.",
+                    std::to_string(status.receiptWaitAlert.count()));
     }
 
     constexpr std::string_view kStart = "tillvane_start_time_seconds";
