@@ -133,6 +133,7 @@ ServerStart AppContext::Init(RegisterHost* host) {
     }
     registerHost = host;
     status.SetIdentity(iniPath, host != nullptr ? host->driverModel() : std::string());
+    status.SetReceiptWaitAlert(settings.receiptWaitAlert);
 
     {
         std::lock_guard lock(pumpMutex_);
@@ -208,10 +209,13 @@ void AppContext::ServerThread() {
                                [this](std::string_view text) { WriteAppLog(text); });
         // Sends its last answers before the pump goes; outlives the pipeline, whose stages
         // answer through it.
+        journal.ObserveState(
+            [this](std::string_view problem) { status.SetJournalProblem(problem); });
         AnswerDelivery delivery(journal);
         if (journal.Open() && !delivery.Start()) {
             journal.Disable();
             WriteAppLog("Request journal: cannot create its thread");
+            status.SetJournalProblem("cannot create its thread");
         }
         // Destroyed first: its jobs answer through the server's pump, and its driver thread is
         // the only one that touches the driver.

@@ -1,6 +1,7 @@
 # What the packages hold. Linux: a Debian package with the program under /opt/tillvane, a
 # sample configuration (kept on upgrade), and the systemd unit, installed but not enabled.
 # Windows: a zip with the .exe, a sample .ini and a short README.
+# Both carry the Prometheus alert rules (prometheus/tillvane_alerts.yml).
 # package.sh builds the program alone; packing need not build every test first.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
@@ -23,6 +24,7 @@ if(WIN32)
     install(FILES ${TILLVANE_WINDOWS_TEXTS}/Tillvane_se.ini.sample
                   ${TILLVANE_WINDOWS_TEXTS}/README-Windows.txt
             DESTINATION .)
+    install(FILES ${packaging_dir}/prometheus/tillvane_alerts.yml DESTINATION prometheus)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_SYSTEM_NAME windows-x64)
     set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
@@ -30,6 +32,9 @@ else()
     install(TARGETS Tillvane_se RUNTIME DESTINATION opt/tillvane)
     install(FILES ${packaging_dir}/Tillvane_se.ini.sample DESTINATION opt/tillvane
             RENAME Tillvane_se.ini)
+    # For the monitoring server to load (rule_files); nothing here reads it.
+    install(FILES ${packaging_dir}/prometheus/tillvane_alerts.yml
+            DESTINATION opt/tillvane/prometheus)
     # Written at build time by the code -install uses (tools/systemd_unit).
     install(FILES ${TILLVANE_PACKAGED_UNIT} DESTINATION lib/systemd/system)
     set(CPACK_GENERATOR DEB)

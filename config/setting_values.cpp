@@ -43,6 +43,19 @@ int ReadCountSetting(const INILoader& configuration, std::string_view key, int d
     return *count;
 }
 
+int ReadSecondsSetting(const INILoader& configuration, std::string_view key, int defaultValue,
+                       const SettingLog& log) {
+    std::string value;
+    if (!configuration.GetValue(value, key)) return defaultValue;
+    const std::optional<int> seconds = ParsePlainInt(value);
+    if (!seconds || *seconds < 0) {
+        LogRefused(log, key, value, "a whole number of seconds, 0 or more",
+                   std::to_string(defaultValue));
+        return defaultValue;
+    }
+    return *seconds;
+}
+
 double ReadDaysSetting(const INILoader& configuration, std::string_view key, double defaultDays,
                        double maxDays, const SettingLog& log) {
     std::string value;

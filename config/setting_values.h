@@ -17,6 +17,11 @@ using SettingLog = std::function<void(std::string_view)>;
 int ReadCountSetting(const INILoader& configuration, std::string_view key, int defaultValue,
                      const SettingLog& log);
 
+// A number of seconds such as receiptWaitAlertSeconds: a whole number, 0 (off) or above.
+// `defaultValue` when the key is missing or refused.
+int ReadSecondsSetting(const INILoader& configuration, std::string_view key, int defaultValue,
+                       const SettingLog& log);
+
 // A number of days such as requestIdDays: a plain decimal above 0, fractions allowed.
 // `defaultDays` when the key is missing or refused; `maxDays` (logged) when it asks for more.
 double ReadDaysSetting(const INILoader& configuration, std::string_view key, double defaultDays,

@@ -74,6 +74,9 @@ std::optional<Settings> ReadSettings(const std::string& path, const SettingLog& 
         RetentionSetting(configuration, kRequestIdDaysKey, kDefaultRequestIdDays, log);
     settings.journalRetention =
         RetentionSetting(configuration, kJournalDaysKey, kDefaultJournalDays, log);
+    const int waitAlert = ReadSecondsSetting(configuration, kReceiptWaitAlertSecondsKey,
+                                             kDefaultReceiptWaitAlertSeconds, log);
+    settings.receiptWaitAlert = std::chrono::seconds(waitAlert);
     configuration.GetValue(settings.listenAddress, kListenAddressKey);
     configuration.GetValue(settings.allowedClients, kAllowedClientsKey);
     configuration.GetValue(settings.allowedHosts, kAllowedHostsKey);

@@ -21,6 +21,7 @@ inline constexpr int kDefaultMaxCommandLines = 1000;
 inline constexpr double kDefaultRequestIdDays = 7;
 inline constexpr double kDefaultJournalDays = 90;
 inline constexpr double kMaxRetentionDays = 36500;
+inline constexpr int kDefaultReceiptWaitAlertSeconds = 120;
 
 // The keys read here. The access keys decide who may print: one that is misspelt must never
 // leave the server open as if it were not set.
@@ -29,6 +30,7 @@ inline constexpr std::string_view kDebugModeKey = "DebugMode";
 inline constexpr std::string_view kMaxCommandLinesKey = "maxCommandLines";
 inline constexpr std::string_view kRequestIdDaysKey = "requestIdDays";
 inline constexpr std::string_view kJournalDaysKey = "journalDays";
+inline constexpr std::string_view kReceiptWaitAlertSecondsKey = "receiptWaitAlertSeconds";
 inline constexpr std::string_view kListenAddressKey = "listenAddress";
 inline constexpr std::string_view kAllowedClientsKey = "allowedClients";
 inline constexpr std::string_view kAllowedHostsKey = "allowedHosts";
@@ -37,8 +39,10 @@ inline constexpr std::string_view kApiTokensKey = "apiTokens";
 inline constexpr std::array kAccessKeys = {kApiTokensKey, kAllowedClientsKey, kAllowedOriginsKey,
                                            kAllowedHostsKey, kListenAddressKey};
 inline constexpr std::array kServiceKeys = {
-    kTcpPortKey,       kDebugModeKey,      kMaxCommandLinesKey, kRequestIdDaysKey,  kJournalDaysKey,
-    kListenAddressKey, kAllowedClientsKey, kAllowedHostsKey,    kAllowedOriginsKey, kApiTokensKey};
+    kTcpPortKey,        kDebugModeKey,      kMaxCommandLinesKey,
+    kRequestIdDaysKey,  kJournalDaysKey,    kReceiptWaitAlertSecondsKey,
+    kListenAddressKey,  kAllowedClientsKey, kAllowedHostsKey,
+    kAllowedOriginsKey, kApiTokensKey};
 // Most edits between an unknown key and an access key for it to count as that key misspelt.
 inline constexpr std::size_t kMaxAccessKeyTypoDistance = 2;
 
@@ -57,6 +61,9 @@ struct Settings {
         static_cast<long long>(kDefaultRequestIdDays * kSecondsPerDay)};
     std::chrono::seconds journalRetention{
         static_cast<long long>(kDefaultJournalDays * kSecondsPerDay)};
+    // receiptWaitAlertSeconds: from this age of the oldest receipt file the printer's software
+    // has not taken, the status warns; 0 never does.
+    std::chrono::seconds receiptWaitAlert{kDefaultReceiptWaitAlertSeconds};
     // As written; empty when the file names none.
     std::string listenAddress;
     std::string allowedClients;

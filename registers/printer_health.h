@@ -15,6 +15,9 @@ struct PrinterError {
     int code = 0;
     std::string command;  // the operation's log name ("CloseReceipt")
     std::chrono::system_clock::time_point time;
+    // The driver's own words where no printer code tells what went wrong (a receipt folder
+    // that cannot be written); empty otherwise.
+    std::string reason;
 };
 
 // A receipt the printer still holds open although nothing will finish it: the command set has
@@ -31,8 +34,9 @@ struct PrinterHealth {
     std::map<int, std::uint64_t> errorsByCode;
     std::uint64_t receiptsClosed = 0;
 
-    void RecordError(int code, std::string command) {
-        lastError = PrinterError{code, std::move(command), std::chrono::system_clock::now()};
+    void RecordError(int code, std::string command, std::string reason = {}) {
+        lastError = PrinterError{code, std::move(command), std::chrono::system_clock::now(),
+                                 std::move(reason)};
         ++errorsByCode[code];
     }
 };
@@ -45,6 +49,15 @@ struct PortHealth {
     // Since when the port has been lost, or could not be opened; none while it is open.
     std::optional<std::chrono::system_clock::time_point> lostAt;
     std::uint64_t losses = 0;  // open ports that went away
+};
+
+// Where the text driver leaves receipts for the printer's own software to take.
+struct ReceiptFolderHealth {
+    std::string folder;   // as the system opens it
+    std::string problem;  // why the last receipt could not be written there; empty once one was
+    // The names the driver gives its receipts: outputFileName, or empty for the time-stamped
+    // names; other files in the folder are none of its business.
+    std::string fixedName;
 };
 
 }  // namespace tillvane

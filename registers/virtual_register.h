@@ -4,6 +4,7 @@
 // settings, the VAT groups, the running totals and the register log.
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,9 @@ class VirtualRegister {
     // The port the driver talks through, and whether it is open; a driver without one names
     // none.
     virtual PortHealth Port() const { return {}; }
+    // The folder the driver leaves receipt files in; none for a driver that talks to the
+    // printer itself.
+    virtual std::optional<ReceiptFolderHealth> ReceiptOutput() const { return std::nullopt; }
     // Called before a request's first command: a driver whose printer line was lost opens it
     // again. False when it cannot; failureReason then says why and the request fails with it.
     virtual bool ConnectPrinter() { return true; }

@@ -19,6 +19,7 @@ cleanup() {
 trap cleanup EXIT
 test -x /opt/tillvane/Tillvane_se
 test -f /lib/systemd/system/Tillvane_SE.service
+test -f /opt/tillvane/prometheus/tillvane_alerts.yml
 getent passwd tillvane >/dev/null
 # The scratch configuration replaces the sample for this trial; purge takes it away.
 cat >/opt/tillvane/Tillvane_se.ini <<CONFIG
@@ -53,7 +54,8 @@ if [ -n "$zip" ]; then
     mkdir -p "$unpacked"
     (cd "$unpacked" && cmake -E tar xf "$OLDPWD/$zip")
     folder="$(ls -d "$unpacked"/tillvane-*-windows-x64)"
-    for file in Tillvane_se.exe Tillvane_se.ini.sample README-Windows.txt; do
+    for file in Tillvane_se.exe Tillvane_se.ini.sample README-Windows.txt \
+        prometheus/tillvane_alerts.yml; do
         test -f "$folder/$file" || { echo "the Windows zip lacks $file"; exit 1; }
     done
     cmp "$folder/Tillvane_se.exe" build/windows/service/Tillvane_se.exe

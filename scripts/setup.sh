@@ -16,7 +16,8 @@ if [ "${1:-}" == "--tests" ]; then
     packages+=(libgtest-dev libgmock-dev socat procps
         g++-mingw-w64-x86-64-posix googletest wine64 chromium
         clang libclang-rt-14-dev clang-format git dpkg-dev nodejs
-        wixl msitools)  # msitools: the Windows installer (scripts/build-msi.sh)
+        wixl msitools  # msitools: the Windows installer (scripts/build-msi.sh)
+        prometheus)    # promtool: the shipped alert rules (tests/packaging/alert_rules_test.yml)
     # npm comes with some builds of nodejs, as a package of its own with Debian's.
     command -v npm >/dev/null || packages+=(npm)
 fi

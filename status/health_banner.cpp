@@ -4,6 +4,18 @@
 
 namespace tillvane {
 
+std::string ReceiptFolderProblem(const StatusSnapshot& status) {
+    if (!status.driver.receiptFolder) return {};
+    if (!status.driver.receiptFolder->problem.empty()) return status.driver.receiptFolder->problem;
+    return status.receiptBacklog ? status.receiptBacklog->listProblem : std::string();
+}
+
+bool ReceiptsWaitTooLong(const StatusSnapshot& status, std::chrono::system_clock::time_point now) {
+    const std::optional<ReceiptBacklog>& backlog = status.receiptBacklog;
+    return status.receiptWaitAlert.count() > 0 && backlog && backlog->oldestSince &&
+           now - *backlog->oldestSince >= status.receiptWaitAlert;
+}
+
 HealthBanner HealthBannerOf(const StatusSnapshot& status,
                             std::chrono::system_clock::time_point now) {
     const DriverSnapshot& driver = status.driver;
@@ -21,6 +33,14 @@ HealthBanner HealthBannerOf(const StatusSnapshot& status,
         return {Health::unhealthy,
                 "Unhealthy: the driver's settings did not load; see the register log"};
     }
+    if (const std::string problem = ReceiptFolderProblem(status); !problem.empty()) {
+        return {Health::unhealthy, "Unhealthy: receipts cannot be written to " +
+                                       driver.receiptFolder->folder + ": " + problem};
+    }
+    if (!status.journalProblem.empty()) {
+        return {Health::unhealthy,
+                "Unhealthy: request journal not writable: " + status.journalProblem};
+    }
     if (status.printerSilentSince) {
         return {Health::unhealthy, "Unhealthy: printer not answering since " +
                                        FormatUtcTimestamp(*status.printerSilentSince)};
@@ -35,6 +55,12 @@ HealthBanner HealthBannerOf(const StatusSnapshot& status,
             std::chrono::duration_cast<std::chrono::minutes>(now - *status.receiptOpenSince);
         return {Health::degraded,
                 "Degraded: receipt open for " + std::to_string(minutes.count()) + " min"};
+    }
+    if (ReceiptsWaitTooLong(status, now)) {
+        return {Health::degraded, "Degraded: " + std::to_string(status.receiptBacklog->waiting) +
+                                      " receipts waiting since " +
+                                      FormatUtcTimestamp(*status.receiptBacklog->oldestSince) +
+                                      ": is the printer software running?"};
     }
     return {Health::healthy, "Healthy: ready to print"};
 }

@@ -23,6 +23,12 @@ struct HealthBanner {
 HealthBanner HealthBannerOf(const StatusSnapshot& status,
                             std::chrono::system_clock::time_point now);
 
+// Why the text driver's receipts cannot reach its folder (the last write failed, or the folder
+// cannot be listed); empty when they can, and for other drivers.
+std::string ReceiptFolderProblem(const StatusSnapshot& status);
+// True when the oldest receipt waiting for the printer's software is older than the setting.
+bool ReceiptsWaitTooLong(const StatusSnapshot& status, std::chrono::system_clock::time_point now);
+
 // "healthy", "degraded" or "unhealthy": the banner's class on the page.
 std::string_view HealthName(Health health);
 

@@ -5,6 +5,7 @@
 
 #include "commands/command_lines.h"
 #include "requests/journal/request_journal.h"
+#include "status/request_summary.h"
 
 namespace tillvane {
 
@@ -26,6 +27,8 @@ RecentRequest RecentRequestOf(const JournaledRequest& request, const RequestOutc
     recent.till = request.till;
     const std::string_view text = request.command;
     recent.firstLine = Cut(text.substr(0, text.find(commands::kLineSeparator)));
+    recent.summary = Cut(SummariseCommandText(text));
+    recent.replay = outcome.replay;
     recent.status = outcome.status;
     recent.outcome = Cut(outcome.status == 0 ? outcome.note : outcome.reply);
     recent.milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(

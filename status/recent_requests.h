@@ -26,6 +26,8 @@ struct RecentRequest {
     // page then shows the client address.
     std::string till;
     std::string firstLine;  // of the command text, cut to kRecentTextLength
+    std::string summary;    // what the text was, in words (SummariseCommandText), cut likewise
+    bool replay = false;    // answered from an earlier run of its id, without printing again
     int status = 0;         // HTTP status sent; 0 when the till had gone
     std::string outcome;    // the reply, or why there was none, cut to kRecentTextLength
     std::int64_t milliseconds = 0;

@@ -57,6 +57,7 @@ void ServiceStatus::PublishDriver(const VirtualRegister* driver) {
         snapshot.receiptState = ReceiptStateName(static_cast<int>(driver->state));
         snapshot.port = driver->Port();
         snapshot.health = driver->health;
+        snapshot.receiptFolder = driver->ReceiptOutput();
     }
     std::lock_guard lock(mutex_);
     if (!receiptOpen) {
@@ -73,6 +74,16 @@ void ServiceStatus::PublishDriver(const VirtualRegister* driver) {
         printerSilentSince_ = error->time;
     }
     driver_ = std::move(snapshot);
+}
+
+void ServiceStatus::SetReceiptWaitAlert(std::chrono::seconds age) {
+    std::lock_guard lock(mutex_);
+    receiptWaitAlert_ = age;
+}
+
+void ServiceStatus::SetJournalProblem(std::string_view problem) {
+    std::lock_guard lock(mutex_);
+    journalProblem_ = problem;
 }
 
 void ServiceStatus::RecordRecent(RecentRequest request, bool printerAnswered) {
@@ -117,7 +128,7 @@ StatusSnapshot ServiceStatus::Snapshot(std::size_t queueLength) const {
     snapshot.requestsRefused = requestsRefused_;
     snapshot.replays = replays_;
     snapshot.queueLength = queueLength;
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     snapshot.configurationFile = configurationFile_;
     snapshot.driverModel = driverModel_;
     snapshot.durationBucketCounts = durationBuckets_;
@@ -126,7 +137,15 @@ StatusSnapshot ServiceStatus::Snapshot(std::size_t queueLength) const {
     snapshot.driver = driver_;
     snapshot.receiptOpenSince = receiptOpenSince_;
     snapshot.printerSilentSince = printerSilentSince_;
+    snapshot.journalProblem = journalProblem_;
+    snapshot.receiptWaitAlert = receiptWaitAlert_;
+    lock.unlock();
     snapshot.recentRequests = recent_.Newest();
+    // Outside the lock: the driver thread publishes while the folder is listed.
+    if (snapshot.driver.receiptFolder) {
+        snapshot.receiptBacklog = CountWaitingReceipts(snapshot.driver.receiptFolder->folder,
+                                                       snapshot.driver.receiptFolder->fixedName);
+    }
     return snapshot;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "registers/printer_health.h"
+#include "status/receipt_backlog.h"
 #include "status/recent_requests.h"
 
 namespace tillvane {
@@ -36,6 +37,7 @@ struct DriverSnapshot {
     std::string receiptState;  // "unconfigured", "ready", "selling", "afterSell", "none"
     PortHealth port;
     PrinterHealth health;
+    std::optional<ReceiptFolderHealth> receiptFolder;  // the text driver's alone
 };
 
 struct StatusSnapshot {
@@ -62,6 +64,12 @@ struct StatusSnapshot {
     std::optional<std::chrono::system_clock::time_point> receiptOpenSince;
     std::optional<std::chrono::system_clock::time_point> printerSilentSince;
     std::vector<RecentRequest> recentRequests;  // newest first
+    // Why the request journal cannot be written; empty while it can.
+    std::string journalProblem;
+    // The receipt files waiting in the text driver's folder, counted for this snapshot.
+    std::optional<ReceiptBacklog> receiptBacklog;
+    // From what age of the oldest the banner warns of them; 0: never.
+    std::chrono::seconds receiptWaitAlert = kDefaultReceiptWaitAlert;
 };
 
 class ServiceStatus {
@@ -70,6 +78,11 @@ class ServiceStatus {
 
     // Set once, before the server thread starts.
     void SetIdentity(std::string configurationFile, std::string driverModel);
+
+    // Set once, before the server thread starts; 0 turns the warning off.
+    void SetReceiptWaitAlert(std::chrono::seconds age);
+    // From any thread: why the request journal cannot be written, or empty once it can.
+    void SetJournalProblem(std::string_view problem);
 
     // On the driver thread: copies what the operator may see of `driver` (null: none).
     void PublishDriver(const VirtualRegister* driver);
@@ -105,6 +118,9 @@ class ServiceStatus {
     std::optional<std::chrono::system_clock::time_point> receiptOpenSince_;
     std::optional<std::chrono::system_clock::time_point> printerSilentSince_;
     std::chrono::system_clock::time_point lastAnswer_;
+
+    std::string journalProblem_;
+    std::chrono::seconds receiptWaitAlert_ = kDefaultReceiptWaitAlert;
 
     RecentRequests recent_;  // locks itself
 };

@@ -20,8 +20,17 @@ constexpr int kStatusPageRefreshSeconds = 5;
 std::string LastErrorText(const DriverSnapshot& driver) {
     if (!driver.health.lastError) return "none";
     const PrinterError& error = *driver.health.lastError;
-    return PrinterErrorOnCommand(error.code, error.command) + " at " +
-           FormatUtcTimestamp(error.time);
+    const std::string what =
+        error.reason.empty() ? PrinterErrorOnCommand(error.code, error.command) : error.reason;
+    return what + " at " + FormatUtcTimestamp(error.time);
+}
+
+std::string WaitingReceiptsText(const ReceiptBacklog& backlog) {
+    std::string text = std::to_string(backlog.waiting);
+    if (backlog.countCut) text += " or more";
+    if (backlog.oldestSince)
+        text += ", the oldest since " + FormatUtcTimestamp(*backlog.oldestSince);
+    return text;
 }
 
 void AppendCell(std::string& html, std::string_view value) {
@@ -39,15 +48,16 @@ void AppendRecentRequests(std::string& html, const std::vector<RecentRequest>& r
         return;
     }
     html +=
-        "<table class=\"recent\"><tr><th>Time (UTC)</th><th>Till or client</th><th>First "
-        "line</th><th>Status</th><th>Answer</th><th>ms</th></tr>";
+        "<table class=\"recent\"><tr><th>Time (UTC)</th><th>Till or "
+        "client</th><th>Request</th><th>Status</th><th>Answer</th><th>ms</th></tr>";
     for (const RecentRequest& request : requests) {
         html += "<tr>";
         AppendCell(html, FormatUtcTimestamp(request.time));
         AppendCell(html, request.till.empty() ? request.client : request.till);
-        AppendCell(html, request.firstLine);
+        AppendCell(html, request.summary);
         AppendCell(html, request.status == 0 ? "none" : std::to_string(request.status));
-        AppendCell(html, request.outcome);
+        AppendCell(html, request.replay ? "replay, not printed again: " + request.outcome
+                                        : request.outcome);
         AppendCell(html, std::to_string(request.milliseconds));
         html += "</tr>";
     }
@@ -58,18 +68,16 @@ void AppendRecentRequests(std::string& html, const std::vector<RecentRequest>& r
 
 std::string StatusPageHtml(const StatusSnapshot& status) {
     const DriverSnapshot& driver = status.driver;
-    const std::vector<std::pair<std::string_view, std::string>> rows = {
+    std::vector<std::pair<std::string_view, std::string>> rows = {
         {"Version", status.version},
         {"Started", FormatUtcTimestamp(status.startTime)},
         {"Uptime", std::to_string(status.uptime.count()) + " s"},
         {"Configuration file", status.configurationFile},
         {"Driver model", status.driverModel},
         {"Receipt state", driver.published ? driver.receiptState : "starting"},
-        {"Port", driver.port.name.empty() ? "none" : driver.port.name},
-        {"Port in use", driver.port.inUse.empty() ? "none" : driver.port.inUse},
-        {"Port open", driver.port.open ? "yes" : "no"},
-        {"Port lost at", driver.port.lostAt ? FormatUtcTimestamp(*driver.port.lostAt) : "none"},
         {"Last printer error", LastErrorText(driver)},
+        {"Request journal",
+         status.journalProblem.empty() ? "writable" : "not writable: " + status.journalProblem},
         {"Requests", std::to_string(status.requests())},
         {"Receipts", std::to_string(driver.health.receiptsClosed)},
         {"Failures", std::to_string(status.requestsError)},
@@ -77,6 +85,21 @@ std::string StatusPageHtml(const StatusSnapshot& status) {
         {"Replays", std::to_string(status.replays)},
         {"Waiting for the printer", std::to_string(status.queueLength)},
     };
+    // Only the serial driver has a port; only the text driver has a folder.
+    constexpr std::size_t kDriverRowsAt = 6;
+    auto driverRows = rows.begin() + kDriverRowsAt;
+    if (!driver.port.name.empty()) {
+        rows.insert(driverRows,
+                    {{"Port", driver.port.name},
+                     {"Port in use", driver.port.inUse.empty() ? "none" : driver.port.inUse},
+                     {"Port open", driver.port.open ? "yes" : "no"},
+                     {"Port lost at",
+                      driver.port.lostAt ? FormatUtcTimestamp(*driver.port.lostAt) : "none"}});
+    } else if (driver.receiptFolder && status.receiptBacklog) {
+        rows.insert(driverRows, {{"Receipt folder", driver.receiptFolder->folder},
+                                 {"Receipts waiting for the printer's software",
+                                  WaitingReceiptsText(*status.receiptBacklog)}});
+    }
     std::string html =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta http-equiv=\"refresh\" content=\"" +

@@ -1,9 +1,12 @@
 #include "status/status_report.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 
 #include "base/json_line.h"
 #include "base/utc_time.h"
+#include "status/health_banner.h"
 
 namespace tillvane {
 
@@ -68,6 +71,35 @@ void AppendSample(std::string& text, std::string_view name, std::string_view lab
     text += '\n';
 }
 
+std::string JsonStringOrNull(std::string_view text) {
+    return text.empty() ? std::string("null") : JsonString(text);
+}
+
+// The text driver's folder and the receipts waiting in it; null for other drivers.
+std::string ReceiptFolderJson(const StatusSnapshot& status) {
+    const std::optional<ReceiptFolderHealth>& folder = status.driver.receiptFolder;
+    if (!folder || !status.receiptBacklog) return "null";
+    const ReceiptBacklog& backlog = *status.receiptBacklog;
+    std::string json = "{";
+    AppendJsonField(json, "path", JsonString(folder->folder));
+    AppendJsonField(json, "problem", JsonStringOrNull(ReceiptFolderProblem(status)));
+    AppendJsonField(json, "receiptsWaiting", std::to_string(backlog.waiting));
+    AppendJsonField(json, "countCut", backlog.countCut ? "true" : "false");
+    AppendJsonField(
+        json, "oldestWaitingSince",
+        backlog.oldestSince ? JsonString(FormatUtcTimestamp(*backlog.oldestSince)) : "null");
+    AppendJsonField(json, "waitAlertSeconds", std::to_string(status.receiptWaitAlert.count()),
+                    true);
+    json += '}';
+    return json;
+}
+
+void AppendGauge(std::string& text, std::string_view name, std::string_view help,
+                 std::string_view value) {
+    AppendMetricHeader(text, name, "gauge", help);
+    AppendSample(text, name, {}, value);
+}
+
 }  // namespace
 
 std::string JsonString(std::string_view text) {
@@ -86,19 +118,25 @@ std::string StatusJson(const StatusSnapshot& status) {
     AppendJsonField(json, "driverModel", JsonString(status.driverModel));
     AppendJsonField(json, "receiptState",
                     JsonString(driver.published ? driver.receiptState : "starting"));
+    // The port fields are the serial driver's: null where there is no port at all.
     const PortHealth& port = driver.port;
-    AppendJsonField(json, "portName", JsonString(port.name));
+    const bool hasPort = !port.name.empty();
+    AppendJsonField(json, "portName", hasPort ? JsonString(port.name) : "null");
     AppendJsonField(json, "portInUse", port.inUse.empty() ? "null" : JsonString(port.inUse));
-    AppendJsonField(json, "portOpen", port.open ? "true" : "false");
+    AppendJsonField(json, "portOpen", !hasPort ? "null" : port.open ? "true" : "false");
     AppendJsonField(json, "portLostAt",
                     port.lostAt ? JsonString(FormatUtcTimestamp(*port.lostAt)) : "null");
+    AppendJsonField(json, "journalWritable", status.journalProblem.empty() ? "true" : "false");
+    AppendJsonField(json, "journalProblem", JsonStringOrNull(status.journalProblem));
+    AppendJsonField(json, "receiptFolder", ReceiptFolderJson(status));
     std::string lastError = "null";
     if (driver.health.lastError) {
         const PrinterError& error = *driver.health.lastError;
         lastError = "{";
         AppendJsonField(lastError, "command", JsonString(error.command));
         AppendJsonField(lastError, "code", std::to_string(error.code));
-        AppendJsonField(lastError, "time", JsonString(FormatUtcTimestamp(error.time)), true);
+        AppendJsonField(lastError, "time", JsonString(FormatUtcTimestamp(error.time)));
+        AppendJsonField(lastError, "reason", JsonStringOrNull(error.reason), true);
         lastError += '}';
     }
     AppendJsonField(json, "lastPrinterError", lastError);
@@ -169,14 +207,44 @@ std::string MetricsText(const StatusSnapshot& status) {
     AppendMetricHeader(text, kQueue, "gauge", "Command requests waiting for the printer.");
     AppendSample(text, kQueue, {}, std::to_string(status.queueLength));
 
-    constexpr std::string_view kPortOpen = "tillvane_port_open";
-    AppendMetricHeader(text, kPortOpen, "gauge", "1 while the printer's port is open.");
-    AppendSample(text, kPortOpen, {}, status.driver.port.open ? "1" : "0");
+    // A driver without a port has neither port figures nor a printer that could fall silent.
+    if (!status.driver.port.name.empty()) {
+        constexpr std::string_view kPortOpen = "tillvane_port_open";
+        AppendMetricHeader(text, kPortOpen, "gauge", "1 while the printer's port is open.");
+        AppendSample(text, kPortOpen, {}, status.driver.port.open ? "1" : "0");
 
-    constexpr std::string_view kPortLosses = "tillvane_port_losses_total";
-    AppendMetricHeader(text, kPortLosses, "counter",
-                       "Times the printer's open port went away (adapter unplugged).");
-    AppendSample(text, kPortLosses, {}, std::to_string(status.driver.port.losses));
+        constexpr std::string_view kPortLosses = "tillvane_port_losses_total";
+        AppendMetricHeader(text, kPortLosses, "counter",
+                           "Times the printer's open port went away (adapter unplugged).");
+        AppendSample(text, kPortLosses, {}, std::to_string(status.driver.port.losses));
+
+        AppendGauge(text, "tillvane_printer_answering",
+                    "0 from the first command the printer did not answer until it answers again.",
+                    status.printerSilentSince ? "0" : "1");
+    }
+
+    AppendGauge(text, "tillvane_journal_writable", "1 while the request journal can be written.",
+                status.journalProblem.empty() ? "1" : "0");
+
+    if (status.driver.receiptFolder && status.receiptBacklog) {
+        const ReceiptBacklog& backlog = *status.receiptBacklog;
+        AppendGauge(text, "tillvane_receipt_folder_writable",
+                    "1 while receipt files can be written to the output folder.",
+                    ReceiptFolderProblem(status).empty() ? "1" : "0");
+        AppendGauge(text, "tillvane_receipts_waiting",
+                    "Receipt files in the output folder the printer's software has not taken.",
+                    std::to_string(backlog.waiting));
+        const auto age = backlog.oldestSince
+                             ? std::chrono::duration_cast<std::chrono::seconds>(
+                                   std::chrono::system_clock::now() - *backlog.oldestSince)
+                             : std::chrono::seconds{0};
+        AppendGauge(text, "tillvane_receipts_waiting_oldest_seconds",
+                    "Age of the oldest receipt file waiting in the output folder; 0 when none.",
+                    std::to_string(std::max<std::int64_t>(0, age.count())));
+        AppendGauge(text, "tillvane_receipt_wait_alert_seconds",
+                    "receiptWaitAlertSeconds: the age of waiting receipts that is too old; 0: off.",
+                    std::to_string(status.receiptWaitAlert.count()));
+    }
 
     constexpr std::string_view kUnfinished = "tillvane_unfinished_receipt";
     AppendMetricHeader(text, kUnfinished, "gauge",

@@ -92,15 +92,17 @@ bool FPrintRegister::CreateTemporaryFile() {
         const std::string path =
             TemporaryReceiptPath(outputFolder_, SuffixedReceiptName(receiptName_, suffix));
         if (path.size() > kMaxReceiptPathLength) {
-            WriteLog("Receipt path longer than " + std::to_string(kMaxReceiptPathLength) +
-                     " characters refused: " + path);
-            return false;
+            return RefuseUnwritableFolder("BeginSell",
+                                          "Receipt path longer than " +
+                                              std::to_string(kMaxReceiptPathLength) +
+                                              " characters refused: " + path,
+                                          0);
         }
         const platform::Error error = receiptFile_.Create(path);
         if (error.ok()) return true;
         if (!error.nameTaken() || suffix == kMaxReceiptNameSuffix) {
-            WriteLog("Error creating file " + path + ": " + error.text());
-            return false;
+            return RefuseUnwritableFolder(
+                "BeginSell", "Error creating file " + path + ": " + error.text(), error.code());
         }
     }
     return false;
@@ -139,8 +141,11 @@ bool FPrintRegister::CloseReceipt(std::string* message) {
         const std::string reason = "Error writing file " + receiptPath_ + ": " + error.text();
         if (message != nullptr) *message = reason;
         AbandonReceipt(reason);
+        folderProblem_ = reason;
+        health.RecordError(error.code(), "CloseReceipt", reason);
         return false;
     }
+    folderProblem_.clear();
     receiptText_.clear();
     state = ReceiptState::afterSell;
     return true;
@@ -152,6 +157,21 @@ void FPrintRegister::AbandonReceipt(std::string_view why) {
     receiptFull_ = false;
     RemoveTemporaryFile();
     VirtualRegister::AbandonReceipt(why);
+}
+
+bool FPrintRegister::RefuseUnwritableFolder(std::string_view operation, const std::string& reason,
+                                            int systemCode) {
+    WriteLog(reason);
+    failureReason = reason;
+    folderProblem_ = reason;
+    health.RecordError(systemCode, std::string(operation), reason);
+    return false;
+}
+
+std::optional<ReceiptFolderHealth> FPrintRegister::ReceiptOutput() const {
+    // Before its settings load the driver has no folder of its own to look at.
+    if (state == ReceiptState::unconfigured) return std::nullopt;
+    return ReceiptFolderHealth{ReceiptFolder(outputFolder_), folderProblem_, outputFileName_};
 }
 
 void FPrintRegister::RemoveTemporaryFile() {

@@ -3,6 +3,7 @@
 // output folder, from which the fiscal printer's own file-watching software prints it.
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,8 @@ class FPrintRegister : public VirtualRegister {
     // Closes and removes the open receipt's temporary file; nothing of the receipt is
     // published.
     void AbandonReceipt(std::string_view why) override;
+    // The output folder, and why the last receipt could not be written there.
+    std::optional<ReceiptFolderHealth> ReceiptOutput() const override;
 
     const std::string& outputFolder() const { return outputFolder_; }
     const std::string& outputFileName() const { return outputFileName_; }
@@ -82,6 +85,10 @@ class FPrintRegister : public VirtualRegister {
     // Appends `line` to the open receipt. False outside a receipt, and for a line that does
     // not fit, which is refused whole and logged; such a receipt can no longer close.
     bool AppendLine(std::string_view line);
+    // A receipt that cannot be written to the folder: the register log, the till's reply and
+    // the status all say where and why. Returns false, the operation's result.
+    bool RefuseUnwritableFolder(std::string_view operation, const std::string& reason,
+                                int systemCode);
     // Removes the open receipt's temporary file, logging a failure to do so.
     void RemoveTemporaryFile();
     // Removes, with a register log entry each, temporary files left in the output folder.
@@ -96,7 +103,8 @@ class FPrintRegister : public VirtualRegister {
     std::string outputFolder_;
     std::string outputFileName_;
     std::string receiptText_;
-    bool receiptFull_ = false;  // a line of the open receipt was refused for lack of room
+    bool receiptFull_ = false;   // a line of the open receipt was refused for lack of room
+    std::string folderProblem_;  // why the last receipt could not be written; empty once one was
 };
 
 }  // namespace tillvane

@@ -6,7 +6,6 @@ namespace tillvane {
 
 namespace {
 
-constexpr std::string_view kReceiptExtension = ".txt";
 constexpr char kWindowsSeparator = '\\';
 constexpr char kPosixSeparator = '/';
 

@@ -14,6 +14,11 @@ inline constexpr std::size_t kMaxReceiptPathLength = 2047;
 // character), then one trailing separator. Windows also upper-cases the ASCII letters.
 std::string NormaliseOutputFolder(std::string_view folder);
 
+// What the printer's software watches for: receipt files end so.
+inline constexpr std::string_view kReceiptExtension = ".txt";
+// Every time-stamped receipt name begins so ("BON_20261207_114227_042").
+inline constexpr std::string_view kTimeStampedNamePrefix = "BON_";
+
 // Time-stamped names taken already get "_1" ... up to this suffix before BeginSell gives up.
 inline constexpr int kMaxReceiptNameSuffix = 999;
 // `name`, or `name` "_" `suffix` for a suffix above 0.

@@ -53,8 +53,9 @@ JsonLineWriter RecordHead(std::string_view event, const JournaledRequest& reques
 // Appends `line`, logging why it was not written or why the file could not move aside first;
 // the line's ticket, 0 when it was not written.
 std::uint64_t AppendLogged(JournalFile& file, const std::string& line,
-                           const RequestJournal::Log& log) {
+                           const RequestJournal::Log& log, std::string& lostBecause) {
     const JournalAppend appended = file.Append(line);
+    lostBecause = appended.error.ok() ? std::string() : appended.error.text();
     const platform::Error& failure = appended.error.ok() ? appended.rotation : appended.error;
     if (!failure.ok()) log("Request journal: " + failure.text());
     return appended.ticket;
@@ -81,9 +82,11 @@ bool RequestJournal::Open() {
     if (const platform::Error error = file_.Open(); !error.ok()) {
         log_("Request journal " + file_.path() + " cannot be written: " + error.text() +
              "; requests with a REQUESTID are refused");
+        ReportState(file_.path() + ": " + error.text());
         return false;
     }
     open_ = true;
+    ReportState({});
     return true;
 }
 
@@ -129,7 +132,7 @@ void RequestJournal::RebuildFrom(const std::string& path, std::int64_t cutoffMil
 std::uint64_t RequestJournal::RecordStart(const JournaledRequest& request) {
     if (!open_) return 0;
     const JsonLineWriter writer = RecordHead(kStartEvent, request);
-    return AppendLogged(file_, writer.Line(), log_);
+    return AppendReported(writer.Line());
 }
 
 bool RequestJournal::WaitDurable(std::uint64_t ticket) {
@@ -137,6 +140,7 @@ bool RequestJournal::WaitDurable(std::uint64_t ticket) {
     const platform::Error error = file_.WaitDurable(ticket);
     if (error.ok()) return true;
     log_("Request journal cannot be flushed to disk: " + error.text());
+    ReportState(file_.path() + ": " + error.text());
     return false;
 }
 
@@ -151,7 +155,23 @@ std::uint64_t RequestJournal::Record(const JournaledRequest& request,
         .Flag("ran", outcome.ran)
         .Flag("started", outcome.started);
     if (!outcome.note.empty()) writer.Text("note", outcome.note);
-    return AppendLogged(file_, writer.Line(), log_);
+    return AppendReported(writer.Line());
+}
+
+std::uint64_t RequestJournal::AppendReported(const std::string& line) {
+    // A file that could not move aside still took the line: only a line lost is a problem.
+    std::string lostBecause;
+    const std::uint64_t ticket = AppendLogged(file_, line, log_, lostBecause);
+    ReportState(lostBecause.empty() ? lostBecause : file_.path() + ": " + lostBecause);
+    return ticket;
+}
+
+void RequestJournal::ReportState(std::string_view problem) {
+    std::lock_guard lock(stateMutex_);
+    if (stateReported_ && problem == problem_) return;
+    stateReported_ = true;
+    problem_ = problem;
+    if (observer_) observer_(problem_);
 }
 
 }  // namespace tillvane

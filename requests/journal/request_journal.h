@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -58,6 +59,10 @@ class RequestJournal {
     bool isOpen() const { return open_; }
     // Records nothing more: what the journal records could not be waited for.
     void Disable() { open_ = false; }
+    // Told, from whichever thread found out, each time the journal's state changes: an empty
+    // `problem` once it writes, else the system's reason why it cannot. Set before Open.
+    using StateObserver = std::function<void(std::string_view problem)>;
+    void ObserveState(StateObserver observer) { observer_ = std::move(observer); }
     RequestIds& ids() { return ids_; }
 
     // Appends the start record of a request with an id; its ticket, 0 when not written.
@@ -70,6 +75,9 @@ class RequestJournal {
 
   private:
     void Rebuild();
+    // Appends `line`, logging and reporting why it was not written; its ticket, 0 if none.
+    std::uint64_t AppendReported(const std::string& line);
+    void ReportState(std::string_view problem);
     void RebuildFrom(const std::string& path, std::int64_t cutoffMillis);
 
     JournalFile file_;
@@ -77,6 +85,10 @@ class RequestJournal {
     Log log_;
     RequestIds ids_;
     bool open_ = false;
+    StateObserver observer_;
+    std::mutex stateMutex_;  // orders the reports of threads that find out at once
+    std::string problem_;    // as last reported
+    bool stateReported_ = false;
 };
 
 }  // namespace tillvane

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -101,10 +103,14 @@ TEST_F(OperationsEndToEnd, StatusTellsEveryFigureWithItsType) {
          "\"" + std::regex_replace(iniPath, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") + "\""},
         {"driverModel", R"("SELLTEXT")"},
         {"receiptState", "\"(ready|afterSell)\""},
-        {"portName", "\"\""},
+        {"portName", "null"},
         {"portInUse", "null"},
-        {"portOpen", "false"},
+        {"portOpen", "null"},
         {"portLostAt", "null"},
+        {"journalWritable", "true"},
+        {"journalProblem", "null"},
+        {"receiptFolder", R"(\{"path":"[^"]+","problem":null,"receiptsWaiting":1,"countCut":false,)"
+                          R"("oldestWaitingSince":"[-0-9T:]+Z","waitAlertSeconds":120\})"},
         {"lastPrinterError", "null"},
         {"unfinishedReceipt", "null"},
         {"counts", R"(\{"requests":4,"receipts":1,"failures":1,"refusals":1,"replays":1\})"},
@@ -135,8 +141,9 @@ TEST_F(OperationsEndToEnd, MetricsParseAndCountWhatHappened) {
         {"tillvane_request_duration_seconds_count", 2},
         {R"(tillvane_request_duration_seconds_bucket{le="+Inf"})", 2},
         {"tillvane_queue_length", 0},
-        {"tillvane_port_open", 0},
-        {"tillvane_port_losses_total", 0},
+        {"tillvane_journal_writable", 1},
+        {"tillvane_receipt_folder_writable", 1},
+        {"tillvane_receipts_waiting", 1},
     };
     for (const auto& [series, value] : expected) {
         ASSERT_TRUE(metrics.contains(series)) << series << "\n" << response.body;
@@ -352,6 +359,107 @@ TEST(ClientAccessEndToEnd, AnUnreadableAllowedClientsListKeepsTheServerClosed) {
         // listened.
         EXPECT_EQ(ReadFile(service.File("Tillvane_se.log")).find(kListeningEntry),
                   std::string::npos);
+    }
+}
+
+// What the status, the metrics and the page say is what the shop would find: a journal or a
+// folder that cannot be written, receipts nobody takes, a driver without a port, and requests
+// named as a person knows them.
+TEST(StatusTruthEndToEnd, StatusMetricsAndPageSayWhatIsSo) {
+    const std::string receipt = "CMD=" + UrlEncode(kReceipt);
+    // As if the printer's software had left them for an hour.
+    const auto ageReceipts = [](const std::filesystem::path& receipts) {
+        for (const auto& entry : std::filesystem::directory_iterator(receipts)) {
+            std::filesystem::last_write_time(
+                entry.path(),
+                std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        }
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> settings;
+        bool journalIsAFolder;
+        std::function<void(int port, const std::filesystem::path& receipts)> act;
+        // Path and text it must hold; a path led by "!" must not hold it.
+        std::vector<std::pair<std::string, std::string>> expected;
+    } rows[] = {
+        {"journal not writable",
+         {},
+         true,
+         [&](int port, const auto&) {
+             EXPECT_EQ(PostForm(port, "/REGCMD", receipt + "&REQUESTID=j1").status, 503);
+         },
+         {{"/status.html", "banner unhealthy\">Unhealthy: request journal not writable: "},
+          {"/status", R"("journalWritable":false,"journalProblem":")"},
+          {"/metrics", "tillvane_journal_writable 0"}}},
+        {"receipt folder missing",
+         {"outputFolder=/nonexistent/tillvane-dir"},
+         false,
+         [&](int port, const auto&) {
+             EXPECT_TRUE(PostForm(port, "/REGCMD", receipt).body.starts_with("ERR|"));
+         },
+         {{"/status.html",
+           "banner unhealthy\">Unhealthy: receipts cannot be written to "
+           "/nonexistent/tillvane-dir/: "},
+          {"/status", R"("reason":"Error creating file /nonexistent/tillvane-dir/)"},
+          {"/metrics", "tillvane_receipt_folder_writable 0"}}},
+        {"text driver: no port, requests named, old receipts with the warning off",
+         {"receiptWaitAlertSeconds=0"},
+         false,
+         [&](int port, const std::filesystem::path& receipts) {
+             EXPECT_EQ(PostForm(port, "/REGCMD", receipt + "&REQUESTID=r1").body, "OK|");
+             EXPECT_EQ(PostForm(port, "/REGCMD", receipt + "&REQUESTID=r1").body, "OK|");
+             EXPECT_EQ(PostForm(port, "/REGCMD", "CMD=XR").body, "OK|");
+             ageReceipts(receipts);
+         },
+         {{"/status.html", "Healthy: ready to print"},
+          {"/status.html", "<td>Receipt, 1 item, 5.00</td>"},
+          {"/status.html", "<td>replay, not printed again: OK|</td>"},
+          {"/status.html", "<td>X report</td>"},
+          {"/status", R"("portName":null,"portInUse":null,"portOpen":null,"portLostAt":null)"},
+          {"/metrics", "tillvane_receipts_waiting 2"},
+          {"!/metrics", "tillvane_port_"}}},
+        {"receipts waiting too long",
+         {"receiptWaitAlertSeconds=60"},
+         false,
+         [&](int port, const std::filesystem::path& receipts) {
+             EXPECT_EQ(PostForm(port, "/REGCMD", receipt).body, "OK|");
+             ageReceipts(receipts);
+         },
+         {{"/status.html", "banner degraded\">Degraded: 1 receipts waiting since "},
+          {"/status.html", ": is the printer software running?</p>"},
+          {"/metrics", "tillvane_receipts_waiting_oldest_seconds 36"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        ServiceProcess service(dir);
+        const std::filesystem::path receipts = dir.path() / "receipts";
+        std::filesystem::create_directories(receipts);
+        if (row.journalIsAFolder)
+            std::filesystem::create_directories(service.File("Tillvane_se.jsonl"));
+        std::string failure;
+        const int port = service.StartListening(
+            [&](int candidate) {
+                // The first of two lines with one key counts: the row's settings win.
+                std::vector<std::string> config = row.settings;
+                config.insert(config.end(), {"driverModel=SELLTEXT", "TVA_GROUPS=A:1",
+                                             "outputFolder=" + receipts.string(),
+                                             "tcpPort=" + std::to_string(candidate)});
+                service.WriteConfig(config);
+            },
+            failure);
+        ASSERT_NE(port, 0) << failure;
+        // The driver reports its state once it has loaded its settings.
+        ASSERT_TRUE(WaitUntil(
+            [&] { return Get(port, "/status").body.find("\"starting\"") == std::string::npos; },
+            kStartTimeout));
+        row.act(port, receipts);
+        for (const auto& [path, text] : row.expected) {
+            const bool absent = path.starts_with('!');
+            const std::string body = Get(port, absent ? path.substr(1) : path).body;
+            EXPECT_EQ(body.find(text) == std::string::npos, absent) << text << "\n" << body;
+        }
     }
 }
 

@@ -267,7 +267,7 @@ TEST_F(SerialServiceTest, StatusIsAnsweredWhileThePrinterIsSilent) {
     EXPECT_TRUE(std::regex_search(
         status,
         std::regex(
-            R"("lastPrinterError":\{"command":"DailyReportsX","code":9999,"time":"[^"]+Z"\})")))
+            R"("lastPrinterError":\{"command":"DailyReportsX","code":9999,"time":"[^"]+Z","reason":null\})")))
         << status;
     const std::string metrics = testing::Get(port_, "/metrics").body;
     EXPECT_NE(metrics.find("tillvane_printer_errors_total{code=\"9999\"} 1\n"), std::string::npos)

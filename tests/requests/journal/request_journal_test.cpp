@@ -18,6 +18,7 @@
 #include "http/web_request.h"
 #include "requests/journal/journal_file.h"
 #include "requests/journal/request_journal.h"
+#include "tests/support/recording_file_system.h"
 #include "tests/support/temp_dir.h"
 
 namespace tillvane {
@@ -328,6 +329,25 @@ TEST_F(RequestJournalTest, RebuildsWhatIsKnownOfEachId) {
     }
     // The torn record was cut, so the next one starts on a line of its own.
     EXPECT_TRUE(ReadFile(path_).ends_with(Record(now, "start", "torn", "XR")));
+}
+
+// What the status says of the journal follows the disk: a record lost or not flushed is
+// reported at once, and the next record written clears it.
+TEST_F(RequestJournalTest, TellsItsObserverWhenItCannotWriteAndWhenItCanAgain) {
+    testing::RecordingFileSystem files;
+    RequestJournal journal(
+        path_, {}, [](std::string_view) {}, files);
+    std::vector<std::string> states;
+    journal.ObserveState([&](std::string_view problem) { states.emplace_back(problem); });
+    ASSERT_TRUE(journal.Open());
+    const JournaledRequest request{"127.0.0.1", "", "id1", "XR"};
+    files.Fail("append");
+    EXPECT_EQ(journal.RecordStart(request), 0u);
+    EXPECT_NE(journal.RecordStart(request), 0u);
+    files.Fail("flush");
+    EXPECT_FALSE(journal.WaitDurable(journal.RecordStart(request)));
+    const std::string lost = path_ + ": " + testing::RecordingFileSystem::kFailureText;
+    EXPECT_EQ(states, (std::vector<std::string>{"", lost, "", lost}));
 }
 
 }  // namespace
