@@ -96,7 +96,8 @@ void Answer(Connection& connection, PrinterResponder& responder, bool mute) {
 
 int ServeNetwork(TcpListener& listener, PrinterResponder& responder,
                  const SimulatorOptions& options, const sigset_t& waitMask,
-                 const volatile sig_atomic_t& stopRequested) {
+                 const volatile sig_atomic_t& stopRequested,
+                 volatile sig_atomic_t& cancelRequested) {
     // Still starting up: bound, so connections are refused rather than left unanswered.
     const auto refuseUntil =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(options.refuseMs);
@@ -112,6 +113,10 @@ int ServeNetwork(TcpListener& listener, PrinterResponder& responder,
     }
     Connection connection;
     while (!stopRequested) {
+        if (cancelRequested) {
+            cancelRequested = 0;
+            responder.CancelAtKeys();
+        }
         pollfd entries[2] = {{listener.fd(), POLLIN, 0}, {connection.fd(), POLLIN, 0}};
         const timespec partialTimeout = Milliseconds(kPartialFrameTimeoutMs);
         const bool partial = connection.open() && connection.assembler.HasPartial();

@@ -11,9 +11,11 @@
 namespace tillvane::simulator {
 
 // Serves until `stopRequested` is set (the stop signals, unblocked only in `waitMask`, end
-// every wait); the process's exit code.
+// every wait); the cashier's cancel key (`cancelRequested`) is honoured between waits, as on
+// the line. The process's exit code.
 int ServeNetwork(TcpListener& listener, PrinterResponder& responder,
                  const SimulatorOptions& options, const sigset_t& waitMask,
-                 const volatile sig_atomic_t& stopRequested);
+                 const volatile sig_atomic_t& stopRequested,
+                 volatile sig_atomic_t& cancelRequested);
 
 }  // namespace tillvane::simulator

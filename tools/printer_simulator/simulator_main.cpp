@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
         }
         std::printf("%s\n", listener.PortName().c_str());
         std::fflush(stdout);
-        return ServeNetwork(listener, responder, options, waitMask, stopRequested);
+        return ServeNetwork(listener, responder, options, waitMask, stopRequested, cancelRequested);
     }
 
     PseudoTerminal terminal;
