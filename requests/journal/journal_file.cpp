@@ -81,10 +81,12 @@ platform::Error JournalFile::Open() {
 JournalAppend JournalFile::Append(std::string_view line) {
     std::unique_lock lock(mutex_);
     JournalAppend result;
-    if (fileBytes_ > 0 && fileBytes_ + line.size() > rotateBytes_) {
+    const auto full = [&] { return fileBytes_ > 0 && fileBytes_ + line.size() > rotateBytes_; };
+    if (full()) {
         flushDone_.wait(lock, [this] { return !flushing_; });
-        // A journal that cannot move aside keeps growing: losing records would be worse.
-        result.rotation = Rotate(result.removedEarly);
+        // A journal that cannot move aside keeps growing: losing records would be worse. Another
+        // append may have moved it aside while this one waited.
+        if (full()) result.rotation = Rotate(result.removedEarly);
     }
     // A file that a failed rotation left closed is opened again for the next line.
     result.error = OpenLiveFile();

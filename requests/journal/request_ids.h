@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,6 +68,10 @@ class RequestIds {
     // early.
     explicit RequestIds(std::chrono::seconds retention,
                         std::size_t maxIds = kMaxRememberedRequestIds, Log log = {});
+    // Logs the count of ids forgotten early that is still held back.
+    ~RequestIds() { forgottenLog_.Flush(std::numeric_limits<std::int64_t>::max()); }
+    RequestIds(const RequestIds&) = delete;
+    RequestIds& operator=(const RequestIds&) = delete;
 
     // Rebuilding at start, in journal order: an id began to run ...
     void RestoreStarted(std::string_view id, std::uint64_t textDigest, std::int64_t atMillis);
