@@ -1,6 +1,5 @@
 #include "registers/register_log.h"
 
-#include "base/control_bytes.h"
 #include "platform/clock.h"
 #include "platform/log_file.h"
 
@@ -26,7 +25,7 @@ void RegisterLog::Write(std::string_view message) const {
     if (!enabled()) return;
     std::string entry = "\n";
     entry += platform::FormatLocalTime(platform::NowLocal(), kEntryTimeFormat);
-    entry += EscapeControlBytes(message);
+    entry += message;
     // A lost entry does not stop the operation under way.
     platform::AppendLogText(path_, entry);
 }
