@@ -253,6 +253,7 @@ void AppContext::ServerThread() {
         }
         pipeline.Stop();
         pipeline.Join();
+        access_.FlushRefusalLog();
     } catch (const std::exception& error) {
         ReportListening(FailStart(kStartServerFailed, std::string(kCannotListenEntry) +
                                                           std::to_string(settings.tcpPort) + ": " +

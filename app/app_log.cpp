@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "app/log_rotation.h"
+#include "base/control_bytes.h"
 #include "platform/log_file.h"
 
 namespace tillvane {
@@ -16,7 +18,8 @@ std::string EntryText(const platform::LocalTime& time, std::string_view text) {
     entry += std::to_string(t.tm_year + kFirstYear) + "-" + std::to_string(t.tm_mon + 1) + "-" +
              std::to_string(t.tm_mday) + " " + std::to_string(t.tm_hour) + ":" +
              std::to_string(t.tm_min) + ":" + std::to_string(t.tm_sec) + " - ";
-    entry += text;
+    // Every entry of both logs passes here: nothing a client sent can break its line.
+    entry += EscapeControlBytes(text);
     return entry;
 }
 
@@ -27,16 +30,21 @@ std::string FormatLogEntry(const platform::LocalTime& time, std::string_view tex
 }
 
 bool AppendLogEntry(const std::string& path, std::string_view text) {
-    return platform::AppendLogText(path, EntryText(platform::NowLocal(), text));
+    const std::string entry = EntryText(platform::NowLocal(), text);
+    RotateLogWhenFull(path, entry.size());
+    return platform::AppendLogText(path, entry);
 }
 
 bool AppendRequestLogEntry(const std::string& path, std::string_view text) {
+    const std::string entry = EntryText(platform::NowLocal(), text);
+    // Moved aside first, so that the new file opens with its byte-order mark too.
+    RotateLogWhenFull(path, entry.size());
     if (!std::ifstream(path, std::ios::binary)) {
         std::ofstream created(path, std::ios::binary | std::ios::app);
         created.write(kRequestLogByteOrderMark.data(),
                       static_cast<std::streamsize>(kRequestLogByteOrderMark.size()));
     }
-    return AppendLogEntry(path, text);
+    return platform::AppendLogText(path, entry);
 }
 
 }  // namespace tillvane

@@ -50,6 +50,12 @@ std::string NormalisedOrigin(std::string_view origin) {
 
 }  // namespace
 
+void AccessPolicy::LogRefusal(std::string_view kind, const WebRequest& request,
+                              std::string_view entry) const {
+    refusalLog_.Note(std::string(kind) + " " + request.clientAddress(), entry,
+                     ThrottledLog::NowMillis());
+}
+
 void AccessPolicy::SetOrigins(std::string_view list) {
     origins_.clear();
     for (const std::string_view origin : SplitList(list, kOriginSeparators)) {
@@ -65,7 +71,8 @@ bool AccessPolicy::AllowsOrigin(const WebRequest& request) const {
 
 bool AccessPolicy::AdmitClient(WebRequest& request) const {
     if (clients_.Allows(request.clientAddress())) return true;
-    log_("Client not allowed: " + request.clientAddress() + " /" + request.path());
+    LogRefusal("client", request,
+               "Client not allowed: " + request.clientAddress() + " /" + request.path());
     request.SetStatus(kHttpForbidden);
     request.Write(kClientNotAllowedReply);
     return false;
@@ -76,8 +83,9 @@ bool AccessPolicy::AdmitHost(WebRequest& request) const {
     if (!request.HasHeader(kHostHeader)) return true;
     const std::string host = request.Header(kHostHeader);
     if (hosts_.Allows(host)) return true;
-    log_("Unknown Host refused: [" + host.substr(0, kMaxLoggedHostLength) + "] from " +
-         request.clientAddress() + " /" + request.path());
+    LogRefusal("host", request,
+               "Unknown Host refused: [" + host.substr(0, kMaxLoggedHostLength) + "] from " +
+                   request.clientAddress() + " /" + request.path());
     request.SetStatus(kHttpMisdirectedRequest);
     request.Write(kUnknownHostReply);
     return false;
@@ -128,9 +136,10 @@ bool AccessPolicy::IdentifyTill(WebRequest& request, std::string& till) const {
         }
     }
     // The token itself is never logged: the log is read by more people than the till.
-    log_(std::string(token.empty() ? "Request without a token refused: "
-                                   : "Request with an unknown token refused: ") +
-         request.clientAddress() + " /" + request.path());
+    LogRefusal(token.empty() ? "no token" : "unknown token", request,
+               std::string(token.empty() ? "Request without a token refused: "
+                                         : "Request with an unknown token refused: ") +
+                   request.clientAddress() + " /" + request.path());
     request.SetResponseHeader("WWW-Authenticate", std::string(kBearerScheme));
     return false;
 }

@@ -4,10 +4,12 @@
 // (allowedOrigins), and the till's token (apiTokens).
 
 #include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/throttled_log.h"
 #include "http/api_tokens.h"
 #include "http/client_access.h"
 #include "http/host_check.h"
@@ -20,7 +22,8 @@ class AccessPolicy {
   public:
     using Log = std::function<void(std::string_view)>;
 
-    explicit AccessPolicy(Log log) : log_(std::move(log)) {}
+    // Refusals of one kind from one address reach `log` once a minute, with a count.
+    explicit AccessPolicy(Log log) : refusalLog_(std::move(log)) {}
 
     // The allowedClients list; false, with the entry that does not parse in `badEntry`.
     bool SetClients(std::string_view list, std::string& badEntry) {
@@ -53,11 +56,17 @@ class AccessPolicy {
     // names the scheme, when tokens are set and it presents none or an unknown one.
     bool IdentifyTill(WebRequest& request, std::string& till) const;
 
+    // Logs the counts of refusals still held back; at the stop.
+    void FlushRefusalLog() { refusalLog_.Flush(std::numeric_limits<std::int64_t>::max()); }
+
   private:
     // True when the request names an origin in allowedOrigins.
     bool AllowsOrigin(const WebRequest& request) const;
+    // Logs `entry`, a refusal of `kind` for `request`, unless one of its kind from the same
+    // address was logged within the minute.
+    void LogRefusal(std::string_view kind, const WebRequest& request, std::string_view entry) const;
 
-    Log log_;
+    mutable ThrottledLog refusalLog_;
     ClientAccess clients_;
     HostCheck hosts_;
     ApiTokens tokens_;

@@ -241,6 +241,7 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
         }
     }
     const std::uint64_t refusedBefore = cancelToken_.refusals();
+    const std::uint64_t transfersBefore = cancelToken_.transfers();
     outcome.reply = Execute(command);
     outcome.status = kHttpOk;
     outcome.ran = true;
@@ -249,7 +250,16 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
         // it, the request did not go out whole.
         AbandonCutShortReceipt();
         outcome.status = kHttpServiceUnavailable;
-        outcome.reply = kCutShortReply;
+        if (cancelToken_.transfers() == transfersBefore) {
+            // Not a byte of it reached the printer: its id is free for the retry to run.
+            outcome.ran = false;
+            outcome.reply = kStoppingReply;
+        } else {
+            // Some of it may have printed: a retry must not print it again, nor be told
+            // to wait for a stop long over.
+            outcome.outcomeUnknown = true;
+            outcome.reply = kCutShortReply;
+        }
     }
     if (driver != nullptr) receiptHolder_.Settle(record.till, *driver);
     Finish(record, outcome, reply);
@@ -314,8 +324,9 @@ void RequestPipeline::Finish(const JournaledRequest& request, const RequestOutco
     if (reply && outcome.status != 0)
         deliveries.push_back({std::move(reply), outcome.status, outcome.reply});
     if (outcome.started) {
-        for (IdWaiter& waiter : journal_.ids().End(TillScopedRequestId(request.till, request.id),
-                                                   outcome.ran, outcome.status, outcome.reply)) {
+        for (IdWaiter& waiter :
+             journal_.ids().End(TillScopedRequestId(request.till, request.id), outcome.ran,
+                                outcome.status, outcome.reply, outcome.outcomeUnknown)) {
             const auto* waiting = static_cast<const JournaledRequest*>(waiter.token.get());
             RequestOutcome shared = outcome;
             shared.replay = true;

@@ -38,8 +38,12 @@ std::uint64_t WholeLinesSize(const std::string& path, std::uint64_t size) {
 }  // namespace
 
 JournalFile::JournalFile(std::string path, std::uint64_t rotateBytes, std::int64_t keepMillis,
-                         platform::FileSystem& files)
-    : path_(std::move(path)), rotateBytes_(rotateBytes), keepMillis_(keepMillis), files_(files) {
+                         platform::FileSystem& files, std::size_t maxRotatedFiles)
+    : path_(std::move(path)),
+      rotateBytes_(rotateBytes),
+      keepMillis_(keepMillis),
+      maxRotatedFiles_(maxRotatedFiles),
+      files_(files) {
     const fs::path asPath(path_);
     extension_ = asPath.extension().string();
     stem_ = path_.substr(0, path_.size() - extension_.size());
@@ -77,10 +81,12 @@ platform::Error JournalFile::Open() {
 JournalAppend JournalFile::Append(std::string_view line) {
     std::unique_lock lock(mutex_);
     JournalAppend result;
-    if (fileBytes_ > 0 && fileBytes_ + line.size() > rotateBytes_) {
+    const auto full = [&] { return fileBytes_ > 0 && fileBytes_ + line.size() > rotateBytes_; };
+    if (full()) {
         flushDone_.wait(lock, [this] { return !flushing_; });
-        // A journal that cannot move aside keeps growing: losing records would be worse.
-        result.rotation = Rotate();
+        // A journal that cannot move aside keeps growing: losing records would be worse. Another
+        // append may have moved it aside while this one waited.
+        if (full()) result.rotation = Rotate(result.removedEarly);
     }
     // A file that a failed rotation left closed is opened again for the next line.
     result.error = OpenLiveFile();
@@ -117,7 +123,7 @@ platform::Error JournalFile::WaitDurable(std::uint64_t ticket) {
     }
 }
 
-platform::Error JournalFile::Rotate() {
+platform::Error JournalFile::Rotate(int& removedEarly) {
     // Counted afresh whatever becomes of this rotation: one that fails is tried again after
     // as many bytes more, not before every line.
     fileBytes_ = 0;
@@ -143,6 +149,11 @@ platform::Error JournalFile::Rotate() {
     if (platform::Error opened = OpenLiveFile(); !opened.ok()) return opened;
     if (!moved) return error;
     if (keepMillis_ > 0) RemoveRotatedBefore(now - keepMillis_);
+    const std::vector<RotatedJournal> rotated = RotatedFiles();
+    for (std::size_t i = 0; i + maxRotatedFiles_ < rotated.size(); ++i) {
+        std::error_code ec;
+        if (fs::remove(rotated[i].path, ec)) ++removedEarly;
+    }
     return FlushFolderOfPath();
 }
 

@@ -18,6 +18,9 @@ namespace tillvane {
 
 // The journal file moves aside once it would grow past this size.
 inline constexpr std::uint64_t kJournalRotateBytes = 16 * 1024 * 1024;
+// Rotated files kept at most, whatever their age: with the live file, the journal takes at
+// most 8 x 16 MiB on disk. The oldest beyond them go early, and the ids they held with them.
+inline constexpr std::size_t kMaxRotatedJournalFiles = 7;
 
 struct RotatedJournal {
     std::string path;
@@ -29,6 +32,7 @@ struct JournalAppend {
     platform::Error error;     // why the line was not written (nothing of it stays)
     platform::Error rotation;  // why the file could not move aside first (the line was kept)
     std::uint64_t ticket = 0;  // for WaitDurable, once the line is written
+    int removedEarly = 0;      // rotated files removed before their time to keep the cap
 };
 
 class JournalFile {
@@ -38,9 +42,11 @@ class JournalFile {
     // two rotations fall in one second).
     // Rotated files older than `keepMillis` (0: all are kept) are removed at each rotation.
     // The file calls go through `files`.
+    // At most `maxRotatedFiles` rotated files are kept: the oldest beyond them are removed.
     explicit JournalFile(std::string path, std::uint64_t rotateBytes = kJournalRotateBytes,
                          std::int64_t keepMillis = 0,
-                         platform::FileSystem& files = platform::SystemFileSystem());
+                         platform::FileSystem& files = platform::SystemFileSystem(),
+                         std::size_t maxRotatedFiles = kMaxRotatedJournalFiles);
 
     // Cuts a torn last line (the part after the last line break: a write that a crash cut
     // short, never flushed and never answered) and opens the file for appending.
@@ -60,7 +66,8 @@ class JournalFile {
 
   private:
     // With mutex_ held and no flush running: flushes, moves the file aside, opens a new one.
-    platform::Error Rotate();
+    // `removedEarly`: rotated files removed to keep within the cap.
+    platform::Error Rotate(int& removedEarly);
     // Opens the live file for appending unless it is open.
     platform::Error OpenLiveFile();
     // Makes a new or renamed journal file's name durable: the folder that holds it is flushed.
@@ -70,6 +77,7 @@ class JournalFile {
     const std::string path_;
     const std::uint64_t rotateBytes_;
     const std::int64_t keepMillis_;
+    const std::size_t maxRotatedFiles_;
     std::string stem_;       // path_ without its extension
     std::string extension_;  // ".jsonl"
     platform::FileSystem& files_;

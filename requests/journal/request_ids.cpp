@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "base/utc_time.h"
 #include "requests/command_request.h"
 #include "requests/reply_status.h"
 
@@ -15,6 +16,8 @@ constexpr std::int64_t kSweepIntervalMillis = 60 * kMillisPerSecond;
 constexpr std::uint64_t kFnvOffset = 14695981039346656037ull;
 constexpr std::uint64_t kFnvPrime = 1099511628211ull;
 constexpr std::string_view kPlainOk = "OK|";
+// Below this, arrivals of forgotten ids are not worth clearing out.
+constexpr std::size_t kMinArrivalsCompacted = 1024;
 
 std::uint64_t Fnv1a64(std::string_view text) {
     std::uint64_t hash = kFnvOffset;
@@ -49,8 +52,50 @@ std::uint64_t DigestOfCommandText(std::string_view text) {
     return static_cast<std::uint64_t>(std::hash<std::string_view>{}(text));
 }
 
-RequestIds::RequestIds(std::chrono::seconds retention)
-    : retentionMillis_(std::chrono::duration_cast<std::chrono::milliseconds>(retention).count()) {}
+RequestIds::RequestIds(std::chrono::seconds retention, std::size_t maxIds, Log log)
+    : retentionMillis_(std::chrono::duration_cast<std::chrono::milliseconds>(retention).count()),
+      maxIds_(maxIds),
+      forgottenLog_(std::move(log)) {}
+
+void RequestIds::Remember(const RequestIdKey& key, const Entry& entry) {
+    entries_[key] = entry;
+    arrivals_.push_back({key, entry.firstSeenSeconds});
+    // Ids that run now are never forgotten: at most a queue's worth of them go round again.
+    std::size_t kept = 0;
+    while (entries_.size() > maxIds_ && kept < arrivals_.size()) {
+        const Arrival oldest = arrivals_.front();
+        arrivals_.pop_front();
+        const auto it = entries_.find(oldest.key);
+        if (it == entries_.end() || it->second.firstSeenSeconds != oldest.firstSeenSeconds) {
+            continue;  // forgotten already, or remembered anew later
+        }
+        if (it->second.state == State::running) {
+            arrivals_.push_back(oldest);
+            ++kept;
+            continue;
+        }
+        Forget(oldest.key);
+        forgottenLog_.Note("ids",
+                           "Request ids: more than " + std::to_string(maxIds_) +
+                               " remembered; the oldest forgotten before their retention ends "
+                               "(one first seen " +
+                               FormatUtcMillis(static_cast<std::int64_t>(oldest.firstSeenSeconds) *
+                                               kMillisPerSecond) +
+                               ")",
+                           ThrottledLog::NowMillis());
+    }
+    // Arrivals of ids forgotten since (expired, or run without printing) go now and then.
+    if (arrivals_.size() > 2 * std::max(entries_.size(), kMinArrivalsCompacted)) {
+        std::deque<Arrival> live;
+        for (const Arrival& arrival : arrivals_) {
+            const auto it = entries_.find(arrival.key);
+            if (it != entries_.end() && it->second.firstSeenSeconds == arrival.firstSeenSeconds) {
+                live.push_back(arrival);
+            }
+        }
+        arrivals_.swap(live);
+    }
+}
 
 bool RequestIds::Expired(const Entry& entry, std::int64_t nowMillis) const {
     return entry.state != State::running &&
@@ -65,7 +110,7 @@ void RequestIds::RestoreStarted(std::string_view id, std::uint64_t textDigest,
     const RequestIdKey key = KeyOfRequestId(id);
     otherReplies_.erase(key);
     // Until its end is found, a started run counts as one whose outcome nobody knows.
-    entries_[key] = Entry{textDigest, ToSeconds(atMillis), State::unknown, false};
+    Remember(key, Entry{textDigest, ToSeconds(atMillis), State::unknown, false});
 }
 
 void RequestIds::RestoreEnded(std::string_view id, std::uint64_t textDigest, bool ran, int status,
@@ -99,7 +144,7 @@ IdAdmission RequestIds::Admit(std::string_view id, std::uint64_t textDigest, std
         it = entries_.end();
     }
     if (it == entries_.end()) {
-        entries_[key] = Entry{textDigest, ToSeconds(nowMillis), State::running, false};
+        Remember(key, Entry{textDigest, ToSeconds(nowMillis), State::running, false});
         return IdAdmission::fresh;
     }
     Entry& entry = it->second;
@@ -137,8 +182,8 @@ bool RequestIds::AnyoneWaits(std::string_view id, const std::shared_ptr<CommandA
     });
 }
 
-std::vector<IdWaiter> RequestIds::End(std::string_view id, bool ran, int status,
-                                      std::string reply) {
+std::vector<IdWaiter> RequestIds::End(std::string_view id, bool ran, int status, std::string reply,
+                                      bool outcomeUnknown) {
     std::lock_guard lock(mutex_);
     const RequestIdKey key = KeyOfRequestId(id);
     std::vector<IdWaiter> waiting;
@@ -148,7 +193,10 @@ std::vector<IdWaiter> RequestIds::End(std::string_view id, bool ran, int status,
     }
     const auto it = entries_.find(key);
     if (it == entries_.end()) return waiting;
-    if (ran) {
+    if (outcomeUnknown) {
+        it->second.state = State::unknown;
+        otherReplies_.erase(key);
+    } else if (ran) {
         SetAnswer(key, it->second, status, std::move(reply));
     } else {
         Forget(key);

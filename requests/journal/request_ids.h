@@ -10,12 +10,17 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "base/throttled_log.h"
 
 namespace tillvane {
 
@@ -33,6 +38,10 @@ RequestIdKey KeyOfRequestId(std::string_view id);
 // no "/", so no two pairs make one name; without a till the id stands alone, as it always has.
 std::string TillScopedRequestId(std::string_view till, std::string_view id);
 std::uint64_t DigestOfCommandText(std::string_view text);
+
+// Ids remembered at most, in memory (about 100 bytes each): beyond them the oldest answered
+// ones are forgotten before their retention ends, with a log entry.
+inline constexpr std::size_t kMaxRememberedRequestIds = 100'000;
 
 // Requests that may wait at once for the run of one id; a till retries an id a few times,
 // a flood of one id is refused instead of holding connections until the run ends.
@@ -57,7 +66,16 @@ struct IdWaiter {
 
 class RequestIds {
   public:
-    explicit RequestIds(std::chrono::seconds retention);
+    using Log = std::function<void(std::string_view)>;
+
+    // Keeps at most `maxIds` ids; logs to `log` (at most once a minute) when it forgets some
+    // early.
+    explicit RequestIds(std::chrono::seconds retention,
+                        std::size_t maxIds = kMaxRememberedRequestIds, Log log = {});
+    // Logs the count of ids forgotten early that is still held back.
+    ~RequestIds() { forgottenLog_.Flush(std::numeric_limits<std::int64_t>::max()); }
+    RequestIds(const RequestIds&) = delete;
+    RequestIds& operator=(const RequestIds&) = delete;
 
     // Rebuilding at start, in journal order: an id began to run ...
     void RestoreStarted(std::string_view id, std::uint64_t textDigest, std::int64_t atMillis);
@@ -73,9 +91,11 @@ class RequestIds {
                       std::size_t maxWaiters = kMaxWaitersPerRequestId);
     // True when some client still waits for the run of `id`.
     bool AnyoneWaits(std::string_view id, const std::shared_ptr<CommandAnswer>& first);
-    // The run of `id` ended: remembered with its reply when it ran, forgotten when it did not.
-    // Returns the requests that waited for it.
-    std::vector<IdWaiter> End(std::string_view id, bool ran, int status, std::string reply);
+    // The run of `id` ended: remembered with its reply when it ran, forgotten when it did not,
+    // remembered as an unknown outcome when it was cut short part way. Returns the requests
+    // that waited for it.
+    std::vector<IdWaiter> End(std::string_view id, bool ran, int status, std::string reply,
+                              bool outcomeUnknown = false);
 
     std::size_t size();
 
@@ -102,6 +122,14 @@ class RequestIds {
     void SetAnswer(const RequestIdKey& key, Entry& entry, int status, std::string reply);
     void Forget(const RequestIdKey& key);
     void SweepExpired(std::int64_t nowMillis);
+    // A new entry for `key`: kept in arrival order, and the oldest answered ones forgotten
+    // while more than maxIds_ are remembered.
+    void Remember(const RequestIdKey& key, const Entry& entry);
+
+    struct Arrival {
+        RequestIdKey key;
+        std::uint32_t firstSeenSeconds = 0;
+    };
 
     const std::int64_t retentionMillis_;
     std::mutex mutex_;
@@ -109,6 +137,10 @@ class RequestIds {
     std::unordered_map<RequestIdKey, Reply, KeyHash> otherReplies_;
     std::unordered_map<RequestIdKey, std::vector<IdWaiter>, KeyHash> waiters_;
     std::int64_t lastSweepMillis_ = 0;
+    const std::size_t maxIds_;
+    // Every id remembered, oldest first; holds ids forgotten since until the next compaction.
+    std::deque<Arrival> arrivals_;
+    ThrottledLog forgottenLog_;
 };
 
 }  // namespace tillvane

@@ -11,6 +11,7 @@ namespace {
 constexpr std::int64_t kMillisPerSecond = 1000;
 constexpr std::string_view kStartEvent = "start";
 constexpr std::string_view kRequestEvent = "request";
+constexpr std::string_view kOutcomeUnknownFlag = "unknown";
 
 // Every record opens with this; inside a text a quote is always escaped, so it marks the
 // start of a record wherever it stands.
@@ -58,6 +59,12 @@ std::uint64_t AppendLogged(JournalFile& file, const std::string& line,
     lostBecause = appended.error.ok() ? std::string() : appended.error.text();
     const platform::Error& failure = appended.error.ok() ? appended.rotation : appended.error;
     if (!failure.ok()) log("Request journal: " + failure.text());
+    if (appended.removedEarly > 0) {
+        log("Request journal: " + std::to_string(appended.removedEarly) +
+            " oldest file(s) removed before their time to keep the journal within " +
+            std::to_string(kMaxRotatedJournalFiles + 1) + " files; the ids they held are " +
+            "forgotten at the next start");
+    }
     return appended.ticket;
 }
 }  // namespace
@@ -65,10 +72,11 @@ std::uint64_t AppendLogged(JournalFile& file, const std::string& line,
 RequestJournal::RequestJournal(std::string path, JournalSettings settings, Log log,
                                platform::FileSystem& files)
     : file_(std::move(path), settings.rotateBytes,
-            static_cast<std::int64_t>(settings.journalRetention.count()) * kMillisPerSecond, files),
+            static_cast<std::int64_t>(settings.journalRetention.count()) * kMillisPerSecond, files,
+            settings.maxRotatedFiles),
       settings_(settings),
       log_(std::move(log)),
-      ids_(settings.idRetention) {}
+      ids_(settings.idRetention, settings.maxIds, log_) {}
 
 bool RequestJournal::Open() {
     const std::int64_t now = UnixMillisNow();
@@ -120,7 +128,9 @@ void RequestJournal::RebuildFrom(const std::string& path, std::int64_t cutoffMil
         if (*event == kStartEvent) {
             if (*at >= cutoffMillis)
                 ids_.RestoreStarted(scopedId, DigestOfCommandText(*command), *at);
-        } else if (*event == kRequestEvent && record.Flag("started") && !record.Flag("replay")) {
+        } else if (*event == kRequestEvent && record.Flag("started") && !record.Flag("replay") &&
+                   !record.Flag(kOutcomeUnknownFlag)) {
+            // A run cut short part way stays as its start left it: outcome unknown.
             const std::string* reply = record.Text("reply");
             ids_.RestoreEnded(scopedId, DigestOfCommandText(*command), record.Flag("ran"),
                               static_cast<int>(record.Number("status").value_or(0)),
@@ -154,6 +164,8 @@ std::uint64_t RequestJournal::Record(const JournaledRequest& request,
         .Flag("replay", outcome.replay)
         .Flag("ran", outcome.ran)
         .Flag("started", outcome.started);
+    // Only when set: the records of every other end stay as they were.
+    if (outcome.outcomeUnknown) writer.Flag(kOutcomeUnknownFlag, true);
     if (!outcome.note.empty()) writer.Text("note", outcome.note);
     return AppendReported(writer.Line());
 }

@@ -21,6 +21,8 @@ struct JournalSettings {
     std::chrono::seconds idRetention = Settings{}.idRetention;
     std::chrono::seconds journalRetention = Settings{}.journalRetention;
     std::uint64_t rotateBytes = kJournalRotateBytes;
+    std::size_t maxRotatedFiles = kMaxRotatedJournalFiles;
+    std::size_t maxIds = kMaxRememberedRequestIds;
 };
 
 // One request to REGCMD as the journal records it.
@@ -39,7 +41,9 @@ struct RequestOutcome {
     bool ran = false;      // the driver saw its text
     bool replay = false;   // answered from an earlier run of its id (or told its fate)
     bool started = false;  // its id was recorded as started by this request
-    std::string note;      // why it had no answer, when it had none
+    // It ran, cut short part way: what reached the printer is not known.
+    bool outcomeUnknown = false;
+    std::string note;  // why it had no answer, when it had none
 };
 
 class RequestJournal {

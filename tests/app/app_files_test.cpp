@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <string>
 
 #include "app/app_files.h"
 #include "app/app_log.h"
+#include "app/log_rotation.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/text_mode.h"
 
@@ -109,6 +111,21 @@ TEST(AppLogTest, RequestLogStartsWithOneByteOrderMark) {
         << ReadFile(requestLog);
     EXPECT_TRUE(std::regex_match(ReadFile(appLog), std::regex(entry + "plain")));
     EXPECT_FALSE(AppendLogEntry(dir.File("missing/a.log"), "x"));
+}
+
+TEST(AppLogTest, AFullLogMovesAsideAndOnlyTheNewestAreKept) {
+    TempDir dir;
+    const std::string log = dir.File("Tillvane_se.log");
+    for (int i = 0; i < 40; ++i) {
+        testing::WriteFile(log, std::string(100, 'x'));
+        RotateLogWhenFull(log, 1, LogRotation{100, 2});
+    }
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_TRUE(entry.path().filename().string().starts_with("Tillvane_se")) << entry.path();
+        ++files;
+    }
+    EXPECT_EQ(files, 2u);  // the live one was moved aside last
 }
 
 }  // namespace

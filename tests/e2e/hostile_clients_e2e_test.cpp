@@ -348,8 +348,9 @@ TEST_F(TextDriverAttacks, BrowsersFromOtherSitesCannotPrint) {
         SendRaw(port_, "GET /status HTTP/1.1\r\nHost: evil.example:8088\r\n\r\n");
     EXPECT_EQ(status.status, 421);
     EXPECT_EQ(status.body, "ERR|unknown Host");
+    // Logged once a minute for one address: the rows above came first.
     EXPECT_NE(ReadFile(service_.File("Tillvane_se.log"))
-                  .find("Unknown Host refused: [evil.example:8088] from 127.0.0.1 /status"),
+                  .find("Unknown Host refused: [evil.example:8088] from 127.0.0.1 /"),
               std::string::npos);
 }
 
@@ -361,6 +362,15 @@ TEST_F(TextDriverAttacks, TheRequestLogRunsNoMarkup) {
               std::string::npos)
         << log;
     EXPECT_EQ(log.find('<'), std::string::npos) << log;
+    // Nor forged entries or terminal escapes: control bytes show escaped, in both logs.
+    const std::string forged = "XR\r\n2026-1-1 0:0:0 - forged\x1b[2J";
+    PostForm(port_, "/REGCMD", "CMD=" + UrlEncode(forged));
+    for (const char* file : {"Tillvane_se.html", "Tillvane_se.log"}) {
+        const std::string written = ReadFile(service_.File(file));
+        EXPECT_NE(written.find("XR\\r\\n2026-1-1 0:0:0 - forged\\x1b[2J"), std::string::npos)
+            << file << ": " << written;
+        EXPECT_EQ(written.find('\x1b'), std::string::npos) << file;
+    }
     ExpectOrdinaryReceipt("markup in a command text");
 }
 
@@ -662,20 +672,33 @@ TEST_F(SerialPrinterAttacks, AStopAnswersTheReceiptItCutsShort) {
     Start();
     std::atomic<bool> answered{false};
     HttpResponse cutShort;
+    // With ids: the one cut short part way, and one that waits behind it and never begins.
+    const std::string longReceipt =
+        "REQUESTID=cut1&CMD=" +
+        UrlEncode("BS|SI^Apa^2.50^2^A" + PrintedTextLines(200) + "|AP^0^5.00|ES");
+    const std::string queuedReceipt = "REQUESTID=queued1&CMD=" + UrlEncode(kReceipt);
     std::thread client([&] {
-        cutShort = Post(port_, "BS|SI^Apa^2.50^2^A" + PrintedTextLines(200) + "|AP^0^5.00|ES",
-                        kAnswerBound * 4);
+        cutShort = HttpConnection(port_, kAnswerBound * 4).PostForm("/REGCMD", longReceipt);
         answered = true;
     });
     ASSERT_TRUE(WaitUntil([&] { return Count(Journal(), "TEXT Linia") >= 3; }, kAnswerBound * 2));
+    HttpResponse queued;
+    std::thread queuedClient([&] {
+        queued = HttpConnection(port_, kAnswerBound * 4).PostForm("/REGCMD", queuedReceipt);
+    });
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Get(port_, "/status").body.find("\"queueLength\":1") != std::string::npos; },
+        kAnswerBound * 2));
     const auto asked = Clock::now();
     ASSERT_TRUE(service_.child().Signal(SIGTERM));
     const auto code = service_.child().WaitForExit(kStopBound);
     const auto stopTime =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked);
     client.join();
+    queuedClient.join();
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 0);
+    EXPECT_EQ(queued.body, "ERR|service stopping") << queued.error;
     EXPECT_EQ(cutShort.status, 503) << cutShort.error;
     EXPECT_EQ(cutShort.body,
               "ERR|service stopping: the request was cut short and its receipt abandoned");
@@ -684,6 +707,17 @@ TEST_F(SerialPrinterAttacks, AStopAnswersTheReceiptItCutsShort) {
     EXPECT_EQ(Count(Journal(), "CLOSE RECEIPT"), 1u);  // only the first, whole receipt
     std::cout << "[ figure ] stop during a 200-line serial receipt took " << stopTime.count()
               << " ms\n";
+
+    // After the restart: the one that began may have printed in part, so its retry is told
+    // so; the one that never began runs.
+    StartService();
+    const HttpResponse retried =
+        HttpConnection(port_, kAnswerBound * 4).PostForm("/REGCMD", longReceipt);
+    EXPECT_EQ(retried.status, 409) << retried.body;
+    EXPECT_TRUE(retried.body.starts_with("ERR|outcome unknown")) << retried.body;
+    EXPECT_EQ(HttpConnection(port_, kAnswerBound * 4).PostForm("/REGCMD", queuedReceipt).body,
+              "OK|");
+    EXPECT_EQ(Count(Journal(), "CLOSE RECEIPT"), 2u);
 }
 
 }  // namespace

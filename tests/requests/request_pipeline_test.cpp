@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <map>
 #include <string>
@@ -45,9 +46,17 @@ class RequestPipelineTest : public ::testing::Test {
         return options;
     }
 
+    Answer Send(std::vector<std::pair<std::string, std::string>> query, std::string refusal = {}) {
+        return SendTo(pipeline_, std::move(query), std::move(refusal),
+                      [this](const std::string& body) { (void)files_.Record("answer", body); });
+    }
+
     // Sends a GET with these query fields (and the refusal the routes found) and waits for
     // its answer.
-    Answer Send(std::vector<std::pair<std::string, std::string>> query, std::string refusal = {}) {
+    static Answer SendTo(RequestPipeline& pipeline,
+                         std::vector<std::pair<std::string, std::string>> query,
+                         std::string refusal = {},
+                         std::function<void(const std::string&)> answered = {}) {
         std::map<std::string, std::string, std::less<>> fields(query.begin(), query.end());
         CommandRequest request;
         request.queryField = [fields](std::string_view name) -> std::optional<std::string> {
@@ -59,12 +68,12 @@ class RequestPipelineTest : public ::testing::Test {
         request.refusal = std::move(refusal);
         auto answer = std::make_shared<std::promise<Answer>>();
         std::future<Answer> future = answer->get_future();
-        pipeline_.Accept(request, std::make_shared<CommandAnswer>(
-                                      [this, answer](int status, std::string body) {
-                                          (void)files_.Record("answer", body);
-                                          answer->set_value({status, std::move(body)});
-                                      },
-                                      [] { return false; }));
+        pipeline.Accept(request, std::make_shared<CommandAnswer>(
+                                     [answered, answer](int status, std::string body) {
+                                         if (answered) answered(body);
+                                         answer->set_value({status, std::move(body)});
+                                     },
+                                     [] { return false; }));
         if (future.wait_for(kAnswerTimeout) != std::future_status::ready) return {0, "no answer"};
         return future.get();
     }
@@ -88,6 +97,7 @@ TEST_F(RequestPipelineTest, EachRequestEndsInOneAnswerAndTheDriverSeesOnlyWhatMa
         Answer answer;
         std::vector<std::string> calls;  // what the driver saw for this request
         std::string outcome;
+        const char* failOnce = nullptr;  // a journal file call that fails once
     };
     const std::vector<Case> cases = {
         {"runs", {{"CMD", "BS"}, {"REQUESTID", "r1"}}, "", {kHttpOk, "OK|"}, {"BeginSell"}, "ran"},
@@ -115,6 +125,13 @@ TEST_F(RequestPipelineTest, EachRequestEndsInOneAnswerAndTheDriverSeesOnlyWhatMa
          {kHttpOk, "ERR|command text has more than 2 lines"},
          {},
          "refused"},
+        {"journal flush fails",
+         {{"CMD", "XR"}, {"REQUESTID", "f1"}},
+         "",
+         {kHttpServiceUnavailable, std::string(kJournalUnavailableReply)},
+         {},
+         "refused",
+         "flush"},
         {"refused by the routes",
          {{"CMD", "BS"}},
          std::string(kCrossSiteReply),
@@ -125,6 +142,7 @@ TEST_F(RequestPipelineTest, EachRequestEndsInOneAnswerAndTheDriverSeesOnlyWhatMa
     for (const Case& c : cases) {
         driver_.calls.clear();
         outcomes_.clear();
+        if (c.failOnce != nullptr) files_.Fail(c.failOnce);
         EXPECT_EQ(Send(c.query, c.refusal), c.answer) << c.name;
         EXPECT_EQ(driver_.calls, c.calls) << c.name;
         EXPECT_EQ(outcomes_, std::vector<std::string>{c.outcome}) << c.name;
@@ -161,6 +179,27 @@ TEST_F(RequestPipelineTest, AnAnswerLeavesOnlyAfterItsRecordIsFlushed) {
         EXPECT_EQ(operations[operations.size() - 2], "flush")
             << ::testing::PrintToString(operations);
         EXPECT_EQ(operations[operations.size() - 3], "append");
+    }
+}
+
+// A request refused by a stopped queue never ran: after a restart its id runs.
+TEST_F(RequestPipelineTest, AnIdRefusedByAStoppedQueueRunsAfterARestart) {
+    const std::vector<std::pair<std::string, std::string>> query = {{"CMD", "BS"},
+                                                                    {"REQUESTID", "q1"}};
+    for (const Answer& expected :
+         {Answer(kHttpServiceUnavailable, std::string(kStoppingReply)), Answer(kHttpOk, "OK|")}) {
+        RequestJournal journal(dir_.File("restarted.jsonl"), JournalSettings{},
+                               [](std::string_view) {});
+        ASSERT_TRUE(journal.Open());
+        AnswerDelivery delivery(journal);
+        ASSERT_TRUE(delivery.Start());
+        RequestPipeline pipeline(journal, delivery, Options());
+        if (expected.first == kHttpOk) {
+            ASSERT_TRUE(pipeline.queue().Start());
+        } else {
+            pipeline.Stop();
+        }
+        EXPECT_EQ(SendTo(pipeline, query), expected);
     }
 }
 

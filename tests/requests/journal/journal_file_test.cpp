@@ -119,5 +119,16 @@ TEST(JournalFileCallsTest, OpenCutsATornTailBeforeOpening) {
     EXPECT_EQ(files.Calls(), (Ops{"truncate " + path + " 8", "open " + path}));
 }
 
+// However fast records come, the journal keeps at most its cap of files on disk.
+TEST(JournalFileCallsTest, AFloodOfRecordsKeepsTheFileCap) {
+    testing::TempDir dir;
+    JournalFile file(dir.File("j.jsonl"), 2 * kLine.size(), 0, platform::SystemFileSystem(), 3);
+    ASSERT_TRUE(file.Open().ok());
+    int removedEarly = 0;
+    for (int i = 0; i < 20; ++i) removedEarly += file.Append(kLine).removedEarly;
+    EXPECT_EQ(file.RotatedFiles().size(), 3u);
+    EXPECT_EQ(removedEarly, 6);
+}
+
 }  // namespace
 }  // namespace tillvane

@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
+#include "base/throttled_log.h"
 #include "http/web_request.h"
 
 namespace tillvane {
@@ -34,6 +36,40 @@ TEST(RequestIds, AnIdIsNeverForgottenBeforeItsRetention) {
         EXPECT_EQ(ids.Admit("r1", digest, c.retry, {}, status, reply), c.expected)
             << c.firstSeen << " then " << c.retry;
     }
+}
+
+// A flood of distinct ids stays within the cap: the oldest answered ones go, with one log
+// entry a minute, and the one still running stays.
+TEST(RequestIds, AFloodOfIdsStaysWithinItsCap) {
+    constexpr std::size_t kCap = 100;
+    std::vector<std::string> log;
+    RequestIds ids(std::chrono::hours(1), kCap,
+                   [&](std::string_view entry) { log.emplace_back(entry); });
+    const std::uint64_t digest = DigestOfCommandText("XR");
+    int status = 0;
+    std::string reply;
+    ASSERT_EQ(ids.Admit("running", digest, 0, {}, status, reply), IdAdmission::fresh);
+    for (int i = 0; i < 10 * static_cast<int>(kCap); ++i) {
+        const std::string id = "id" + std::to_string(i);
+        ASSERT_EQ(ids.Admit(id, digest, i, {}, status, reply), IdAdmission::fresh);
+        ids.End(id, true, kHttpOk, "OK|");
+    }
+    EXPECT_LE(ids.size(), kCap);
+    EXPECT_EQ(log.size(), 1u);
+    EXPECT_EQ(ids.Admit("running", digest, 0, {}, status, reply), IdAdmission::joined);
+    EXPECT_EQ(ids.Admit("id999", digest, 0, {}, status, reply), IdAdmission::replay);
+    EXPECT_EQ(ids.Admit("id0", digest, 0, {}, status, reply), IdAdmission::fresh);
+}
+
+// A flood of one kind from one source: one entry, then one with the count; sources beyond the
+// followed ones share one count.
+TEST(ThrottledLogTest, OneEntryAWindowPerSourceThenItsCount) {
+    std::vector<std::string> log;
+    ThrottledLog throttled([&](std::string_view entry) { log.emplace_back(entry); }, 1000, 2);
+    for (int i = 0; i < 300; ++i) throttled.Note(std::to_string(i % 3), "refused", i);
+    throttled.Flush(2000);
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[5], "Repeated 99 more time(s) within 1 s, the last: refused");
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ TEST(JournalFileTest, RotationKeepsEveryLineInOrderAndOldFilesGo) {
     // Moved aside long ago: the first rotation removes it.
     const std::string ancient = dir.File("Tillvane_se-20000101T000000Z.jsonl");
     WriteFile(ancient, "{}\n");
-    JournalFile file(path, kSmall, kKeepOneHour);
+    JournalFile file(path, kSmall, kKeepOneHour, platform::SystemFileSystem(), 100);
     ASSERT_TRUE(file.Open().ok());
     std::vector<std::string> written;
     std::uint64_t ticket = 0;
@@ -288,6 +288,16 @@ TEST_F(RequestJournalTest, RebuildsWhatIsKnownOfEachId) {
                   End(now, "crashed", "XR", "OK|", false, true) +  // a replay ends no run
                   End(now, "crashed", "ZR", "OK|", true) +         // nor another text's end
                   Record(now, "start", "dropped", "XR") + End(now, "dropped", "XR", "", false) +
+                  // A retry refused while the run went on ends nothing.
+                  Record(now, "start", "refusedRetry", "XR") +
+                  Record(now, "request", "refusedRetry", "XR",
+                         R"(,"status":503,"reply":"ERR|printer busy","replay":false,)"
+                         R"("ran":false,"started":false)") +
+                  // A run cut short part way by a stop.
+                  Record(now, "start", "cutShort", "XR") +
+                  Record(now, "request", "cutShort", "XR",
+                         R"(,"status":503,"reply":"ERR|service stopping","ran":true,)"
+                         R"("started":true,"unknown":true)") +
                   // A record cut short by a full disk, the next one joined to it.
                   R"({"time":")" + FormatUtcMillis(now) + R"(","event":"start","id":"lost","co)" +
                   Record(now, "start", "afterFragment", "XR") +
@@ -316,6 +326,8 @@ TEST_F(RequestJournalTest, RebuildsWhatIsKnownOfEachId) {
         {"afterFragment", "XR", IdAdmission::replay, "OK|"},
         {"afterZeros", "XR", IdAdmission::outcomeUnknown, ""},
         {"dropped", "XR", IdAdmission::fresh, ""},
+        {"refusedRetry", "XR", IdAdmission::outcomeUnknown, ""},
+        {"cutShort", "XR", IdAdmission::outcomeUnknown, ""},
         {"expired", "XR", IdAdmission::fresh, ""},
         {"ancient", "XR", IdAdmission::fresh, ""},
         {"new", "XR", IdAdmission::fresh, ""},
