@@ -58,8 +58,9 @@ void RotateLogWhenFull(const std::string& path, std::uint64_t entryBytes,
     const std::string extension = live.extension().string();
     const std::string stamp = FormatUtcStamp(UnixMillisNow());
     for (int attempt = 1; attempt <= kMaxRotationAttempts; ++attempt) {
-        const std::string aside =
-            stem + "-" + stamp + (attempt > 1 ? "-" + std::to_string(attempt) : "") + extension;
+        std::string aside = stem + "-" + stamp;
+        if (attempt > 1) aside.append("-").append(std::to_string(attempt));
+        aside += extension;
         if (fs::exists(aside, ec)) continue;
         fs::rename(path, aside, ec);
         break;
