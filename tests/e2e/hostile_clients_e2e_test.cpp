@@ -414,6 +414,15 @@ class SerialPrinterAttacks : public ::testing::Test {
         StopSimulator();
     }
 
+    // The cashier cancels the receipt the printer still holds, at its keys.
+    void CancelAtPrinterKeys() {
+        const std::size_t before = Count(Journal(), "RECEIPT CANCELLED AT THE KEYS");
+        simulator_->Signal(SIGUSR1);
+        ASSERT_TRUE(
+            WaitUntil([&] { return Count(Journal(), "RECEIPT CANCELLED AT THE KEYS") > before; },
+                      kAnswerBound));
+    }
+
     void StopSimulator() {
         if (!simulator_) return;
         simulator_->Signal(SIGTERM);
@@ -462,10 +471,7 @@ TEST_F(SerialPrinterAttacks, TheServiceAnswersWhileThePrinterIsSilent) {
     EXPECT_FALSE(slowAnswered);  // the health check did not wait for the printer
     slow.join();
     // The printer keeps the receipt it was left with until the cashier cancels it at its keys.
-    simulator_->Signal(SIGUSR1);
-    ASSERT_TRUE(
-        WaitUntil([&] { return Journal().find("CANCELLED AT THE KEYS") != std::string::npos; },
-                  kAnswerBound));
+    CancelAtPrinterKeys();
     ExpectOrdinaryReceipt("a receipt on a silent printer");
 }
 
@@ -715,6 +721,10 @@ TEST_F(SerialPrinterAttacks, AStopAnswersTheReceiptItCutsShort) {
         HttpConnection(port_, kAnswerBound * 4).PostForm("/REGCMD", longReceipt);
     EXPECT_EQ(retried.status, 409) << retried.body;
     EXPECT_TRUE(retried.body.starts_with("ERR|outcome unknown")) << retried.body;
+    // The printer still holds the receipt cut short, and the service says so until the
+    // cashier cancels it at the printer's keys.
+    EXPECT_NE(Get(port_, "/status").body.find("\"unfinishedReceipt\":{"), std::string::npos);
+    CancelAtPrinterKeys();
     EXPECT_EQ(HttpConnection(port_, kAnswerBound * 4).PostForm("/REGCMD", queuedReceipt).body,
               "OK|");
     EXPECT_EQ(Count(Journal(), "CLOSE RECEIPT"), 2u);
