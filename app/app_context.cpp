@@ -14,6 +14,7 @@
 #include "platform/program_path.h"
 #include "registers/register_host.h"
 #include "requests/driver_queue.h"
+#include "requests/replies.h"
 #include "status/request_counting.h"
 #include "status/status_endpoints.h"
 #include "status/status_page.h"
@@ -200,6 +201,8 @@ void AppContext::ServerThread() {
     try {
         EventPump pump;
         WebServer server(pump, CommandServerLimits());  // destroyed before the pump
+        // A till tells a failure by "ERR|", whoever refused it.
+        server.SetRefusalPrefix(std::string(kReplyFailurePrefix));
         // Open before the port is: a retry must find its id.
         RequestJournal journal(journalPath, JournalSettingsOf(settings),
                                [this](std::string_view text) { WriteAppLog(text); });

@@ -25,4 +25,13 @@ bool ExecuteCommandText(std::string_view text, std::string& replyText, bool hexN
 // more than blanks, one too long to run included.
 std::size_t CountCommandLines(std::string_view text);
 
+// What a text does to a receipt that an earlier request left open, judged by its first line
+// that names a command.
+enum class OpenReceiptUse {
+    kNone,        // it names no command: nothing reaches the printer
+    kOwnReceipt,  // BS, or a report or duplicate, which prints as a receipt of its own
+    kContinues,   // any other line: it lands on the open receipt
+};
+OpenReceiptUse UseOfOpenReceipt(std::string_view text);
+
 }  // namespace tillvane

@@ -102,6 +102,32 @@ void WriteLineError(std::string& reply, std::string_view line, std::string_view 
 
 }  // namespace commands
 
+OpenReceiptUse UseOfOpenReceipt(std::string_view text) {
+    using namespace commands;
+    std::size_t position = 0;
+    std::string line;
+    std::string code;
+    while (NextField(text, position, line, kMaxLineLength, kLineSeparator)) {
+        std::size_t fieldPosition = 0;
+        // A line without a readable code fails the text before anything runs.
+        if (!NextField(line, fieldPosition, code, kMaxCommandCodeLength, kFieldSeparator)) {
+            return OpenReceiptUse::kNone;
+        }
+        switch (FindCommand(code)) {
+            case Command::kNone:
+                continue;
+            case Command::kBeginSell:
+            case Command::kReportZ:
+            case Command::kReportX:
+            case Command::kReceiptDuplicate:
+                return OpenReceiptUse::kOwnReceipt;
+            default:
+                return OpenReceiptUse::kContinues;
+        }
+    }
+    return OpenReceiptUse::kNone;
+}
+
 std::size_t CountCommandLines(std::string_view text) {
     using namespace commands;
     std::size_t lines = 0;

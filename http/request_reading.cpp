@@ -1,5 +1,6 @@
 #include "http/request_reading.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -13,19 +14,47 @@ namespace {
 constexpr std::string_view kUrlEncodedForm = "application/x-www-form-urlencoded";
 constexpr std::string_view kMultipartForm = "multipart/form-data";
 
-// The path and query of the request target, or a refusal.
-std::variant<std::string_view, Refusal> OriginForm(std::string_view target) {
+constexpr std::string_view kHostField = "Host";
+constexpr std::string_view kSchemeEnd = "://";
+
+// A request target as its parts: the path and query, and the host an absolute-form target
+// names (nothing for the usual origin form).
+struct RequestTarget {
+    std::string pathAndQuery;
+    std::optional<std::string> authorityHost;
+};
+
+// The parts of the request target, or a refusal.
+std::variant<RequestTarget, Refusal> ReadTarget(std::string_view target) {
+    RequestTarget parts;
     if (target.starts_with("http://") || target.starts_with("https://")) {
-        // Absolute form: drop the scheme and the authority.
-        const std::size_t authority = target.find("//") + 2;
-        const std::size_t pathStart = target.find('/', authority);
-        target =
-            pathStart == std::string_view::npos ? std::string_view("/") : target.substr(pathStart);
+        // Absolute form: the authority stands for the Host field, which it overrides.
+        target.remove_prefix(target.find(kSchemeEnd) + kSchemeEnd.size());
+        const std::size_t authorityEnd = std::min(target.find_first_of("/?#"), target.size());
+        std::string_view authority = target.substr(0, authorityEnd);
+        // Of "user@host" only the host says where the request goes.
+        if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+            authority.remove_prefix(at + 1);
+        }
+        parts.authorityHost = std::string(authority);
+        target.remove_prefix(authorityEnd);
+        parts.pathAndQuery = target.starts_with('/') ? std::string() : std::string("/");
     }
-    if (!target.starts_with('/')) {
+    if (!parts.authorityHost && !target.starts_with('/')) {
         return Refusal{http::status::bad_request, "malformed request target"};
     }
-    return target;
+    parts.pathAndQuery += target;
+    return parts;
+}
+
+// Two Host fields leave open which site the request is for; each part of the server could
+// believe another one.
+bool HasOneHostAtMost(const BeastRequest& request) {
+    std::size_t hosts = 0;
+    for (const auto& field : request) {
+        if (field.name() == http::field::host) ++hosts;
+    }
+    return hosts <= 1;
 }
 
 // Reads the fields of a form body into `form`. A non-empty body of any other type is left
@@ -64,9 +93,11 @@ std::variant<WebRequest, Refusal> ReadWebRequest(const BeastRequest& request,
     if (!isPost && request.method() != http::verb::get && request.method() != http::verb::options) {
         return Refusal{http::status::method_not_allowed, kMethodNotAllowedReply};
     }
-    const auto origin = OriginForm(ToStd(request.target()));
-    if (const auto* refusal = std::get_if<Refusal>(&origin)) return *refusal;
-    const std::string_view target = std::get<std::string_view>(origin);
+    const auto read = ReadTarget(ToStd(request.target()));
+    if (const auto* refusal = std::get_if<Refusal>(&read)) return *refusal;
+    if (!HasOneHostAtMost(request)) return Refusal{http::status::bad_request, "duplicate Host"};
+    const RequestTarget& parts = std::get<RequestTarget>(read);
+    const std::string_view target = parts.pathAndQuery;
     const std::size_t questionMark = target.find('?');
     std::string path;
     FormFields query;
@@ -89,7 +120,9 @@ std::variant<WebRequest, Refusal> ReadWebRequest(const BeastRequest& request,
     WebRequest webRequest(std::move(path), std::move(query), std::move(form));
     webRequest.SetClientAddress(ClientAddressText(client));
     if (bodyNotAFormType) webRequest.MarkBodyNotAForm(std::move(*bodyNotAFormType));
+    if (parts.authorityHost) webRequest.AddHeader(std::string(kHostField), *parts.authorityHost);
     for (const auto& field : request) {
+        if (parts.authorityHost && field.name() == http::field::host) continue;
         webRequest.AddHeader(std::string(ToStd(field.name_string())),
                              std::string(ToStd(field.value())));
     }

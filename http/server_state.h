@@ -44,6 +44,7 @@ struct WebServerState : std::enable_shared_from_this<WebServerState> {
     RequestHandler postHandler;
     RequestHandler getHandler;
     RequestHandler optionsHandler;               // none: OPTIONS is not allowed
+    std::string refusalPrefix;                   // before the server's own refusals
     std::list<std::weak_ptr<Session>> sessions;  // to close them all with the server
     std::size_t pendingRequestBytes = 0;         // held by requests still being received
     std::size_t repliesOutstanding = 0;          // deferred answers not written yet

@@ -176,7 +176,10 @@ void Session::Respond() {
         outcome = Handle(request);
     } catch (...) {
         // Nothing a handler throws may end the server; the client learns of the failure.
-        outcome = {http::status::internal_server_error, "internal error", {}, nullptr};
+        outcome = {http::status::internal_server_error,
+                   state_->refusalPrefix + "internal error",
+                   {},
+                   nullptr};
         keepAlive_ = false;
     }
     // The request's bytes are not needed any more, whatever waits for its answer.
@@ -190,10 +193,13 @@ void Session::Respond() {
 Session::Outcome Session::Handle(const BeastRequest& request) {
     auto read = ReadWebRequest(request, address_, state_->limits.maxPathLength);
     if (const auto* refusal = std::get_if<Refusal>(&read)) {
-        return {refusal->status, std::string(refusal->text), {}, nullptr};
+        return {refusal->status, state_->refusalPrefix + std::string(refusal->text), {}, nullptr};
     }
     if (state_->owner == nullptr || state_->shuttingDown) {
-        return {http::status::service_unavailable, "server stopping", {}, nullptr};
+        return {http::status::service_unavailable,
+                state_->refusalPrefix + "server stopping",
+                {},
+                nullptr};
     }
     WebRequest& webRequest = std::get<WebRequest>(read);
     const http::verb method = request.method();
@@ -322,7 +328,7 @@ void Session::Refuse(const Refusal& refusal) {
     if (parser_ && parser_->is_header_done()) version_ = parser_->get().version();
     parser_.reset();
     ReleasePendingBytes();
-    Send(refusal.status, std::string(refusal.text), false);
+    Send(refusal.status, state_->refusalPrefix + std::string(refusal.text), false);
 }
 
 void Session::Linger() {

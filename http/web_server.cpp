@@ -144,6 +144,10 @@ void WebServer::OnOptions(RequestHandler handler) {
     state_->optionsHandler = std::move(handler);
 }
 
+void WebServer::SetRefusalPrefix(std::string prefix) {
+    state_->refusalPrefix = std::move(prefix);
+}
+
 namespace {
 
 // A refusal of the system in its own words (Asio's would be "Unknown error" for Winsock codes

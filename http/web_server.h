@@ -73,6 +73,10 @@ class WebServer {
     void OnGet(RequestHandler handler);
     // A browser's preflight (OPTIONS) goes here; without this handler it is answered 405.
     void OnOptions(RequestHandler handler);
+    // Put before the text of every refusal the server answers by itself (a request it cannot
+    // read, too large, a method it does not serve), so that a client that tells failures by
+    // their first characters recognises these too. Empty by default.
+    void SetRefusalPrefix(std::string prefix);
 
     // Listens on `port` of every IPv4 address; connections are served once the pump runs.
     // Fails when the port cannot be opened: with the system's code and words when the system

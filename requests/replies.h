@@ -59,6 +59,12 @@ inline constexpr std::string_view kOutcomeUnknownReply =
     "retrying with a new REQUESTID";
 inline constexpr std::string_view kJournalUnavailableReply =
     "ERR|request journal cannot be written; nothing was printed";
+// With tokens set, lines of another till for an open receipt: "ERR|the open receipt belongs
+// to till [front]; nothing of this request ran: begin a receipt of this till's own with BS".
+inline constexpr std::string_view kOtherTillsReceiptReply =
+    "ERR|the open receipt belongs to till [";
+inline constexpr std::string_view kOtherTillsReceiptTail =
+    "]; nothing of this request ran: begin a receipt of this till's own with BS";
 inline constexpr std::string_view kDroppedNote =
     "dropped unprinted: its client went away before its turn";
 inline constexpr std::string_view kActiveOnPost = "Tillvane service is active on_post";

@@ -88,7 +88,8 @@ void RequestPipeline::AdmitWithId(std::shared_ptr<CommandAnswer> reply, Command 
     const std::size_t maxWaiters = waiting->place ? kMaxWaitersPerRequestId : 0;
     // Finish reads the waiter's token as its record.
     std::shared_ptr<void> token(waiting, &waiting->record);
-    switch (journal_.ids().Admit(record.id, DigestOfCommandText(command.text), UnixMillisNow(),
+    switch (journal_.ids().Admit(TillScopedRequestId(record.till, record.id),
+                                 DigestOfCommandText(command.text), UnixMillisNow(),
                                  IdWaiter{reply, std::move(token)}, outcome.status, outcome.reply,
                                  maxWaiters)) {
         case IdAdmission::fresh: {
@@ -210,8 +211,9 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
     RequestOutcome outcome;
     outcome.started = started;
     // A request without an answer (null) has nobody to tell that it printed.
-    const bool wanted = started ? journal_.ids().AnyoneWaits(record.id, reply)
-                                : reply != nullptr && !reply->clientGone();
+    const bool wanted =
+        started ? journal_.ids().AnyoneWaits(TillScopedRequestId(record.till, record.id), reply)
+                : reply != nullptr && !reply->clientGone();
     if (!wanted) {
         // Nobody waits for it: printing it would only print twice when the till tries again.
         options_.log("Request dropped unprinted: its client went away before its turn [" +
@@ -227,6 +229,17 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
         Finish(record, outcome, reply);
         return;
     }
+    VirtualRegister* driver = options_.driver ? options_.driver() : nullptr;
+    if (driver != nullptr) {
+        std::string refusal = receiptHolder_.Admit(record.till, command.text, *driver);
+        if (!refusal.empty()) {
+            // Nothing ran: a later retry of its id may run.
+            outcome.status = kHttpOk;
+            outcome.reply = Refuse(std::move(refusal));
+            Finish(record, outcome, reply);
+            return;
+        }
+    }
     const std::uint64_t refusedBefore = cancelToken_.refusals();
     outcome.reply = Execute(command);
     outcome.status = kHttpOk;
@@ -238,6 +251,7 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
         outcome.status = kHttpServiceUnavailable;
         outcome.reply = kCutShortReply;
     }
+    if (driver != nullptr) receiptHolder_.Settle(record.till, *driver);
     Finish(record, outcome, reply);
 }
 
@@ -300,8 +314,8 @@ void RequestPipeline::Finish(const JournaledRequest& request, const RequestOutco
     if (reply && outcome.status != 0)
         deliveries.push_back({std::move(reply), outcome.status, outcome.reply});
     if (outcome.started) {
-        for (IdWaiter& waiter :
-             journal_.ids().End(request.id, outcome.ran, outcome.status, outcome.reply)) {
+        for (IdWaiter& waiter : journal_.ids().End(TillScopedRequestId(request.till, request.id),
+                                                   outcome.ran, outcome.status, outcome.reply)) {
             const auto* waiting = static_cast<const JournaledRequest*>(waiter.token.get());
             RequestOutcome shared = outcome;
             shared.replay = true;

@@ -15,6 +15,7 @@
 #include "requests/command_request.h"
 #include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
+#include "requests/receipt_holder.h"
 
 namespace tillvane {
 
@@ -93,6 +94,8 @@ class RequestPipeline {
     // Cancelled by the stop: the driver's serial transfers then fail at once, and a run
     // learns from its refusals that it was cut short.
     platform::CancelToken cancelToken_;
+    // With tokens set, the till whose receipt is open; read and written on the driver thread.
+    ReceiptHolder receiptHolder_;
     DriverQueue queue_;  // last: its jobs use the rest
 };
 

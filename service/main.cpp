@@ -40,16 +40,20 @@ int ExitCodeOfSpecificError(std::uint32_t specificCode) {
 }
 #endif
 
-void Install(platform::ServiceStart start) {
+// Exit code of an installation or removal that failed: an install script can tell.
+constexpr int kExitInstallationFailed = 1;
+
+bool Install(platform::ServiceStart start) {
     const std::string programPath = platform::ProgramPath();
     const platform::Error pathError =
         programPath.empty() ? platform::LastSystemError() : platform::Error();
-    InstallService(*platform::CreateServiceInstaller(), programPath, pathError, start, std::cout);
+    return InstallService(*platform::CreateServiceInstaller(), programPath, pathError, start,
+                          std::cout);
 }
 
-void Remove() {
-    RemoveService(*platform::CreateServiceInstaller(), std::cout,
-                  [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+bool Remove() {
+    return RemoveService(*platform::CreateServiceInstaller(), std::cout,
+                         [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
 }
 
 int RunService() {
@@ -87,12 +91,12 @@ int RunService() {
 int main(int argc, char* argv[]) {
     switch (ParseCommandLine(argc, argv)) {
         case CommandLineAction::kInstall:
-            Install(InstallsForAutomaticStart(argc, argv) ? platform::ServiceStart::automatic
-                                                          : platform::ServiceStart::onDemand);
-            return 0;
+            return Install(InstallsForAutomaticStart(argc, argv) ? platform::ServiceStart::automatic
+                                                                 : platform::ServiceStart::onDemand)
+                       ? 0
+                       : kExitInstallationFailed;
         case CommandLineAction::kRemove:
-            Remove();
-            return 0;
+            return Remove() ? 0 : kExitInstallationFailed;
         case CommandLineAction::kNothing:
             return 0;
         case CommandLineAction::kRunService:

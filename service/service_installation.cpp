@@ -27,16 +27,16 @@ platform::FailureActions ServiceFailureActions() {
     return {{kFirstRestartDelay, kSecondRestartDelay, kLaterRestartDelay}, kFailureCountReset};
 }
 
-void InstallService(platform::ServiceInstaller& installer, const std::string& programPath,
+bool InstallService(platform::ServiceInstaller& installer, const std::string& programPath,
                     const platform::Error& pathError, platform::ServiceStart start,
                     std::ostream& out) {
     if (programPath.empty()) {
         out << ErrorLine("GetModuleFileName failed w/err 0x%08lx\n", pathError);
-        return;
+        return false;
     }
     if (const auto error = installer.Connect(true); !error.ok()) {
         out << ErrorLine("OpenSCManager failed w/err 0x%08lx\n", error);
-        return;
+        return false;
     }
     // The logs, the journal and (by default) the receipts live beside the program: a service
     // that cannot write there fails at everything, the log that would say why included.
@@ -49,13 +49,13 @@ void InstallService(platform::ServiceInstaller& installer, const std::string& pr
             kServiceName, folder.c_str(),
             static_cast<unsigned long>(static_cast<std::uint32_t>(error.code())),
             error.text().c_str());
-        return;
+        return false;
     }
     const platform::ServiceDefinition service{kServiceName, kServiceDisplayName, programPath,
                                               kServiceDescription, start};
     if (const auto error = installer.CreateService(service); !error.ok()) {
         out << ErrorLine("CreateService failed w/err 0x%08lx\n", error);
-        return;
+        return false;
     }
     if (const auto error = installer.SetDescription(kServiceDescription); !error.ok()) {
         Warn(out, "Setting the description", error, "the service works without it");
@@ -77,17 +77,18 @@ void InstallService(platform::ServiceInstaller& installer, const std::string& pr
              "the event log shows the entries without their texts");
     }
     out << FormatText("%s is installed.\n", kServiceName);
+    return true;
 }
 
-void RemoveService(platform::ServiceInstaller& installer, std::ostream& out,
+bool RemoveService(platform::ServiceInstaller& installer, std::ostream& out,
                    const std::function<void()>& sleepOneSecond) {
     if (const auto error = installer.Connect(false); !error.ok()) {
         out << ErrorLine("OpenSCManager failed w/err 0x%08lx\n", error);
-        return;
+        return false;
     }
     if (const auto error = installer.OpenService(kServiceName); !error.ok()) {
         out << ErrorLine("OpenService failed w/err 0x%08lx\n", error);
-        return;
+        return false;
     }
     std::uint32_t state = 0;
     // A service that does not take the stop request (it is not running) is deleted at once.
@@ -106,12 +107,13 @@ void RemoveService(platform::ServiceInstaller& installer, std::ostream& out,
     }
     if (const auto error = installer.DeleteService(); !error.ok()) {
         out << ErrorLine("DeleteService failed w/err 0x%08lx\n", error);
-        return;
+        return false;
     }
     out << FormatText("%s is removed.\n", kServiceName);
     if (const auto error = installer.RemoveEventSource(kServiceName); !error.ok()) {
         Warn(out, "Removing the event source", error, "its registry key stays");
     }
+    return true;
 }
 
 }  // namespace tillvane

@@ -37,6 +37,14 @@ RequestIdKey KeyOfRequestId(std::string_view id) {
     return {static_cast<std::uint64_t>(std::hash<std::string_view>{}(id)), Fnv1a64(id)};
 }
 
+std::string TillScopedRequestId(std::string_view till, std::string_view id) {
+    if (till.empty()) return std::string(id);
+    std::string scoped(till);
+    scoped += '/';
+    scoped += id;
+    return scoped;
+}
+
 std::uint64_t DigestOfCommandText(std::string_view text) {
     return static_cast<std::uint64_t>(std::hash<std::string_view>{}(text));
 }

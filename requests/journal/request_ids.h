@@ -28,6 +28,10 @@ struct RequestIdKey {
 };
 
 RequestIdKey KeyOfRequestId(std::string_view id);
+// The name an id is remembered by. With tokens set an id belongs to the till that sent it:
+// two tills whose counters meet never see each other's answers. A till's name and an id hold
+// no "/", so no two pairs make one name; without a till the id stands alone, as it always has.
+std::string TillScopedRequestId(std::string_view till, std::string_view id);
 std::uint64_t DigestOfCommandText(std::string_view text);
 
 // Requests that may wait at once for the run of one id; a till retries an id a few times,

@@ -112,11 +112,14 @@ void RequestJournal::RebuildFrom(const std::string& path, std::int64_t cutoffMil
         if (event == nullptr || id == nullptr || command == nullptr || time == nullptr) continue;
         const auto at = ParseUtcMillis(*time);
         if (!at) continue;
+        const std::string* till = record.Text("till");
+        const std::string scopedId = TillScopedRequestId(till != nullptr ? *till : "", *id);
         if (*event == kStartEvent) {
-            if (*at >= cutoffMillis) ids_.RestoreStarted(*id, DigestOfCommandText(*command), *at);
+            if (*at >= cutoffMillis)
+                ids_.RestoreStarted(scopedId, DigestOfCommandText(*command), *at);
         } else if (*event == kRequestEvent && record.Flag("started") && !record.Flag("replay")) {
             const std::string* reply = record.Text("reply");
-            ids_.RestoreEnded(*id, DigestOfCommandText(*command), record.Flag("ran"),
+            ids_.RestoreEnded(scopedId, DigestOfCommandText(*command), record.Flag("ran"),
                               static_cast<int>(record.Number("status").value_or(0)),
                               reply != nullptr ? *reply : std::string());
         }

@@ -298,13 +298,14 @@ TEST_F(AppContextTest, RefusesWhatDoesNotFitAndServesOthers) {
         {"POST CMD longest", Post("CMD=" + longest), 200, std::nullopt},
         {"GET CMD longest", testing::Get(port_, "/REGCMD?CMD=" + longest), 200, std::nullopt},
         {"path too long", testing::Get(port_, "/" + std::string(kRequestPathCapacity, 'p')), 414,
-         "request path too long"},
+         "ERR|request path too long"},
         {"longest path", testing::Get(port_, "/" + std::string(kRequestPathCapacity - 1, 'p')), 200,
          ""},
-        {"invalid escape", testing::Get(port_, "/REGCMD?CMD=%XR"), 400, "invalid percent-encoding"},
-        {"malformed", testing::SendRaw(port_, "POST\r\n\r\n"), 400, "malformed HTTP request"},
+        {"invalid escape", testing::Get(port_, "/REGCMD?CMD=%XR"), 400,
+         "ERR|invalid percent-encoding"},
+        {"malformed", testing::SendRaw(port_, "POST\r\n\r\n"), 400, "ERR|malformed HTTP request"},
         {"huge body", Post("CMD=" + std::string(2 * kDefaultMaxBodyBytes, 'X')), 413,
-         "request body too large"},
+         "ERR|request body too large"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.response.status, c.status) << c.name << " " << c.response.error;

@@ -4,6 +4,7 @@
 // keep (the till's name, never a token).
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <map>
 #include <string>
@@ -283,6 +284,63 @@ TEST_F(BrowserAndTokensEndToEnd, EachRequestIsAnsweredAsItsOriginIdAndTokenAllow
     EXPECT_NE(ReadFile(service_.File("Tillvane_se.log"))
                   .find("Request with an unknown token refused: 127.0.0.1 /REGCMD"),
               std::string::npos);
+}
+
+// Two tills whose id counters meet, one leaving its receipt open: each keeps its own.
+TEST_F(BrowserAndTokensEndToEnd, TillsKeepTheirOwnIdsAndReceipts) {
+    StartTextDriver({"TVA_GROUPS=A:1", kTokens});
+    const std::string frontSale = "BS|SI^FrontItem^2.00^1^A|AP^0^2.00|ES";
+    const std::string backSale = "BS|SI^BackItem^1.00^1^A|AP^0^1.00|ES";
+    const std::string othersReceipt = "ERR|the open receipt belongs to till [front]";
+    struct Step {
+        const char* name;
+        const char* token;
+        std::string form;
+        std::string reply;    // the reply begins with this
+        std::string printed;  // the one item on the one receipt printed; empty: none
+        bool restartFirst = false;
+    };
+    const Step steps[] = {
+        {"back's x1", kBackToken, "REQUESTID=x1&" + Sale(backSale.c_str()), "OK|", "BackItem"},
+        {"front's x1 is its own", kFrontToken, "REQUESTID=x1&" + Sale(frontSale.c_str()), "OK|",
+         "FrontItem"},
+        {"back's x1 again: its own replay", kBackToken, "REQUESTID=x1&" + Sale(backSale.c_str()),
+         "OK|", ""},
+        {"front opens a receipt", kFrontToken, Sale("BS|SI^FrontItem^2.00^1^A"), "OK|", ""},
+        {"back's lines are not front's", kBackToken, Sale("SI^BackItem^1.00^1^A|AP^0^1.00|ES"),
+         othersReceipt, ""},
+        {"nor a text line before its report", kBackToken, Sale("PT^Back|XR"), othersReceipt, ""},
+        {"front's receipt holds its own lines only", kFrontToken, Sale("AP^0^2.00|ES"), "OK|",
+         "FrontItem"},
+        {"front leaves a receipt open", kFrontToken, Sale("BS|SI^FrontItem^2.00^1^A"), "OK|", ""},
+        {"back's own receipt is not locked out", kBackToken, Sale(backSale.c_str()), "OK|",
+         "BackItem"},
+        {"front's receipt went", kFrontToken, Sale("AP^0^2.00|ES"), "ERR|", ""},
+        {"after a restart, back's x1 is back's", kBackToken,
+         "REQUESTID=x1&" + Sale(backSale.c_str()), "OK|", "", true},
+    };
+    ClearReceipts();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.restartFirst) {
+            ASSERT_TRUE(service_.child().Signal(SIGTERM));
+            ASSERT_EQ(service_.child().WaitForExit(kStopBound), 0);
+            StartService();
+        }
+        const HttpResponse response = SendRaw(
+            port_, Request("POST", "/REGCMD", {std::string("Authorization: Bearer ") + step.token},
+                           step.form));
+        EXPECT_EQ(response.status, 200) << response.error;
+        EXPECT_EQ(response.body.substr(0, step.reply.size()), step.reply) << response.body;
+        const std::vector<std::string> files = TakeReceiptFiles();
+        ASSERT_EQ(files.size(), step.printed.empty() ? 0u : 1u);
+        for (const std::string& file : files) {
+            EXPECT_NE(file.find(step.printed), std::string::npos) << file;
+            EXPECT_EQ(file.find(step.printed == "BackItem" ? "FrontItem" : "BackItem"),
+                      std::string::npos)
+                << file;
+        }
+    }
 }
 
 // An apiTokens list that does not read keeps the service closed, as a broken allowedClients

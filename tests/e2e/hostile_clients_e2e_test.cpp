@@ -288,6 +288,7 @@ TEST_F(TextDriverAttacks, BrowsersFromOtherSitesCannotPrint) {
         int status;
         std::string body;
         std::size_t files;
+        std::string target = "/REGCMD?CMD=ZR";
     };
     const Case cases[] = {
         {"a page of another site", "Origin: http://evil.example\r\n", 403,
@@ -315,11 +316,17 @@ TEST_F(TextDriverAttacks, BrowsersFromOtherSitesCannotPrint) {
         {"an allowed point-of-sale page",
          "Origin: http://pos.example:8080\r\nSec-Fetch-Site: cross-site\r\n", 200, "OK|", 1},
         {"a program without browser headers", "", 200, "OK|", 1},
+        {"an absolute target on a stranger's name", "Host: 127.0.0.1:8088\r\n", 421,
+         "ERR|unknown Host", 0, "http://evil.example/REGCMD?CMD=ZR"},
+        {"an absolute target on the service's address", "Host: evil.example\r\n", 200, "OK|", 1,
+         "http://127.0.0.1:8088/REGCMD?CMD=ZR"},
+        {"two Host fields", "Host: 127.0.0.1\r\nHost: evil.example\r\n", 400, "ERR|duplicate Host",
+         0},
     };
     for (const Case& c : cases) {
         ClearReceipts();
         const HttpResponse response =
-            SendRaw(port_, "GET /REGCMD?CMD=ZR HTTP/1.1\r\n" + c.headers + "\r\n");
+            SendRaw(port_, "GET " + c.target + " HTTP/1.1\r\n" + c.headers + "\r\n");
         EXPECT_EQ(response.status, c.status) << c.name << " " << response.error;
         EXPECT_EQ(response.body, c.body) << c.name;
         EXPECT_EQ(ReceiptFiles(), c.files) << c.name;

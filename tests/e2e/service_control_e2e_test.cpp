@@ -95,14 +95,14 @@ class InstallEndToEnd : public ::testing::Test {
         WriteScript("useradd", "exit 0\n");
     }
 
-    std::string Run(const std::vector<std::string>& arguments) {
+    std::string Run(const std::vector<std::string>& arguments, int expectedExit = 0) {
         int exitCode = -1;
         const std::string out = service_.RunToEnd(arguments,
                                                   {{"TILLVANE_SYSTEMD_UNIT_DIR", unitDir_.string()},
                                                    {"TILLVANE_SYSTEMCTL", dir_.File("systemctl")},
                                                    {"TILLVANE_USERADD", dir_.File("useradd")}},
                                                   exitCode);
-        EXPECT_EQ(exitCode, 0);
+        EXPECT_EQ(exitCode, expectedExit);
         return out;
     }
 
@@ -125,11 +125,11 @@ TEST_F(InstallEndToEnd, InstallThenRemove) {
     EXPECT_NE(unit.find("WorkingDirectory=" + service_.directory().string() + "\n"),
               std::string::npos)
         << unit;
-    EXPECT_EQ(Run({"/INSTALL"}), "CreateService failed w/err 0x00000431\n");
+    EXPECT_EQ(Run({"/INSTALL"}, 1), "CreateService failed w/err 0x00000431\n");
 
     EXPECT_EQ(Run({"/Remove"}), "Tillvane_SE is removed.\n");
     EXPECT_FALSE(std::filesystem::exists(unitFile_));
-    EXPECT_EQ(Run({"-remove"}), "OpenService failed w/err 0x00000424\n");
+    EXPECT_EQ(Run({"-remove"}, 1), "OpenService failed w/err 0x00000424\n");
     EXPECT_EQ(ReadFile(dir_.File("systemctl.calls")),
               "daemon-reload\nis-active Tillvane_SE.service\ndisable Tillvane_SE.service\n"
               "daemon-reload\n");

@@ -64,6 +64,7 @@ check "--install installs nothing" bash -c "! '$wine' reg query '$service_key' >
 readonly wine_flag_warning='Warning: Restarting after a failed start failed w/err 0x00000057 (Invalid parameter): only a crash restarts the service'
 check "/INSTALL installs" same "$(run /INSTALL)" "$wine_flag_warning"$'\nTillvane_SE is installed.'
 check "a second -install is refused" same "$(run -install)" "CreateService failed w/err 0x00000431"
+check "a refused -install exits non-zero" bash -c "! '$wine' '$program' -install >/dev/null 2>&1"
 registry=$("$wine" reg query "$service_key" 2>/dev/null | tr -d '\r')
 check "registered path is quoted" holds "$registry" 'ImagePath    REG_SZ    "C:\\Pos Svc\\Tillvane_se.exe"'
 check "started on demand" holds "$registry" "Start    REG_DWORD    0x3"
@@ -174,6 +175,7 @@ program_gone() { ! pgrep -f 'Pos Svc.Tillvane_se.exe' >/dev/null; }
 check "the program has ended" program_gone
 check "no longer answers" bash -c "! curl -s -m 2 http://127.0.0.1:$port/ >/dev/null"
 check "removing again: no such service" same "$(run -remove)" "OpenService failed w/err 0x00000424"
+check "a refused -remove exits non-zero" bash -c "! '$wine' '$program' -remove >/dev/null 2>&1"
 check "the event source is gone" bash -c "! '$wine' reg query '$source_key' >/dev/null 2>&1"
 
 # Started with the system: Wine refuses the delay (error 87), plain automatic start remains.

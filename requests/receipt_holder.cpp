@@ -1,0 +1,33 @@
+#include "requests/receipt_holder.h"
+
+#include "commands/command_interpreter.h"
+#include "registers/virtual_register.h"
+#include "requests/replies.h"
+
+namespace tillvane {
+
+std::string ReceiptHolder::Admit(std::string_view till, std::string_view text,
+                                 VirtualRegister& driver) {
+    if (till.empty() || holder_.empty() || holder_ == till ||
+        driver.state != ReceiptState::selling) {
+        return {};
+    }
+    switch (UseOfOpenReceipt(text)) {
+        case OpenReceiptUse::kNone:
+            return {};
+        case OpenReceiptUse::kOwnReceipt:
+            driver.AbandonReceipt("till " + std::string(till) + " began its own while till " +
+                                  holder_ + "'s was open");
+            holder_.clear();
+            return {};
+        case OpenReceiptUse::kContinues:
+            break;
+    }
+    return std::string(kOtherTillsReceiptReply) + holder_ + std::string(kOtherTillsReceiptTail);
+}
+
+void ReceiptHolder::Settle(std::string_view till, const VirtualRegister& driver) {
+    holder_ = driver.state == ReceiptState::selling ? std::string(till) : std::string();
+}
+
+}  // namespace tillvane
