@@ -19,6 +19,7 @@ cleanup() {
 trap cleanup EXIT
 test -x /opt/tillvane/Tillvane_se
 test -f /lib/systemd/system/Tillvane_SE.service
+test -f /lib/systemd/system/Tillvane_SE@.service
 getent passwd tillvane >/dev/null
 # The scratch configuration replaces the sample for this trial; purge takes it away.
 cat >/opt/tillvane/Tillvane_se.ini <<CONFIG
