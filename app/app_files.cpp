@@ -31,7 +31,12 @@ std::string WithExtension(const std::string& path, std::string_view extension) {
 }
 
 std::string InstanceFileSuffix(std::string_view instance) {
-    return instance.empty() ? std::string() : "_" + std::string(instance);
+    std::string suffix;
+    if (!instance.empty()) {
+        suffix += '_';
+        suffix += instance;
+    }
+    return suffix;
 }
 
 std::string AppFilePath(const std::string& programPath, AppFile file, std::string_view instance) {

@@ -105,9 +105,8 @@ TEST_F(ServiceEndToEnd, ReceiptsAndReportsInEveryEncoding) {
     EXPECT_FALSE(ReadFile(service_.File("_Tillvane_se.log")).empty());
 }
 
-// Two printers on one machine: the default instance and "front" run from one folder, each on
-// its own configuration, port, receipt folder, journal and logs; killing one leaves the other
-// printing.
+// Two printers on one machine: the default instance and "front", one folder, each its own
+// configuration, port, receipts, journal and logs; killing one leaves the other printing.
 TEST_F(ServiceEndToEnd, InstancesServeApartAndOutliveEachOther) {
     ServiceProcess front(dir_, "svc", "front");
     const std::filesystem::path frontReceipts = dir_.path() / "front-receipts";
