@@ -1,6 +1,6 @@
 #include "service/service_instance.h"
 
-#include "app/app_files.h"
+#include "platform/service_installer.h"
 #include "service/service_identity.h"
 
 namespace tillvane {
@@ -19,7 +19,7 @@ bool IsInstanceNameCharacter(char c) {
 ServiceInstance::ServiceInstance() : serviceName_(kServiceName) {}
 
 ServiceInstance::ServiceInstance(std::string name)
-    : name_(std::move(name)), serviceName_(std::string(kServiceName) + InstanceFileSuffix(name_)) {}
+    : name_(std::move(name)), serviceName_(platform::ServiceName(kServiceName, name_).full()) {}
 
 std::optional<ServiceInstance> ServiceInstance::Named(std::string_view name, std::string& fault) {
     const std::string shown = "Instance name [" + std::string(name) + "] ";

@@ -150,8 +150,7 @@ bool SystemdUnitText(const ServiceDefinition& service, std::string& text) {
     const std::string unit = SystemdUnitFileName(service.name);
     const std::string firstLine =
         isTemplate ? "# Named instances: " + service.name.base + "_<name> runs as " +
-                         SystemdUnitFileName({service.name.base, "<name>"}) +
-                         " with its own Tillvane_se_<name>.ini"
+                         SystemdUnitFileName({service.name.base, "<name>"})
         : service.start == ServiceStart::automatic
             ? "# Started with the system: systemctl enable " + unit
             : "# Started on demand: systemctl start " + unit;
