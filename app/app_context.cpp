@@ -52,11 +52,11 @@ JournalSettings JournalSettingsOf(const Settings& settings) {
 
 AppContext::AppContext() : AppContext(platform::ProgramPath()) {}
 
-AppContext::AppContext(const std::string& programPath)
-    : iniPath(AppFilePath(programPath, AppFile::configuration)),
-      appLogPath(AppFilePath(programPath, AppFile::applicationLog)),
-      requestLogPath(AppFilePath(programPath, AppFile::requestLog)),
-      journalPath(AppFilePath(programPath, AppFile::requestJournal)),
+AppContext::AppContext(const std::string& programPath, InstanceIdentity instance)
+    : iniPath(AppFilePath(programPath, AppFile::configuration, instance.name)),
+      appLogPath(AppFilePath(programPath, AppFile::applicationLog, instance.name)),
+      requestLogPath(AppFilePath(programPath, AppFile::requestLog, instance.name)),
+      journalPath(AppFilePath(programPath, AppFile::requestJournal, instance.name)),
       access_([this](std::string_view text) { WriteAppLog(text); }),
       routes_(
           access_,
@@ -70,7 +70,9 @@ AppContext::AppContext(const std::string& programPath)
               },
               [this](std::string reply) { return pipeline_->Refuse(std::move(reply)); },
               {std::string(kStatusPath), std::string(kStatusPagePath), std::string(kMetricsPath)},
-              {std::string(kStatusPath), std::string(kMetricsPath)}}) {}
+              {std::string(kStatusPath), std::string(kMetricsPath)}}) {
+    status.SetInstance(std::move(instance.serviceName));
+}
 
 AppContext::~AppContext() {
     if (serverThread_.joinable()) {

@@ -53,11 +53,18 @@ inline constexpr std::chrono::milliseconds kStopAnswerGrace{5000};
 inline constexpr std::string_view kListeningEntry = "Web server listening on port ";
 inline constexpr std::string_view kCannotListenEntry = "Nu pot porni serverul web pe portul ";
 
+// Which instance of the service a context serves: the name its files carry (empty for the
+// default instance) and the service name the status shows.
+struct InstanceIdentity {
+    std::string name;
+    std::string serviceName;
+};
+
 class AppContext {
   public:
     // Derives the file paths from the running program's path.
     AppContext();
-    explicit AppContext(const std::string& programPath);
+    explicit AppContext(const std::string& programPath, InstanceIdentity instance = {});
     // Stops the server thread, if it still runs, and waits for it to end.
     ~AppContext();
     AppContext(const AppContext&) = delete;

@@ -30,35 +30,46 @@ std::string WithExtension(const std::string& path, std::string_view extension) {
     return (hasExtension ? path.substr(0, dot) : path) + std::string(extension);
 }
 
-std::string AppFilePath(const std::string& programPath, AppFile file) {
+std::string InstanceFileSuffix(std::string_view instance) {
+    std::string suffix;
+    if (!instance.empty()) {
+        suffix += '_';
+        suffix += instance;
+    }
+    return suffix;
+}
+
+std::string AppFilePath(const std::string& programPath, AppFile file, std::string_view instance) {
 #ifdef _WIN32
     std::string path = ToUpperAscii(programPath);
+    const std::string suffix = ToUpperAscii(InstanceFileSuffix(instance));
     switch (file) {
         case AppFile::configuration:
-            ReplaceExtension(path, ".INI");
+            ReplaceExtension(path, suffix + ".INI");
             break;
         case AppFile::applicationLog:
-            ReplaceExtension(path, ".LOG");
+            ReplaceExtension(path, suffix + ".LOG");
             break;
         case AppFile::requestLog:
-            ReplaceExtension(path, ".HTM");
+            ReplaceExtension(path, suffix + ".HTM");
             path += 'L';
             break;
         case AppFile::requestJournal:
-            ReplaceExtension(path, ".JSONL");
+            ReplaceExtension(path, suffix + ".JSONL");
             break;
     }
     return path;
 #else
+    const std::string suffix = InstanceFileSuffix(instance);
     switch (file) {
         case AppFile::configuration:
-            return WithExtension(programPath, ".ini");
+            return WithExtension(programPath, suffix + ".ini");
         case AppFile::applicationLog:
-            return WithExtension(programPath, ".log");
+            return WithExtension(programPath, suffix + ".log");
         case AppFile::requestLog:
-            return WithExtension(programPath, ".html");
+            return WithExtension(programPath, suffix + ".html");
         case AppFile::requestJournal:
-            return WithExtension(programPath, ".jsonl");
+            return WithExtension(programPath, suffix + ".jsonl");
     }
     return programPath;
 #endif

@@ -8,11 +8,16 @@ namespace tillvane {
 
 enum class AppFile { configuration, applicationLog, requestLog, requestJournal };
 
+// What the files of the instance called `instance` carry after the program's name: nothing
+// for the default instance (empty), "_front" for the instance "front".
+std::string InstanceFileSuffix(std::string_view instance);
+
 // Path of `file` for the program at `programPath`. On Windows: the path upper-cased with
 // ".EXE" replaced by ".INI", ".LOG", ".HTM" (and "L" appended for the request log) or
 // ".JSONL". On Linux: the path with its extension, if any, replaced by ".ini", ".log", ".html"
-// or ".jsonl".
-std::string AppFilePath(const std::string& programPath, AppFile file);
+// or ".jsonl". A named `instance` puts its suffix before the extension: "Tillvane_se_front.ini".
+std::string AppFilePath(const std::string& programPath, AppFile file,
+                        std::string_view instance = {});
 
 // Replaces every occurrence of ".EXE" in `path` by `extension`.
 void ReplaceExtension(std::string& path, std::string_view extension);

@@ -15,10 +15,29 @@ namespace tillvane::platform {
 
 enum class ServiceStart { onDemand, automatic };
 
+// Which service: the program's default one (`base`), or a named instance of it, a service of
+// its own called "<base>_<instance>" whose program runs with "-instance <instance>".
+struct ServiceName {
+    ServiceName() = default;
+    ServiceName(const char* baseName) : base(baseName) {}
+    ServiceName(std::string baseName, std::string instanceName = {})
+        : base(std::move(baseName)), instance(std::move(instanceName)) {}
+
+    // The name the service manager shows: "Tillvane_SE", "Tillvane_SE_front".
+    std::string full() const { return instance.empty() ? base : base + "_" + instance; }
+
+    std::string base;
+    std::string instance;  // empty: the default service
+};
+
+// The switch that names the instance on the program's command line.
+inline constexpr const char* kInstanceSwitch = "-instance";
+
 struct ServiceDefinition {
-    std::string name;
+    ServiceName name;
     std::string displayName;
-    std::string programPath;  // as the system reports it; started without arguments
+    // As the system reports it; started without arguments, or with "-instance <instance>".
+    std::string programPath;
     std::string description;  // shown beside the name by the system's service tools
     ServiceStart start = ServiceStart::onDemand;
 };
@@ -57,7 +76,7 @@ class ServiceInstaller {
     virtual Error RemoveEventSource(const std::string& source) = 0;
     // Opens the service with the rights to stop, query and delete it.
     // Fails with kErrorServiceDoesNotExist when there is no such service.
-    virtual Error OpenService(const std::string& name) = 0;
+    virtual Error OpenService(const ServiceName& name) = 0;
     // Asks the opened service to stop and returns at once; `state` is the service state the
     // request left. Fails when the service does not take the request (not running, say).
     virtual Error RequestStop(std::uint32_t& state) = 0;

@@ -20,6 +20,7 @@ trap cleanup EXIT
 test -x /opt/tillvane/Tillvane_se
 test -f /lib/systemd/system/Tillvane_SE.service
 test -f /opt/tillvane/prometheus/tillvane_alerts.yml
+test -f /lib/systemd/system/Tillvane_SE@.service
 getent passwd tillvane >/dev/null
 # The scratch configuration replaces the sample for this trial; purge takes it away.
 cat >/opt/tillvane/Tillvane_se.ini <<CONFIG

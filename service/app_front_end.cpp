@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/app_context.h"
+#include "platform/program_path.h"
 #include "registers/register_host.h"
 #include "service/front_end.h"
 
@@ -13,11 +14,13 @@ namespace {
 
 class AppFrontEnd final : public FrontEnd {
   public:
+    explicit AppFrontEnd(InstanceIdentity instance) : instance_(std::move(instance)) {}
+
     ServerStart Start(const std::string& configPath, const std::string& registerLogPath) override {
         // Without a driver the server still answers, with ERR| and the reason in the register
         // log, so a missing driver does not fail the start.
         registerHost_.Initialize(configPath, registerLogPath);
-        context_ = std::make_unique<AppContext>();
+        context_ = std::make_unique<AppContext>(platform::ProgramPath(), instance_);
         return context_->Init(&registerHost_);
     }
 
@@ -34,6 +37,7 @@ class AppFrontEnd final : public FrontEnd {
     void ReleaseDriver() override { registerHost_.ReleaseDriver(); }
 
   private:
+    const InstanceIdentity instance_;
     // The context points at the host: declared after it, so it goes first.
     RegisterHost registerHost_;
     std::unique_ptr<AppContext> context_;
@@ -41,8 +45,9 @@ class AppFrontEnd final : public FrontEnd {
 
 }  // namespace
 
-std::unique_ptr<FrontEnd> CreateAppFrontEnd() {
-    return std::make_unique<AppFrontEnd>();
+std::unique_ptr<FrontEnd> CreateAppFrontEnd(const std::string& instance,
+                                            const std::string& serviceName) {
+    return std::make_unique<AppFrontEnd>(InstanceIdentity{instance, serviceName});
 }
 
 }  // namespace tillvane

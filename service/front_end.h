@@ -32,7 +32,9 @@ class FrontEnd {
 
 using FrontEndFactory = std::function<std::unique_ptr<FrontEnd>()>;
 
-// The register host and the application context of the real program.
-std::unique_ptr<FrontEnd> CreateAppFrontEnd();
+// The register host and the application context of the real program, for the instance whose
+// files carry `instance` (empty: the default one) and whose service is `serviceName`.
+std::unique_ptr<FrontEnd> CreateAppFrontEnd(const std::string& instance,
+                                            const std::string& serviceName);
 
 }  // namespace tillvane

@@ -16,7 +16,6 @@
 #include "service/command_line.h"
 #include "service/sample_service.h"
 #include "service/service_error.h"
-#include "service/service_identity.h"
 #include "service/service_installation.h"
 #include "service/text_format.h"
 
@@ -42,23 +41,27 @@ int ExitCodeOfSpecificError(std::uint32_t specificCode) {
 
 // Exit code of an installation or removal that failed: an install script can tell.
 constexpr int kExitInstallationFailed = 1;
+// Exit code of a command line that names no usable instance (EX_USAGE); the systemd unit
+// does not restart a service that ended with it.
+constexpr int kExitCommandLineRefused = 64;
 
-bool Install(platform::ServiceStart start) {
+bool Install(const ServiceInstance& instance, platform::ServiceStart start) {
     const std::string programPath = platform::ProgramPath();
     const platform::Error pathError =
         programPath.empty() ? platform::LastSystemError() : platform::Error();
     return InstallService(*platform::CreateServiceInstaller(), programPath, pathError, start,
-                          std::cout);
+                          std::cout, instance);
 }
 
-bool Remove() {
-    return RemoveService(*platform::CreateServiceInstaller(), std::cout,
-                         [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+bool Remove(const ServiceInstance& instance) {
+    return RemoveService(
+        *platform::CreateServiceInstaller(), std::cout,
+        [] { std::this_thread::sleep_for(std::chrono::seconds(1)); }, instance);
 }
 
-int RunService() {
+int RunService(const ServiceInstance& instance) {
     try {
-        CSampleService service(kServiceName);
+        CSampleService service(instance);
         if (!CServiceBase::Run(service)) {
             std::cout << FormatText("Service failed to run w/err 0x%08lx\n",
                                     static_cast<unsigned long>(platform::LastErrorCode()));
@@ -89,20 +92,26 @@ int RunService() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    switch (ParseCommandLine(argc, argv)) {
+    // Lives until the end: the service keeps its name.
+    const CommandLine commandLine = ReadCommandLine(argc, argv);
+    switch (commandLine.action) {
         case CommandLineAction::kInstall:
-            return Install(InstallsForAutomaticStart(argc, argv) ? platform::ServiceStart::automatic
-                                                                 : platform::ServiceStart::onDemand)
+            return Install(commandLine.instance, commandLine.automaticStart
+                                                     ? platform::ServiceStart::automatic
+                                                     : platform::ServiceStart::onDemand)
                        ? 0
                        : kExitInstallationFailed;
         case CommandLineAction::kRemove:
-            return Remove() ? 0 : kExitInstallationFailed;
+            return Remove(commandLine.instance) ? 0 : kExitInstallationFailed;
         case CommandLineAction::kNothing:
             return 0;
+        case CommandLineAction::kRefused:
+            std::cout << commandLine.refusal << "\n" << kHelpText << std::flush;
+            return kExitCommandLineRefused;
         case CommandLineAction::kRunService:
             break;
     }
     // Flushed at once: under systemd or a pipe, standard output is not line-buffered.
     std::cout << kHelpText << std::flush;
-    return RunService();
+    return RunService(commandLine.instance);
 }

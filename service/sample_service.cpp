@@ -10,8 +10,12 @@ namespace tillvane {
 
 using namespace platform;
 
-CSampleService::CSampleService(const char* serviceName)
-    : CSampleService(serviceName, SystemServiceEnvironment(), &CreateAppFrontEnd) {}
+CSampleService::CSampleService(const ServiceInstance& instance)
+    : CSampleService(instance.serviceName().c_str(), SystemServiceEnvironment(), [&instance] {
+          return CreateAppFrontEnd(instance.name(), instance.serviceName());
+      }) {
+    instanceName_ = instance.name();
+}
 
 CSampleService::CSampleService(const char* serviceName, ServiceEnvironment environment,
                                FrontEndFactory frontEndFactory,
@@ -27,7 +31,7 @@ CSampleService::~CSampleService() {
 }
 
 void CSampleService::OnStart(std::uint32_t, char**) {
-    LogEvent("Tillvane_SE in OnStart", kEventLogInformationType);
+    LogEvent(std::string(serviceName()) + " in OnStart", kEventLogInformationType);
     std::uint32_t error = kNoError;
     if (!workQueue_.Queue([this] { WorkerLoop(); }, error)) throw ServiceError(error);
     startedEvent_.Wait();
@@ -44,7 +48,7 @@ void CSampleService::ReportStarted(ServerStart outcome) noexcept {
 }
 
 void CSampleService::OnStop() {
-    LogEvent("Tillvane_SE in OnStop", kEventLogInformationType);
+    LogEvent(std::string(serviceName()) + " in OnStop", kEventLogInformationType);
     stopRequested_.Set();
     workerDoneEvent_.Wait();
 }
@@ -52,7 +56,7 @@ void CSampleService::OnStop() {
 void CSampleService::WorkerLoop() noexcept {
     std::unique_ptr<FrontEnd> frontEnd;
     try {
-        const WorkerPaths paths = WorkerPathsFor(ProgramPath());
+        const WorkerPaths paths = WorkerPathsFor(ProgramPath(), instanceName_);
         // Relative paths anywhere in the process resolve against the program's folder.
         SetWorkingDirectory(paths.directory);
         frontEnd = frontEndFactory_();
@@ -73,7 +77,8 @@ void CSampleService::WorkerLoop() noexcept {
         // event is signalled, so that a later stop completes at once.
         LogWorkerFailure(std::current_exception());
         ShutDown(std::move(frontEnd));
-        ReportStarted(ServerStart{kStartServerFailed, "Tillvane_SE WorkerLoop failed"});
+        ReportStarted(
+            ServerStart{kStartServerFailed, std::string(serviceName()) + " WorkerLoop failed"});
         return;
     }
     ShutDown(std::move(frontEnd));
@@ -111,13 +116,13 @@ void CSampleService::LogWorkerFailure(std::exception_ptr failure) noexcept {
     try {
         std::rethrow_exception(failure);
     } catch (const ServiceError& error) {
-        LogError("Tillvane_SE WorkerLoop", error.code());
+        LogError(std::string(serviceName()) + " WorkerLoop", error.code());
     } catch (const std::exception& error) {
-        std::string text = std::string("Tillvane_SE WorkerLoop failed: ") + error.what();
+        std::string text = std::string(serviceName()) + " WorkerLoop failed: " + error.what();
         if (text.size() > kMaxErrorEntryLength) text.resize(kMaxErrorEntryLength);
         LogEvent(text, kEventLogErrorType);
     } catch (...) {
-        LogEvent("Tillvane_SE WorkerLoop failed.", kEventLogErrorType);
+        LogEvent(std::string(serviceName()) + " WorkerLoop failed.", kEventLogErrorType);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "service/front_end.h"
 #include "service/manual_reset_event.h"
 #include "service/service_base.h"
+#include "service/service_instance.h"
 
 namespace tillvane {
 
@@ -27,8 +28,9 @@ inline constexpr std::chrono::milliseconds kStopWaitMargin{5000};
 
 class CSampleService : public CServiceBase {
   public:
-    // The program's service: the system's dispatcher and event log, the real front end.
-    explicit CSampleService(const char* serviceName);
+    // The program's service for `instance` (which must outlive it): the system's dispatcher
+    // and event log, the real front end, the instance's files.
+    explicit CSampleService(const ServiceInstance& instance);
     CSampleService(const char* serviceName, ServiceEnvironment environment,
                    FrontEndFactory frontEndFactory,
                    std::chrono::milliseconds serverStopTimeout = kServerStopTimeout);
@@ -74,6 +76,8 @@ class CSampleService : public CServiceBase {
     KeptFrontEnd abandonedFrontEnd_;
     std::atomic<bool> frontEndAbandoned_{false};
     FrontEndFactory frontEndFactory_;
+    // Whose files the worker hands on: empty for the default instance.
+    std::string instanceName_;
     std::chrono::milliseconds serverStopTimeout_;
     // Last, so it is destroyed first: the worker it waits for uses the members above.
     platform::WorkQueue workQueue_;

@@ -29,7 +29,8 @@ platform::FailureActions ServiceFailureActions() {
 
 bool InstallService(platform::ServiceInstaller& installer, const std::string& programPath,
                     const platform::Error& pathError, platform::ServiceStart start,
-                    std::ostream& out) {
+                    std::ostream& out, const ServiceInstance& instance) {
+    const std::string& name = instance.serviceName();
     if (programPath.empty()) {
         out << ErrorLine("GetModuleFileName failed w/err 0x%08lx\n", pathError);
         return false;
@@ -46,13 +47,14 @@ bool InstallService(platform::ServiceInstaller& installer, const std::string& pr
             "%s is not installed: the service account cannot be given the right to write in "
             "%s (err 0x%08lx: %s). Put the program in a folder of its own and install it as "
             "an administrator.\n",
-            kServiceName, folder.c_str(),
+            name.c_str(), folder.c_str(),
             static_cast<unsigned long>(static_cast<std::uint32_t>(error.code())),
             error.text().c_str());
         return false;
     }
-    const platform::ServiceDefinition service{kServiceName, kServiceDisplayName, programPath,
-                                              kServiceDescription, start};
+    // The default instance's display name is its service name too.
+    const platform::ServiceDefinition service{
+        {kServiceName, instance.name()}, name, programPath, kServiceDescription, start};
     if (const auto error = installer.CreateService(service); !error.ok()) {
         out << ErrorLine("CreateService failed w/err 0x%08lx\n", error);
         return false;
@@ -72,45 +74,46 @@ bool InstallService(platform::ServiceInstaller& installer, const std::string& pr
                  "the service starts with the system, without delay");
         }
     }
-    if (const auto error = installer.RegisterEventSource(kServiceName, programPath); !error.ok()) {
+    if (const auto error = installer.RegisterEventSource(name, programPath); !error.ok()) {
         Warn(out, "Registering the event source", error,
              "the event log shows the entries without their texts");
     }
-    out << FormatText("%s is installed.\n", kServiceName);
+    out << FormatText("%s is installed.\n", name.c_str());
     return true;
 }
 
 bool RemoveService(platform::ServiceInstaller& installer, std::ostream& out,
-                   const std::function<void()>& sleepOneSecond) {
+                   const std::function<void()>& sleepOneSecond, const ServiceInstance& instance) {
+    const std::string& name = instance.serviceName();
     if (const auto error = installer.Connect(false); !error.ok()) {
         out << ErrorLine("OpenSCManager failed w/err 0x%08lx\n", error);
         return false;
     }
-    if (const auto error = installer.OpenService(kServiceName); !error.ok()) {
+    if (const auto error = installer.OpenService({kServiceName, instance.name()}); !error.ok()) {
         out << ErrorLine("OpenService failed w/err 0x%08lx\n", error);
         return false;
     }
     std::uint32_t state = 0;
     // A service that does not take the stop request (it is not running) is deleted at once.
     if (installer.RequestStop(state).ok()) {
-        out << FormatText("Stopping %s.", kServiceName) << std::flush;
+        out << FormatText("Stopping %s.", name.c_str()) << std::flush;
         sleepOneSecond();
         while (installer.QueryState(state).ok() && state == platform::kServiceStopPending) {
             out << "." << std::flush;
             sleepOneSecond();
         }
         if (state == platform::kServiceStopped) {
-            out << FormatText("\n%s is stopped.\n", kServiceName);
+            out << FormatText("\n%s is stopped.\n", name.c_str());
         } else {
-            out << FormatText("\n%s failed to stop.\n", kServiceName);
+            out << FormatText("\n%s failed to stop.\n", name.c_str());
         }
     }
     if (const auto error = installer.DeleteService(); !error.ok()) {
         out << ErrorLine("DeleteService failed w/err 0x%08lx\n", error);
         return false;
     }
-    out << FormatText("%s is removed.\n", kServiceName);
-    if (const auto error = installer.RemoveEventSource(kServiceName); !error.ok()) {
+    out << FormatText("%s is removed.\n", name.c_str());
+    if (const auto error = installer.RemoveEventSource(name); !error.ok()) {
         Warn(out, "Removing the event source", error, "its registry key stays");
     }
     return true;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/service_installer.h"
+#include "service/service_instance.h"
 
 namespace tillvane {
 
@@ -23,17 +24,19 @@ inline constexpr const char* kServiceDescription =
 
 platform::FailureActions ServiceFailureActions();
 
-// Registers the program at `programPath` as the service, started as `start` says. An empty
-// path means the system could not tell it; `pathError` then says why. False when it is not
+// Registers the program at `programPath` as the service of `instance` (its own service name,
+// display name and event source; its program told which instance it is), started as `start` says.
+// An empty path means the system could not tell it; `pathError` then says why. False when it is not
 // installed (a step it works without may fail: that is only a warning).
 bool InstallService(platform::ServiceInstaller& installer, const std::string& programPath,
                     const platform::Error& pathError, platform::ServiceStart start,
-                    std::ostream& out);
+                    std::ostream& out, const ServiceInstance& instance = {});
 
 // Stops the service if it runs, printing a dot for every second it is still stopping, and
 // deletes it. `sleepOneSecond` waits between two looks at the state. False when it is not
 // deleted; a service that failed to stop is still marked for deletion, and counts as removed.
 bool RemoveService(platform::ServiceInstaller& installer, std::ostream& out,
-                   const std::function<void()>& sleepOneSecond);
+                   const std::function<void()>& sleepOneSecond,
+                   const ServiceInstance& instance = {});
 
 }  // namespace tillvane

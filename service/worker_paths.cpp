@@ -5,7 +5,7 @@
 
 namespace tillvane {
 
-WorkerPaths WorkerPathsFor(const std::string& programPath) {
+WorkerPaths WorkerPathsFor(const std::string& programPath, std::string_view instance) {
     WorkerPaths paths;
     paths.directory = platform::DirectoryOf(programPath);
     // The root folder already ends in the separator.
@@ -16,8 +16,9 @@ WorkerPaths WorkerPathsFor(const std::string& programPath) {
         prefix += separator;
     }
     // Named as the web server names it, so that the driver and the server read one file.
-    paths.configPath = AppFilePath(programPath, AppFile::configuration);
-    paths.registerLogPath = prefix + kRegisterLogFileName;
+    paths.configPath = AppFilePath(programPath, AppFile::configuration, instance);
+    paths.registerLogPath =
+        prefix + kRegisterLogStem + InstanceFileSuffix(instance) + kRegisterLogExtension;
     return paths;
 }
 

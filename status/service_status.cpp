@@ -40,6 +40,11 @@ ServiceStatus::ServiceStatus()
     : startTime_(std::chrono::system_clock::now()),
       startInstant_(std::chrono::steady_clock::now()) {}
 
+void ServiceStatus::SetInstance(std::string serviceName) {
+    std::lock_guard lock(mutex_);
+    instance_ = std::move(serviceName);
+}
+
 void ServiceStatus::SetIdentity(std::string configurationFile, std::string driverModel) {
     std::lock_guard lock(mutex_);
     configurationFile_ = std::move(configurationFile);
@@ -129,6 +134,7 @@ StatusSnapshot ServiceStatus::Snapshot(std::size_t queueLength) const {
     snapshot.replays = replays_;
     snapshot.queueLength = queueLength;
     std::unique_lock lock(mutex_);
+    snapshot.instance = instance_;
     snapshot.configurationFile = configurationFile_;
     snapshot.driverModel = driverModel_;
     snapshot.durationBucketCounts = durationBuckets_;

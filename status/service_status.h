@@ -42,6 +42,8 @@ struct DriverSnapshot {
 
 struct StatusSnapshot {
     std::string version;
+    // The service name of the instance: "Tillvane_SE", or "Tillvane_SE_front" for a named one.
+    std::string instance;
     std::chrono::system_clock::time_point startTime;
     std::chrono::seconds uptime{0};
     std::string configurationFile;
@@ -76,6 +78,8 @@ class ServiceStatus {
   public:
     ServiceStatus();
 
+    // Set once, before the server thread starts: which instance of the service this is.
+    void SetInstance(std::string serviceName);
     // Set once, before the server thread starts.
     void SetIdentity(std::string configurationFile, std::string driverModel);
 
@@ -109,6 +113,7 @@ class ServiceStatus {
     std::atomic<std::uint64_t> replays_{0};
 
     mutable std::mutex mutex_;  // guards everything below
+    std::string instance_;
     std::string configurationFile_;
     std::string driverModel_;
     std::array<std::uint64_t, kRequestDurationBuckets.size()> durationBuckets_{};

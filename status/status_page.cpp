@@ -69,6 +69,7 @@ void AppendRecentRequests(std::string& html, const std::vector<RecentRequest>& r
 std::string StatusPageHtml(const StatusSnapshot& status) {
     const DriverSnapshot& driver = status.driver;
     std::vector<std::pair<std::string_view, std::string>> rows = {
+        {"Instance", status.instance},
         {"Version", status.version},
         {"Started", FormatUtcTimestamp(status.startTime)},
         {"Uptime", std::to_string(status.uptime.count()) + " s"},
@@ -104,7 +105,10 @@ std::string StatusPageHtml(const StatusSnapshot& status) {
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta http-equiv=\"refresh\" content=\"" +
         std::to_string(kStatusPageRefreshSeconds) +
-        "\"><title>Tillvane status</title><style>"
+        // Several instances open side by side: each tab names its own.
+        "\"><title>" +
+        EscapeHtml(status.instance.empty() ? std::string("Tillvane") : status.instance) +
+        " status</title><style>"
         "body{font-family:sans-serif;margin:2em;color:#222}"
         "table{border-collapse:collapse}th,td{padding:.3em .8em;border-bottom:1px solid #ccc;"
         "text-align:left}th{font-weight:normal;color:#555}"

@@ -112,6 +112,7 @@ std::string StatusJson(const StatusSnapshot& status) {
     const DriverSnapshot& driver = status.driver;
     std::string json = "{";
     AppendJsonField(json, "version", JsonString(status.version));
+    AppendJsonField(json, "instance", JsonString(status.instance));
     AppendJsonField(json, "startTime", JsonString(FormatUtcTimestamp(status.startTime)));
     AppendJsonField(json, "uptimeSeconds", std::to_string(status.uptime.count()));
     AppendJsonField(json, "configurationFile", JsonString(status.configurationFile));
@@ -259,10 +260,14 @@ std::string MetricsText(const StatusSnapshot& status) {
                                     .count()));
 
     constexpr std::string_view kInfo = "tillvane_build_info";
-    AppendMetricHeader(text, kInfo, "gauge", "Always 1; the labels tell the version and driver.");
+    AppendMetricHeader(text, kInfo, "gauge",
+                       "Always 1; the labels tell the version, driver and service instance.");
+    // "service", not "instance": Prometheus gives every scraped series an instance label of
+    // its own (the target's address).
     AppendSample(text, kInfo,
                  "version=\"" + PrometheusLabelValue(status.version) + "\",driver_model=\"" +
-                     PrometheusLabelValue(status.driverModel) + "\"",
+                     PrometheusLabelValue(status.driverModel) + "\",service=\"" +
+                     PrometheusLabelValue(status.instance) + "\"",
                  "1");
     return text;
 }

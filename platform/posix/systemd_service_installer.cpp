@@ -86,9 +86,24 @@ Error ErrnoFailure() {
     return Failure(static_cast<std::uint32_t>(errno));
 }
 
+// Writes `text` to a file that must not exist yet; nothing stays behind when it fails.
+Error WriteNewFile(const std::string& path, const std::string& text) {
+    UniqueFd file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!file.valid()) return errno == EEXIST ? Failure(kErrorServiceExists) : ErrnoFailure();
+    const ssize_t written = write(file.get(), text.data(), text.size());
+    const int writeError = errno;
+    file.Reset();
+    if (written != static_cast<ssize_t>(text.size())) {
+        unlink(path.c_str());
+        return Failure(written < 0 ? static_cast<std::uint32_t>(writeError) : ENOSPC);
+    }
+    return {};
+}
+
 // Exit codes of a start that failed on its configuration: restarting cannot mend them, so
-// systemd does not try (the start codes of the service's README).
-constexpr const char* kConfigurationExitCodes = "2 3 5 6 8";
+// systemd does not try (the start codes of the service's README; 64, a refused command line:
+// an instance started under a name no instance may have).
+constexpr const char* kConfigurationExitCodes = "2 3 5 6 8 64";
 
 std::uint32_t StateFromActiveText(const std::string& output, bool& known) {
     const std::string word = output.substr(0, output.find_first_of("\r\n"));
@@ -111,26 +126,39 @@ SystemdSettings SystemdSettings::FromEnvironment() {
     return settings;
 }
 
-std::string SystemdUnitFileName(const std::string& serviceName) {
-    return serviceName + ".service";
+std::string SystemdUnitFileName(const ServiceName& name) {
+    return name.instance.empty() ? name.base + ".service"
+                                 : name.base + "@" + name.instance + ".service";
+}
+
+std::string SystemdTemplateFileName(const std::string& baseName) {
+    return baseName + "@.service";
 }
 
 bool SystemdUnitText(const ServiceDefinition& service, std::string& text) {
-    if (HasControlCharacter(service.programPath) || HasControlCharacter(service.displayName)) {
+    if (HasControlCharacter(service.programPath) || HasControlCharacter(service.displayName) ||
+        HasControlCharacter(service.description) || HasControlCharacter(service.name.base)) {
         return false;
     }
+    const bool isTemplate = !service.name.instance.empty();
+    // The template names each instance by its own name ("%i" is the part after the "@").
+    const std::string shownName = isTemplate ? EscapeSpecifiers(service.name.base) + "_%i"
+                                             : EscapeSpecifiers(service.displayName);
     const std::string description = service.description.empty()
-                                        ? service.displayName
-                                        : service.displayName + ": " + service.description;
-    if (HasControlCharacter(description)) return false;
+                                        ? shownName
+                                        : shownName + ": " + EscapeSpecifiers(service.description);
     const std::string unit = SystemdUnitFileName(service.name);
-    text = std::string(service.start == ServiceStart::automatic
-                           ? "# Started with the system: systemctl enable " + unit
-                           : "# Started on demand: systemctl start " + unit) +
+    const std::string firstLine =
+        isTemplate ? "# Named instances: " + service.name.base + "_<name> runs as " +
+                         SystemdUnitFileName({service.name.base, "<name>"})
+        : service.start == ServiceStart::automatic
+            ? "# Started with the system: systemctl enable " + unit
+            : "# Started on demand: systemctl start " + unit;
+    text = firstLine +
            "\n"
            "[Unit]\n"
            "Description=" +
-           EscapeSpecifiers(description) +
+           description +
            "\n"
            "After=network.target\n"
            "\n"
@@ -167,6 +195,7 @@ bool SystemdUnitText(const ServiceDefinition& service, std::string& text) {
            "CapabilityBoundingSet=\n"
            "ExecStart=" +
            QuotedExecPath(service.programPath) +
+           (isTemplate ? std::string(" ") + kInstanceSwitch + " %i" : std::string()) +
            "\n"
            "WorkingDirectory=" +
            EscapeSpecifiers(DirectoryOf(service.programPath)) +
@@ -195,34 +224,64 @@ Error SystemdServiceInstaller::Connect(bool forCreate) {
 }
 
 Error SystemdServiceInstaller::CreateService(const ServiceDefinition& service) {
-    const std::string unitPath = UnitPath(service.name);
+    const bool isInstance = !service.name.instance.empty();
+    const std::string installedPath =
+        isInstance ? MarkerDirectory(service.name) : UnitPath(service.name);
     struct stat info {};
-    if (lstat(unitPath.c_str(), &info) == 0) return Failure(kErrorServiceExists);
+    if (lstat(installedPath.c_str(), &info) == 0) return Failure(kErrorServiceExists);
     std::string text;
     if (!SystemdUnitText(service, text)) return Failure(EINVAL);
     if (auto error = EnsureServiceAccount(); !error.ok()) return error;
+    if (isInstance) return CreateInstance(service, text);
 
-    UniqueFd file(open(unitPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (!file.valid()) return errno == EEXIST ? Failure(kErrorServiceExists) : ErrnoFailure();
-    const ssize_t written = write(file.get(), text.data(), text.size());
-    const int writeError = errno;
-    file.Reset();
-    if (written != static_cast<ssize_t>(text.size())) {
-        unlink(unitPath.c_str());
-        return Failure(written < 0 ? static_cast<std::uint32_t>(writeError) : ENOSPC);
-    }
+    if (auto error = WriteNewFile(installedPath, text); !error.ok()) return error;
     // A unit systemd does not know of (or does not start as asked) is no installed service:
     // take it back.
+    Error error = Activate(service);
+    if (!error.ok()) unlink(installedPath.c_str());
+    return error;
+}
+
+Error SystemdServiceInstaller::CreateInstance(const ServiceDefinition& service,
+                                              const std::string& templateText) {
+    // The template is shared: one written by an earlier instance (or shipped by the package)
+    // stays as it is.
+    const std::string templatePath =
+        settings_.unitDirectory + "/" + SystemdTemplateFileName(service.name.base);
+    struct stat info {};
+    const bool writesTemplate = lstat(templatePath.c_str(), &info) != 0;
+    if (writesTemplate) {
+        if (auto error = WriteNewFile(templatePath, templateText); !error.ok()) return error;
+    }
+    const std::string markerDirectory = MarkerDirectory(service.name);
+    const std::string markerPath = markerDirectory + "/" + kInstanceMarkerFileName;
+    Error error;
+    if (mkdir(markerDirectory.c_str(), 0755) != 0) {
+        error = errno == EEXIST ? Failure(kErrorServiceExists) : ErrnoFailure();
+    } else {
+        error = WriteNewFile(markerPath, "# " + service.name.full() + ": installed by " +
+                                             kInstanceSwitch + " " + service.name.instance +
+                                             " -install, removed with -remove.\n");
+        if (error.ok()) error = Activate(service);
+        if (!error.ok()) {
+            unlink(markerPath.c_str());
+            rmdir(markerDirectory.c_str());
+        }
+    }
+    if (!error.ok() && writesTemplate) unlink(templatePath.c_str());
+    return error;
+}
+
+Error SystemdServiceInstaller::Activate(const ServiceDefinition& service) {
     Error error = ReloadSystemd();
     if (error.ok() && service.start == ServiceStart::automatic) {
         error = Systemctl("enable", service.name);
     }
-    if (!error.ok()) unlink(unitPath.c_str());
     return error;
 }
 
-Error SystemdServiceInstaller::OpenService(const std::string& name) {
-    const std::string unitPath = UnitPath(name);
+Error SystemdServiceInstaller::OpenService(const ServiceName& name) {
+    const std::string unitPath = name.instance.empty() ? UnitPath(name) : MarkerDirectory(name);
     struct stat info {};
     if (lstat(unitPath.c_str(), &info) != 0) {
         return errno == ENOENT ? Failure(kErrorServiceDoesNotExist) : ErrnoFailure();
@@ -253,17 +312,29 @@ Error SystemdServiceInstaller::QueryState(std::uint32_t& state) {
 Error SystemdServiceInstaller::DeleteService() {
     // An enabled unit leaves its links behind; a unit that was never enabled has none.
     static_cast<void>(Systemctl("disable", openedName_));
-    if (unlink(UnitPath(openedName_).c_str()) != 0) return ErrnoFailure();
+    if (openedName_.instance.empty()) {
+        if (unlink(UnitPath(openedName_).c_str()) != 0) return ErrnoFailure();
+    } else {
+        // The template stays for the other instances; by itself it starts nothing.
+        const std::string markerDirectory = MarkerDirectory(openedName_);
+        const std::string markerPath = markerDirectory + "/" + kInstanceMarkerFileName;
+        if (unlink(markerPath.c_str()) != 0 && errno != ENOENT) return ErrnoFailure();
+        if (rmdir(markerDirectory.c_str()) != 0) return ErrnoFailure();
+    }
     return ReloadSystemd();
 }
 
-Error SystemdServiceInstaller::Systemctl(const char* verb, const std::string& name) {
+Error SystemdServiceInstaller::Systemctl(const char* verb, const ServiceName& name) {
     const CommandResult result = RunCommand({settings_.systemctl, verb, SystemdUnitFileName(name)});
     return result.succeeded() ? Error() : FailureOf(settings_.systemctl, result);
 }
 
-std::string SystemdServiceInstaller::UnitPath(const std::string& name) const {
+std::string SystemdServiceInstaller::UnitPath(const ServiceName& name) const {
     return settings_.unitDirectory + "/" + SystemdUnitFileName(name);
+}
+
+std::string SystemdServiceInstaller::MarkerDirectory(const ServiceName& name) const {
+    return UnitPath(name) + ".d";
 }
 
 Error SystemdServiceInstaller::EnsureServiceAccount() {

@@ -27,15 +27,21 @@ struct SystemdSettings {
     static SystemdSettings FromEnvironment();
 };
 
-std::string SystemdUnitFileName(const std::string& serviceName);
+// "Tillvane_SE.service"; a named instance is one of the template's: "Tillvane_SE@front.service".
+std::string SystemdUnitFileName(const ServiceName& name);
+// The template every named instance of `baseName` runs from: "Tillvane_SE@.service".
+std::string SystemdTemplateFileName(const std::string& baseName);
+// What marks a named instance as installed: a drop-in of its own beside the template's
+// (the template alone would start any name), "Tillvane_SE@front.service.d/instance.conf".
+inline constexpr const char* kInstanceMarkerFileName = "instance.conf";
 
 // How long systemd waits before it restarts a failed service: the first restart delay of the
 // Windows installation.
 inline constexpr int kSystemdRestartSeconds = 5;
 
-// The unit file for `service`: what `-install` writes and what the Debian package ships. False
-// when its program path cannot stand in a unit file (it holds a line break or another control
-// character).
+// The unit file for `service`: what `-install` writes and what the Debian package ships; for
+// a named instance, the template all instances share. False when its program path cannot
+// stand in a unit file (it holds a line break or another control character).
 bool SystemdUnitText(const ServiceDefinition& service, std::string& text);
 
 class SystemdServiceInstaller final : public ServiceInstaller {
@@ -56,22 +62,28 @@ class SystemdServiceInstaller final : public ServiceInstaller {
     // syslog takes any source.
     Error RegisterEventSource(const std::string&, const std::string&) override { return {}; }
     Error RemoveEventSource(const std::string&) override { return {}; }
-    Error OpenService(const std::string& name) override;
+    Error OpenService(const ServiceName& name) override;
     Error RequestStop(std::uint32_t& state) override;
     Error QueryState(std::uint32_t& state) override;
     Error DeleteService() override;
 
   private:
-    std::string UnitPath(const std::string& name) const;
+    std::string UnitPath(const ServiceName& name) const;
+    std::string MarkerDirectory(const ServiceName& name) const;
+    // Installs a named instance: the template when it is missing, and the instance's marker.
+    Error CreateInstance(const ServiceDefinition& service, const std::string& templateText);
+    // Reloads systemd and, when asked, enables the unit: a unit systemd does not take is no
+    // installed service.
+    Error Activate(const ServiceDefinition& service);
     Error EnsureServiceAccount();
     Error ReloadSystemd();
     // `systemctl <verb> <unit>` for the unit of `name`.
-    Error Systemctl(const char* verb, const std::string& name);
+    Error Systemctl(const char* verb, const ServiceName& name);
     // State of the opened unit after `systemctl is-active`; fails when it cannot be told.
     Error ActiveState(std::uint32_t& state);
 
     SystemdSettings settings_;
-    std::string openedName_;
+    ServiceName openedName_;
 };
 
 }  // namespace tillvane::platform

@@ -37,9 +37,14 @@ constexpr DWORD kEventTypesSupported =
     EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
 
 // The program path as the service manager's command line: quoted, so that a folder with a
-// blank ("C:\Pos Svc\...") can never be read as another program plus arguments.
-std::string QuotedCommandLine(const std::string& programPath) {
-    return "\"" + programPath + "\"";
+// blank ("C:\Pos Svc\...") can never be read as another program plus arguments. A named
+// instance's program learns which it is from its arguments (the name holds no blank).
+std::string CommandLineOf(const ServiceDefinition& service) {
+    std::string commandLine = "\"" + service.programPath + "\"";
+    if (!service.name.instance.empty()) {
+        commandLine += std::string(" ") + kInstanceSwitch + " " + service.name.instance;
+    }
+    return commandLine;
 }
 
 // A failure the call returned rather than left in GetLastError.
@@ -93,12 +98,13 @@ class ScmServiceInstaller final : public ServiceInstaller {
     }
 
     Error CreateService(const ServiceDefinition& service) override {
-        const std::string commandLine = QuotedCommandLine(service.programPath);
+        const std::string commandLine = CommandLineOf(service);
         const DWORD start =
             service.start == ServiceStart::automatic ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
         service_ = ScopedServiceHandle(::CreateServiceA(
-            manager_.get(), service.name.c_str(), service.displayName.c_str(), kConfigurationAccess,
-            SERVICE_WIN32_OWN_PROCESS, start, SERVICE_ERROR_NORMAL, commandLine.c_str(),
+            manager_.get(), service.name.full().c_str(), service.displayName.c_str(),
+            kConfigurationAccess, SERVICE_WIN32_OWN_PROCESS, start, SERVICE_ERROR_NORMAL,
+            commandLine.c_str(),
             /*lpLoadOrderGroup=*/nullptr,
             /*lpdwTagId=*/nullptr, kNoDependencies, kServiceAccount, /*lpPassword=*/nullptr));
         return service_.valid() ? Error() : LastSystemError();
@@ -164,9 +170,9 @@ class ScmServiceInstaller final : public ServiceInstaller {
         return code == ERROR_FILE_NOT_FOUND ? Error() : ReturnedError(static_cast<DWORD>(code));
     }
 
-    Error OpenService(const std::string& name) override {
-        service_ =
-            ScopedServiceHandle(::OpenServiceA(manager_.get(), name.c_str(), kRemovalAccess));
+    Error OpenService(const ServiceName& name) override {
+        service_ = ScopedServiceHandle(
+            ::OpenServiceA(manager_.get(), name.full().c_str(), kRemovalAccess));
         return service_.valid() ? Error() : LastSystemError();
     }
 

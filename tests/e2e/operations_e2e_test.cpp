@@ -97,6 +97,7 @@ TEST_F(OperationsEndToEnd, StatusTellsEveryFigureWithItsType) {
     const std::string timestamp = R"("\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")";
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"version", R"("\d+\.\d+\.\d+")"},
+        {"instance", R"("Tillvane_SE")"},
         {"startTime", timestamp},
         {"uptimeSeconds", R"(\d+)"},
         {"configurationFile",

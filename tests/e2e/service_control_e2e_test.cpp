@@ -146,6 +146,27 @@ TEST_F(InstallEndToEnd, InstallAutoStartsWithTheSystem) {
     EXPECT_EQ(ReadFile(dir_.File("systemctl.calls")), "daemon-reload\n");
 }
 
+TEST_F(InstallEndToEnd, NamedInstanceIsAServiceOfItsOwn) {
+    EXPECT_EQ(Run({"-install"}), "Tillvane_SE is installed.\n");
+    EXPECT_EQ(Run({"-instance", "front", "-install", "auto"}), "Tillvane_SE_front is installed.\n");
+    const std::string unit = ReadFile(unitDir_ / "Tillvane_SE@.service");
+    EXPECT_NE(unit.find("ExecStart=\"" + service_.program() + "\" -instance %i\n"),
+              std::string::npos)
+        << unit;
+    EXPECT_EQ(Run({"-instance", "front", "-install"}, 1),
+              "CreateService failed w/err 0x00000431\n");
+    EXPECT_EQ(Run({"-instance", "back", "-install"}), "Tillvane_SE_back is installed.\n");
+    EXPECT_EQ(Run({"-instance", "front", "-remove"}), "Tillvane_SE_front is removed.\n");
+    EXPECT_EQ(Run({"-instance", "front", "-remove"}, 1), "OpenService failed w/err 0x00000424\n");
+    EXPECT_FALSE(std::filesystem::exists(unitDir_ / "Tillvane_SE@front.service.d"));
+    EXPECT_EQ(Run({"-instance", "front.desk", "-install"}, 64).substr(0, 50),
+              "Instance name [front.desk] may hold only letters, ");
+    EXPECT_EQ(ReadFile(dir_.File("systemctl.calls")),
+              "daemon-reload\ndaemon-reload\nenable Tillvane_SE@front.service\ndaemon-reload\n"
+              "is-active Tillvane_SE@front.service\ndisable Tillvane_SE@front.service\n"
+              "daemon-reload\n");
+}
+
 TEST_F(InstallEndToEnd, OtherSwitchesDoNothing) {
     EXPECT_EQ(Run({"--install"}), "");
     EXPECT_EQ(Run({"-x", "-install"}), "");

@@ -27,7 +27,10 @@ using namespace std::chrono_literals;
 constexpr const char* kHelpText =
     "Parameters:\n"
     " -install  to install the service.\n"
-    " -remove   to remove the service.\n";
+    " -remove   to remove the service.\n"
+    " -instance <name> -install [auto]  to install another printer's service, Tillvane_SE_<name>.\n"
+    " -instance <name> -remove          to remove it.\n"
+    " -instance <name>                  to run it (files: Tillvane_se_<name>.ini, .log, ...).\n";
 
 // Sends SIGTERM (or `signal`) and expects an orderly end: exit code 0 within the bound.
 void ExpectOrderlyStop(ChildProcess& child, int signal = SIGTERM) {
@@ -100,6 +103,43 @@ TEST_F(ServiceEndToEnd, ReceiptsAndReportsInEveryEncoding) {
     EXPECT_NE(requestLog.find("BS|SI^417061^2.50^2^A|AP^0^5.00|ES"), std::string::npos);
     EXPECT_EQ(requestLog.find("XR"), std::string::npos) << "GET requests stay out of it";
     EXPECT_FALSE(ReadFile(service_.File("_Tillvane_se.log")).empty());
+}
+
+// Two printers on one machine: the default instance and "front", one folder, each its own
+// configuration, port, receipts, journal and logs; killing one leaves the other printing.
+TEST_F(ServiceEndToEnd, InstancesServeApartAndOutliveEachOther) {
+    ServiceProcess front(dir_, "svc", "front");
+    const std::filesystem::path frontReceipts = dir_.path() / "front-receipts";
+    std::filesystem::create_directories(frontReceipts);
+    std::string failure;
+    const int frontPort = front.StartListening(
+        [&](int port) {
+            front.WriteConfig({"tcpPort=" + std::to_string(port), "driverModel=SELLTEXT",
+                               "outputFolder=" + frontReceipts.string(), "TVA_GROUPS=A:1"});
+        },
+        failure);
+    ASSERT_NE(frontPort, 0) << failure;
+    StartWithTextDriver(false);
+
+    EXPECT_NE(Get(port_, "/status").body.find(R"("instance":"Tillvane_SE",)"), std::string::npos);
+    EXPECT_NE(Get(frontPort, "/status").body.find(R"("instance":"Tillvane_SE_front",)"),
+              std::string::npos);
+    // One id at both: each journal knows only its own printer's receipts.
+    const std::string withId = "CMD=" + UrlEncode(kReceipt) + "&REQUESTID=both-1";
+    EXPECT_EQ(PostForm(port_, "/REGCMD", withId).body, "OK|");
+    EXPECT_EQ(PostForm(frontPort, "/REGCMD", withId).body, "OK|");
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile});
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(frontReceipts), {}), 1);
+
+    ASSERT_TRUE(front.child().Signal(SIGKILL));
+    ASSERT_TRUE(front.child().WaitForExit(kStopBound).has_value());
+    EXPECT_EQ(Post("CMD", kReceipt), "OK|");
+    EXPECT_EQ(TakeReceiptFiles(), std::vector<std::string>{kReceiptFile});
+    EXPECT_NE(ReadFile(front.File("Tillvane_se_front.log"))
+                  .find("Init from [" + front.File("Tillvane_se_front.ini") + "]"),
+              std::string::npos);
+    EXPECT_NE(ReadFile(front.File("Tillvane_se_front.jsonl")).find("both-1"), std::string::npos);
+    EXPECT_FALSE(ReadFile(front.File("_Tillvane_se_front.log")).empty());
 }
 
 TEST_F(ServiceEndToEnd, WithoutConfigurationTheStartFails) {

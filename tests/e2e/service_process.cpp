@@ -20,17 +20,23 @@ std::filesystem::path BuiltProgram() {
 
 }  // namespace
 
-ServiceProcess::ServiceProcess(const TempDir& dir, const std::string& folder)
-    : directory_(dir.path() / folder) {
+ServiceProcess::ServiceProcess(const TempDir& dir, const std::string& folder, std::string instance)
+    : directory_(dir.path() / folder), instance_(std::move(instance)) {
     std::filesystem::create_directories(directory_);
+    // A running program cannot be overwritten: instances share the copy there is.
     std::filesystem::copy_file(BuiltProgram(), program(),
-                               std::filesystem::copy_options::overwrite_existing);
+                               instance_.empty() ? std::filesystem::copy_options::overwrite_existing
+                                                 : std::filesystem::copy_options::skip_existing);
+}
+
+std::string ServiceProcess::FileStem() const {
+    return instance_.empty() ? "Tillvane_se" : "Tillvane_se_" + instance_;
 }
 
 void ServiceProcess::WriteConfig(const std::vector<std::string>& lines) const {
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
-    WriteFile(File("Tillvane_se.ini"), text);
+    WriteFile(File(FileStem() + ".ini"), text);
 }
 
 ChildProcess& ServiceProcess::Start(const std::vector<std::string>& arguments,
@@ -38,6 +44,8 @@ ChildProcess& ServiceProcess::Start(const std::vector<std::string>& arguments,
     ChildOptions options;
     options.program = program();
     options.arguments = arguments;
+    if (!instance_.empty())
+        options.arguments.insert(options.arguments.begin(), {"-instance", instance_});
     options.workingDirectory = directory_.string();
     options.environment = environment;
     options.unset = {"NOTIFY_SOCKET"};
@@ -50,7 +58,7 @@ int ServiceProcess::StartListening(const std::function<void(int port)>& configur
                                    std::string& failure, const std::vector<std::string>& arguments,
                                    const std::map<std::string, std::string>& environment) {
     failure.clear();
-    const std::string appLog = File("Tillvane_se.log");
+    const std::string appLog = File(FileStem() + ".log");
     return ListenOnFreePort([&](int port) {
         configure(port);
         const std::size_t offset = FileSize(appLog);

@@ -27,14 +27,17 @@ inline constexpr const char* kReceiptFile =
 
 class ServiceProcess {
   public:
-    // Copies the built program into `folder` (created if needed) of `dir`.
-    explicit ServiceProcess(const TempDir& dir, const std::string& folder = "svc");
+    // Copies the built program into `folder` (created if needed) of `dir`. A named `instance`
+    // shares the program already there, and is started as that instance, with its own files.
+    explicit ServiceProcess(const TempDir& dir, const std::string& folder = "svc",
+                            std::string instance = {});
 
     const std::filesystem::path& directory() const { return directory_; }
     std::string program() const { return (directory_ / "Tillvane_se").string(); }
     std::string File(const std::string& name) const { return (directory_ / name).string(); }
 
-    // Writes Tillvane_se.ini beside the program from key=value lines.
+    // Writes Tillvane_se.ini (the instance's: Tillvane_se_<instance>.ini) beside the program
+    // from key=value lines.
     void WriteConfig(const std::vector<std::string>& lines) const;
 
     // Starts the program with `arguments`, its folder as working directory.
@@ -55,7 +58,11 @@ class ServiceProcess {
                          const std::map<std::string, std::string>& environment, int& exitCode);
 
   private:
+    // "Tillvane_se" and the instance's suffix: the name of its .ini and .log.
+    std::string FileStem() const;
+
     std::filesystem::path directory_;
+    std::string instance_;
     std::unique_ptr<ChildProcess> child_;
 };
 

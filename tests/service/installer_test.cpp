@@ -158,7 +158,7 @@ TEST(SystemdUnitTest, RestartsAfterAFailureAndKeepsToItsFolders) {
     for (std::string line; std::getline(lines, line);) all.push_back(line);
     for (const char* expected :
          {"Description=Tillvane_SE: Receipt printer", "Restart=on-failure", "RestartSec=5",
-          "RestartPreventExitStatus=2 3 5 6 8", "NoNewPrivileges=yes", "ProtectSystem=full",
+          "RestartPreventExitStatus=2 3 5 6 8 64", "NoNewPrivileges=yes", "ProtectSystem=full",
           "ProtectHome=yes", "PrivateTmp=yes"}) {
         EXPECT_NE(std::find(all.begin(), all.end(), expected), all.end()) << expected;
     }

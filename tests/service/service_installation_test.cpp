@@ -42,7 +42,7 @@ class ScriptedInstaller final : public ServiceInstaller {
     Error CreateService(const ServiceDefinition& service) override {
         created = service;
         return Step("CreateService",
-                    service.name + " " + service.programPath + " " +
+                    service.name.full() + " " + service.programPath + " " +
                         (service.start == ServiceStart::automatic ? "automatic" : "on demand"));
     }
     Error SetDescription(const std::string& description) override {
@@ -65,7 +65,7 @@ class ScriptedInstaller final : public ServiceInstaller {
     Error RemoveEventSource(const std::string& source) override {
         return Step("RemoveEventSource", source);
     }
-    Error OpenService(const std::string& name) override { return Step("OpenService", name); }
+    Error OpenService(const ServiceName& name) override { return Step("OpenService", name.full()); }
     Error RequestStop(std::uint32_t& state) override {
         if (auto error = Step("RequestStop", ""); !error.ok()) return error;
         return NextState(state);
@@ -113,7 +113,7 @@ TEST(ServiceInstallationTest, InstallPrintsTheOutcome) {
                        ServiceStart::onDemand, out);
         EXPECT_EQ(out.str(), c.output) << c.name;
         if (c.createError == 0 && c.connectError == 0 && !c.programPath.empty()) {
-            EXPECT_EQ(installer.created.name, "Tillvane_SE");
+            EXPECT_EQ(installer.created.name.full(), "Tillvane_SE");
             EXPECT_EQ(installer.created.displayName, "Tillvane_SE");
             EXPECT_EQ(installer.created.programPath, c.programPath);
         }

@@ -56,6 +56,9 @@ state() { "$wine" sc query "$service" 2>/dev/null | tr -d '\r' | awk '/STATE/ {p
 stopped() { [ "$(state)" == 1 ]; }
 
 help=$'Parameters:\n -install  to install the service.\n -remove   to remove the service.'
+help+=$'\n -instance <name> -install [auto]  to install another printer\'s service, Tillvane_SE_<name>.'
+help+=$'\n -instance <name> -remove          to remove it.'
+help+=$'\n -instance <name>                  to run it (files: Tillvane_se_<name>.ini, .log, ...).'
 check "from a console: the help text, then the dispatcher's refusal" \
     same "$(run)" "$help"$'\nService failed to run w/err 0x00000427'
 check "--install does nothing" same "$(run --install)" ""
@@ -165,6 +168,34 @@ check "serial: after a restart a retry is answered from the journal" \
     same "$(send_with_id "$receipt" wine-1)" "OK|"
 check "serial: and the printer sold once" same "$(grep -c "SALE" "$journal")" 1
 check "serial: and closed the receipt" holds "$(cat "$journal")" "CLOSE RECEIPT TOTAL 5.00 PAID 5.00"
+
+# A second printer: the instance "front", a service of its own beside the running default one.
+readonly front_key='HKLM\System\CurrentControlSet\Services\Tillvane_SE_front'
+front_port=$(free_port)
+mkdir -p "$folder/front"
+printf 'tcpPort=%s\r\nTVA_GROUPS=A:1\r\ndriverModel=SELLTEXT\r\noutputFolder=C:\\Pos Svc\\front\r\n' \
+    "$front_port" >"$folder/Tillvane_se_front.ini"
+front() { curl -s -m 30 "$@" "http://127.0.0.1:$front_port/${path:-}"; }
+front_answers() { front >/dev/null; }
+check "front: -instance front -install" \
+    same "$(run -instance front -install)" "$wine_flag_warning"$'\nTillvane_SE_front is installed.'
+check "front: a second -install is refused" \
+    same "$(run -instance front -install)" "CreateService failed w/err 0x00000431"
+check "front: its program is told which instance it is" \
+    holds "$("$wine" reg query "$front_key" 2>/dev/null | tr -d '\r')" \
+    'ImagePath    REG_SZ    "C:\\Pos Svc\\Tillvane_se.exe" -instance front'
+"$wine" net start Tillvane_SE_front >/dev/null 2>&1
+check "front: net start, it answers" wait_for 30 front_answers
+check "front: a receipt is answered OK|" same "$(path=REGCMD front --data-urlencode "CMD=$receipt")" "OK|"
+check "front: the receipt in its own folder" same "$(ls "$folder"/front/BON_*.txt 2>/dev/null | wc -l)" 1
+check "front: /status names it" holds "$(path=status front)" '"instance":"Tillvane_SE_front"'
+check "front: its own logs" holds "$(cat "$folder/TILLVANE_SE_FRONT.LOG")" \
+    'Init from \[C:\\POS SVC\\TILLVANE_SE_FRONT.INI\]'
+removal=$(run -instance front -remove)
+check "front: -instance front -remove stops and removes it" same "$(tr -d '.' <<<"$removal")" \
+    $'Stopping Tillvane_SE_front\nTillvane_SE_front is stopped\nTillvane_SE_front is removed'
+check "front: the service is gone" bash -c "! '$wine' reg query '$front_key' >/dev/null 2>&1"
+check "the default instance prints on" same "$(send "$receipt")" "OK|"
 
 # Removal while it runs.
 removal=$(run -remove)

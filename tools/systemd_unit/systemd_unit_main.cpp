@@ -1,7 +1,7 @@
-// Writes the systemd unit that `-install` would write for the program at a given path: the
-// unit of the Debian package.
+// Writes the systemd units that `-install` would write for the program at a given path: the
+// units of the Debian package, the default service's and the template of the named instances.
 //
-// Usage: tillvane_systemd_unit <program path> <unit file>
+// Usage: tillvane_systemd_unit <program path> <unit file> <template file>
 
 #include <fstream>
 #include <iostream>
@@ -10,27 +10,38 @@
 #include "service/service_identity.h"
 #include "service/service_installation.h"
 
+namespace {
+
+bool WriteUnit(const tillvane::platform::ServiceDefinition& service, const char* path) {
+    std::string text;
+    if (!tillvane::platform::SystemdUnitText(service, text)) {
+        std::cerr << "the program path cannot stand in a unit file\n";
+        return false;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        std::cerr << "cannot write " << path << "\n";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     using namespace tillvane;
-    if (argc != 3) {
-        std::cerr << "usage: tillvane_systemd_unit <program path> <unit file>\n";
+    if (argc != 4) {
+        std::cerr << "usage: tillvane_systemd_unit <program path> <unit file> <template file>\n";
         return 2;
     }
     // Installed, not enabled: the shop starts it (or enables it) when it is configured.
     const platform::ServiceDefinition service{kServiceName, kServiceDisplayName, argv[1],
                                               kServiceDescription,
                                               platform::ServiceStart::onDemand};
-    std::string text;
-    if (!platform::SystemdUnitText(service, text)) {
-        std::cerr << "the program path cannot stand in a unit file\n";
-        return 1;
-    }
-    std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-        std::cerr << "cannot write " << argv[2] << "\n";
-        return 1;
-    }
-    return 0;
+    // Any instance name makes the template: it names each instance by "%i".
+    platform::ServiceDefinition instances = service;
+    instances.name.instance = "template";
+    return WriteUnit(service, argv[2]) && WriteUnit(instances, argv[3]) ? 0 : 1;
 }
