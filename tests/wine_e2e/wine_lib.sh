@@ -41,8 +41,10 @@ end_wine_session() {
 }
 
 # A TCP port nothing listens on.
+# Below the system's ephemeral range (32768 and up on Linux), where no outgoing connection
+# can be holding the port that a service is about to listen on.
 free_port() {
-    local port=$((20000 + RANDOM % 40000))
-    while (exec 9<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((20000 + RANDOM % 40000)); done
+    local port=$((12000 + RANDOM % 20000))
+    while (exec 9<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((12000 + RANDOM % 20000)); done
     echo "$port"
 }
