@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 #include "base/numbers.h"
 #include "registers/serial/link_frame.h"
@@ -73,14 +74,26 @@ bool SerialLink::Exchange(std::uint8_t command, std::string_view accessCode, std
         return false;
     }
     if (replyData == nullptr) {
+        owedReplySequence_ = sequenceNumber_;
         Advance(kPauseAfterExchange);
         return true;
     }
+    const std::optional<int> owed = std::exchange(owedReplySequence_, std::nullopt);
 
     std::string reply;
     std::optional<std::size_t> dataEnd;
     std::size_t dropped = 0;
-    switch (ReadReply(reply, dataEnd, dropped)) {
+    ReadOutcome outcome = ReadReply(reply, dataEnd, dropped);
+    if (outcome == ReadOutcome::complete && owed && *owed != sequenceNumber_ &&
+        ParseReply(reply, dataEnd).sequence == *owed) {
+        // The late answer to the command sent without reading one, not this command's.
+        log_.Write("Late reply to an earlier command skipped: seq[" + std::to_string(*owed) + "]");
+        reply.clear();
+        dataEnd.reset();
+        dropped = 0;
+        outcome = ReadReply(reply, dataEnd, dropped);
+    }
+    switch (outcome) {
         case ReadOutcome::silent:
             log_.Write("failCount!=0");
             lastError = kLinkSilent;

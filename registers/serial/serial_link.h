@@ -77,6 +77,9 @@ class SerialLink {
     const RegisterLog& log_;
     Pause pause_;
     int sequenceNumber_ = 0x20;
+    // The sequence of the last command sent without reading its reply: a slow printer may
+    // still send that reply after the next command went out.
+    std::optional<int> owedReplySequence_;
 };
 
 }  // namespace tillvane

@@ -157,6 +157,20 @@ TEST_F(SerialLinkTest, WithoutReplyBufferNothingIsRead) {
     EXPECT_EQ(pauses.pauses, std::vector{100ms});
 }
 
+// A slow printer answers the command sent without reading a reply only after the next one
+// went out: that late answer is skipped, and the next command gets its own.
+TEST_F(SerialLinkTest, LateReplyToACommandSentWithoutReadingIsSkipped) {
+    channel.respond = [](const std::string&) { return std::string(); };
+    EXPECT_TRUE(link.Exchange(0x88, kAccessCode, "20;0;", nullptr, lastError));
+    channel.respond = [](const std::string& frame) {
+        return link::BuildReplyFrame(0x20, 0x88, 5, "") + ReplyTo(frame, 0, "ready");
+    };
+    EXPECT_TRUE(Exchange());
+    EXPECT_EQ(lastError, 0);
+    EXPECT_EQ(replyData, "ready");
+    EXPECT_EQ(Log().find("block mismatch"), std::string::npos) << Log();
+}
+
 TEST_F(SerialLinkTest, FrameThatCannotGoOutFailsWithoutSideEffects) {
     channel.refuseWrites = true;
     EXPECT_FALSE(Exchange());
