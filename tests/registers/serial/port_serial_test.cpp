@@ -196,12 +196,12 @@ TEST_F(PtyTest, PortIsForOneDriverAtATime) {
     EXPECT_FALSE(second->port.isOpen);
     EXPECT_NE(Log().find("->Eroare : Port " + terminal.path() + " inaccesibil"), std::string::npos);
     EXPECT_FALSE(second->ConnectPrinter());
-    EXPECT_TRUE(second->failureReason.starts_with("printer port " + terminal.path() +
-                                                  " cannot be opened: "))
-        << second->failureReason;
+    EXPECT_TRUE(second->RefusalReason().starts_with("printer port " + terminal.path() +
+                                                    " cannot be opened: "))
+        << second->RefusalReason();
 
     first.reset();  // releasing the driver closes its port
-    EXPECT_TRUE(second->ConnectPrinter()) << second->failureReason;
+    EXPECT_TRUE(second->ConnectPrinter()) << second->RefusalReason();
     EXPECT_TRUE(second->port.isOpen);
 }
 
@@ -214,12 +214,12 @@ TEST_F(PtyTest, MissingDeviceIsOpenedOnceItAppears) {
         << Log();
     EXPECT_EQ(Log().find("la la setare"), std::string::npos) << Log();
     EXPECT_FALSE(driver->ConnectPrinter());
-    EXPECT_EQ(driver->failureReason,
+    EXPECT_EQ(driver->RefusalReason(),
               "printer port " + link + " cannot be opened: No such file or directory");
     EXPECT_TRUE(driver->Port().lostAt.has_value());
 
     std::filesystem::create_symlink(terminal.path(), link);
-    EXPECT_TRUE(driver->ConnectPrinter()) << driver->failureReason;
+    EXPECT_TRUE(driver->ConnectPrinter()) << driver->RefusalReason();
     const PortHealth health = driver->Port();
     EXPECT_TRUE(health.open);
     EXPECT_EQ(health.inUse, link);

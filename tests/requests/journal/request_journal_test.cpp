@@ -262,9 +262,10 @@ class RequestJournalTest : public ::testing::Test {
 
     IdAdmission Admit(RequestJournal& journal, const std::string& id, const std::string& text,
                       std::string& reply) {
-        int status = 0;
-        return journal.ids().Admit(id, DigestOfCommandText(text), UnixMillisNow(), IdWaiter{},
-                                   status, reply);
+        IdDecision decision =
+            journal.ids().Admit(id, DigestOfCommandText(text), UnixMillisNow(), IdWaiter{});
+        reply = std::move(decision.reply);
+        return decision.admission;
     }
 
     testing::TempDir dir_;
@@ -354,10 +355,12 @@ TEST_F(RequestJournalTest, TellsItsObserverWhenItCannotWriteAndWhenItCanAgain) {
     ASSERT_TRUE(journal.Open());
     const JournaledRequest request{"127.0.0.1", "", "id1", "XR"};
     files.Fail("append");
-    EXPECT_EQ(journal.RecordStart(request), 0u);
-    EXPECT_NE(journal.RecordStart(request), 0u);
+    EXPECT_FALSE(journal.RecordStart(request).ok());
+    EXPECT_TRUE(journal.RecordStart(request).ok());
     files.Fail("flush");
-    EXPECT_FALSE(journal.WaitDurable(journal.RecordStart(request)));
+    const Result<std::uint64_t> ticket = journal.RecordStart(request);
+    ASSERT_TRUE(ticket.ok());
+    EXPECT_FALSE(journal.WaitDurable(ticket.value()).ok());
     const std::string lost = path_ + ": " + testing::RecordingFileSystem::kFailureText;
     EXPECT_EQ(states, (std::vector<std::string>{"", lost, "", lost}));
 }
