@@ -20,10 +20,13 @@ class [[nodiscard]] Result {
     }
 
     bool ok() const { return value_.has_value(); }
+    explicit operator bool() const { return ok(); }
     const platform::Error& error() const { return error_; }
     // Only on a result that is ok().
     T& value() { return *value_; }
     const T& value() const { return *value_; }
+    T& operator*() { return *value_; }
+    const T& operator*() const { return *value_; }
     T* operator->() { return &*value_; }
     const T* operator->() const { return &*value_; }
 

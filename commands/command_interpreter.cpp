@@ -177,9 +177,10 @@ class CommandTextRun {
     // "<detail><text>]" in the reply).
     bool ReadNumber(const std::string& field, std::string_view detail, double& value,
                     double bound = kMaxReceiptNumber, bool emptyMeansZero = true) {
-        const std::optional<double> number =
-            field.empty() && !emptyMeansZero ? std::nullopt : ParsePlainDecimal(field, bound);
-        if (!number) {
+        // An empty field where a figure must stand is refused as a broken one is.
+        const bool missing = field.empty() && !emptyMeansZero;
+        const Result<double> number = ParsePlainDecimal(field, bound);
+        if (missing || !number) {
             WriteLineError(reply_, line_, detail, field);
             return false;
         }
@@ -245,7 +246,7 @@ class CommandTextRun {
     Outcome Payment() {
         if (!ReadArgument(paymentType_, kMaxPaymentTypeLength)) return Outcome::kFailed;
         // Empty is cash (0); "2x" or "abc" is no type at all, never a guessed one.
-        const std::optional<int> paymentType = ParsePlainInt(paymentType_);
+        const Result<int> paymentType = ParsePlainInt(paymentType_);
         if (!paymentType || *paymentType < kMinPaymentType || *paymentType > kMaxPaymentType) {
             WriteLineError(reply_, line_, kPaymentTypeDetail, paymentType_);
             return Outcome::kFailed;
