@@ -15,12 +15,12 @@ platform::Error NotNetworkPortName() {
 
 constexpr int kHighestTcpPort = 65535;
 
-std::optional<std::uint16_t> ParsePortNumber(std::string_view digits) {
+Result<std::uint16_t> ParsePortNumber(std::string_view digits) {
     int number = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
     if (digits.empty() || digits.front() == '-' || error != std::errc{} ||
         end != digits.data() + digits.size() || number < 1 || number > kHighestTcpPort) {
-        return std::nullopt;
+        return NotNetworkPortName();
     }
     return static_cast<std::uint16_t>(number);
 }
@@ -49,7 +49,7 @@ Result<NetworkAddress> ParseNetworkPortName(std::string_view name) {
         afterHost = rest.substr(colon);
     }
     if (host.empty() || !afterHost.starts_with(':')) return NotNetworkPortName();
-    const std::optional<std::uint16_t> port = ParsePortNumber(afterHost.substr(1));
+    const Result<std::uint16_t> port = ParsePortNumber(afterHost.substr(1));
     if (!port) return NotNetworkPortName();
     return NetworkAddress{std::string(host), *port};
 }
