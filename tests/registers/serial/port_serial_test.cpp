@@ -17,6 +17,7 @@
 #include "registers/serial/link_frame.h"
 #include "registers/serial/port_serial.h"
 #include "registers/serial/serial_ufp_register.h"
+#include "tests/support/result_value.h"
 #include "tests/support/temp_dir.h"
 #include "tools/printer_simulator/pseudo_terminal.h"
 
@@ -38,7 +39,7 @@ std::optional<link::RequestFrame> ReadRequest(int fd, Clock::time_point deadline
         if (read(fd, &byte, 1) != 1) continue;
         bytes += byte;
         if (bytes.size() >= 2 && bytes.size() == link::RequestFrameSize(bytes[1])) {
-            return link::ParseRequestFrame(bytes);
+            return testing::ValueOrNone(link::ParseRequestFrame(bytes));
         }
     }
     return std::nullopt;
