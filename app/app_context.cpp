@@ -95,7 +95,7 @@ ServerStart AppContext::Init(RegisterHost* host) {
     platform::JoinMultithreadedApartment();
     WriteAppLog("Init from [" + iniPath + "]");
     std::string loadFailure;
-    std::optional<Settings> read = ReadSettings(
+    Result<Settings> read = ReadSettings(
         iniPath,
         [&](std::string_view entry) {
             loadFailure = entry;

@@ -31,8 +31,8 @@ constexpr std::array<int, 256> kDecodeTable = MakeDecodeTable();
 
 }  // namespace
 
-bool Base64Decode(std::string_view text, std::string& decoded, std::size_t& invalidPosition) {
-    decoded.clear();
+Result<std::string> Base64Decode(std::string_view text) {
+    std::string decoded;
     decoded.reserve(text.size() / kGroupSize * 3 + 2);
     std::array<int, kGroupSize> group{};
     std::size_t count = 0;
@@ -41,9 +41,11 @@ bool Base64Decode(std::string_view text, std::string& decoded, std::size_t& inva
         const int value = kDecodeTable[static_cast<unsigned char>(text[i])];
         if (value == kNotInAlphabet) {
             // The whole text is checked, so that a broken text never runs in part.
-            decoded.clear();
-            invalidPosition = i + 1;
-            return false;
+            const std::size_t position = i + 1;
+            return platform::Error(
+                static_cast<int>(position),
+                "invalid Base64 character at position " + std::to_string(position),
+                platform::ErrorKind::valueRefused);
         }
         if (value == kPadding) padded = true;
         if (padded || value == kSkipped) continue;
@@ -57,7 +59,7 @@ bool Base64Decode(std::string_view text, std::string& decoded, std::size_t& inva
     }
     if (count >= 2) decoded += static_cast<char>((group[0] << 2) | (group[1] >> 4));
     if (count == 3) decoded += static_cast<char>(((group[1] & 0xF) << 4) | (group[2] >> 2));
-    return true;
+    return decoded;
 }
 
 }  // namespace tillvane

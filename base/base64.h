@@ -5,12 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
+
 namespace tillvane {
 
 inline constexpr std::string_view kBase64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// Decodes `text` into `decoded` up to its first "="; what follows the "=" is ignored, and no
+// Decodes `text` up to its first "="; what follows the "=" is ignored, and no
 // closing "=" is needed. A last group of two or three characters gives one or two bytes, a
 // single character none; the result may hold 0 bytes.
 //
@@ -18,8 +20,8 @@ inline constexpr std::string_view kBase64Alphabet =
 // Base64 text) are skipped, and a blank is read as "+" (a "+" that was not URL-encoded arrives
 // as a blank). Neither is a Base64 character, so no valid text changes meaning. Any other
 // character outside the alphabet, before or after the "=", makes the whole text invalid: the
-// result is false and `invalidPosition` is that character's position in `text`, counted in
-// bytes from 1 (the first byte is position 1).
-bool Base64Decode(std::string_view text, std::string& decoded, std::size_t& invalidPosition);
+// result is an error whose code() is that character's position in `text`, counted in bytes
+// from 1 (the first byte is position 1).
+Result<std::string> Base64Decode(std::string_view text);
 
 }  // namespace tillvane

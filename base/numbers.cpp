@@ -11,6 +11,10 @@ namespace tillvane {
 
 namespace {
 
+platform::Error Refused(std::string_view what) {
+    return platform::Error::Message(std::string(what)).As(platform::ErrorKind::valueRefused);
+}
+
 // Decimals FormatFixed writes at most; more would only print binary noise.
 inline constexpr int kMaxFixedDecimals = 30;
 // The largest double written with "%f" has 309 integer digits; leave room for sign, point
@@ -85,18 +89,19 @@ double ParseDecimalDouble(std::string_view text) {
     return value;
 }
 
-std::optional<int> ParsePlainInt(std::string_view text) {
+Result<int> ParsePlainInt(std::string_view text) {
     text = TrimBlanks(text);
     if (text.empty()) return 0;
     // from_chars takes a '-' but no '+'; a second sign after '+' stays and is refused.
     if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    if (error != std::errc{} || end != text.data() + text.size())
+        return Refused("not a plain whole number");
     return value;
 }
 
-std::optional<double> ParsePlainDecimal(std::string_view text, double bound) {
+Result<double> ParsePlainDecimal(std::string_view text, double bound) {
     text = TrimBlanks(text);
     if (text.empty()) return 0.0;
 
@@ -113,16 +118,16 @@ std::optional<double> ParsePlainDecimal(std::string_view text, double bound) {
         } else if (c == '.' && !point) {
             point = true;
         } else {
-            return std::nullopt;
+            return Refused("not a plain decimal number within its bound");
         }
     }
-    if (!digit) return std::nullopt;
+    if (!digit) return Refused("not a plain decimal number within its bound");
 
     double value = 0.0;
     const auto [end, error] =
         std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
     if (error != std::errc{} || end != text.data() + text.size() || !(value <= bound)) {
-        return std::nullopt;
+        return Refused("not a plain decimal number within its bound");
     }
     if (value == 0.0) return 0.0;  // never a "-0.00" on a receipt
     return negative ? -value : value;

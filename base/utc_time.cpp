@@ -8,6 +8,11 @@ namespace tillvane {
 
 namespace {
 
+platform::Error RefusedTime() {
+    return platform::Error::Message("not a UTC time of its form")
+        .As(platform::ErrorKind::valueRefused);
+}
+
 using Millis = std::chrono::sys_time<std::chrono::milliseconds>;
 
 // The calendar date and the time of day of an instant, in UTC.
@@ -43,13 +48,13 @@ bool Digits(std::string_view text, std::size_t pos, std::size_t count, int& valu
 }
 
 // The instant of a UTC date and time of day; none when there is no such date or time.
-std::optional<std::int64_t> MillisOf(int year, int month, int day, int hour, int minute, int second,
-                                     int millis) {
+Result<std::int64_t> MillisOf(int year, int month, int day, int hour, int minute, int second,
+                              int millis) {
     using namespace std::chrono;
     const year_month_day date{std::chrono::year{year},
                               std::chrono::month{static_cast<unsigned>(month)},
                               std::chrono::day{static_cast<unsigned>(day)}};
-    if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;
+    if (!date.ok() || hour > 23 || minute > 59 || second > 60) return RefusedTime();
     const Millis at =
         sys_days{date} + hours{hour} + minutes{minute} + seconds{second} + milliseconds{millis};
     return at.time_since_epoch().count();
@@ -67,7 +72,7 @@ std::string FormatUtcMillis(std::int64_t unixMillis) {
                   CivilFrom(Millis{std::chrono::milliseconds{unixMillis}}));
 }
 
-std::optional<std::int64_t> ParseUtcMillis(std::string_view text) {
+Result<std::int64_t> ParseUtcMillis(std::string_view text) {
     // 2026-12-08T08:01:46.123Z
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
     if (text.size() != 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
@@ -75,7 +80,7 @@ std::optional<std::int64_t> ParseUtcMillis(std::string_view text) {
         !Digits(text, 0, 4, year) || !Digits(text, 5, 2, month) || !Digits(text, 8, 2, day) ||
         !Digits(text, 11, 2, hour) || !Digits(text, 14, 2, minute) ||
         !Digits(text, 17, 2, second) || !Digits(text, 20, 3, millis)) {
-        return std::nullopt;
+        return RefusedTime();
     }
     return MillisOf(year, month, day, hour, minute, second, millis);
 }
@@ -85,12 +90,12 @@ std::string FormatUtcStamp(std::int64_t unixMillis) {
                   CivilFrom(Millis{std::chrono::milliseconds{unixMillis}}));
 }
 
-std::optional<std::int64_t> ParseUtcStamp(std::string_view text) {
+Result<std::int64_t> ParseUtcStamp(std::string_view text) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (text.size() != kUtcStampLength || text[8] != 'T' || text[15] != 'Z' ||
         !Digits(text, 0, 4, year) || !Digits(text, 4, 2, month) || !Digits(text, 6, 2, day) ||
         !Digits(text, 9, 2, hour) || !Digits(text, 11, 2, minute) || !Digits(text, 13, 2, second)) {
-        return std::nullopt;
+        return RefusedTime();
     }
     return MillisOf(year, month, day, hour, minute, second, 0);
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
+
 namespace tillvane {
 
 inline constexpr std::int64_t kSecondsPerDay = 86400;
@@ -16,12 +18,12 @@ inline constexpr std::int64_t kSecondsPerDay = 86400;
 std::int64_t UnixMillisNow();
 
 std::string FormatUtcMillis(std::int64_t unixMillis);
-std::optional<std::int64_t> ParseUtcMillis(std::string_view text);
+Result<std::int64_t> ParseUtcMillis(std::string_view text);
 
 // The compact form for file names, to the second.
 inline constexpr std::size_t kUtcStampLength = 16;
 std::string FormatUtcStamp(std::int64_t unixMillis);
-std::optional<std::int64_t> ParseUtcStamp(std::string_view text);
+Result<std::int64_t> ParseUtcStamp(std::string_view text);
 
 // "2026-12-08T08:01:46Z", to the second, as the status reports times.
 std::string FormatUtcTimestamp(std::chrono::system_clock::time_point time);

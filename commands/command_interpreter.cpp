@@ -38,7 +38,7 @@ class CommandTextRun {
         // A printer that cannot be reached fails the request before its first line, at once.
         ClearFailureReason();
         if (driver_ != nullptr && !driver_->ConnectPrinter()) {
-            reply_.assign(driver_->failureReason.substr(0, kMaxReplyLength));
+            reply_.assign(driver_->RefusalReason().substr(0, kMaxReplyLength));
             return false;
         }
         std::size_t linePosition = 0;
@@ -84,17 +84,17 @@ class CommandTextRun {
     // The reply for a driver operation that failed on this line: the driver's reason after
     // the quoted line when it gave one, else a pointer to the register log.
     Outcome DriverRefused() {
-        if (driver_ == nullptr || driver_->failureReason.empty()) {
+        if (driver_ == nullptr || driver_->RefusalReason().empty()) {
             WriteLineError(reply_, line_, kCheckLogDetail);
         } else {
-            const std::string detail = std::string(kDetailSeparator) + driver_->failureReason;
+            const std::string detail = std::string(kDetailSeparator) + driver_->RefusalReason();
             WriteLineError(reply_, line_, detail);
         }
         return Outcome::kFailed;
     }
 
     void ClearFailureReason() {
-        if (driver_ != nullptr) driver_->failureReason.clear();
+        if (driver_ != nullptr) driver_->ForgetRefusal();
     }
 
     Outcome RunLine() {
@@ -177,9 +177,10 @@ class CommandTextRun {
     // "<detail><text>]" in the reply).
     bool ReadNumber(const std::string& field, std::string_view detail, double& value,
                     double bound = kMaxReceiptNumber, bool emptyMeansZero = true) {
-        const std::optional<double> number =
-            field.empty() && !emptyMeansZero ? std::nullopt : ParsePlainDecimal(field, bound);
-        if (!number) {
+        // An empty field where a figure must stand is refused as a broken one is.
+        const bool missing = field.empty() && !emptyMeansZero;
+        const Result<double> number = ParsePlainDecimal(field, bound);
+        if (missing || !number) {
             WriteLineError(reply_, line_, detail, field);
             return false;
         }
@@ -245,7 +246,7 @@ class CommandTextRun {
     Outcome Payment() {
         if (!ReadArgument(paymentType_, kMaxPaymentTypeLength)) return Outcome::kFailed;
         // Empty is cash (0); "2x" or "abc" is no type at all, never a guessed one.
-        const std::optional<int> paymentType = ParsePlainInt(paymentType_);
+        const Result<int> paymentType = ParsePlainInt(paymentType_);
         if (!paymentType || *paymentType < kMinPaymentType || *paymentType > kMaxPaymentType) {
             WriteLineError(reply_, line_, kPaymentTypeDetail, paymentType_);
             return Outcome::kFailed;
@@ -317,7 +318,7 @@ class CommandTextRun {
             return Outcome::kFailed;
         }
         openedReceipt_ = false;
-        ++driver_->health.receiptsClosed;
+        driver_->CountClosedReceipt();
         return Outcome::kNextLine;
     }
 
@@ -327,20 +328,20 @@ class CommandTextRun {
     Outcome ResetAfterSell() {
         if (driver_ == nullptr) return Outcome::kNextLine;
         ClearFailureReason();
-        if (driver_->ResetAfterSell() || driver_->failureReason.empty()) {
+        if (driver_->ResetAfterSell() || driver_->RefusalReason().empty()) {
             return Outcome::kNextLine;
         }
-        reply_.assign(driver_->failureReason.substr(0, kMaxReplyLength));
+        reply_.assign(driver_->RefusalReason().substr(0, kMaxReplyLength));
         return Outcome::kFailed;
     }
 
     Outcome Report(bool (VirtualRegister::*report)()) {
         ClearFailureReason();
         if (driver_ != nullptr && (driver_->*report)()) return Outcome::kSucceeded;
-        if (driver_ == nullptr || driver_->failureReason.empty()) {
+        if (driver_ == nullptr || driver_->RefusalReason().empty()) {
             WriteLineError(reply_, line_, kCheckLogDetail);
         } else {
-            reply_.assign(driver_->failureReason.substr(0, kMaxReplyLength));
+            reply_.assign(driver_->RefusalReason().substr(0, kMaxReplyLength));
         }
         return Outcome::kFailed;
     }
@@ -368,9 +369,11 @@ class CommandTextRun {
 
 }  // namespace
 
-bool ExecuteCommandText(std::string_view text, std::string& replyText, bool hexNames,
-                        VirtualRegister* driver) {
-    return CommandTextRun(replyText, hexNames, driver).Run(text);
+Result<std::string> ExecuteCommandText(std::string_view text, bool hexNames,
+                                       VirtualRegister* driver) {
+    std::string reply;
+    if (CommandTextRun(reply, hexNames, driver).Run(text)) return reply;
+    return platform::Error::Message(std::move(reply));
 }
 
 }  // namespace tillvane

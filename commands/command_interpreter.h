@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
+
 namespace tillvane {
 
 class VirtualRegister;
@@ -15,11 +17,15 @@ inline constexpr std::size_t kReplyTextCapacity = 4088;
 // Longest command text the front end accepts, in characters.
 inline constexpr std::size_t kMaxCommandTextLength = 99999;
 
-// Runs every line of `text` against `driver` (null when no driver was configured). Empties
-// `replyText` first and leaves the reason of a failure in it. `hexNames` means the name
-// field of every SI line is written in hexadecimal.
-bool ExecuteCommandText(std::string_view text, std::string& replyText, bool hexNames,
-                        VirtualRegister* driver);
+// Runs every line of `text` against `driver` (null when no driver was configured): the reply
+// text, or a failure whose text is the reason the till reads. `hexNames` means the name field
+// of every SI line is written in hexadecimal.
+Result<std::string> ExecuteCommandText(std::string_view text, bool hexNames,
+                                       VirtualRegister* driver);
+// What a run answers the till after the status prefix: its reply, or the reason it failed.
+inline const std::string& ReplyTextOf(const Result<std::string>& run) {
+    return run.ok() ? run.value() : run.error().text();
+}
 
 // How many lines of `text` ExecuteCommandText would read: the pieces between "|" that hold
 // more than blanks, one too long to run included.

@@ -35,7 +35,7 @@ int ReadCountSetting(const INILoader& configuration, std::string_view key, int d
                      const SettingLog& log) {
     std::string value;
     if (!configuration.GetValue(value, key)) return defaultValue;
-    const std::optional<int> count = ParsePlainInt(value);
+    const Result<int> count = ParsePlainInt(value);
     if (!count || *count <= 0) {
         LogRefused(log, key, value, "a whole number above 0", std::to_string(defaultValue));
         return defaultValue;
@@ -47,7 +47,7 @@ int ReadSecondsSetting(const INILoader& configuration, std::string_view key, int
                        const SettingLog& log) {
     std::string value;
     if (!configuration.GetValue(value, key)) return defaultValue;
-    const std::optional<int> seconds = ParsePlainInt(value);
+    const Result<int> seconds = ParsePlainInt(value);
     if (!seconds || *seconds < 0) {
         LogRefused(log, key, value, "a whole number of seconds, 0 or more",
                    std::to_string(defaultValue));
@@ -60,7 +60,7 @@ double ReadDaysSetting(const INILoader& configuration, std::string_view key, dou
                        double maxDays, const SettingLog& log) {
     std::string value;
     if (!configuration.GetValue(value, key)) return defaultDays;
-    const std::optional<double> days = ParsePlainDecimal(value, std::numeric_limits<double>::max());
+    const Result<double> days = ParsePlainDecimal(value, std::numeric_limits<double>::max());
     if (!days || !(*days > 0)) {
         LogRefused(log, key, value, "a number of days above 0", ShortestText(defaultDays));
         return defaultDays;

@@ -53,12 +53,14 @@ void CheckKeys(const INILoader& configuration, std::span<const std::string_view>
 
 }  // namespace
 
-std::optional<Settings> ReadSettings(const std::string& path, const SettingLog& log,
-                                     std::span<const std::string_view> otherKeys) {
+Result<Settings> ReadSettings(const std::string& path, const SettingLog& log,
+                              std::span<const std::string_view> otherKeys) {
     INILoader configuration;
     if (const platform::Error error = configuration.Load(path); !error.ok()) {
-        log("Nu pot incarca fisierul de configurari [" + path + "]: " + error.text());
-        return std::nullopt;
+        const platform::Error unread =
+            error.Within("Nu pot incarca fisierul de configurari [" + path + "]");
+        log(unread.text());
+        return unread;
     }
     Settings settings;
     CheckKeys(configuration, otherKeys, log, settings);

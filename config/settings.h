@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
 #include "base/utc_time.h"
 #include "config/setting_values.h"
 
@@ -74,11 +75,11 @@ struct Settings {
     std::optional<MisspeltAccessKey> misspeltAccessKey;
 };
 
-// Reads the file at `path`; nothing, with a log entry, when it cannot be loaded. A number that
+// Reads the file at `path`; why not, logged too, when it cannot be loaded. A number that
 // is refused is logged and its default used. Every key that is neither one of kServiceKeys nor
 // of `otherKeys` (the drivers' keys) is logged once, with the known key nearest to it, except
 // a misspelt access key, which is kept in misspeltAccessKey for the caller to refuse.
-std::optional<Settings> ReadSettings(const std::string& path, const SettingLog& log,
-                                     std::span<const std::string_view> otherKeys);
+Result<Settings> ReadSettings(const std::string& path, const SettingLog& log,
+                              std::span<const std::string_view> otherKeys);
 
 }  // namespace tillvane

@@ -35,10 +35,9 @@ std::unique_ptr<Till> MakeTill(std::string_view name, std::string_view settings)
                                 (folder / "out").string() + "\r\noutputFileName=bon\r\n" +
                                 std::string(settings));
     // No register log: it would only grow with every input.
-    if (!till->host.Initialize(ini.string(), "")) Violated("the text driver was not created");
+    if (!till->host.Initialize(ini.string(), "").ok()) Violated("the text driver was not created");
     till->receiptFile = folder / "out" / "bon.txt";
-    std::string reply;
-    if (!ExecuteCommandText(kOrdinaryReceipt, reply, false, till->host.driver())) {
+    if (!ExecuteCommandText(kOrdinaryReceipt, false, till->host.driver()).ok()) {
         Violated("an ordinary receipt failed on a fresh driver");
     }
     till->ordinaryReceipt = testing::ReadFile(till->receiptFile);
@@ -101,13 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Till& till = *tills[(data[0] >> 1) & 1];
     const std::string_view text = fuzzing::AsText(data + 1, size - 1);
 
-    std::string reply;
-    ExecuteCommandText(text, reply, hexNames, till.host.driver());
-    if (reply.size() >= kReplyTextCapacity) Violated("reply over its bound");
+    const Result<std::string> run = ExecuteCommandText(text, hexNames, till.host.driver());
+    if (ReplyTextOf(run).size() >= kReplyTextCapacity) Violated("reply over its bound");
     CheckCommandLines(testing::ReadFile(till.receiptFile));
 
-    if (!ExecuteCommandText(kOrdinaryReceipt, reply, false, till.host.driver())) {
-        Violated("the ordinary receipt after the text failed: " + reply);
+    const Result<std::string> ordinary =
+        ExecuteCommandText(kOrdinaryReceipt, false, till.host.driver());
+    if (!ordinary.ok()) {
+        Violated("the ordinary receipt after the text failed: " + ReplyTextOf(ordinary));
     }
     if (testing::ReadFile(till.receiptFile) != till.ordinaryReceipt) {
         Violated("the ordinary receipt after the text holds other lines");

@@ -78,8 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (switches & bit) driver.failing.insert(operation);
     }
 
-    std::string reply;
-    const bool succeeded = ExecuteCommandText(text, reply, switches & kHexNames, &driver);
+    const Result<std::string> run = ExecuteCommandText(text, switches & kHexNames, &driver);
+    const bool succeeded = run.ok();
+    const std::string& reply = ReplyTextOf(run);
     if (reply.size() >= kReplyTextCapacity) Violated("reply over its bound");
     if (!succeeded && reply.empty()) Violated("a failure without a reason");
     bool begun = false;
@@ -89,7 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Without a driver nothing may pretend to have printed.
-    ExecuteCommandText(text, reply, switches & kHexNames, nullptr);
-    if (reply.size() >= kReplyTextCapacity) Violated("reply over its bound without a driver");
+    const Result<std::string> withoutDriver =
+        ExecuteCommandText(text, switches & kHexNames, nullptr);
+    if (ReplyTextOf(withoutDriver).size() >= kReplyTextCapacity)
+        Violated("reply over its bound without a driver");
     return 0;
 }

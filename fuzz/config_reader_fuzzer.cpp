@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // any text gives the text driver, whatever follows the fixed settings.
     const bool isText = INILoader().Load(path.string()).ok();
     RegisterHost host;
-    if (host.Initialize(path.string(), "") != isText) {
+    if (host.Initialize(path.string(), "").ok() != isText) {
         Violated(isText ? "the text driver was not created" : "a refused file made a driver");
     }
     if (!isText) return 0;
@@ -62,10 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "BS|SI^" + std::string(120, 'N') + "^1^1^B^2^P|AP^1^1|ES",
         "XR",
     };
-    std::string reply;
     for (const std::string& command : commands) {
-        ExecuteCommandText(command, reply, false, host.driver());
-        if (reply.size() >= kReplyTextCapacity) Violated("reply over its bound");
+        const Result<std::string> run = ExecuteCommandText(command, false, host.driver());
+        if (ReplyTextOf(run).size() >= kReplyTextCapacity) Violated("reply over its bound");
     }
     return 0;
 }

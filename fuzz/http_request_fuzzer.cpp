@@ -94,7 +94,7 @@ struct Service {
                                    (folder / "out").string() + "\r\n");
         };
         configure(0);
-        host.Initialize(ini, "");
+        (void)host.Initialize(ini, "");
         // Another program may take the port between its choice and the listen: then another.
         port = testing::ListenOnFreePort([&](int candidate) {
             configure(candidate);

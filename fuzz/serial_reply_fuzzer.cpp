@@ -68,11 +68,11 @@ void CheckReceipt(std::string_view input) {
     SerialUFPRegister driver(channel, NoPause);
     driver.vatGroups = {{"A", "1"}, {"B", "2"}};
     driver.state = ReceiptState::ready;
-    std::string reply;
-    ExecuteCommandText("BS|SI^Apa^2.50^2^A|PT^text|AP^0^5.00|ES", reply, false, &driver);
-    if (reply.size() >= kReplyTextCapacity) Violated("reply over its bound");
-    ExecuteCommandText("ZR", reply, false, &driver);
-    if (reply.size() >= kReplyTextCapacity) Violated("report reply over its bound");
+    const Result<std::string> receipt =
+        ExecuteCommandText("BS|SI^Apa^2.50^2^A|PT^text|AP^0^5.00|ES", false, &driver);
+    if (ReplyTextOf(receipt).size() >= kReplyTextCapacity) Violated("reply over its bound");
+    const Result<std::string> report = ExecuteCommandText("ZR", false, &driver);
+    if (ReplyTextOf(report).size() >= kReplyTextCapacity) Violated("report reply over its bound");
 }
 
 }  // namespace

@@ -18,6 +18,10 @@ struct PrinterError {
     // The driver's own words where no printer code tells what went wrong (a receipt folder
     // that cannot be written); empty otherwise.
     std::string reason;
+    // The error as the operator reads it ("Printer error 9999 (no reply) on CloseReceipt").
+    std::string text;
+    // The printer did not answer at all, as opposed to answering with an error.
+    bool printerSilent = false;
 };
 
 // A receipt the printer still holds open although nothing will finish it: the command set has
@@ -34,9 +38,17 @@ struct PrinterHealth {
     std::map<int, std::uint64_t> errorsByCode;
     std::uint64_t receiptsClosed = 0;
 
-    void RecordError(int code, std::string command, std::string reason = {}) {
+    // The printer answered `command` with `code`, or did not answer (`printerSilent`);
+    // `text` tells it in words.
+    void RecordPrinterError(int code, std::string command, std::string text, bool printerSilent) {
         lastError = PrinterError{code, std::move(command), std::chrono::system_clock::now(),
-                                 std::move(reason)};
+                                 {},   std::move(text),    printerSilent};
+        ++errorsByCode[code];
+    }
+    // The driver itself failed `command` with the system's `code`, for `reason`.
+    void RecordDriverError(int code, std::string command, std::string reason) {
+        lastError = PrinterError{
+            code, std::move(command), std::chrono::system_clock::now(), reason, reason, false};
         ++errorsByCode[code];
     }
 };

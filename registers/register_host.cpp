@@ -49,7 +49,8 @@ const DriverModel* FindDriverModel(std::string_view word) {
 
 }  // namespace
 
-bool RegisterHost::Initialize(const std::string& configPath, const std::string& logPath) {
+platform::Error RegisterHost::Initialize(const std::string& configPath,
+                                         const std::string& logPath) {
     driver_.reset();
     log_.SetPath(logPath);
 
@@ -65,16 +66,18 @@ bool RegisterHost::Initialize(const std::string& configPath, const std::string& 
 
     const DriverModel* model = FindDriverModel(driverModel_);
     if (model == nullptr) {
-        WriteLog("Driver model [" + driverModel_ + "] not implemented");
-        return false;
+        const std::string reason = "Driver model [" + driverModel_ + "] not implemented";
+        WriteLog(reason);
+        return platform::Error::Message(reason);
     }
     WriteLog(model->logEntry);
     driver_ = model->create();
-    if (!driver_) return false;
+    if (!driver_)
+        return platform::Error::Message("Driver model [" + driverModel_ + "] not created");
 
     driver_->log = log_;
     driver_->LoadSharedSettings(configuration);  // a driver that fails stays unconfigured
-    return true;
+    return {};
 }
 
 std::vector<std::string_view> RegisterHost::SettingKeys() {

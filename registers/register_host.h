@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/error.h"
 #include "registers/register_log.h"
 #include "registers/virtual_register.h"
 
@@ -18,9 +19,9 @@ inline constexpr std::string_view kDriverModelKey = "driverModel";
 class RegisterHost {
   public:
     // Reads driverModel from the configuration at `configPath`, creates the matching driver
-    // and has it load its settings. False when no driver was created. An empty `logPath`
-    // turns the register log off.
-    bool Initialize(const std::string& configPath, const std::string& logPath);
+    // and has it load its settings. Why no driver was created, when none was (the register
+    // log says it too). An empty `logPath` turns the register log off.
+    platform::Error Initialize(const std::string& configPath, const std::string& logPath);
     // Every key the host and its drivers read, whichever driver the file names: a key of the
     // other driver is the shop's, not a typo.
     static std::vector<std::string_view> SettingKeys();

@@ -137,12 +137,20 @@ class VirtualRegister {
     double soldTotal = 0.0;
     double paidTotal = 0.0;
     std::vector<VatGroup> vatGroups;
-    // Why the last operation that failed did so, in words a person at the till can act on
-    // ("Receipt text full", "Printer error 9999 (no reply) on DailyReportsZ; see register
-    // log"). Empty when the register log alone tells. Callers clear it before an operation.
-    std::string failureReason;
     // Printer errors and closed receipts since the driver was created.
     PrinterHealth health;
+
+    // Why the last operation that failed did so, in words a person at the till can act on
+    // ("Receipt text full", "Printer error 9999 (no reply) on DailyReportsZ; see register
+    // log"). Empty when the register log alone tells.
+    const std::string& RefusalReason() const { return failureReason; }
+    // Called before an operation, so that a reason never outlives the failure it explains.
+    void ForgetRefusal() { failureReason.clear(); }
+    // The printer confirmed the close of a receipt.
+    void CountClosedReceipt() { ++health.receiptsClosed; }
+
+  protected:
+    std::string failureReason;
 };
 
 }  // namespace tillvane

@@ -53,7 +53,7 @@ void AnswerDelivery::SendLoop() {
         for (const auto& item : batch) ticket = std::max(ticket, item.first);
         // One flush for the whole batch; an answer whose record could not be written is
         // still sent: the till must learn what became of its receipt.
-        if (ticket != 0) journal_.WaitDurable(ticket);
+        if (ticket != 0) (void)journal_.WaitDurable(ticket);
         for (auto& item : batch) {
             for (Delivery& delivery : item.second) {
                 delivery.reply->Deliver(delivery.status, std::move(delivery.body));

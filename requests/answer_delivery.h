@@ -34,7 +34,8 @@ class AnswerDelivery {
     // Starts the thread that waits for the journal; false when the system cannot. Without it
     // answers go out at once: there is no journal to wait for.
     bool Start();
-    // Sends `deliveries` once the record of `ticket` (and all before it) is on the disk.
+    // Sends `deliveries` once the record of `ticket` (and all before it) is on the disk; 0:
+    // no record was written, nothing to wait for.
     void Deliver(std::uint64_t ticket, std::vector<Delivery> deliveries);
 
   private:

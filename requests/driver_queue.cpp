@@ -80,11 +80,7 @@ void DriverQueue::Loop() {
             job = std::move(jobs_.front());
             jobs_.pop_front();
         }
-        try {
-            job.run();
-        } catch (...) {
-            // A job answers its own request; one that throws must not end the driver thread.
-        }
+        job.run();
     }
 }
 

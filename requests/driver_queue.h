@@ -18,7 +18,9 @@ namespace tillvane {
 inline constexpr std::size_t kMaxWaitingDriverRequests = 16;
 
 struct DriverJob {
-    std::function<void()> run;     // on the driver thread, when the job's turn comes
+    // On the driver thread, when the job's turn comes. It answers its own request, failures
+    // included, and throws nothing: the driver thread has no one to hand an exception to.
+    std::function<void()> run;
     std::function<void()> refuse;  // instead of run, when a stop came before its turn
 };
 

@@ -60,8 +60,9 @@ void RequestPipeline::Accept(const CommandRequest& request, std::shared_ptr<Comm
         refused.reply = Refuse(std::string(idsDiffer      ? kIdsDifferReply
                                            : idFromHeader ? kInvalidIdempotencyKeyReply
                                                           : kInvalidRequestIdReply));
-    } else if (!ReadCommand(request, command, refused.reply)) {
+    } else if (const platform::Error unread = ReadCommand(request, command); !unread.ok()) {
         refused.status = kHttpOk;
+        refused.reply = unread.text();
     }
     record.command = command.text;
     if (refused.status != 0) {
@@ -88,20 +89,22 @@ void RequestPipeline::AdmitWithId(std::shared_ptr<CommandAnswer> reply, Command 
     const std::size_t maxWaiters = waiting->place ? kMaxWaitersPerRequestId : 0;
     // Finish reads the waiter's token as its record.
     std::shared_ptr<void> token(waiting, &waiting->record);
-    switch (journal_.ids().Admit(TillScopedRequestId(record.till, record.id),
-                                 DigestOfCommandText(command.text), UnixMillisNow(),
-                                 IdWaiter{reply, std::move(token)}, outcome.status, outcome.reply,
-                                 maxWaiters)) {
+    IdDecision decision = journal_.ids().Admit(TillScopedRequestId(record.till, record.id),
+                                               DigestOfCommandText(command.text), UnixMillisNow(),
+                                               IdWaiter{reply, std::move(token)}, maxWaiters);
+    outcome.status = decision.status;
+    outcome.reply = std::move(decision.reply);
+    switch (decision.admission) {
         case IdAdmission::fresh: {
             waiting.reset();  // its place is the job's now
-            const std::uint64_t ticket = journal_.RecordStart(record);
-            if (ticket == 0) {
+            const Result<std::uint64_t> ticket = journal_.RecordStart(record);
+            if (!ticket.ok()) {
                 outcome.status = kHttpServiceUnavailable;
                 outcome.reply = Refuse(std::string(kJournalUnavailableReply));
                 outcome.started = true;
                 break;
             }
-            Submit(std::move(reply), std::move(command), std::move(record), ticket);
+            Submit(std::move(reply), std::move(command), std::move(record), ticket.value());
             return;
         }
         case IdAdmission::joined:
@@ -128,8 +131,8 @@ void RequestPipeline::AdmitWithId(std::shared_ptr<CommandAnswer> reply, Command 
     Finish(record, outcome, std::move(reply));
 }
 
-bool RequestPipeline::ReadCommand(const CommandRequest& request, Command& command,
-                                  std::string& reply) const {
+platform::Error RequestPipeline::ReadCommand(const CommandRequest& request,
+                                             Command& command) const {
     command.hexNames = false;
     // A POST whose form carries no command text at all takes the CMD of its URL, as a GET
     // does: answered "OK|" unprinted, a receipt the till believes printed would be lost.
@@ -139,8 +142,7 @@ bool RequestPipeline::ReadCommand(const CommandRequest& request, Command& comman
     const bool fromForm = formText || formBase64 || formBase64Hex;
     command.text = (fromForm ? formText : request.Query(kCommandField)).value_or(std::string());
     if (command.text.size() > kMaxCommandTextLength) {
-        reply = kCommandTooLongReply;
-        return false;
+        return platform::Error::Message(std::string(kCommandTooLongReply));
     }
     if (fromForm && command.text.empty()) {
         // CMD wins; a plain CMD is never Base64-decoded.
@@ -150,15 +152,15 @@ bool RequestPipeline::ReadCommand(const CommandRequest& request, Command& comman
             command.hexNames = true;
         }
         if (encoded.size() > kMaxCommandTextLength) {
-            reply = kCommandTooLongReply;
-            return false;
+            return platform::Error::Message(std::string(kCommandTooLongReply));
         }
-        std::size_t invalidPosition = 0;
-        if (!Base64Decode(encoded, command.text, invalidPosition)) {
+        Result<std::string> decoded = Base64Decode(encoded);
+        if (!decoded.ok()) {
             // Refused before anything runs: a part of a broken text is no receipt.
-            reply = Refuse(std::string(kInvalidBase64Reply) + std::to_string(invalidPosition));
-            return false;
+            return platform::Error::Message(
+                Refuse(std::string(kInvalidBase64Reply) + std::to_string(decoded.error().code())));
         }
+        command.text = std::move(decoded.value());
     }
     CutAtFirstZeroByte(command.text);
 
@@ -172,11 +174,11 @@ bool RequestPipeline::ReadCommand(const CommandRequest& request, Command& comman
         }
     }
     if (CountCommandLines(command.text) > static_cast<std::size_t>(options_.maxCommandLines)) {
-        reply = Refuse(std::string(kTooManyLinesReply) + std::to_string(options_.maxCommandLines) +
-                       std::string(kTooManyLinesTail));
-        return false;
+        return platform::Error::Message(Refuse(std::string(kTooManyLinesReply) +
+                                               std::to_string(options_.maxCommandLines) +
+                                               std::string(kTooManyLinesTail)));
     }
-    return true;
+    return {};
 }
 
 void RequestPipeline::Submit(std::shared_ptr<CommandAnswer> reply, Command command,
@@ -222,7 +224,7 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
         Finish(record, outcome, nullptr);
         return;
     }
-    if (started && !journal_.WaitDurable(startTicket)) {
+    if (started && !journal_.WaitDurable(startTicket).ok()) {
         // Without its start on the disk, a crash during the run could print it twice.
         outcome.status = kHttpServiceUnavailable;
         outcome.reply = Refuse(std::string(kJournalUnavailableReply));
@@ -266,11 +268,10 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
 }
 
 std::string RequestPipeline::Execute(const Command& command) const {
-    std::string replyText;
     VirtualRegister* driver = options_.driver ? options_.driver() : nullptr;
-    const bool succeeded = ExecuteCommandText(command.text, replyText, command.hexNames, driver);
-    std::string reply(succeeded ? kReplySuccessPrefix : kReplyFailurePrefix);
-    reply += replyText;
+    const Result<std::string> run = ExecuteCommandText(command.text, command.hexNames, driver);
+    std::string reply(run.ok() ? kReplySuccessPrefix : kReplyFailurePrefix);
+    reply += ReplyTextOf(run);
     return reply;
 }
 
@@ -319,7 +320,10 @@ std::string RequestPipeline::Refuse(std::string reply) const {
 void RequestPipeline::Finish(const JournaledRequest& request, const RequestOutcome& outcome,
                              std::shared_ptr<CommandAnswer> reply) {
     if (options_.outcome) options_.outcome(request, outcome);
-    std::uint64_t ticket = journal_.Record(request, outcome);
+    // The newest record to wait for before answering; 0: none was written.
+    std::uint64_t ticket = 0;
+    if (const Result<std::uint64_t> recorded = journal_.Record(request, outcome); recorded.ok())
+        ticket = recorded.value();
     std::vector<Delivery> deliveries;
     if (reply && outcome.status != 0)
         deliveries.push_back({std::move(reply), outcome.status, outcome.reply});
@@ -335,7 +339,8 @@ void RequestPipeline::Finish(const JournaledRequest& request, const RequestOutco
             shared.note.clear();
             if (waiting != nullptr) {
                 if (options_.outcome) options_.outcome(*waiting, shared);
-                ticket = std::max(ticket, journal_.Record(*waiting, shared));
+                const Result<std::uint64_t> recorded = journal_.Record(*waiting, shared);
+                if (recorded.ok()) ticket = std::max(ticket, recorded.value());
             }
             if (waiter.reply && outcome.status != 0) {
                 deliveries.push_back({std::move(waiter.reply), outcome.status, outcome.reply});

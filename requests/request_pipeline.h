@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/cancel_token.h"
+#include "platform/error.h"
 #include "requests/answer_delivery.h"
 #include "requests/command_request.h"
 #include "requests/driver_queue.h"
@@ -68,9 +69,9 @@ class RequestPipeline {
     // A request with a valid id and a readable text.
     void AdmitWithId(std::shared_ptr<CommandAnswer> reply, Command command,
                      JournaledRequest record);
-    // Reads the command text of `request`; false with the refusal in `reply` when it may not
-    // run.
-    bool ReadCommand(const CommandRequest& request, Command& command, std::string& reply) const;
+    // Reads the command text of `request` into `command`; the refusal, as its reply text, when
+    // it may not run (`command` then holds as much as was read, for the journal).
+    platform::Error ReadCommand(const CommandRequest& request, Command& command) const;
     // Queues the command for the driver thread, or refuses it when the queue is full.
     // `startTicket`: the journal's start record of a request with an id.
     void Submit(std::shared_ptr<CommandAnswer> reply, Command command, JournaledRequest record,

@@ -19,7 +19,7 @@ class AppFrontEnd final : public FrontEnd {
     ServerStart Start(const std::string& configPath, const std::string& registerLogPath) override {
         // Without a driver the server still answers, with ERR| and the reason in the register
         // log, so a missing driver does not fail the start.
-        registerHost_.Initialize(configPath, registerLogPath);
+        (void)registerHost_.Initialize(configPath, registerLogPath);
         context_ = std::make_unique<AppContext>(platform::ProgramPath(), instance_);
         return context_->Init(&registerHost_);
     }

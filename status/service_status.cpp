@@ -1,6 +1,5 @@
 #include "status/service_status.h"
 
-#include "registers/serial/serial_link.h"
 #include "registers/virtual_register.h"
 
 #ifndef TILLVANE_VERSION
@@ -10,11 +9,6 @@
 namespace tillvane {
 
 namespace {
-
-// Codes of a printer that did not answer at all, as opposed to one that answered with an error.
-bool MeansPrinterSilent(int code) {
-    return code == kLinkSilent || code == kLinkEmptyResponse || code == kLinkWriteFailed;
-}
 
 bool ReceiptIsOpen(ReceiptState state) {
     return state == ReceiptState::selling || state == ReceiptState::afterSell;
@@ -74,8 +68,7 @@ void ServiceStatus::PublishDriver(const VirtualRegister* driver) {
     if (snapshot.health.receiptsClosed > driver_.health.receiptsClosed) {
         lastAnswer_ = now;
         printerSilentSince_.reset();
-    } else if (error && MeansPrinterSilent(error->code) && error->time > lastAnswer_ &&
-               !printerSilentSince_) {
+    } else if (error && error->printerSilent && error->time > lastAnswer_ && !printerSilentSince_) {
         printerSilentSince_ = error->time;
     }
     driver_ = std::move(snapshot);

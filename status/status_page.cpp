@@ -7,7 +7,6 @@
 
 #include "base/html_escape.h"
 #include "base/utc_time.h"
-#include "registers/serial/serial_ufp_register.h"
 #include "status/health_banner.h"
 
 namespace tillvane {
@@ -20,9 +19,7 @@ constexpr int kStatusPageRefreshSeconds = 5;
 std::string LastErrorText(const DriverSnapshot& driver) {
     if (!driver.health.lastError) return "none";
     const PrinterError& error = *driver.health.lastError;
-    const std::string what =
-        error.reason.empty() ? PrinterErrorOnCommand(error.code, error.command) : error.reason;
-    return what + " at " + FormatUtcTimestamp(error.time);
+    return error.text + " at " + FormatUtcTimestamp(error.time);
 }
 
 std::string WaitingReceiptsText(const ReceiptBacklog& backlog) {

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
+
 namespace tillvane::link {
 
 inline constexpr char kFrameStart = 0x01;
@@ -138,23 +140,24 @@ inline std::size_t RequestFrameSize(std::uint8_t lengthByte) {
 }
 
 // Checks a whole request frame (LEN, the 0x05, the checksum, the 0x03) and splits it. The access
-// code is what stands before the first ";". Nothing when the frame is malformed.
-inline std::optional<RequestFrame> ParseRequestFrame(std::string_view frame) {
-    if (frame.size() < 2 || frame.front() != kFrameStart) return std::nullopt;
+// code is what stands before the first ";". Refused when the frame is malformed.
+inline Result<RequestFrame> ParseRequestFrame(std::string_view frame) {
+    const platform::Error malformed = platform::Error::Message("malformed request frame");
+    if (frame.size() < 2 || frame.front() != kFrameStart) return malformed;
     const std::size_t size = RequestFrameSize(static_cast<std::uint8_t>(frame[1]));
-    if (size == 0 || frame.size() != size || frame.back() != kFrameEnd) return std::nullopt;
+    if (size == 0 || frame.size() != size || frame.back() != kFrameEnd) return malformed;
     const std::size_t dataEnd = size - 1 - kChecksumDigits - 1;
-    if (frame[dataEnd] != kRequestDataEnd) return std::nullopt;
+    if (frame[dataEnd] != kRequestDataEnd) return malformed;
     const std::string_view counted = frame.substr(1, dataEnd);
     if (frame.substr(dataEnd + 1, kChecksumDigits) != EncodeChecksum(Checksum(counted))) {
-        return std::nullopt;
+        return malformed;
     }
     RequestFrame request;
     request.sequence = static_cast<std::uint8_t>(frame[2]);
     request.command = static_cast<std::uint8_t>(frame[3]);
     const std::string_view text = frame.substr(4, dataEnd - 4);
     const std::size_t separator = text.find(kAccessCodeSeparator);
-    if (separator == std::string_view::npos) return std::nullopt;
+    if (separator == std::string_view::npos) return malformed;
     request.accessCode = text.substr(0, separator);
     request.data = text.substr(separator + 1);
     return request;

@@ -8,14 +8,19 @@ namespace tillvane {
 
 namespace {
 
+platform::Error NotNetworkPortName() {
+    return platform::Error::Message("not tcp://<host>:<port>")
+        .As(platform::ErrorKind::valueRefused);
+}
+
 constexpr int kHighestTcpPort = 65535;
 
-std::optional<std::uint16_t> ParsePortNumber(std::string_view digits) {
+Result<std::uint16_t> ParsePortNumber(std::string_view digits) {
     int number = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
     if (digits.empty() || digits.front() == '-' || error != std::errc{} ||
         end != digits.data() + digits.size() || number < 1 || number > kHighestTcpPort) {
-        return std::nullopt;
+        return NotNetworkPortName();
     }
     return static_cast<std::uint16_t>(number);
 }
@@ -27,25 +32,25 @@ bool IsNetworkPortName(std::string_view name) {
            EqualsIgnoringCase(name.substr(0, kNetworkPortScheme.size()), kNetworkPortScheme);
 }
 
-std::optional<NetworkAddress> ParseNetworkPortName(std::string_view name) {
-    if (!IsNetworkPortName(name)) return std::nullopt;
+Result<NetworkAddress> ParseNetworkPortName(std::string_view name) {
+    if (!IsNetworkPortName(name)) return NotNetworkPortName();
     const std::string_view rest = name.substr(kNetworkPortScheme.size());
     std::string_view host;
     std::string_view afterHost;
     if (rest.starts_with('[')) {
         const std::size_t close = rest.find(']');
-        if (close == std::string_view::npos) return std::nullopt;
+        if (close == std::string_view::npos) return NotNetworkPortName();
         host = rest.substr(1, close - 1);
         afterHost = rest.substr(close + 1);
     } else {
         const std::size_t colon = rest.find(':');
-        if (colon == std::string_view::npos) return std::nullopt;
+        if (colon == std::string_view::npos) return NotNetworkPortName();
         host = rest.substr(0, colon);
         afterHost = rest.substr(colon);
     }
-    if (host.empty() || !afterHost.starts_with(':')) return std::nullopt;
-    const std::optional<std::uint16_t> port = ParsePortNumber(afterHost.substr(1));
-    if (!port) return std::nullopt;
+    if (host.empty() || !afterHost.starts_with(':')) return NotNetworkPortName();
+    const Result<std::uint16_t> port = ParsePortNumber(afterHost.substr(1));
+    if (!port) return NotNetworkPortName();
     return NetworkAddress{std::string(host), *port};
 }
 

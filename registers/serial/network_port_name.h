@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
+
 namespace tillvane {
 
 inline constexpr std::string_view kNetworkPortScheme = "tcp://";
@@ -18,8 +20,8 @@ struct NetworkAddress {
 
 // True for a port name of the tcp:// form, well written or not.
 bool IsNetworkPortName(std::string_view name);
-// The host and port of a tcp:// name; nothing when it is not one (no port, a port outside
+// The host and port of a tcp:// name; refused when it is not one (no port, a port outside
 // 1 to 65535, an IPv6 address without brackets).
-std::optional<NetworkAddress> ParseNetworkPortName(std::string_view name);
+Result<NetworkAddress> ParseNetworkPortName(std::string_view name);
 
 }  // namespace tillvane

@@ -50,7 +50,7 @@ platform::Error PortSerial::OpenSerialPort(const platform::SerialLineSettings& s
 }
 
 platform::Error PortSerial::ConnectToPrinter(std::chrono::milliseconds readTimeout) {
-    const std::optional<NetworkAddress> address = ParseNetworkPortName(portName);
+    const Result<NetworkAddress> address = ParseNetworkPortName(portName);
     if (!address) {
         // Written wrong, it stays wrong: the driver does not try it again.
         errorText = "Port " + portName + " is not tcp://<host>:<port>";

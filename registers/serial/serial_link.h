@@ -21,6 +21,11 @@ inline constexpr int kLinkNak = 9997;
 inline constexpr int kLinkEmptyResponse = 9998;
 inline constexpr int kLinkSilent = 9999;
 
+// Codes of a printer that did not answer at all, as opposed to one that answered with an error.
+inline bool LinkCodeMeansSilent(int code) {
+    return code == kLinkSilent || code == kLinkEmptyResponse || code == kLinkWriteFailed;
+}
+
 // Receive buffer of a reply, its terminator included: up to 2047 bytes from the 0x01 to the
 // byte before the 0x03 are kept.
 inline constexpr std::size_t kReplyBufferSize = 2048;

@@ -105,7 +105,8 @@ bool SerialUFPRegister::Send(std::uint8_t command, std::string_view data, std::s
     if (logCode == LogCode::yes) {
         WriteLog(std::string(name) + ":lastError=" + std::to_string(lastError));
     }
-    health.RecordError(lastError, std::string(name));
+    health.RecordPrinterError(lastError, std::string(name), PrinterErrorOnCommand(lastError, name),
+                              LinkCodeMeansSilent(lastError));
     return false;
 }
 

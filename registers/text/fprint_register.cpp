@@ -142,7 +142,7 @@ bool FPrintRegister::CloseReceipt(std::string* message) {
         if (message != nullptr) *message = reason;
         AbandonReceipt(reason);
         folderProblem_ = reason;
-        health.RecordError(error.code(), "CloseReceipt", reason);
+        health.RecordDriverError(error.code(), "CloseReceipt", reason);
         return false;
     }
     folderProblem_.clear();
@@ -164,7 +164,7 @@ bool FPrintRegister::RefuseUnwritableFolder(std::string_view operation, const st
     WriteLog(reason);
     failureReason = reason;
     folderProblem_ = reason;
-    health.RecordError(systemCode, std::string(operation), reason);
+    health.RecordDriverError(systemCode, std::string(operation), reason);
     return false;
 }
 

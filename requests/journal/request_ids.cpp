@@ -130,9 +130,8 @@ void RequestIds::RestoreEnded(std::string_view id, std::uint64_t textDigest, boo
     }
 }
 
-IdAdmission RequestIds::Admit(std::string_view id, std::uint64_t textDigest, std::int64_t nowMillis,
-                              IdWaiter waiter, int& status, std::string& reply,
-                              std::size_t maxWaiters) {
+IdDecision RequestIds::Admit(std::string_view id, std::uint64_t textDigest, std::int64_t nowMillis,
+                             IdWaiter waiter, std::size_t maxWaiters) {
     std::lock_guard lock(mutex_);
     if (nowMillis - lastSweepMillis_ >= std::min(kSweepIntervalMillis, retentionMillis_)) {
         SweepExpired(nowMillis);
@@ -145,31 +144,25 @@ IdAdmission RequestIds::Admit(std::string_view id, std::uint64_t textDigest, std
     }
     if (it == entries_.end()) {
         Remember(key, Entry{textDigest, ToSeconds(nowMillis), State::running, false});
-        return IdAdmission::fresh;
+        return IdDecision{IdAdmission::fresh, 0, {}};
     }
     Entry& entry = it->second;
-    if (entry.textDigest != textDigest) return IdAdmission::otherCommand;
+    if (entry.textDigest != textDigest) return IdDecision{IdAdmission::otherCommand, 0, {}};
     switch (entry.state) {
         case State::running: {
             std::vector<IdWaiter>& waiting = waiters_[key];
-            if (waiting.size() >= maxWaiters) return IdAdmission::busy;
+            if (waiting.size() >= maxWaiters) return IdDecision{IdAdmission::busy, 0, {}};
             waiting.push_back(std::move(waiter));
-            return IdAdmission::joined;
+            return IdDecision{IdAdmission::joined, 0, {}};
         }
         case State::unknown:
-            return IdAdmission::outcomeUnknown;
+            return IdDecision{IdAdmission::outcomeUnknown, 0, {}};
         case State::answered:
             break;
     }
-    if (entry.plainOk) {
-        status = kHttpOk;
-        reply = kPlainOk;
-    } else {
-        const Reply& recorded = otherReplies_[key];
-        status = recorded.status;
-        reply = recorded.text;
-    }
-    return IdAdmission::replay;
+    if (entry.plainOk) return {IdAdmission::replay, kHttpOk, std::string(kPlainOk)};
+    const Reply& recorded = otherReplies_[key];
+    return {IdAdmission::replay, recorded.status, recorded.text};
 }
 
 bool RequestIds::AnyoneWaits(std::string_view id, const std::shared_ptr<CommandAnswer>& first) {

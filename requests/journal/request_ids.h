@@ -57,6 +57,13 @@ enum class IdAdmission {
     busy,            // running now, and `maxWaiters` already wait for it
 };
 
+// What became of an arriving request with an id; for `replay`, the recorded answer too.
+struct IdDecision {
+    IdAdmission admission = IdAdmission::fresh;
+    int status = 0;
+    std::string reply;
+};
+
 // A request that waits for the run of an earlier one with the same id and text. `token` is
 // whatever its owner needs to answer it.
 struct IdWaiter {
@@ -83,12 +90,11 @@ class RequestIds {
     void RestoreEnded(std::string_view id, std::uint64_t textDigest, bool ran, int status,
                       std::string_view reply);
 
-    // Decides about an arriving request. For `replay`, `status` and `reply` are the recorded
-    // answer; for `joined`, `waiter` will be handed back by End; for `fresh`, the id is now
-    // marked running. A request joins only while fewer than `maxWaiters` wait for the id.
-    IdAdmission Admit(std::string_view id, std::uint64_t textDigest, std::int64_t nowMillis,
-                      IdWaiter waiter, int& status, std::string& reply,
-                      std::size_t maxWaiters = kMaxWaitersPerRequestId);
+    // Decides about an arriving request. For `joined`, `waiter` will be handed back by End;
+    // for `fresh`, the id is now marked running. A request joins only while fewer than
+    // `maxWaiters` wait for the id.
+    IdDecision Admit(std::string_view id, std::uint64_t textDigest, std::int64_t nowMillis,
+                     IdWaiter waiter, std::size_t maxWaiters = kMaxWaitersPerRequestId);
     // True when some client still waits for the run of `id`.
     bool AnyoneWaits(std::string_view id, const std::shared_ptr<CommandAnswer>& first);
     // The run of `id` ended: remembered with its reply when it ran, forgotten when it did not,

@@ -12,6 +12,7 @@ constexpr std::int64_t kMillisPerSecond = 1000;
 constexpr std::string_view kStartEvent = "start";
 constexpr std::string_view kRequestEvent = "request";
 constexpr std::string_view kOutcomeUnknownFlag = "unknown";
+constexpr std::string_view kJournalClosedText = "the request journal is not open";
 
 // Every record opens with this; inside a text a quote is always escaped, so it marks the
 // start of a record wherever it stands.
@@ -52,11 +53,10 @@ JsonLineWriter RecordHead(std::string_view event, const JournaledRequest& reques
 }
 
 // Appends `line`, logging why it was not written or why the file could not move aside first;
-// the line's ticket, 0 when it was not written.
-std::uint64_t AppendLogged(JournalFile& file, const std::string& line,
-                           const RequestJournal::Log& log, std::string& lostBecause) {
+// the line's ticket.
+Result<std::uint64_t> AppendLogged(JournalFile& file, const std::string& line,
+                                   const RequestJournal::Log& log) {
     const JournalAppend appended = file.Append(line);
-    lostBecause = appended.error.ok() ? std::string() : appended.error.text();
     const platform::Error& failure = appended.error.ok() ? appended.rotation : appended.error;
     if (!failure.ok()) log("Request journal: " + failure.text());
     if (appended.removedEarly > 0) {
@@ -65,6 +65,7 @@ std::uint64_t AppendLogged(JournalFile& file, const std::string& line,
             std::to_string(kMaxRotatedJournalFiles + 1) + " files; the ids they held are " +
             "forgotten at the next start");
     }
+    if (!appended.error.ok()) return appended.error;
     return appended.ticket;
 }
 }  // namespace
@@ -139,24 +140,23 @@ void RequestJournal::RebuildFrom(const std::string& path, std::int64_t cutoffMil
     }
 }
 
-std::uint64_t RequestJournal::RecordStart(const JournaledRequest& request) {
-    if (!open_) return 0;
+Result<std::uint64_t> RequestJournal::RecordStart(const JournaledRequest& request) {
+    if (!open_) return platform::Error::Message(std::string(kJournalClosedText));
     const JsonLineWriter writer = RecordHead(kStartEvent, request);
     return AppendReported(writer.Line());
 }
 
-bool RequestJournal::WaitDurable(std::uint64_t ticket) {
-    if (ticket == 0) return false;
+platform::Error RequestJournal::WaitDurable(std::uint64_t ticket) {
     const platform::Error error = file_.WaitDurable(ticket);
-    if (error.ok()) return true;
+    if (error.ok()) return error;
     log_("Request journal cannot be flushed to disk: " + error.text());
     ReportState(file_.path() + ": " + error.text());
-    return false;
+    return error;
 }
 
-std::uint64_t RequestJournal::Record(const JournaledRequest& request,
-                                     const RequestOutcome& outcome) {
-    if (!open_) return 0;
+Result<std::uint64_t> RequestJournal::Record(const JournaledRequest& request,
+                                             const RequestOutcome& outcome) {
+    if (!open_) return platform::Error::Message(std::string(kJournalClosedText));
     JsonLineWriter writer = RecordHead(kRequestEvent, request);
     writer.Number("status", outcome.status)
         .Text("reply", outcome.reply)
@@ -170,11 +170,10 @@ std::uint64_t RequestJournal::Record(const JournaledRequest& request,
     return AppendReported(writer.Line());
 }
 
-std::uint64_t RequestJournal::AppendReported(const std::string& line) {
+Result<std::uint64_t> RequestJournal::AppendReported(const std::string& line) {
     // A file that could not move aside still took the line: only a line lost is a problem.
-    std::string lostBecause;
-    const std::uint64_t ticket = AppendLogged(file_, line, log_, lostBecause);
-    ReportState(lostBecause.empty() ? lostBecause : file_.path() + ": " + lostBecause);
+    Result<std::uint64_t> ticket = AppendLogged(file_, line, log_);
+    ReportState(ticket.ok() ? std::string() : file_.path() + ": " + ticket.error().text());
     return ticket;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
 #include "config/settings.h"
 #include "requests/journal/journal_file.h"
 #include "requests/journal/request_ids.h"
@@ -69,18 +70,18 @@ class RequestJournal {
     void ObserveState(StateObserver observer) { observer_ = std::move(observer); }
     RequestIds& ids() { return ids_; }
 
-    // Appends the start record of a request with an id; its ticket, 0 when not written.
-    std::uint64_t RecordStart(const JournaledRequest& request);
-    // True once the record of `ticket` (and all before it) is on the disk.
-    bool WaitDurable(std::uint64_t ticket);
+    // Appends the start record of a request with an id; its ticket, for WaitDurable.
+    Result<std::uint64_t> RecordStart(const JournaledRequest& request);
+    // Returns once the record of `ticket` (and all before it) is on the disk, or why it is not.
+    platform::Error WaitDurable(std::uint64_t ticket);
 
-    // Appends the record of how `request` ended; its ticket, 0 when not written.
-    std::uint64_t Record(const JournaledRequest& request, const RequestOutcome& outcome);
+    // Appends the record of how `request` ended; its ticket, for WaitDurable.
+    Result<std::uint64_t> Record(const JournaledRequest& request, const RequestOutcome& outcome);
 
   private:
     void Rebuild();
-    // Appends `line`, logging and reporting why it was not written; its ticket, 0 if none.
-    std::uint64_t AppendReported(const std::string& line);
+    // Appends `line`, logging and reporting why it was not written; its ticket.
+    Result<std::uint64_t> AppendReported(const std::string& line);
     void ReportState(std::string_view problem);
     void RebuildFrom(const std::string& path, std::int64_t cutoffMillis);
 

@@ -120,7 +120,7 @@ class AppContextTest : public ::testing::Test {
     // context is ended, its log entries taken back, and another port tried.
     void Start(const std::string& extraConfig = "DebugMode=1") {
         WriteConfig(extraConfig);
-        host_.Initialize(IniPath(), dir_.File("_Tillvane_se.log"));
+        (void)host_.Initialize(IniPath(), dir_.File("_Tillvane_se.log"));
         const int port = testing::ListenOnFreePort([&](int candidate) {
             WriteConfig(extraConfig, candidate);
             const std::size_t offset = testing::FileSize(AppLog());
@@ -345,7 +345,7 @@ TEST_F(AppContextTest, LogsAPortThatCannotBeOpenedAndEndsTheServerThread) {
     ASSERT_NE(taken, 0) << reason;
     WriteConfig("DebugMode=1", taken);
 
-    host_.Initialize(IniPath(), dir_.File("_Tillvane_se.log"));
+    (void)host_.Initialize(IniPath(), dir_.File("_Tillvane_se.log"));
     context_ = std::make_unique<AppContext>(ProgramPath());
     const ServerStart inUse = context_->Init(&host_);
     EXPECT_EQ(inUse.code, kStartPortInUse) << inUse.reason;

@@ -36,11 +36,11 @@ TEST(Base64DecodeTest, DecodesUpToTheFirstEqualsSignAndRefusesForeignCharacters)
         {"\xC3\xA9QUJD", "", 1},  // a byte above 127 is foreign
     };
     for (const Case& c : cases) {
-        std::string decoded = "left over";
-        std::size_t invalidPosition = 0;
-        EXPECT_EQ(Base64Decode(c.text, decoded, invalidPosition), c.invalidPosition == 0) << c.text;
-        EXPECT_EQ(decoded, c.decoded) << c.text;
-        EXPECT_EQ(invalidPosition, c.invalidPosition) << c.text;
+        const Result<std::string> decoded = Base64Decode(c.text);
+        EXPECT_EQ(decoded.ok(), c.invalidPosition == 0) << c.text;
+        EXPECT_EQ(decoded.ok() ? decoded.value() : "", c.decoded) << c.text;
+        EXPECT_EQ(decoded.ok() ? 0 : decoded.error().code(), static_cast<int>(c.invalidPosition))
+            << c.text;
     }
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <utility>
 
+#include "tests/support/result_value.h"
+
 namespace tillvane {
 namespace {
 
@@ -67,9 +69,10 @@ TEST(ParsePlainDecimal, AcceptsOnlyPlainNumbersWithinTheBound) {
         {"2.5x", {}},
         {"12345678901234567890", {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(ParsePlainDecimal(c.text), c.expected) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(testing::ValueOrNone(ParsePlainDecimal(c.text)), c.expected) << c.text;
     for (const char* zero : {"-0", "-0.00", "+0", "-.0"}) {
-        const std::optional<double> value = ParsePlainDecimal(zero);
+        const Result<double> value = ParsePlainDecimal(zero);
         ASSERT_TRUE(value) << zero;
         EXPECT_FALSE(std::signbit(*value)) << zero << " would print as -0.00";
     }
@@ -84,10 +87,11 @@ TEST(ParsePlainInt, AcceptsOnlyPlainWholeNumbers) {
                                                     {"-1", -1},
                                                     {"007", 7},
                                                     {"-2147483648", INT_MIN}};
-    for (const auto& [text, value] : accepted) EXPECT_EQ(ParsePlainInt(text), value) << text;
+    for (const auto& [text, value] : accepted)
+        EXPECT_EQ(testing::ValueOrNone(ParsePlainInt(text)), value) << text;
     for (const char* text :
          {"2147483648", "2x", "abc", "1.5", "1e3", "0x10", "-", "+-1", "1 2", "\n1"}) {
-        EXPECT_EQ(ParsePlainInt(text), std::nullopt) << text;
+        EXPECT_FALSE(ParsePlainInt(text)) << text;
     }
 }
 

@@ -477,14 +477,12 @@ TEST_P(CommandScriptTest, CallsDriverAndAnswers) {
     driver.closeMessage = script.closeMessage;
     driver.reason = script.reason;
     if (script.receiptOpen) driver.state = ReceiptState::selling;
-    std::string reply = "stale reply of an earlier request";
-
-    const bool result = ExecuteCommandText(script.text, reply, script.hexNames,
-                                           script.withDriver ? &driver : nullptr);
+    const Result<std::string> run =
+        ExecuteCommandText(script.text, script.hexNames, script.withDriver ? &driver : nullptr);
 
     EXPECT_EQ(driver.calls, script.calls);
-    EXPECT_EQ(result, script.result);
-    EXPECT_EQ(reply, script.reply);
+    EXPECT_EQ(run.ok(), script.result);
+    EXPECT_EQ(ReplyTextOf(run), script.reply);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, CommandScriptTest, ::testing::ValuesIn(kScripts),
@@ -534,9 +532,10 @@ TEST(CommandInterpreterReplyBound, LongQuotedLineIsCutToFit) {
         SCOPED_TRACE(c.line.substr(0, 20) + " length " + std::to_string(c.line.size()));
         RecordingRegister driver;
         driver.failing.insert(c.failing);
-        std::string reply;
+        const Result<std::string> run = ExecuteCommandText(c.line, false, &driver);
+        const std::string& reply = ReplyTextOf(run);
 
-        EXPECT_FALSE(ExecuteCommandText(c.line, reply, false, &driver));
+        EXPECT_FALSE(run.ok());
 
         const std::size_t quoted = kMaxReply - kErrorHead.size() - c.ending.size();
         EXPECT_LE(reply.size(), kMaxReply);
@@ -547,11 +546,10 @@ TEST(CommandInterpreterReplyBound, LongQuotedLineIsCutToFit) {
 TEST(CommandInterpreterReplyBound, LongCloseReceiptMessageIsTrimmed) {
     RecordingRegister driver;
     driver.closeMessage = std::string(2000, 'a') + std::string(8000, 'b');
-    std::string reply;
+    const Result<std::string> run = ExecuteCommandText("ES", false, &driver);
 
-    EXPECT_TRUE(ExecuteCommandText("ES", reply, false, &driver));
-
-    EXPECT_EQ(reply, driver.closeMessage.substr(0, kReplyTextCapacity - 1));
+    EXPECT_TRUE(run.ok());
+    EXPECT_EQ(ReplyTextOf(run), driver.closeMessage.substr(0, kReplyTextCapacity - 1));
 }
 
 // Random texts of codes, separators, digits, blanks, NUL and high bytes, with every operation
@@ -572,11 +570,10 @@ TEST(CommandInterpreterReplyBound, RandomTextsKeepTheBound) {
             if (random() % 2 == 0) driver.failing.insert(operation);
         }
         driver.closeMessage = std::string(random() % 5000, 'm');
-        std::string reply;
+        const Result<std::string> run =
+            ExecuteCommandText(text, random() % 2 == 0, random() % 4 == 0 ? nullptr : &driver);
 
-        ExecuteCommandText(text, reply, random() % 2 == 0, random() % 4 == 0 ? nullptr : &driver);
-
-        ASSERT_LE(reply.size(), kReplyTextCapacity - 1) << text.substr(0, 200);
+        ASSERT_LE(ReplyTextOf(run).size(), kReplyTextCapacity - 1) << text.substr(0, 200);
     }
 }
 

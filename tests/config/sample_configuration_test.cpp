@@ -18,10 +18,10 @@ const std::string kSample = std::string(TILLVANE_SOURCE_DIR) + "/packaging/Tillv
 
 TEST(SampleConfiguration, GivesTheDocumentedSettingsAndNothingElse) {
     std::vector<std::string> complaints;
-    const std::optional<Settings> settings = ReadSettings(
+    const Result<Settings> settings = ReadSettings(
         kSample, [&](std::string_view text) { complaints.emplace_back(text); },
         RegisterHost::SettingKeys());
-    ASSERT_TRUE(settings.has_value());
+    ASSERT_TRUE(settings.ok());
     EXPECT_EQ(complaints, std::vector<std::string>{});
     EXPECT_EQ(settings->tcpPort, 8088);
     EXPECT_EQ(settings->listenAddress, "127.0.0.1");

@@ -65,9 +65,9 @@ TEST(SettingsTest, EachKeyAndItsDefault) {
         TempDir dir;
         WriteFile(dir.File("Tillvane_se.ini"), row.file);
         std::vector<std::string> log;
-        const std::optional<Settings> settings = ReadSettings(
+        const Result<Settings> settings = ReadSettings(
             dir.File("Tillvane_se.ini"), [&](std::string_view e) { log.emplace_back(e); }, {});
-        ASSERT_TRUE(settings.has_value());
+        ASSERT_TRUE(settings.ok());
         EXPECT_TRUE(row.holds(*settings));
     }
 }
@@ -79,7 +79,7 @@ TEST(SettingsTest, UnknownKeysAreLoggedOnceAndMisspeltAccessKeysKept) {
     WriteFile(dir.File("a.ini"), "DRIVERMODEL=x\r\ncolour=red\r\nCOLOUR=1\r\noldApiTokens=x");
     const std::string_view driverKeys[] = {"driverModel"};
     std::vector<std::string> log;
-    const std::optional<Settings> settings = ReadSettings(
+    const Result<Settings> settings = ReadSettings(
         dir.File("a.ini"), [&](std::string_view e) { log.emplace_back(e); }, driverKeys);
     EXPECT_EQ(log, std::vector<std::string>{"Unknown key [colour] ignored"});
     EXPECT_EQ(settings->misspeltAccessKey->key, "oldApiTokens");

@@ -42,7 +42,7 @@ TEST(RegisterHost, SelectsTheDriverByModel) {
         WriteFile(dir.File("Tillvane_se.ini"),
                   "driverModel=" + c.model + "\r\nTVA_GROUPS=A:1\r\nPort=" + port);
         RegisterHost host;
-        EXPECT_EQ(host.Initialize(dir.File("Tillvane_se.ini"), dir.File("_Tillvane_se.log")),
+        EXPECT_EQ(host.Initialize(dir.File("Tillvane_se.ini"), dir.File("_Tillvane_se.log")).ok(),
                   c.created)
             << c.model;
         EXPECT_EQ(host.driver() != nullptr, c.created) << c.model;
@@ -62,7 +62,7 @@ TEST(RegisterHost, MissingConfigurationIsLoggedAndSelectsNoDriver) {
     TempDir dir;
     RegisterHost host;
     const std::string configPath = dir.File("absent.ini");
-    EXPECT_FALSE(host.Initialize(configPath, dir.File("_Tillvane_se.log")));
+    EXPECT_FALSE(host.Initialize(configPath, dir.File("_Tillvane_se.log")).ok());
     EXPECT_EQ(host.driver(), nullptr);
     EXPECT_EQ(LogMessages(dir.File("_Tillvane_se.log")),
               (std::vector<std::string>{"Failed to open " + configPath + ": no such file",
@@ -73,7 +73,7 @@ TEST(RegisterHost, OverLongModelIsCutToItsField) {
     TempDir dir;
     WriteFile(dir.File("c.ini"), "driverModel=" + std::string(150, 'm'));
     RegisterHost host;
-    EXPECT_FALSE(host.Initialize(dir.File("c.ini"), ""));
+    EXPECT_FALSE(host.Initialize(dir.File("c.ini"), "").ok());
     EXPECT_EQ(host.driverModel(), std::string(kMaxDriverModelLength, 'M'));
 }
 
@@ -82,7 +82,7 @@ TEST(RegisterHost, EmptyLogPathWritesNoLogAnywhere) {
     WriteFile(dir.File("c.ini"),
               "driverModel=SELLTEXT\r\nTVA_GROUPS=\r\noutputFolder=" + dir.path().string());
     RegisterHost host;
-    EXPECT_TRUE(host.Initialize(dir.File("c.ini"), ""));
+    EXPECT_TRUE(host.Initialize(dir.File("c.ini"), "").ok());
     ASSERT_NE(host.driver(), nullptr);
     EXPECT_FALSE(host.driver()->BeginSell());  // unconfigured, and would log twice
     EXPECT_EQ(FileNames(dir.path()), std::vector<std::string>{"c.ini"});
@@ -93,7 +93,7 @@ TEST(RegisterHost, DriverSharesTheLogAndIsReleased) {
     WriteFile(dir.File("c.ini"), "driverModel=SELLTEXT\r\nTVA_GROUPS=A:1\r\noutputFolder=" +
                                      dir.path().string() + "\r\noutputFileName=fixed");
     RegisterHost host;
-    ASSERT_TRUE(host.Initialize(dir.File("c.ini"), dir.File("_Tillvane_se.log")));
+    ASSERT_TRUE(host.Initialize(dir.File("c.ini"), dir.File("_Tillvane_se.log")).ok());
     VirtualRegister& driver = *host.driver();
     EXPECT_EQ(driver.state, ReceiptState::ready);
     std::string name = "Apa";

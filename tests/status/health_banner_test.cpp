@@ -62,16 +62,16 @@ TEST(HealthBanner, SaysInWordsWhetherThePrinterCanPrint) {
          std::chrono::minutes{0}, "Unhealthy: port closed", Health::unhealthy},
         {"printer silent",
          [](ServiceStatus& s, PortRegister& d) {
-             d.health.RecordError(kLinkSilent, "CloseReceipt");
+             d.health.RecordPrinterError(kLinkSilent, "CloseReceipt", {}, true);
              s.PublishDriver(&d);
          },
          std::chrono::minutes{1}, "<silent>", Health::unhealthy},
         {"still silent: the first silence counts",
          [](ServiceStatus& s, PortRegister& d) {
-             d.health.RecordError(kLinkSilent, "CloseReceipt");
+             d.health.RecordPrinterError(kLinkSilent, "CloseReceipt", {}, true);
              s.PublishDriver(&d);
              const PrinterError first = *d.health.lastError;
-             d.health.RecordError(kLinkEmptyResponse, "BeginSell");
+             d.health.RecordPrinterError(kLinkEmptyResponse, "BeginSell", {}, true);
              d.health.lastError->time = first.time + std::chrono::seconds{30};
              s.PublishDriver(&d);
              d.health.lastError = first;  // the banner names this one's time
@@ -79,7 +79,7 @@ TEST(HealthBanner, SaysInWordsWhetherThePrinterCanPrint) {
          std::chrono::minutes{1}, "<silent>", Health::unhealthy},
         {"silent, then a request the printer confirmed",
          [](ServiceStatus& s, PortRegister& d) {
-             d.health.RecordError(kLinkSilent, "CloseReceipt");
+             d.health.RecordPrinterError(kLinkSilent, "CloseReceipt", {}, true);
              s.PublishDriver(&d);
              RecentRequest answered;
              answered.time = std::chrono::system_clock::now() + std::chrono::seconds{1};
@@ -89,7 +89,7 @@ TEST(HealthBanner, SaysInWordsWhetherThePrinterCanPrint) {
          std::chrono::minutes{1}, "Healthy: ready to print", Health::healthy},
         {"silent, then a receipt closed",
          [](ServiceStatus& s, PortRegister& d) {
-             d.health.RecordError(kLinkSilent, "CloseReceipt");
+             d.health.RecordPrinterError(kLinkSilent, "CloseReceipt", {}, true);
              s.PublishDriver(&d);
              ++d.health.receiptsClosed;
              s.PublishDriver(&d);
@@ -97,7 +97,7 @@ TEST(HealthBanner, SaysInWordsWhetherThePrinterCanPrint) {
          std::chrono::minutes{1}, "Healthy: ready to print", Health::healthy},
         {"an error the printer answered is no silence",
          [](ServiceStatus& s, PortRegister& d) {
-             d.health.RecordError(kLinkNak, "PrintText");
+             d.health.RecordPrinterError(kLinkNak, "PrintText", {}, false);
              s.PublishDriver(&d);
          },
          std::chrono::minutes{1}, "Healthy: ready to print", Health::healthy},

@@ -20,7 +20,9 @@ std::vector<ReceivedFrame> FrameAssembler::Feed(std::string_view bytes) {
             continue;
         }
         if (pending_.size() < size) break;
-        frames.push_back({link::ParseRequestFrame(std::string_view(pending_).substr(0, size))});
+        Result<link::RequestFrame> parsed =
+            link::ParseRequestFrame(std::string_view(pending_).substr(0, size));
+        frames.push_back({parsed ? std::optional(std::move(*parsed)) : std::nullopt});
         pending_.erase(0, size);
     }
     return frames;

@@ -27,8 +27,8 @@ TEST(NetworkPortNameTest, HostAndPortOrNothing) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::optional<NetworkAddress> address = ParseNetworkPortName(row.name);
-        ASSERT_EQ(address.has_value(), row.host != nullptr);
+        const Result<NetworkAddress> address = ParseNetworkPortName(row.name);
+        ASSERT_EQ(address.ok(), row.host != nullptr);
         if (!address) continue;
         EXPECT_EQ(address->host, row.host);
         EXPECT_EQ(address->port, row.port);

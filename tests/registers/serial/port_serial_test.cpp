@@ -17,6 +17,7 @@
 #include "registers/serial/link_frame.h"
 #include "registers/serial/port_serial.h"
 #include "registers/serial/serial_ufp_register.h"
+#include "tests/support/result_value.h"
 #include "tests/support/temp_dir.h"
 #include "tools/printer_simulator/pseudo_terminal.h"
 
@@ -38,7 +39,7 @@ std::optional<link::RequestFrame> ReadRequest(int fd, Clock::time_point deadline
         if (read(fd, &byte, 1) != 1) continue;
         bytes += byte;
         if (bytes.size() >= 2 && bytes.size() == link::RequestFrameSize(bytes[1])) {
-            return link::ParseRequestFrame(bytes);
+            return testing::ValueOrNone(link::ParseRequestFrame(bytes));
         }
     }
     return std::nullopt;
@@ -196,12 +197,12 @@ TEST_F(PtyTest, PortIsForOneDriverAtATime) {
     EXPECT_FALSE(second->port.isOpen);
     EXPECT_NE(Log().find("->Eroare : Port " + terminal.path() + " inaccesibil"), std::string::npos);
     EXPECT_FALSE(second->ConnectPrinter());
-    EXPECT_TRUE(second->failureReason.starts_with("printer port " + terminal.path() +
-                                                  " cannot be opened: "))
-        << second->failureReason;
+    EXPECT_TRUE(second->RefusalReason().starts_with("printer port " + terminal.path() +
+                                                    " cannot be opened: "))
+        << second->RefusalReason();
 
     first.reset();  // releasing the driver closes its port
-    EXPECT_TRUE(second->ConnectPrinter()) << second->failureReason;
+    EXPECT_TRUE(second->ConnectPrinter()) << second->RefusalReason();
     EXPECT_TRUE(second->port.isOpen);
 }
 
@@ -214,12 +215,12 @@ TEST_F(PtyTest, MissingDeviceIsOpenedOnceItAppears) {
         << Log();
     EXPECT_EQ(Log().find("la la setare"), std::string::npos) << Log();
     EXPECT_FALSE(driver->ConnectPrinter());
-    EXPECT_EQ(driver->failureReason,
+    EXPECT_EQ(driver->RefusalReason(),
               "printer port " + link + " cannot be opened: No such file or directory");
     EXPECT_TRUE(driver->Port().lostAt.has_value());
 
     std::filesystem::create_symlink(terminal.path(), link);
-    EXPECT_TRUE(driver->ConnectPrinter()) << driver->failureReason;
+    EXPECT_TRUE(driver->ConnectPrinter()) << driver->RefusalReason();
     const PortHealth health = driver->Port();
     EXPECT_TRUE(health.open);
     EXPECT_EQ(health.inUse, link);

@@ -164,9 +164,9 @@ TEST_F(SerialUFPRegisterTest, FirstFailedCommandEndsTheReceipt) {
             continue;
         }
         const std::string error = "Printer error " + c.failure;
-        EXPECT_EQ(driver.failureReason,
+        EXPECT_EQ(driver.RefusalReason(),
                   error + "; see register log; receipt abandoned, nothing more sent");
-        EXPECT_EQ(message, c.command == 0x65 ? driver.failureReason : "");
+        EXPECT_EQ(message, c.command == 0x65 ? driver.RefusalReason() : "");
         EXPECT_EQ(driver.state, ReceiptState::ready);
         EXPECT_TRUE(Logged("Receipt abandoned: " + error)) << Log();
     }
@@ -186,7 +186,7 @@ TEST_F(SerialUFPRegisterTest, FailedReportLeavesTheReceiptOpen) {
     ASSERT_TRUE(Sell());
     printerErrors[0xA1] = 2005;
     EXPECT_FALSE(driver.DailyReportsX());
-    EXPECT_EQ(driver.failureReason, "Printer error 2005 on DailyReportsX; see register log");
+    EXPECT_EQ(driver.RefusalReason(), "Printer error 2005 on DailyReportsX; see register log");
     EXPECT_FALSE(driver.DailyReportsZ());
     EXPECT_TRUE(Logged("DailyReportsZ:lastError=2005"));
     EXPECT_EQ(driver.state, ReceiptState::selling);
@@ -230,7 +230,7 @@ TEST_F(SerialUFPRegisterTest, FramesThatCannotBeWrittenFailTheOperation) {
 TEST_F(SerialUFPRegisterTest, SilentPrinterCostsThreeReadsPerCommand) {
     channel.respond = nullptr;
     EXPECT_FALSE(driver.DailyReportsX());
-    EXPECT_EQ(driver.failureReason,
+    EXPECT_EQ(driver.RefusalReason(),
               "Printer error 9999 (no reply) on DailyReportsX; see register log");
     EXPECT_EQ(channel.emptyReads, 3);
     EXPECT_TRUE(Logged("failCount!=0"));
@@ -265,7 +265,7 @@ TEST_F(SerialUFPRegisterTest, OperationsOutsideAReceipt) {
     EXPECT_EQ(SentCommands(), (std::vector{0x24, 0x64}));
     printerErrors[0x24] = 1002;
     EXPECT_FALSE(Sell());
-    EXPECT_EQ(driver.failureReason, "Printer error 1002 on ProgItem; see register log");
+    EXPECT_EQ(driver.RefusalReason(), "Printer error 1002 on ProgItem; see register log");
     EXPECT_EQ(SentCommands(), (std::vector{0x24, 0x64, 0x24})) << "an item not taken is not sold";
     EXPECT_EQ(driver.state, ReceiptState::ready);
     channel.frames.clear();

@@ -384,7 +384,7 @@ TEST_F(TextDriverTest, ReceiptTextBound) {
     fillAllBut200();
     EXPECT_FALSE(Sell(std::string(room - sLineWithoutName + 1, 'n'), 7.0));
     EXPECT_EQ(driver.soldTotal, 0.0);  // a refused line counts for nothing
-    EXPECT_EQ(driver.failureReason, "Receipt text full");
+    EXPECT_EQ(driver.RefusalReason(), "Receipt text full");
     EXPECT_EQ(Log(), std::vector<std::string>{"Receipt text full: line refused"});
     EXPECT_TRUE(driver.Payment(0, 1.0));  // a shorter line still fits
     std::string message;

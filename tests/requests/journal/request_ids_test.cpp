@@ -29,11 +29,9 @@ TEST(RequestIds, AnIdIsNeverForgottenBeforeItsRetention) {
     for (const auto& c : cases) {
         RequestIds ids(std::chrono::seconds(1));
         const std::uint64_t digest = DigestOfCommandText("BS|ES");
-        int status = 0;
-        std::string reply;
-        ASSERT_EQ(ids.Admit("r1", digest, c.firstSeen, {}, status, reply), IdAdmission::fresh);
+        ASSERT_EQ(ids.Admit("r1", digest, c.firstSeen, {}).admission, IdAdmission::fresh);
         ids.End("r1", true, kHttpOk, "OK|");
-        EXPECT_EQ(ids.Admit("r1", digest, c.retry, {}, status, reply), c.expected)
+        EXPECT_EQ(ids.Admit("r1", digest, c.retry, {}).admission, c.expected)
             << c.firstSeen << " then " << c.retry;
     }
 }
@@ -46,19 +44,17 @@ TEST(RequestIds, AFloodOfIdsStaysWithinItsCap) {
     RequestIds ids(std::chrono::hours(1), kCap,
                    [&](std::string_view entry) { log.emplace_back(entry); });
     const std::uint64_t digest = DigestOfCommandText("XR");
-    int status = 0;
-    std::string reply;
-    ASSERT_EQ(ids.Admit("running", digest, 0, {}, status, reply), IdAdmission::fresh);
+    ASSERT_EQ(ids.Admit("running", digest, 0, {}).admission, IdAdmission::fresh);
     for (int i = 0; i < 10 * static_cast<int>(kCap); ++i) {
         const std::string id = "id" + std::to_string(i);
-        ASSERT_EQ(ids.Admit(id, digest, i, {}, status, reply), IdAdmission::fresh);
+        ASSERT_EQ(ids.Admit(id, digest, i, {}).admission, IdAdmission::fresh);
         ids.End(id, true, kHttpOk, "OK|");
     }
     EXPECT_LE(ids.size(), kCap);
     EXPECT_EQ(log.size(), 1u);
-    EXPECT_EQ(ids.Admit("running", digest, 0, {}, status, reply), IdAdmission::joined);
-    EXPECT_EQ(ids.Admit("id999", digest, 0, {}, status, reply), IdAdmission::replay);
-    EXPECT_EQ(ids.Admit("id0", digest, 0, {}, status, reply), IdAdmission::fresh);
+    EXPECT_EQ(ids.Admit("running", digest, 0, {}).admission, IdAdmission::joined);
+    EXPECT_EQ(ids.Admit("id999", digest, 0, {}).admission, IdAdmission::replay);
+    EXPECT_EQ(ids.Admit("id0", digest, 0, {}).admission, IdAdmission::fresh);
 }
 
 // A flood of one kind from one source: one entry, then one with the count; sources beyond the

@@ -19,6 +19,7 @@
 #include "requests/journal/journal_file.h"
 #include "requests/journal/request_journal.h"
 #include "tests/support/recording_file_system.h"
+#include "tests/support/result_value.h"
 #include "tests/support/temp_dir.h"
 
 namespace tillvane {
@@ -226,21 +227,21 @@ TEST(UtcTimeTest, TimesAreWrittenAndReadAsFixedText) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.record);
         EXPECT_EQ(FormatUtcMillis(c.millis), c.record);
-        EXPECT_EQ(ParseUtcMillis(c.record), c.millis);
+        EXPECT_EQ(testing::ValueOrNone(ParseUtcMillis(c.record)), c.millis);
         EXPECT_EQ(FormatUtcStamp(c.millis), c.stamp);
         // The stamp drops the milliseconds, rounding towards the past.
         const std::int64_t second = c.millis - ((c.millis % 1000) + 1000) % 1000;
-        EXPECT_EQ(ParseUtcStamp(c.stamp), second);
+        EXPECT_EQ(testing::ValueOrNone(ParseUtcStamp(c.stamp)), second);
     }
     EXPECT_EQ(FormatUtcTimestamp(std::chrono::system_clock::time_point(1796716906123ms)),
               "2026-12-08T08:01:46Z");
     for (const char* bad :
          {"2026-02-30T00:00:00.000Z", "2026-12-08T24:00:00.000Z", "2026-12-08 08:01:46.123Z",
           "2026-12-08T08:01:46.123", "2026-12-08T08:01:46Z", "2026-1a-08T08:01:46.123Z"}) {
-        EXPECT_EQ(ParseUtcMillis(bad), std::nullopt) << bad;
+        EXPECT_FALSE(ParseUtcMillis(bad)) << bad;
     }
     for (const char* bad : {"20260230T000000Z", "20261208T080146", "20261208-080146Z"}) {
-        EXPECT_EQ(ParseUtcStamp(bad), std::nullopt) << bad;
+        EXPECT_FALSE(ParseUtcStamp(bad)) << bad;
     }
 }
 
@@ -262,9 +263,10 @@ class RequestJournalTest : public ::testing::Test {
 
     IdAdmission Admit(RequestJournal& journal, const std::string& id, const std::string& text,
                       std::string& reply) {
-        int status = 0;
-        return journal.ids().Admit(id, DigestOfCommandText(text), UnixMillisNow(), IdWaiter{},
-                                   status, reply);
+        IdDecision decision =
+            journal.ids().Admit(id, DigestOfCommandText(text), UnixMillisNow(), IdWaiter{});
+        reply = std::move(decision.reply);
+        return decision.admission;
     }
 
     testing::TempDir dir_;
@@ -354,10 +356,12 @@ TEST_F(RequestJournalTest, TellsItsObserverWhenItCannotWriteAndWhenItCanAgain) {
     ASSERT_TRUE(journal.Open());
     const JournaledRequest request{"127.0.0.1", "", "id1", "XR"};
     files.Fail("append");
-    EXPECT_EQ(journal.RecordStart(request), 0u);
-    EXPECT_NE(journal.RecordStart(request), 0u);
+    EXPECT_FALSE(journal.RecordStart(request).ok());
+    EXPECT_TRUE(journal.RecordStart(request).ok());
     files.Fail("flush");
-    EXPECT_FALSE(journal.WaitDurable(journal.RecordStart(request)));
+    const Result<std::uint64_t> ticket = journal.RecordStart(request);
+    ASSERT_TRUE(ticket.ok());
+    EXPECT_FALSE(journal.WaitDurable(ticket.value()).ok());
     const std::string lost = path_ + ": " + testing::RecordingFileSystem::kFailureText;
     EXPECT_EQ(states, (std::vector<std::string>{"", lost, "", lost}));
 }
