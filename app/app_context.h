@@ -12,14 +12,14 @@
 #include <string_view>
 #include <thread>
 
+#include "api/access_policy.h"
+#include "api/client_access.h"
+#include "api/host_check.h"
+#include "api/request_limits.h"
+#include "api/routes.h"
 #include "app/server_start.h"
 #include "commands/command_interpreter.h"
 #include "config/settings.h"
-#include "http/access_policy.h"
-#include "http/client_access.h"
-#include "http/host_check.h"
-#include "http/request_limits.h"
-#include "http/routes.h"
 #include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
 #include "requests/replies.h"

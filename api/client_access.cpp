@@ -1,4 +1,4 @@
-#include "http/client_access.h"
+#include "api/client_access.h"
 
 // Boost 1.74's Asio misses this include under C++20; see web_server.cpp.
 #include <utility>

@@ -1,4 +1,4 @@
-#include "http/api_tokens.h"
+#include "api/api_tokens.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // apiTokens as an owner writes it: which lists open the service, what the log is told of a
 // list that does not read (never a token), and which till each token names.
 
-#include "http/api_tokens.h"
+#include "api/api_tokens.h"
 
 #include <gtest/gtest.h>
 

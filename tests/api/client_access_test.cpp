@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "http/client_access.h"
-#include "http/host_check.h"
+#include "api/client_access.h"
+#include "api/host_check.h"
 
 namespace tillvane {
 namespace {
