@@ -25,6 +25,12 @@ void Answer(WebRequest& request, const HttpRefusal& refusal) {
 
 }  // namespace
 
+void Routes::Serve(WebServer& server) const {
+    server.OnPost([this](WebServer&, WebRequest& request) { Handle(request, true); });
+    server.OnGet([this](WebServer&, WebRequest& request) { Handle(request, false); });
+    server.OnOptions([this](WebServer&, WebRequest& request) { Preflight(request); });
+}
+
 void Routes::Handle(WebRequest& request, bool isPost) const {
     if (HttpRefusal refusal = access_.AdmitClient(request)) return Answer(request, refusal);
     if (HttpRefusal refusal = access_.AdmitHost(request)) return Answer(request, refusal);
@@ -33,16 +39,14 @@ void Routes::Handle(WebRequest& request, bool isPost) const {
     HttpRefusal refusal = access_.AdmitOrigin(request);
     const bool isCommand = path == kCommandPath;
     std::string till;
-    if (!isPost) {
-        if (IsOneOf(path, handlers_.statusPaths)) {
-            TillIdentity identity = access_.IdentifyTill(request);
-            if (identity.refusal) {
-                request.SetStatus(identity.refusal.status);
-                request.Write(handlers_.refuse(std::move(identity.refusal.text)));
-                return;
-            }
+    if (!isPost && IsOneOf(path, paths_.status)) {
+        TillIdentity identity = access_.IdentifyTill(request);
+        if (identity.refusal) {
+            request.SetStatus(identity.refusal.status);
+            request.Write(commands_.Refuse(std::move(identity.refusal.text)));
+            return;
         }
-        if (handlers_.status(request)) return;
+        if (status_.Answer(request)) return;
     }
     if (refusal) {
         // Refused already.
@@ -65,10 +69,10 @@ void Routes::Handle(WebRequest& request, bool isPost) const {
         std::shared_ptr<CommandAnswer> answer = DeferCommandAnswer(request);
         CommandRequest command = CommandRequestOf(request, isPost, std::move(refusal));
         command.till = std::move(till);
-        handlers_.command(command, std::move(answer));
+        commands_.Accept(command, std::move(answer));
     } else if (refusal) {
         request.SetStatus(refusal.status);
-        request.Write(handlers_.refuse(std::move(refusal.text)));
+        request.Write(commands_.Refuse(std::move(refusal.text)));
     } else if (path.empty()) {
         request.Write(isPost ? kActiveOnPost : kActiveOnGet);
     }
@@ -79,14 +83,14 @@ void Routes::Preflight(WebRequest& request) const {
     if (HttpRefusal refusal = access_.AdmitClient(request)) return Answer(request, refusal);
     if (HttpRefusal refusal = access_.AdmitHost(request)) return Answer(request, refusal);
     const std::string& path = request.path();
-    if (path != kCommandPath && !IsOneOf(path, handlers_.preflightPaths)) {
+    if (path != kCommandPath && !IsOneOf(path, paths_.preflight)) {
         request.SetStatus(kHttpMethodNotAllowed);
         request.Write(kMethodNotAllowedReply);
         return;
     }
     if (HttpRefusal refusal = access_.AdmitPreflight(request)) {
         request.SetStatus(refusal.status);
-        request.Write(handlers_.refuse(std::move(refusal.text)));
+        request.Write(commands_.Refuse(std::move(refusal.text)));
         return;
     }
     request.SetStatus(kHttpNoContent);

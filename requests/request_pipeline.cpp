@@ -163,10 +163,10 @@ bool RequestPipeline::ReadCommand(const CommandRequest& request, Command& comman
     CutAtFirstZeroByte(command.text);
 
     if (options_.debugMode) {
-        options_.log(command.text);
+        observer_.Log(command.text);
         if (request.isPost) {
             // A till's name is letters, digits and . _ - only: nothing to escape.
-            options_.logPostedCommand(
+            observer_.LogPostedCommand(
                 (request.till.empty() ? std::string() : "till=" + request.till + " ") +
                 EscapeHtml(command.text));
         }
@@ -192,7 +192,7 @@ void RequestPipeline::Submit(std::shared_ptr<CommandAnswer> reply, Command comma
     };
     job.run = [this, command, record, startTicket, reply] {
         Run(command, record, startTicket, reply);
-        if (options_.afterRun) options_.afterRun();
+        observer_.DriverRan();
     };
     if (!queue_.Submit(std::move(job))) {
         // Answered at once, without touching the printer: the till may try again later.
@@ -216,8 +216,8 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
                 : reply != nullptr && !reply->clientGone();
     if (!wanted) {
         // Nobody waits for it: printing it would only print twice when the till tries again.
-        options_.log("Request dropped unprinted: its client went away before its turn [" +
-                     command.text + "]");
+        observer_.Log("Request dropped unprinted: its client went away before its turn [" +
+                      command.text + "]");
         outcome.note = kDroppedNote;
         Finish(record, outcome, nullptr);
         return;
@@ -229,7 +229,7 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
         Finish(record, outcome, reply);
         return;
     }
-    VirtualRegister* driver = options_.driver ? options_.driver() : nullptr;
+    VirtualRegister* driver = options_.driver;
     if (driver != nullptr) {
         std::string refusal = receiptHolder_.Admit(record.till, command.text, *driver);
         if (!refusal.empty()) {
@@ -267,7 +267,7 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
 
 std::string RequestPipeline::Execute(const Command& command) const {
     std::string replyText;
-    VirtualRegister* driver = options_.driver ? options_.driver() : nullptr;
+    VirtualRegister* driver = options_.driver;
     const bool succeeded = ExecuteCommandText(command.text, replyText, command.hexNames, driver);
     std::string reply(succeeded ? kReplySuccessPrefix : kReplyFailurePrefix);
     reply += replyText;
@@ -280,22 +280,22 @@ std::string RequestPipeline::Execute(const Command& command) const {
 void RequestPipeline::AbandonCutShortReceipt() {
     // Later work of the driver reaches the printer again.
     cancelToken_.Reset();
-    VirtualRegister* driver = options_.driver ? options_.driver() : nullptr;
+    VirtualRegister* driver = options_.driver;
     if (driver != nullptr) driver->AbandonReceipt("its request was cut short by the service stop");
-    options_.log("Request cut short by the service stop; its receipt abandoned");
+    observer_.Log("Request cut short by the service stop; its receipt abandoned");
 }
 
 RequestPipeline::RequestPipeline(RequestJournal& journal, AnswerDelivery& delivery,
-                                 PipelineOptions options)
-    : journal_(journal), delivery_(delivery), options_(std::move(options)) {
+                                 PipelineOptions options, RequestObserver& observer)
+    : journal_(journal), delivery_(delivery), options_(std::move(options)), observer_(observer) {
     // The stop cancels the token; the driver's serial transfers read it.
-    if (VirtualRegister* driver = options_.driver ? options_.driver() : nullptr) {
+    if (VirtualRegister* driver = options_.driver) {
         driver->SetCancelToken(&cancelToken_);
     }
 }
 
 RequestPipeline::~RequestPipeline() {
-    if (VirtualRegister* driver = options_.driver ? options_.driver() : nullptr) {
+    if (VirtualRegister* driver = options_.driver) {
         driver->SetCancelToken(nullptr);
     }
 }
@@ -312,13 +312,13 @@ void RequestPipeline::Join() {
 }
 
 std::string RequestPipeline::Refuse(std::string reply) const {
-    if (options_.debugMode) options_.log(reply);
+    if (options_.debugMode) observer_.Log(reply);
     return reply;
 }
 
 void RequestPipeline::Finish(const JournaledRequest& request, const RequestOutcome& outcome,
                              std::shared_ptr<CommandAnswer> reply) {
-    if (options_.outcome) options_.outcome(request, outcome);
+    observer_.Ended(request, outcome);
     std::uint64_t ticket = journal_.Record(request, outcome);
     std::vector<Delivery> deliveries;
     if (reply && outcome.status != 0)
@@ -334,7 +334,7 @@ void RequestPipeline::Finish(const JournaledRequest& request, const RequestOutco
             shared.started = false;
             shared.note.clear();
             if (waiting != nullptr) {
-                if (options_.outcome) options_.outcome(*waiting, shared);
+                observer_.Ended(*waiting, shared);
                 ticket = std::max(ticket, journal_.Record(*waiting, shared));
             }
             if (waiter.reply && outcome.status != 0) {
