@@ -34,8 +34,7 @@ bool IsHttpParseError(const ErrorCode& error) {
 
 }  // namespace
 
-Session::Session(tcp::socket socket, asio::ip::address address,
-                 std::shared_ptr<WebServerState> state)
+Session::Session(TcpSocket socket, asio::ip::address address, std::shared_ptr<WebServerState> state)
     : stream_(std::move(socket)),
       buffer_(state->limits.maxHeaderBytes + kReadChunkBytes),
       state_(std::move(state)),
@@ -61,7 +60,7 @@ void Session::Close() {
     ReleasePendingBytes();
     if (pendingReply_) pendingReply_->MarkClientGone();
     ErrorCode ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.socket().shutdown(TcpSocket::shutdown_both, ignored);
     stream_.close();
     FinishOutstanding();
 }
@@ -345,7 +344,7 @@ void Session::Refuse(http::status status, std::string_view text) {
 void Session::Linger() {
     phase_ = Phase::lingering;
     ErrorCode ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.socket().shutdown(TcpSocket::shutdown_send, ignored);
     stream_.expires_after(kLingerTimeout);
     Drain();
 }

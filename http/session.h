@@ -25,7 +25,7 @@ class Session : public std::enable_shared_from_this<Session> {
   public:
     enum class Phase { reading, handling, awaitingReply, writing, lingering, closed };
 
-    Session(tcp::socket socket, asio::ip::address address, std::shared_ptr<WebServerState> state);
+    Session(TcpSocket socket, asio::ip::address address, std::shared_ptr<WebServerState> state);
 
     ~Session();
 
@@ -115,7 +115,7 @@ class Session : public std::enable_shared_from_this<Session> {
         std::string body;
     };
 
-    beast::tcp_stream stream_;
+    TcpStream stream_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     http::response<http::string_body> response_;
