@@ -32,18 +32,16 @@ class AccessPolicy {
     // Refusals of one kind from one address reach `log` once a minute, with a count.
     explicit AccessPolicy(Log log) : refusalLog_(std::move(log)) {}
 
-    // The allowedClients list; false, with the entry that does not parse in `badEntry`.
-    bool SetClients(std::string_view list, std::string& badEntry) {
-        return clients_.Parse(list, badEntry);
-    }
+    // The allowedClients list; fails with the entry that does not parse as its text.
+    platform::Error SetClients(std::string_view list) { return clients_.Parse(list); }
     void SetHosts(const std::vector<std::string>& machineNames, std::string_view list) {
         hosts_.SetNames(machineNames, list);
     }
     // Origins ("http://host:port", separated by commas or blanks) whose browser pages may
     // use the service.
     void SetOrigins(std::string_view list);
-    // The apiTokens list; false, with what is wrong in `fault`, when it does not parse.
-    bool SetTokens(std::string_view list, std::string& fault) { return tokens_.Parse(list, fault); }
+    // The apiTokens list; fails, saying what is wrong, when it does not parse.
+    platform::Error SetTokens(std::string_view list) { return tokens_.Parse(list); }
 
     // Refused, with a log entry, for a client outside allowedClients.
     HttpRefusal AdmitClient(const WebRequest& request) const;

@@ -119,15 +119,14 @@ ServerStart AppContext::Init(RegisterHost* host) {
         return FailStart(kStartUnusableAddress,
                          "listenAddress is not an IP address [" + listenAddress_ + "]");
     }
-    std::string badEntry;
-    if (!access_.SetClients(settings_.allowedClients, badEntry)) {
-        return FailStart(kStartInvalidClients,
-                         "allowedClients holds neither an address nor a range [" + badEntry + "]");
+    if (const platform::Error bad = access_.SetClients(settings_.allowedClients); !bad.ok()) {
+        return FailStart(
+            kStartInvalidClients,
+            "allowedClients holds neither an address nor a range [" + bad.text() + "]");
     }
     access_.SetHosts(platform::MachineNames(), settings_.allowedHosts);
-    std::string tokenFault;
-    if (!access_.SetTokens(settings_.apiTokens, tokenFault)) {
-        return FailStart(kStartInvalidTokens, tokenFault);
+    if (const platform::Error fault = access_.SetTokens(settings_.apiTokens); !fault.ok()) {
+        return FailStart(kStartInvalidTokens, fault.text());
     }
     registerHost_ = host;
     status_.SetIdentity(paths_.ini, host != nullptr ? host->driverModel() : std::string());
