@@ -4,19 +4,21 @@
 #include <system_error>
 #include <utility>
 
+#include "api/client_access.h"
+#include "api/routes.h"
 #include "app/app_files.h"
-#include "app/app_log.h"
+#include "app/published_status.h"
+#include "app/service_observer.h"
 #include "http/event_pump.h"
-#include "http/web_request.h"
 #include "http/web_server.h"
 #include "platform/com_apartment.h"
 #include "platform/machine_name.h"
 #include "platform/program_path.h"
 #include "registers/register_host.h"
 #include "requests/driver_queue.h"
+#include "requests/journal/request_journal.h"
 #include "requests/replies.h"
-#include "status/request_counting.h"
-#include "status/status_endpoints.h"
+#include "requests/request_pipeline.h"
 #include "status/status_page.h"
 #include "status/status_report.h"
 
@@ -52,26 +54,22 @@ JournalSettings JournalSettingsOf(const Settings& settings) {
 
 AppContext::AppContext() : AppContext(platform::ProgramPath()) {}
 
+namespace {
+
+AppPaths AppPathsOf(const std::string& programPath, const std::string& instanceName) {
+    return {AppFilePath(programPath, AppFile::configuration, instanceName),
+            AppFilePath(programPath, AppFile::applicationLog, instanceName),
+            AppFilePath(programPath, AppFile::requestLog, instanceName),
+            AppFilePath(programPath, AppFile::requestJournal, instanceName)};
+}
+
+}  // namespace
+
 AppContext::AppContext(const std::string& programPath, InstanceIdentity instance)
-    : iniPath(AppFilePath(programPath, AppFile::configuration, instance.name)),
-      appLogPath(AppFilePath(programPath, AppFile::applicationLog, instance.name)),
-      requestLogPath(AppFilePath(programPath, AppFile::requestLog, instance.name)),
-      journalPath(AppFilePath(programPath, AppFile::requestJournal, instance.name)),
-      access_([this](std::string_view text) { WriteAppLog(text); }),
-      routes_(
-          access_,
-          RouteHandlers{
-              [this](WebRequest& request) {
-                  return AnswerStatusRequest(
-                      request, status, pipeline_ != nullptr ? pipeline_->queue().waiting() : 0);
-              },
-              [this](const CommandRequest& request, std::shared_ptr<CommandAnswer> answer) {
-                  pipeline_->Accept(request, std::move(answer));
-              },
-              [this](std::string reply) { return pipeline_->Refuse(std::move(reply)); },
-              {std::string(kStatusPath), std::string(kStatusPagePath), std::string(kMetricsPath)},
-              {std::string(kStatusPath), std::string(kMetricsPath)}}) {
-    status.SetInstance(std::move(instance.serviceName));
+    : paths_(AppPathsOf(programPath, instance.name)),
+      logs_(paths_.appLog, paths_.requestLog),
+      access_([this](std::string_view text) { WriteAppLog(text); }) {
+    status_.SetInstance(std::move(instance.serviceName));
 }
 
 AppContext::~AppContext() {
@@ -93,49 +91,48 @@ ServerStart AppContext::Init(RegisterHost* host) {
     }
 
     platform::JoinMultithreadedApartment();
-    WriteAppLog("Init from [" + iniPath + "]");
+    WriteAppLog("Init from [" + paths_.ini + "]");
     std::string loadFailure;
     Result<Settings> read = ReadSettings(
-        iniPath,
+        paths_.ini,
         [&](std::string_view entry) {
             loadFailure = entry;
             WriteAppLog(entry);
         },
         RegisterHost::SettingKeys());
     if (!read) return ServerStart{kStartNoConfiguration, loadFailure};
-    settings = std::move(*read);
-    if (const auto& misspelt = settings.misspeltAccessKey) {
+    settings_ = std::move(*read);
+    if (const auto& misspelt = settings_.misspeltAccessKey) {
         // Ignored, it would leave open what the shop meant to close.
         return FailStart(MisspeltKeyStartCode(misspelt->accessKey),
                          "Unknown key [" + misspelt->key + "] looks like " +
                              std::string(misspelt->accessKey) +
                              ", which guards access: correct or remove it");
     }
-    access_.SetOrigins(settings.allowedOrigins);
-    listenAddress =
-        settings.listenAddress.empty() ? std::string(kEveryIpv4Address) : settings.listenAddress;
-    if (settings.tcpPort <= 0 || settings.tcpPort > kMaxTcpPort) {
+    access_.SetOrigins(settings_.allowedOrigins);
+    listenAddress_ =
+        settings_.listenAddress.empty() ? std::string(kEveryIpv4Address) : settings_.listenAddress;
+    if (settings_.tcpPort <= 0 || settings_.tcpPort > kMaxTcpPort) {
         return FailStart(kStartInvalidTcpPort, std::string(kCannotListenEntry) +
-                                                   std::to_string(settings.tcpPort) +
+                                                   std::to_string(settings_.tcpPort) +
                                                    ": tcpPort is missing or not a TCP port");
     }
-    if (!IsIpAddress(listenAddress)) {
+    if (!IsIpAddress(listenAddress_)) {
         return FailStart(kStartUnusableAddress,
-                         "listenAddress is not an IP address [" + listenAddress + "]");
+                         "listenAddress is not an IP address [" + listenAddress_ + "]");
     }
-    std::string badEntry;
-    if (!access_.SetClients(settings.allowedClients, badEntry)) {
-        return FailStart(kStartInvalidClients,
-                         "allowedClients holds neither an address nor a range [" + badEntry + "]");
+    if (const platform::Error bad = access_.SetClients(settings_.allowedClients); !bad.ok()) {
+        return FailStart(
+            kStartInvalidClients,
+            "allowedClients holds neither an address nor a range [" + bad.text() + "]");
     }
-    access_.SetHosts(platform::MachineNames(), settings.allowedHosts);
-    std::string tokenFault;
-    if (!access_.SetTokens(settings.apiTokens, tokenFault)) {
-        return FailStart(kStartInvalidTokens, tokenFault);
+    access_.SetHosts(platform::MachineNames(), settings_.allowedHosts);
+    if (const platform::Error fault = access_.SetTokens(settings_.apiTokens); !fault.ok()) {
+        return FailStart(kStartInvalidTokens, fault.text());
     }
-    registerHost = host;
-    status.SetIdentity(iniPath, host != nullptr ? host->driverModel() : std::string());
-    status.SetReceiptWaitAlert(settings.receiptWaitAlert);
+    registerHost_ = host;
+    status_.SetIdentity(paths_.ini, host != nullptr ? host->driverModel() : std::string());
+    status_.SetReceiptWaitAlert(settings_.receiptWaitAlert);
 
     {
         std::lock_guard lock(pumpMutex_);
@@ -167,11 +164,6 @@ void AppContext::ReportListening(ServerStart outcome) {
         listening_ = std::move(outcome);
     }
     serverDoneEvent_.notify_all();
-}
-
-void AppContext::WriteAppLog(std::string_view text) const {
-    std::lock_guard lock(logMutex_);
-    AppendLogEntry(appLogPath, text);
 }
 
 bool AppContext::RequestServerExit() {
@@ -207,61 +199,76 @@ void AppContext::ServerThread() {
         // A till tells a failure by "ERR|", whoever refused it.
         server.SetRefusalPrefix(std::string(kReplyFailurePrefix));
         // Open before the port is: a retry must find its id.
-        RequestJournal journal(journalPath, JournalSettingsOf(settings),
+        RequestJournal journal(paths_.journal, JournalSettingsOf(settings_),
                                [this](std::string_view text) { WriteAppLog(text); });
         // Sends its last answers before the pump goes; outlives the pipeline, whose stages
         // answer through it.
         journal.ObserveState(
-            [this](std::string_view problem) { status.SetJournalProblem(problem); });
+            [this](std::string_view problem) { status_.SetJournalProblem(problem); });
         AnswerDelivery delivery(journal);
         if (journal.Open() && !delivery.Start()) {
             journal.Disable();
             WriteAppLog("Request journal: cannot create its thread");
-            status.SetJournalProblem("cannot create its thread");
+            status_.SetJournalProblem("cannot create its thread");
         }
+        VirtualRegister* driver = registerHost_ != nullptr ? registerHost_->driver() : nullptr;
+        ServiceObserver observer(logs_, status_, driver);
+        PipelineOptions options;
+        options.debugMode = settings_.debugMode;
+        options.maxCommandLines = settings_.maxCommandLines;
+        options.driver = driver;
         // Destroyed first: its jobs answer through the server's pump, and its driver thread is
         // the only one that touches the driver.
-        RequestPipeline pipeline(journal, delivery, PipelineOptionsOf());
-        DriverQueue& driverQueue = pipeline.queue();
-        server.OnPost([this](WebServer& s, WebRequest& r) { OnPostRequest(s, r); });
-        server.OnGet([this](WebServer& s, WebRequest& r) { OnGetRequest(s, r); });
-        server.OnOptions([this](WebServer&, WebRequest& r) { routes_.Preflight(r); });
-        if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
-        driverQueue.Submit({[this] { PublishDriverStatus(); }, [] {}});
-        const platform::Error listenError = server.Host(listenAddress, settings.tcpPort);
-        if (listenError.ok()) {
-            WriteAppLog(std::string(kListeningEntry) + std::to_string(settings.tcpPort) +
-                        ", address " + listenAddress);
-            ReportListening(ServerStart{});
-            {
-                std::lock_guard lock(pumpMutex_);
-                eventPump_ = &pump;
-                webServer_ = &server;
-                pipeline_ = &pipeline;
-                if (exitRequested_) BeginServerStop();
-            }
-            pump.Run();
-            std::lock_guard lock(pumpMutex_);
-            eventPump_ = nullptr;
-            webServer_ = nullptr;
-            pipeline_ = nullptr;
-        } else {
-            const std::uint32_t code = listenError.nameTaken()     ? kStartPortInUse
-                                       : listenError.nameMissing() ? kStartUnusableAddress
-                                                                   : kStartServerFailed;
-            ReportListening(FailStart(code, std::string(kCannotListenEntry) +
-                                                std::to_string(settings.tcpPort) + ": " +
-                                                listenError.text()));
-        }
+        RequestPipeline pipeline(journal, delivery, options, observer);
+        Serve(pump, server, pipeline);
         pipeline.Stop();
         pipeline.Join();
         access_.FlushRefusalLog();
     } catch (const std::exception& error) {
         ReportListening(FailStart(kStartServerFailed, std::string(kCannotListenEntry) +
-                                                          std::to_string(settings.tcpPort) + ": " +
+                                                          std::to_string(settings_.tcpPort) + ": " +
                                                           error.what()));
     }
     MarkServerDone();
+}
+
+void AppContext::Serve(EventPump& pump, WebServer& server, RequestPipeline& pipeline) {
+    DriverQueue& driverQueue = pipeline.queue();
+    const PublishedStatus statusAnswers(status_, driverQueue);
+    const Routes routes(
+        access_, statusAnswers, pipeline,
+        {{std::string(kStatusPath), std::string(kStatusPagePath), std::string(kMetricsPath)},
+         {std::string(kStatusPath), std::string(kMetricsPath)}});
+    routes.Serve(server);
+    if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
+    // The status shows the driver's state from the start.
+    const VirtualRegister* driver = registerHost_ != nullptr ? registerHost_->driver() : nullptr;
+    driverQueue.Submit({[this, driver] { status_.PublishDriver(driver); }, [] {}});
+    const platform::Error listenError = server.Host(listenAddress_, settings_.tcpPort);
+    if (!listenError.ok()) {
+        const std::uint32_t code = listenError.nameTaken()     ? kStartPortInUse
+                                   : listenError.nameMissing() ? kStartUnusableAddress
+                                                               : kStartServerFailed;
+        ReportListening(FailStart(code, std::string(kCannotListenEntry) +
+                                            std::to_string(settings_.tcpPort) + ": " +
+                                            listenError.text()));
+        return;
+    }
+    WriteAppLog(std::string(kListeningEntry) + std::to_string(settings_.tcpPort) + ", address " +
+                listenAddress_);
+    ReportListening(ServerStart{});
+    {
+        std::lock_guard lock(pumpMutex_);
+        eventPump_ = &pump;
+        webServer_ = &server;
+        pipeline_ = &pipeline;
+        if (exitRequested_) BeginServerStop();
+    }
+    pump.Run();
+    std::lock_guard lock(pumpMutex_);
+    eventPump_ = nullptr;
+    webServer_ = nullptr;
+    pipeline_ = nullptr;
 }
 
 void AppContext::MarkServerDone() {
@@ -271,35 +278,6 @@ void AppContext::MarkServerDone() {
         serverDone_ = true;
     }
     serverDoneEvent_.notify_all();
-}
-
-void AppContext::OnPostRequest(WebServer&, WebRequest& request) {
-    routes_.Handle(request, true);
-}
-
-void AppContext::OnGetRequest(WebServer&, WebRequest& request) {
-    routes_.Handle(request, false);
-}
-
-PipelineOptions AppContext::PipelineOptionsOf() {
-    PipelineOptions options;
-    options.debugMode = settings.debugMode;
-    options.maxCommandLines = settings.maxCommandLines;
-    options.driver = [this] { return registerHost != nullptr ? registerHost->driver() : nullptr; };
-    options.log = [this](std::string_view text) { WriteAppLog(text); };
-    options.logPostedCommand = [this](std::string_view text) {
-        std::lock_guard lock(logMutex_);
-        AppendRequestLogEntry(requestLogPath, text);
-    };
-    options.afterRun = [this] { PublishDriverStatus(); };
-    options.outcome = [this](const JournaledRequest& request, const RequestOutcome& outcome) {
-        CountRequest(status, request, outcome);
-    };
-    return options;
-}
-
-void AppContext::PublishDriverStatus() {
-    status.PublishDriver(registerHost != nullptr ? registerHost->driver() : nullptr);
 }
 
 }  // namespace tillvane

@@ -12,27 +12,30 @@
 #include <string_view>
 #include <thread>
 
+#include "api/access_policy.h"
+#include "api/request_limits.h"
+#include "app/log_files.h"
 #include "app/server_start.h"
 #include "commands/command_interpreter.h"
 #include "config/settings.h"
-#include "http/access_policy.h"
-#include "http/client_access.h"
-#include "http/host_check.h"
-#include "http/request_limits.h"
-#include "http/routes.h"
 #include "requests/driver_queue.h"
-#include "requests/journal/request_journal.h"
 #include "requests/replies.h"
-#include "requests/request_pipeline.h"
 #include "status/service_status.h"
 
 namespace tillvane {
 
 class EventPump;
 class RegisterHost;
-class WebRequest;
+class RequestPipeline;
 class WebServer;
-struct WebServerLimits;
+
+// The files of one service, beside its program.
+struct AppPaths {
+    std::string ini;
+    std::string appLog;
+    std::string requestLog;
+    std::string journal;
+};
 
 // Room for a request line whose CMD query parameter carries the longest command text with
 // every byte percent-encoded, and for ordinary header fields besides.
@@ -78,8 +81,10 @@ class AppContext {
     // cannot be loaded, the server cannot listen or its thread cannot be created.
     ServerStart Init(RegisterHost* host);
 
+    const AppPaths& paths() const { return paths_; }
+
     // Appends one entry to the application log; dropped when the log cannot be opened.
-    void WriteAppLog(std::string_view text) const;
+    void WriteAppLog(std::string_view text) const { logs_.WriteAppLog(text); }
 
     // Asks the server thread to leave its event loop: waiting requests are refused, the one
     // at the driver is cut short at its next serial transfer, the answers still owed are
@@ -92,40 +97,29 @@ class AppContext {
     // Waits at most `timeout` for the server thread to end; true when it has (or never ran).
     bool WaitForServerDone(std::chrono::milliseconds timeout);
 
-    // The request handlers; they run on the server thread, one request at a time.
-    void OnPostRequest(WebServer& server, WebRequest& request);
-    void OnGetRequest(WebServer& server, WebRequest& request);
-
-    std::string iniPath;
-    std::string appLogPath;
-    std::string requestLogPath;
-    std::string journalPath;
-    // As the configuration file gives them.
-    Settings settings;
-    // The address the server listens on.
-    std::string listenAddress;
-    RegisterHost* registerHost = nullptr;  // not owned
-    // What /status and /metrics show.
-    ServiceStatus status;
-
   private:
     void ServerThread();
     // Starts the stop of a server whose pump exists; with pumpMutex_ held.
     void BeginServerStop();
-    // What the request pipeline needs of the application: settings, driver, logs, status.
-    PipelineOptions PipelineOptionsOf();
-    // On the driver thread: lets the status show the driver's state.
-    void PublishDriverStatus();
+    // Runs the server until it is asked to stop; with the journal open and the pump made.
+    void Serve(EventPump& pump, WebServer& server, RequestPipeline& pipeline);
     void MarkServerDone();
     // Logs `reason` and returns it as the failed start `code`.
     ServerStart FailStart(std::uint32_t code, std::string reason);
     // Tells Init how the listening went; the first report counts.
     void ReportListening(ServerStart outcome);
 
-    mutable std::mutex logMutex_;  // the logs are written from the server and driver threads
-    // Who may use the service, and where a request goes.
+    const AppPaths paths_;
+    LogFiles logs_;
+    // As the configuration file gives them.
+    Settings settings_;
+    // The address the server listens on.
+    std::string listenAddress_;
+    RegisterHost* registerHost_ = nullptr;  // not owned
+    // What /status and /metrics show.
+    ServiceStatus status_;
+    // Who may use the service.
     AccessPolicy access_;
-    Routes routes_;
 
     std::atomic<bool> serverRunning_{false};
 

@@ -22,6 +22,12 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using ErrorCode = boost::system::error_code;
+// Sockets bound to the pump's own executor type: the type-erased default costs a copy and a
+// destruction of the executor at every step of every request.
+using PumpExecutor = asio::io_context::executor_type;
+using TcpSocket = asio::basic_stream_socket<tcp, PumpExecutor>;
+using TcpAcceptor = asio::basic_socket_acceptor<tcp, PumpExecutor>;
+using TcpStream = beast::basic_stream<tcp, PumpExecutor, beast::unlimited_rate_policy>;
 
 inline std::string_view ToStd(beast::string_view text) {
     return {text.data(), text.size()};

@@ -11,6 +11,10 @@ namespace tillvane {
 
 namespace {
 
+HttpRefusal Refused(http::status status, std::string_view text) {
+    return {static_cast<int>(status), std::string(text)};
+}
+
 constexpr std::string_view kUrlEncodedForm = "application/x-www-form-urlencoded";
 constexpr std::string_view kMultipartForm = "multipart/form-data";
 
@@ -24,9 +28,8 @@ struct RequestTarget {
     std::optional<std::string> authorityHost;
 };
 
-// The parts of the request target, or a refusal.
-std::variant<RequestTarget, Refusal> ReadTarget(std::string_view target) {
-    RequestTarget parts;
+// The parts of the request target into `parts`, or a refusal.
+HttpRefusal ReadTarget(std::string_view target, RequestTarget& parts) {
     if (target.starts_with("http://") || target.starts_with("https://")) {
         // Absolute form: the authority stands for the Host field, which it overrides.
         target.remove_prefix(target.find(kSchemeEnd) + kSchemeEnd.size());
@@ -41,10 +44,10 @@ std::variant<RequestTarget, Refusal> ReadTarget(std::string_view target) {
         parts.pathAndQuery = target.starts_with('/') ? std::string() : std::string("/");
     }
     if (!parts.authorityHost && !target.starts_with('/')) {
-        return Refusal{http::status::bad_request, "malformed request target"};
+        return Refused(http::status::bad_request, "malformed request target");
     }
     parts.pathAndQuery += target;
-    return parts;
+    return {};
 }
 
 // Two Host fields leave open which site the request is for; each part of the server could
@@ -59,44 +62,43 @@ bool HasOneHostAtMost(const BeastRequest& request) {
 
 // Reads the fields of a form body into `form`. A non-empty body of any other type is left
 // unread and its media type put in `bodyNotAFormType`; an empty body is simply no fields.
-std::optional<Refusal> ParseForm(const BeastRequest& request, FormFields& form,
-                                 std::optional<std::string>& bodyNotAFormType) {
+HttpRefusal ParseForm(const BeastRequest& request, FormFields& form,
+                      std::optional<std::string>& bodyNotAFormType) {
     const std::string_view contentType = ToStd(request[http::field::content_type]);
     const std::string mediaType = MediaTypeOf(contentType);
     if (mediaType == kUrlEncodedForm) {
-        if (ParseUrlEncoded(request.body(), form)) return std::nullopt;
-        return Refusal{http::status::bad_request, "invalid percent-encoding"};
+        if (ParseUrlEncoded(request.body(), form)) return {};
+        return Refused(http::status::bad_request, "invalid percent-encoding");
     }
     if (mediaType == kMultipartForm) {
         if (ParseMultipartForm(request.body(), HeaderParameter(contentType, "boundary"), form)) {
-            return std::nullopt;
+            return {};
         }
-        return Refusal{http::status::bad_request, "malformed multipart form"};
+        return Refused(http::status::bad_request, "malformed multipart form");
     }
     if (!request.body().empty()) bodyNotAFormType = mediaType;
-    return std::nullopt;
+    return {};
 }
 
-// An IPv4 client that reached an IPv6 socket is named by its IPv4 address.
-std::string ClientAddressText(const asio::ip::address& client) {
-    const bool mapped = client.is_v6() && client.to_v6().is_v4_mapped();
-    return mapped ? asio::ip::make_address_v4(asio::ip::v4_mapped, client.to_v6()).to_string()
-                  : client.to_string();
+RequestRead Refusing(HttpRefusal refusal) {
+    return {WebRequest(), std::move(refusal)};
 }
 
 }  // namespace
 
-std::variant<WebRequest, Refusal> ReadWebRequest(const BeastRequest& request,
-                                                 const asio::ip::address& client,
-                                                 std::size_t maxPathLength) {
+RequestRead ReadWebRequest(const BeastRequest& request, std::string_view client,
+                           std::size_t maxPathLength) {
     const bool isPost = request.method() == http::verb::post;
     if (!isPost && request.method() != http::verb::get && request.method() != http::verb::options) {
-        return Refusal{http::status::method_not_allowed, kMethodNotAllowedReply};
+        return Refusing(Refused(http::status::method_not_allowed, kMethodNotAllowedReply));
     }
-    const auto read = ReadTarget(ToStd(request.target()));
-    if (const auto* refusal = std::get_if<Refusal>(&read)) return *refusal;
-    if (!HasOneHostAtMost(request)) return Refusal{http::status::bad_request, "duplicate Host"};
-    const RequestTarget& parts = std::get<RequestTarget>(read);
+    RequestTarget parts;
+    if (HttpRefusal refusal = ReadTarget(ToStd(request.target()), parts)) {
+        return Refusing(std::move(refusal));
+    }
+    if (!HasOneHostAtMost(request)) {
+        return Refusing(Refused(http::status::bad_request, "duplicate Host"));
+    }
     const std::string_view target = parts.pathAndQuery;
     const std::size_t questionMark = target.find('?');
     std::string path;
@@ -108,17 +110,20 @@ std::variant<WebRequest, Refusal> ReadWebRequest(const BeastRequest& request,
             false, path) ||
         (questionMark != std::string_view::npos &&
          !ParseUrlEncoded(target.substr(questionMark + 1), query))) {
-        return Refusal{http::status::bad_request, "invalid percent-encoding"};
+        return Refusing(Refused(http::status::bad_request, "invalid percent-encoding"));
     }
     if (path.size() > maxPathLength) {
-        return Refusal{http::status::uri_too_long, "request path too long"};
+        return Refusing(Refused(http::status::uri_too_long, "request path too long"));
     }
     std::optional<std::string> bodyNotAFormType;
     if (isPost) {
-        if (auto refusal = ParseForm(request, form, bodyNotAFormType)) return *refusal;
+        if (HttpRefusal refusal = ParseForm(request, form, bodyNotAFormType)) {
+            return Refusing(std::move(refusal));
+        }
     }
-    WebRequest webRequest(std::move(path), std::move(query), std::move(form));
-    webRequest.SetClientAddress(ClientAddressText(client));
+    RequestRead read{WebRequest(std::move(path), std::move(query), std::move(form)), {}};
+    WebRequest& webRequest = read.request;
+    webRequest.SetClientAddress(std::string(client));
     if (bodyNotAFormType) webRequest.MarkBodyNotAForm(std::move(*bodyNotAFormType));
     if (parts.authorityHost) webRequest.AddHeader(std::string(kHostField), *parts.authorityHost);
     for (const auto& field : request) {
@@ -126,7 +131,7 @@ std::variant<WebRequest, Refusal> ReadWebRequest(const BeastRequest& request,
         webRequest.AddHeader(std::string(ToStd(field.name_string())),
                              std::string(ToStd(field.value())));
     }
-    return webRequest;
+    return read;
 }
 
 }  // namespace tillvane

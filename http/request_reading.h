@@ -5,25 +5,25 @@
 
 #include <cstddef>
 #include <string_view>
-#include <variant>
 
 #include "http/beast.h"
+#include "http/http_refusal.h"
 #include "http/web_request.h"
 
 namespace tillvane {
 
 using BeastRequest = http::request<http::string_body>;
 
-// An HTTP error answered instead of calling a handler.
-struct Refusal {
-    http::status status;
-    std::string_view text;
+// A request as read: the request a handler sees, or the refusal answered instead of calling
+// one.
+struct RequestRead {
+    WebRequest request;
+    HttpRefusal refusal;
 };
 
 // Only GET, POST and OPTIONS are read; a POST's urlencoded or multipart body becomes its form
-// fields.
-std::variant<WebRequest, Refusal> ReadWebRequest(const BeastRequest& request,
-                                                 const asio::ip::address& client,
-                                                 std::size_t maxPathLength);
+// fields. `client` is the client's address as text.
+RequestRead ReadWebRequest(const BeastRequest& request, std::string_view client,
+                           std::size_t maxPathLength);
 
 }  // namespace tillvane

@@ -21,7 +21,7 @@ struct WebServerState : std::enable_shared_from_this<WebServerState> {
         : acceptor(context), retryTimer(context), graceTimer(context), limits(serverLimits) {}
 
     void Accept();
-    void OnAccepted(const ErrorCode& error, tcp::socket socket);
+    void OnAccepted(const ErrorCode& error, TcpSocket socket);
     // Makes room for one more connection from `address`; false when every connection that
     // could give way is busy with a complete request.
     bool MakeRoomFor(const std::string& address);
@@ -36,7 +36,7 @@ struct WebServerState : std::enable_shared_from_this<WebServerState> {
     void RunWhenQuiet();
     void CloseAll();
 
-    tcp::acceptor acceptor;
+    TcpAcceptor acceptor;
     asio::steady_timer retryTimer;
     asio::steady_timer graceTimer;
     WebServerLimits limits;

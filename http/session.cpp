@@ -21,19 +21,26 @@ constexpr std::string_view kContinueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
 // being lost to a connection reset.
 constexpr std::chrono::milliseconds kLingerTimeout{2000};
 
+// An IPv4 client that reached an IPv6 socket is named by its IPv4 address.
+std::string ClientAddressText(const asio::ip::address& client) {
+    const bool mapped = client.is_v6() && client.to_v6().is_v4_mapped();
+    return mapped ? asio::ip::make_address_v4(asio::ip::v4_mapped, client.to_v6()).to_string()
+                  : client.to_string();
+}
+
 bool IsHttpParseError(const ErrorCode& error) {
     return error.category() == http::make_error_code(http::error::bad_target).category();
 }
 
 }  // namespace
 
-Session::Session(tcp::socket socket, asio::ip::address address,
-                 std::shared_ptr<WebServerState> state)
+Session::Session(TcpSocket socket, asio::ip::address address, std::shared_ptr<WebServerState> state)
     : stream_(std::move(socket)),
       buffer_(state->limits.maxHeaderBytes + kReadChunkBytes),
       state_(std::move(state)),
       address_(std::move(address)),
-      addressText_(address_.to_string()) {}
+      addressText_(address_.to_string()),
+      clientText_(ClientAddressText(address_)) {}
 
 Session::~Session() {
     ReleasePendingBytes();
@@ -53,7 +60,7 @@ void Session::Close() {
     ReleasePendingBytes();
     if (pendingReply_) pendingReply_->MarkClientGone();
     ErrorCode ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.socket().shutdown(TcpSocket::shutdown_both, ignored);
     stream_.close();
     FinishOutstanding();
 }
@@ -99,7 +106,7 @@ void Session::Parse() {
         }
     } catch (const std::length_error&) {
         // A single header field longer than the parser can hold.
-        return Refuse({http::status::request_header_fields_too_large, "request header too large"});
+        return Refuse(http::status::request_header_fields_too_large, "request header too large");
     } catch (const std::bad_alloc&) {
         return Close();
     }
@@ -108,11 +115,11 @@ void Session::Parse() {
 
 void Session::ReadMore() {
     if (!AccountPendingBytes()) {
-        return Refuse({http::status::service_unavailable, "server busy"});
+        return Refuse(http::status::service_unavailable, "server busy");
     }
     const std::size_t room = buffer_.max_size() - buffer_.size();
     if (room == 0) {
-        return Refuse({http::status::request_header_fields_too_large, "request header too large"});
+        return Refuse(http::status::request_header_fields_too_large, "request header too large");
     }
     stream_.async_read_some(buffer_.prepare(std::min(kReadChunkBytes, room)),
                             [self = shared_from_this()](const ErrorCode& error, std::size_t bytes) {
@@ -157,13 +164,13 @@ void Session::ReleasePendingBytes() {
 
 void Session::OnReadError(const ErrorCode& error) {
     if (error == http::error::header_limit || error == http::error::buffer_overflow) {
-        return Refuse({http::status::request_header_fields_too_large, "request header too large"});
+        return Refuse(http::status::request_header_fields_too_large, "request header too large");
     }
     if (error == http::error::body_limit) {
-        return Refuse({http::status::payload_too_large, "request body too large"});
+        return Refuse(http::status::payload_too_large, "request body too large");
     }
     if (!IsHttpParseError(error)) return Close();
-    Refuse({http::status::bad_request, "malformed HTTP request"});
+    Refuse(http::status::bad_request, "malformed HTTP request");
 }
 
 void Session::Respond() {
@@ -191,9 +198,12 @@ void Session::Respond() {
 }
 
 Session::Outcome Session::Handle(const BeastRequest& request) {
-    auto read = ReadWebRequest(request, address_, state_->limits.maxPathLength);
-    if (const auto* refusal = std::get_if<Refusal>(&read)) {
-        return {refusal->status, state_->refusalPrefix + std::string(refusal->text), {}, nullptr};
+    RequestRead read = ReadWebRequest(request, clientText_, state_->limits.maxPathLength);
+    if (read.refusal) {
+        return {static_cast<http::status>(read.refusal.status),
+                state_->refusalPrefix + read.refusal.text,
+                {},
+                nullptr};
     }
     if (state_->owner == nullptr || state_->shuttingDown) {
         return {http::status::service_unavailable,
@@ -201,7 +211,7 @@ Session::Outcome Session::Handle(const BeastRequest& request) {
                 {},
                 nullptr};
     }
-    WebRequest& webRequest = std::get<WebRequest>(read);
+    WebRequest& webRequest = read.request;
     const http::verb method = request.method();
     const RequestHandler& handler = method == http::verb::post      ? state_->postHandler
                                     : method == http::verb::options ? state_->optionsHandler
@@ -324,17 +334,17 @@ void Session::Send(http::status status, std::string body, bool keepAlive,
                       });
 }
 
-void Session::Refuse(const Refusal& refusal) {
+void Session::Refuse(http::status status, std::string_view text) {
     if (parser_ && parser_->is_header_done()) version_ = parser_->get().version();
     parser_.reset();
     ReleasePendingBytes();
-    Send(refusal.status, state_->refusalPrefix + std::string(refusal.text), false);
+    Send(status, state_->refusalPrefix + std::string(text), false);
 }
 
 void Session::Linger() {
     phase_ = Phase::lingering;
     ErrorCode ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.socket().shutdown(TcpSocket::shutdown_send, ignored);
     stream_.expires_after(kLingerTimeout);
     Drain();
 }

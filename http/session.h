@@ -25,7 +25,7 @@ class Session : public std::enable_shared_from_this<Session> {
   public:
     enum class Phase { reading, handling, awaitingReply, writing, lingering, closed };
 
-    Session(tcp::socket socket, asio::ip::address address, std::shared_ptr<WebServerState> state);
+    Session(TcpSocket socket, asio::ip::address address, std::shared_ptr<WebServerState> state);
 
     ~Session();
 
@@ -102,7 +102,7 @@ class Session : public std::enable_shared_from_this<Session> {
               const HeaderFields& headers = {});
 
     // Refuses what could not be read as a request and closes the connection afterwards.
-    void Refuse(const Refusal& refusal);
+    void Refuse(http::status status, std::string_view text);
 
     // Closes our side for sending, then drops what the client still sends until it closes
     // too or the linger time has passed.
@@ -115,14 +115,15 @@ class Session : public std::enable_shared_from_this<Session> {
         std::string body;
     };
 
-    beast::tcp_stream stream_;
+    TcpStream stream_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     http::response<http::string_body> response_;
     std::array<char, kDrainChunkBytes> drain_{};
     std::shared_ptr<WebServerState> state_;
     asio::ip::address address_;
-    std::string addressText_;
+    std::string addressText_;  // as the admission policy counts it
+    std::string clientText_;   // as a handler sees it: an IPv4-mapped address as IPv4
     std::list<std::weak_ptr<Session>>::iterator entry_;
     bool registered_ = false;
     Phase phase_ = Phase::reading;

@@ -13,11 +13,13 @@
 
 #include "base/text_split.h"
 #include "http/form_fields.h"
-#include "requests/reply_status.h"
 
 namespace tillvane {
 
 using HeaderFields = std::vector<std::pair<std::string, std::string>>;
+
+// The status of an answer whose handler set none.
+inline constexpr int kDefaultAnswerStatus = 200;
 
 // The answer to a request that its handler could not give at once. Send may be called from
 // any thread; the server writes the answer on its own thread. Only the first Send counts.
@@ -43,6 +45,7 @@ class PendingReply {
 
 class WebRequest {
   public:
+    WebRequest() = default;
     WebRequest(std::string path, FormFields query, FormFields form)
         : path_(std::move(path)), query_(std::move(query)), form_(std::move(form)) {}
 
@@ -67,10 +70,17 @@ class WebRequest {
 
     // The value of the first header field called `name` (any letter case), and whether the
     // request had one.
-    bool HasHeader(std::string_view name) const { return FindHeader(requestHeaders_, name); }
+    bool HasHeader(std::string_view name) const { return FindHeader(name) != nullptr; }
     std::string Header(std::string_view name) const {
-        const auto* field = FindHeader(requestHeaders_, name);
-        return field != nullptr ? field->second : std::string();
+        const std::string* value = FindHeader(name);
+        return value != nullptr ? *value : std::string();
+    }
+    // The value of the first header field called `name` (any letter case); null when none.
+    const std::string* FindHeader(std::string_view name) const {
+        for (const auto& field : requestHeaders_) {
+            if (EqualsIgnoringCase(field.first, name)) return &field.second;
+        }
+        return nullptr;
     }
     void AddHeader(std::string name, std::string value) {
         requestHeaders_.emplace_back(std::move(name), std::move(value));
@@ -114,14 +124,6 @@ class WebRequest {
     }
 
   private:
-    static const std::pair<std::string, std::string>* FindHeader(const HeaderFields& fields,
-                                                                 std::string_view name) {
-        for (const auto& field : fields) {
-            if (EqualsIgnoringCase(field.first, name)) return &field;
-        }
-        return nullptr;
-    }
-
     std::string path_;
     std::string clientAddress_;
     FormFields query_;
@@ -129,7 +131,7 @@ class WebRequest {
     HeaderFields requestHeaders_;
     bool bodyIsNotAForm_ = false;
     std::string bodyMediaType_;
-    int status_ = kHttpOk;
+    int status_ = kDefaultAnswerStatus;
     std::string responseBody_;
     HeaderFields responseHeaders_;
     std::function<std::shared_ptr<PendingReply>()> makePendingReply_;

@@ -19,12 +19,12 @@ constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
 }  // namespace
 
 void WebServerState::Accept() {
-    acceptor.async_accept([self = shared_from_this()](const ErrorCode& error, tcp::socket socket) {
+    acceptor.async_accept([self = shared_from_this()](const ErrorCode& error, TcpSocket socket) {
         self->OnAccepted(error, std::move(socket));
     });
 }
 
-void WebServerState::OnAccepted(const ErrorCode& error, tcp::socket socket) {
+void WebServerState::OnAccepted(const ErrorCode& error, TcpSocket socket) {
     if (error == asio::error::operation_aborted || !acceptor.is_open()) return;
     if (error) {
         // Out of descriptors or memory: try again shortly instead of spinning.
@@ -183,7 +183,7 @@ platform::Error WebServer::Host(const std::string& address, int port) {
 #ifndef _WIN32
     // Lets a restarted service listen again while old connections linger in TIME_WAIT. (On
     // Windows the option would let another program take over the port.)
-    if (!error) state_->acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+    if (!error) state_->acceptor.set_option(TcpAcceptor::reuse_address(true), error);
 #endif
     if (!error) state_->acceptor.bind(endpoint, error);
     if (!error) state_->acceptor.listen(asio::socket_base::max_listen_connections, error);

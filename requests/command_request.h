@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,6 +61,18 @@ class CommandAnswer {
     Send send_;
     ClientGone clientGone_;
     std::atomic<bool> sent_{false};
+};
+
+// Where command requests go: the request pipeline, as the HTTP side sees it.
+class CommandSink {
+  public:
+    virtual ~CommandSink() = default;
+
+    // A request to run a command text; with its refusal set, refused before its text is read.
+    // The answer goes out later, through `answer` (none: nobody can be answered).
+    virtual void Accept(const CommandRequest& request, std::shared_ptr<CommandAnswer> answer) = 0;
+    // A refusal on its way out: the reply text to send.
+    virtual std::string Refuse(std::string reply) const = 0;
 };
 
 }  // namespace tillvane

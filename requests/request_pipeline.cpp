@@ -165,10 +165,10 @@ platform::Error RequestPipeline::ReadCommand(const CommandRequest& request,
     CutAtFirstZeroByte(command.text);
 
     if (options_.debugMode) {
-        options_.log(command.text);
+        observer_.Log(command.text);
         if (request.isPost) {
             // A till's name is letters, digits and . _ - only: nothing to escape.
-            options_.logPostedCommand(
+            observer_.LogPostedCommand(
                 (request.till.empty() ? std::string() : "till=" + request.till + " ") +
                 EscapeHtml(command.text));
         }
@@ -194,7 +194,7 @@ void RequestPipeline::Submit(std::shared_ptr<CommandAnswer> reply, Command comma
     };
     job.run = [this, command, record, startTicket, reply] {
         Run(command, record, startTicket, reply);
-        if (options_.afterRun) options_.afterRun();
+        observer_.DriverRan();
     };
     if (!queue_.Submit(std::move(job))) {
         // Answered at once, without touching the printer: the till may try again later.
@@ -218,8 +218,8 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
                 : reply != nullptr && !reply->clientGone();
     if (!wanted) {
         // Nobody waits for it: printing it would only print twice when the till tries again.
-        options_.log("Request dropped unprinted: its client went away before its turn [" +
-                     command.text + "]");
+        observer_.Log("Request dropped unprinted: its client went away before its turn [" +
+                      command.text + "]");
         outcome.note = kDroppedNote;
         Finish(record, outcome, nullptr);
         return;
@@ -231,7 +231,7 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
         Finish(record, outcome, reply);
         return;
     }
-    VirtualRegister* driver = options_.driver ? options_.driver() : nullptr;
+    VirtualRegister* driver = options_.driver;
     if (driver != nullptr) {
         std::string refusal = receiptHolder_.Admit(record.till, command.text, *driver);
         if (!refusal.empty()) {
@@ -268,7 +268,7 @@ void RequestPipeline::Run(const Command& command, const JournaledRequest& record
 }
 
 std::string RequestPipeline::Execute(const Command& command) const {
-    VirtualRegister* driver = options_.driver ? options_.driver() : nullptr;
+    VirtualRegister* driver = options_.driver;
     const Result<std::string> run = ExecuteCommandText(command.text, command.hexNames, driver);
     std::string reply(run.ok() ? kReplySuccessPrefix : kReplyFailurePrefix);
     reply += ReplyTextOf(run);
@@ -281,22 +281,22 @@ std::string RequestPipeline::Execute(const Command& command) const {
 void RequestPipeline::AbandonCutShortReceipt() {
     // Later work of the driver reaches the printer again.
     cancelToken_.Reset();
-    VirtualRegister* driver = options_.driver ? options_.driver() : nullptr;
+    VirtualRegister* driver = options_.driver;
     if (driver != nullptr) driver->AbandonReceipt("its request was cut short by the service stop");
-    options_.log("Request cut short by the service stop; its receipt abandoned");
+    observer_.Log("Request cut short by the service stop; its receipt abandoned");
 }
 
 RequestPipeline::RequestPipeline(RequestJournal& journal, AnswerDelivery& delivery,
-                                 PipelineOptions options)
-    : journal_(journal), delivery_(delivery), options_(std::move(options)) {
+                                 PipelineOptions options, RequestObserver& observer)
+    : journal_(journal), delivery_(delivery), options_(std::move(options)), observer_(observer) {
     // The stop cancels the token; the driver's serial transfers read it.
-    if (VirtualRegister* driver = options_.driver ? options_.driver() : nullptr) {
+    if (VirtualRegister* driver = options_.driver) {
         driver->SetCancelToken(&cancelToken_);
     }
 }
 
 RequestPipeline::~RequestPipeline() {
-    if (VirtualRegister* driver = options_.driver ? options_.driver() : nullptr) {
+    if (VirtualRegister* driver = options_.driver) {
         driver->SetCancelToken(nullptr);
     }
 }
@@ -313,13 +313,13 @@ void RequestPipeline::Join() {
 }
 
 std::string RequestPipeline::Refuse(std::string reply) const {
-    if (options_.debugMode) options_.log(reply);
+    if (options_.debugMode) observer_.Log(reply);
     return reply;
 }
 
 void RequestPipeline::Finish(const JournaledRequest& request, const RequestOutcome& outcome,
                              std::shared_ptr<CommandAnswer> reply) {
-    if (options_.outcome) options_.outcome(request, outcome);
+    observer_.Ended(request, outcome);
     // The newest record to wait for before answering; 0: none was written.
     std::uint64_t ticket = 0;
     if (const Result<std::uint64_t> recorded = journal_.Record(request, outcome); recorded.ok())
@@ -338,7 +338,7 @@ void RequestPipeline::Finish(const JournaledRequest& request, const RequestOutco
             shared.started = false;
             shared.note.clear();
             if (waiting != nullptr) {
-                if (options_.outcome) options_.outcome(*waiting, shared);
+                observer_.Ended(*waiting, shared);
                 const Result<std::uint64_t> recorded = journal_.Record(*waiting, shared);
                 if (recorded.ok()) ticket = std::max(ticket, recorded.value());
             }

@@ -17,6 +17,7 @@
 #include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
 #include "requests/receipt_holder.h"
+#include "requests/request_observer.h"
 
 namespace tillvane {
 
@@ -25,23 +26,16 @@ class VirtualRegister;
 struct PipelineOptions {
     bool debugMode = false;  // refusals and command texts go to the logs
     int maxCommandLines = kDefaultMaxCommandLines;
-    // The driver the commands run on; null when there is none.
-    std::function<VirtualRegister*()> driver;
-    // An entry of the application log; in debug mode, a posted command text for the request
-    // log.
-    std::function<void(std::string_view)> log;
-    std::function<void(std::string_view)> logPostedCommand;
-    // On the driver thread, after every run.
-    std::function<void()> afterRun;
-    // Told of every request as it ends, before its answer is sent, on the thread that ends it.
-    std::function<void(const JournaledRequest&, const RequestOutcome&)> outcome;
+    // The driver the commands run on; null when there is none. Not owned.
+    VirtualRegister* driver = nullptr;
 };
 
-class RequestPipeline {
+class RequestPipeline : public CommandSink {
   public:
     // Hands the driver the pipeline's cancel token, and takes it back on destruction.
-    RequestPipeline(RequestJournal& journal, AnswerDelivery& delivery, PipelineOptions options);
-    ~RequestPipeline();
+    RequestPipeline(RequestJournal& journal, AnswerDelivery& delivery, PipelineOptions options,
+                    RequestObserver& observer);
+    ~RequestPipeline() override;
     RequestPipeline(const RequestPipeline&) = delete;
     RequestPipeline& operator=(const RequestPipeline&) = delete;
 
@@ -56,9 +50,9 @@ class RequestPipeline {
 
     // A request to REGCMD; with its refusal set, refused before its text is read. The answer
     // goes out later, through `answer` (none: nobody can be answered).
-    void Accept(const CommandRequest& request, std::shared_ptr<CommandAnswer> answer);
+    void Accept(const CommandRequest& request, std::shared_ptr<CommandAnswer> answer) override;
     // A refusal on its way out: logged in debug mode.
-    std::string Refuse(std::string reply) const;
+    std::string Refuse(std::string reply) const override;
 
   private:
     struct Command {
@@ -92,6 +86,7 @@ class RequestPipeline {
     RequestJournal& journal_;
     AnswerDelivery& delivery_;
     const PipelineOptions options_;
+    RequestObserver& observer_;
     // Cancelled by the stop: the driver's serial transfers then fail at once, and a run
     // learns from its refusals that it was cut short.
     platform::CancelToken cancelToken_;

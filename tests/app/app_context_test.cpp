@@ -320,9 +320,9 @@ TEST_F(AppContextTest, RefusesWhatDoesNotFitAndServesOthers) {
 
 TEST_F(AppContextTest, WithoutConfigurationThereIsNoServer) {
     AppContext context(ProgramPath());
-    EXPECT_EQ(context.iniPath, IniPath());
-    EXPECT_EQ(context.appLogPath, AppLog());
-    EXPECT_EQ(context.requestLogPath, RequestLog());
+    EXPECT_EQ(context.paths().ini, IniPath());
+    EXPECT_EQ(context.paths().appLog, AppLog());
+    EXPECT_EQ(context.paths().requestLog, RequestLog());
     EXPECT_EQ(context.Init(&host_).code, kStartNoConfiguration);
     EXPECT_EQ(LogTexts(AppLog()),
               (std::vector<std::string>{

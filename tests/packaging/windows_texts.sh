@@ -23,9 +23,11 @@ for file in Tillvane_se.ini.sample README-Windows.txt; do
     [ "$(tail -c 2 "$path" | od -An -c | tr -d ' ')" == '\r\n' ] || fail "$file: last line without CR LF"
 done
 
-# Every key read through the configuration: GetValue(x, "key") and the *Setting(x, "key") helpers.
-mapfile -t keys < <(grep -rhoE --include='*.cpp' '(GetValue|Setting)\([^,()]+, *"[A-Za-z_]+"' \
-    "$sources"/{app,base,config,http,platform,registers,requests,service,status} 2>/dev/null |
+# Every key read through the configuration: the named key constants (k…Key = "key") that the
+# readers use, and any GetValue(x, "key") or *Setting(x, "key") still written with its literal.
+mapfile -t keys < <(grep -rhoE --include='*.cpp' --include='*.h' \
+    -e '(GetValue|Setting)\([^,()]+, *"[A-Za-z_]+"' -e 'k[A-Za-z]+Key = "[A-Za-z_]+"' \
+    "$sources"/{api,app,base,config,http,platform,registers,requests,service,status} 2>/dev/null |
     sed -E 's/.*"([A-Za-z_]+)"$/\1/' | sort -u)
 [ "${#keys[@]}" -ge "$least_keys" ] || fail "only ${#keys[@]} keys found in the sources: ${keys[*]}"
 sample=$(tr -d '\r' <"$texts/Tillvane_se.ini.sample" 2>/dev/null)

@@ -35,14 +35,21 @@ class RequestPipelineTest : public ::testing::Test {
         pipeline_.queue().Start();
     }
 
+    // Keeps how each request ended.
+    struct Outcomes : RequestObserver {
+        void Log(std::string_view) override {}
+        void LogPostedCommand(std::string_view) override {}
+        void Ended(const JournaledRequest&, const RequestOutcome& outcome) override {
+            list.push_back(outcome.replay ? "replay" : outcome.ran ? "ran" : "refused");
+        }
+        void DriverRan() override {}
+        std::vector<std::string> list;
+    };
+
     PipelineOptions Options() {
         PipelineOptions options;
         options.maxCommandLines = 2;
-        options.driver = [this] { return &driver_; };
-        options.log = [](std::string_view) {};
-        options.outcome = [this](const JournaledRequest&, const RequestOutcome& outcome) {
-            outcomes_.push_back(outcome.replay ? "replay" : outcome.ran ? "ran" : "refused");
-        };
+        options.driver = &driver_;
         return options;
     }
 
@@ -80,13 +87,13 @@ class RequestPipelineTest : public ::testing::Test {
 
     testing::TempDir dir_;
     testing::RecordingRegister driver_;
-    std::vector<std::string> outcomes_;
+    Outcomes outcomes_;
     // The journal's file calls and the answers, in the order they happened.
     testing::RecordingFileSystem files_;
     RequestJournal journal_{dir_.File("journal.jsonl"), JournalSettings{}, [](std::string_view) {},
                             files_};
     AnswerDelivery delivery_{journal_};
-    RequestPipeline pipeline_{journal_, delivery_, Options()};
+    RequestPipeline pipeline_{journal_, delivery_, Options(), outcomes_};
 };
 
 TEST_F(RequestPipelineTest, EachRequestEndsInOneAnswerAndTheDriverSeesOnlyWhatMayRun) {
@@ -141,11 +148,11 @@ TEST_F(RequestPipelineTest, EachRequestEndsInOneAnswerAndTheDriverSeesOnlyWhatMa
     };
     for (const Case& c : cases) {
         driver_.calls.clear();
-        outcomes_.clear();
+        outcomes_.list.clear();
         if (c.failOnce != nullptr) files_.Fail(c.failOnce);
         EXPECT_EQ(Send(c.query, c.refusal), c.answer) << c.name;
         EXPECT_EQ(driver_.calls, c.calls) << c.name;
-        EXPECT_EQ(outcomes_, std::vector<std::string>{c.outcome}) << c.name;
+        EXPECT_EQ(outcomes_.list, std::vector<std::string>{c.outcome}) << c.name;
     }
     pipeline_.Stop();
     EXPECT_EQ(Send({{"CMD", "BS"}}), Answer(kHttpServiceUnavailable, std::string(kStoppingReply)));
@@ -164,7 +171,7 @@ TEST_F(RequestPipelineTest, ARequestWithoutAnAnswerIsDroppedUnprinted) {
     // Queued behind it: once this one is answered, the first has had its turn.
     EXPECT_EQ(Send({{"CMD", "BS"}}), Answer(kHttpOk, "OK|"));
     EXPECT_EQ(driver_.calls, std::vector<std::string>{"BeginSell"});
-    EXPECT_EQ(outcomes_, (std::vector<std::string>{"refused", "ran"}));
+    EXPECT_EQ(outcomes_.list, (std::vector<std::string>{"refused", "ran"}));
 }
 
 // An answer leaves only once the journal's record of it is on the disk: a crash right after
@@ -193,7 +200,7 @@ TEST_F(RequestPipelineTest, AnIdRefusedByAStoppedQueueRunsAfterARestart) {
         ASSERT_TRUE(journal.Open());
         AnswerDelivery delivery(journal);
         ASSERT_TRUE(delivery.Start());
-        RequestPipeline pipeline(journal, delivery, Options());
+        RequestPipeline pipeline(journal, delivery, Options(), outcomes_);
         if (expected.first == kHttpOk) {
             ASSERT_TRUE(pipeline.queue().Start());
         } else {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/throttled_log.h"
-#include "http/web_request.h"
+#include "requests/reply_status.h"
 
 namespace tillvane {
 namespace {

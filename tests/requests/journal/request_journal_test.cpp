@@ -15,9 +15,9 @@
 
 #include "base/json_line.h"
 #include "base/utc_time.h"
-#include "http/web_request.h"
 #include "requests/journal/journal_file.h"
 #include "requests/journal/request_journal.h"
+#include "requests/reply_status.h"
 #include "tests/support/recording_file_system.h"
 #include "tests/support/result_value.h"
 #include "tests/support/temp_dir.h"

@@ -1,8 +1,9 @@
-#include "http/command_request_adapter.h"
+#include "api/command_request_adapter.h"
 
 #include <utility>
 
 #include "http/web_request.h"
+#include "requests/reply_status.h"
 
 namespace tillvane {
 
@@ -17,15 +18,14 @@ CommandRequest::FieldLookup LookupIn(const FormFields& fields) {
 
 }  // namespace
 
-CommandRequest CommandRequestOf(const WebRequest& request, bool isPost, int refusalStatus,
-                                std::string refusal) {
+CommandRequest CommandRequestOf(const WebRequest& request, bool isPost, HttpRefusal refusal) {
     CommandRequest command;
     command.queryField = LookupIn(request.query());
     if (isPost) command.formField = LookupIn(request.form());
     command.isPost = isPost;
     command.client = request.clientAddress();
-    command.refusalStatus = refusalStatus;
-    command.refusal = std::move(refusal);
+    command.refusalStatus = refusal.refused() ? refusal.status : kHttpOk;
+    command.refusal = std::move(refusal.text);
     if (request.HasHeader(kIdempotencyKeyHeader)) {
         command.idempotencyKey = request.Header(kIdempotencyKeyHeader);
     }

@@ -1,13 +1,14 @@
-#include "http/access_policy.h"
+#include "api/access_policy.h"
 
 #include <algorithm>
 
+#include "api/command_request_adapter.h"
+#include "api/request_limits.h"
 #include "base/text_split.h"
 #include "http/allowed_methods.h"
-#include "http/command_request_adapter.h"
-#include "http/request_limits.h"
 #include "http/web_request.h"
 #include "requests/replies.h"
+#include "requests/reply_status.h"
 
 namespace tillvane {
 
@@ -64,50 +65,50 @@ void AccessPolicy::SetOrigins(std::string_view list) {
 }
 
 bool AccessPolicy::AllowsOrigin(const WebRequest& request) const {
-    if (!request.HasHeader(kOriginHeader)) return false;
-    const std::string origin = NormalisedOrigin(request.Header(kOriginHeader));
-    return std::find(origins_.begin(), origins_.end(), origin) != origins_.end();
+    const std::string* origin = request.FindHeader(kOriginHeader);
+    if (origin == nullptr) return false;
+    std::string_view name = *origin;
+    while (name.ends_with('/')) name.remove_suffix(1);
+    return std::any_of(origins_.begin(), origins_.end(), [name](const std::string& allowed) {
+        return EqualsIgnoringCase(allowed, name);
+    });
 }
 
-bool AccessPolicy::AdmitClient(WebRequest& request) const {
-    if (clients_.Allows(request.clientAddress())) return true;
+HttpRefusal AccessPolicy::AdmitClient(const WebRequest& request) const {
+    if (clients_.Allows(request.clientAddress())) return {};
     LogRefusal("client", request,
                "Client not allowed: " + request.clientAddress() + " /" + request.path());
-    request.SetStatus(kHttpForbidden);
-    request.Write(kClientNotAllowedReply);
-    return false;
+    return {kHttpForbidden, std::string(kClientNotAllowedReply)};
 }
 
-bool AccessPolicy::AdmitHost(WebRequest& request) const {
+HttpRefusal AccessPolicy::AdmitHost(const WebRequest& request) const {
     // A request without Host (HTTP/1.0) comes from a program, never from a browser's page.
-    if (!request.HasHeader(kHostHeader)) return true;
-    const std::string host = request.Header(kHostHeader);
-    if (hosts_.Allows(host)) return true;
+    const std::string* host = request.FindHeader(kHostHeader);
+    if (host == nullptr || hosts_.Allows(*host)) return {};
     LogRefusal("host", request,
-               "Unknown Host refused: [" + host.substr(0, kMaxLoggedHostLength) + "] from " +
+               "Unknown Host refused: [" + host->substr(0, kMaxLoggedHostLength) + "] from " +
                    request.clientAddress() + " /" + request.path());
-    request.SetStatus(kHttpMisdirectedRequest);
-    request.Write(kUnknownHostReply);
-    return false;
+    return {kHttpMisdirectedRequest, std::string(kUnknownHostReply)};
 }
 
-bool AccessPolicy::AdmitOrigin(WebRequest& request) const {
+HttpRefusal AccessPolicy::AdmitOrigin(WebRequest& request) const {
     // A browser marks what a page of another site makes it send; programs send neither.
-    const bool hasOrigin = request.HasHeader(kOriginHeader);
-    const std::string fetchSite = ToLowerAscii(request.Header(kFetchSiteHeader));
-    const bool crossSite = hasOrigin || (request.HasHeader(kFetchSiteHeader) &&
-                                         fetchSite != "same-origin" && fetchSite != "none");
-    if (!crossSite) return true;
-    if (!AllowsOrigin(request)) return false;
+    const std::string* origin = request.FindHeader(kOriginHeader);
+    const std::string* fetchSite = request.FindHeader(kFetchSiteHeader);
+    const bool crossSite = origin != nullptr || (fetchSite != nullptr &&
+                                                 !EqualsIgnoringCase(*fetchSite, "same-origin") &&
+                                                 !EqualsIgnoringCase(*fetchSite, "none"));
+    if (!crossSite) return {};
+    if (!AllowsOrigin(request)) return {kHttpForbidden, std::string(kCrossSiteReply)};
     // The page may read the answer.
-    request.SetResponseHeader("Access-Control-Allow-Origin", request.Header(kOriginHeader));
+    request.SetResponseHeader("Access-Control-Allow-Origin", *origin);
     request.SetResponseHeader("Vary", "Origin");
-    return true;
+    return {};
 }
 
-bool AccessPolicy::AdmitPreflight(WebRequest& request) const {
-    if (!AllowsOrigin(request)) return false;
-    request.SetResponseHeader("Access-Control-Allow-Origin", request.Header(kOriginHeader));
+HttpRefusal AccessPolicy::AdmitPreflight(WebRequest& request) const {
+    if (!AllowsOrigin(request)) return {kHttpForbidden, std::string(kCrossSiteReply)};
+    request.SetResponseHeader("Access-Control-Allow-Origin", *request.FindHeader(kOriginHeader));
     request.SetResponseHeader("Access-Control-Allow-Methods", std::string(kAllowedMethods));
     request.SetResponseHeader("Access-Control-Allow-Headers",
                               "Content-Type, " + std::string(kAuthorizationHeader) + ", " +
@@ -118,22 +119,17 @@ bool AccessPolicy::AdmitPreflight(WebRequest& request) const {
     if (EqualsIgnoringCase(request.Header(kPrivateNetworkRequestHeader), "true")) {
         request.SetResponseHeader("Access-Control-Allow-Private-Network", "true");
     }
-    return true;
+    return {};
 }
 
-bool AccessPolicy::IdentifyTill(WebRequest& request, std::string& till) const {
-    till.clear();
-    if (tokens_.empty()) return true;
-    const bool inHeader = request.HasHeader(kAuthorizationHeader);
-    const std::string header = request.Header(kAuthorizationHeader);
-    const std::string token = inHeader                       ? std::string(BearerToken(header))
+TillIdentity AccessPolicy::IdentifyTill(WebRequest& request) const {
+    if (tokens_.empty()) return {};
+    const std::string* header = request.FindHeader(kAuthorizationHeader);
+    const std::string token = header != nullptr              ? std::string(BearerToken(*header))
                               : request.HasPOST(kTokenField) ? request.POST(kTokenField)
                                                              : request.GET(kTokenField);
     if (!token.empty()) {
-        if (std::optional<std::string> name = tokens_.TillOf(token)) {
-            till = std::move(*name);
-            return true;
-        }
+        if (std::optional<std::string> name = tokens_.TillOf(token)) return {std::move(*name), {}};
     }
     // The token itself is never logged: the log is read by more people than the till.
     LogRefusal(token.empty() ? "no token" : "unknown token", request,
@@ -141,7 +137,7 @@ bool AccessPolicy::IdentifyTill(WebRequest& request, std::string& till) const {
                                          : "Request with an unknown token refused: ") +
                    request.clientAddress() + " /" + request.path());
     request.SetResponseHeader("WWW-Authenticate", std::string(kBearerScheme));
-    return false;
+    return {{}, {kHttpUnauthorized, std::string(kUnknownTokenReply)}};
 }
 
 }  // namespace tillvane

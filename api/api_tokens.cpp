@@ -1,4 +1,4 @@
-#include "http/api_tokens.h"
+#include "api/api_tokens.h"
 
 #include <algorithm>
 
@@ -32,7 +32,7 @@ bool SameSecret(std::string_view known, std::string_view presented) {
 
 }  // namespace
 
-bool ApiTokens::Parse(std::string_view list, std::string& fault) {
+platform::Error ApiTokens::Parse(std::string_view list) {
     entries_.clear();
     std::vector<Entry> entries;
     std::size_t place = 0;
@@ -40,36 +40,34 @@ bool ApiTokens::Parse(std::string_view list, std::string& fault) {
         const std::string where = "apiTokens entry " + std::to_string(++place);
         const std::size_t colon = entry.find(kNameSeparator);
         if (colon == std::string_view::npos) {
-            fault = where + " is not name:token";
-            return false;
+            return platform::Error::Message(where + " is not name:token");
         }
         const std::string_view name = entry.substr(0, colon);
         const std::string_view token = entry.substr(colon + 1);
         if (!IsTillName(name)) {
-            fault = where + ": a till's name is 1 to " + std::to_string(kMaxTillNameLength) +
-                    " of A-Z a-z 0-9 . _ -";
-            return false;
+            return platform::Error::Message(where + ": a till's name is 1 to " +
+                                            std::to_string(kMaxTillNameLength) +
+                                            " of A-Z a-z 0-9 . _ -");
         }
         if (token.size() < kMinApiTokenLength) {
-            fault = where + " (" + std::string(name) + "): its token is shorter than " +
-                    std::to_string(kMinApiTokenLength) + " characters";
-            return false;
+            return platform::Error::Message(where + " (" + std::string(name) +
+                                            "): its token is shorter than " +
+                                            std::to_string(kMinApiTokenLength) + " characters");
         }
         const bool repeated =
             std::any_of(entries.begin(), entries.end(),
                         [&](const Entry& earlier) { return earlier.token == token; });
         if (repeated) {
-            fault = where + " (" + std::string(name) + "): its token is an earlier entry's";
-            return false;
+            return platform::Error::Message(where + " (" + std::string(name) +
+                                            "): its token is an earlier entry's");
         }
         entries.push_back({std::string(name), std::string(token)});
     }
     if (entries.empty() && list.find_first_not_of(kBlanks) != std::string_view::npos) {
-        fault = "apiTokens holds no name:token entry";
-        return false;
+        return platform::Error::Message("apiTokens holds no name:token entry");
     }
     entries_ = std::move(entries);
-    return true;
+    return {};
 }
 
 std::optional<std::string> ApiTokens::TillOf(std::string_view presented) const {

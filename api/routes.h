@@ -3,7 +3,6 @@
 // service, the status paths, REGCMD (the command, or its refusal, handed to the command
 // handler), the root and any other path (an empty answer); and a browser's preflight.
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,26 +13,31 @@ namespace tillvane {
 
 class AccessPolicy;
 class WebRequest;
+class WebServer;
 
-struct RouteHandlers {
+// The read-only status paths, answered from what is already published.
+class StatusAnswers {
+  public:
+    virtual ~StatusAnswers() = default;
     // Answers a GET for one of the status paths; false for any other path.
-    std::function<bool(WebRequest&)> status;
-    // A request to REGCMD, with its refusal set when it is refused before its command is
-    // read (a cross-site page, a missing token, a body that is no form), and the answer it
-    // is owed.
-    std::function<void(const CommandRequest&, std::shared_ptr<CommandAnswer>)> command;
-    // A refusal on its way out: the reply text to send.
-    std::function<std::string(std::string)> refuse;
+    virtual bool Answer(WebRequest& request) const = 0;
+};
+
+struct RoutePaths {
     // The status paths: with tokens set, they need one too.
-    std::vector<std::string> statusPaths;
+    std::vector<std::string> status;
     // The status paths a browser's page may ask to read (besides REGCMD).
-    std::vector<std::string> preflightPaths;
+    std::vector<std::string> preflight;
 };
 
 class Routes {
   public:
-    Routes(const AccessPolicy& access, RouteHandlers handlers)
-        : access_(access), handlers_(std::move(handlers)) {}
+    Routes(const AccessPolicy& access, const StatusAnswers& status, CommandSink& commands,
+           RoutePaths paths)
+        : access_(access), status_(status), commands_(commands), paths_(std::move(paths)) {}
+
+    // Makes `server` hand its GET, POST and OPTIONS requests here.
+    void Serve(WebServer& server) const;
 
     void Handle(WebRequest& request, bool isPost) const;
     // An OPTIONS request: a browser asks whether its page may send a request. It never runs
@@ -42,7 +46,9 @@ class Routes {
 
   private:
     const AccessPolicy& access_;
-    RouteHandlers handlers_;
+    const StatusAnswers& status_;
+    CommandSink& commands_;
+    RoutePaths paths_;
 };
 
 }  // namespace tillvane

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "http/client_access.h"
-#include "http/host_check.h"
+#include "api/client_access.h"
+#include "api/host_check.h"
 
 namespace tillvane {
 namespace {
@@ -47,8 +47,8 @@ TEST(ClientAccessTest, RangesAdmitTheirOwnAndNoOthers) {
     };
     for (const auto& row : rows) {
         ClientAccess access;
-        std::string bad;
-        ASSERT_TRUE(access.Parse(row.list, bad)) << row.list << " [" << bad << "]";
+        const platform::Error bad = access.Parse(row.list);
+        ASSERT_TRUE(bad.ok()) << row.list << " [" << bad.text() << "]";
         EXPECT_EQ(access.Allows(row.client), row.allowed) << row.list << " " << row.client;
     }
 }
@@ -68,9 +68,9 @@ TEST(ClientAccessTest, AListWithoutAReadableEntryIsRefused) {
     };
     for (const auto& row : rows) {
         ClientAccess access;
-        std::string bad;
-        EXPECT_FALSE(access.Parse(row.list, bad)) << row.list;
-        EXPECT_EQ(bad, row.bad) << row.list;
+        const platform::Error bad = access.Parse(row.list);
+        EXPECT_FALSE(bad.ok()) << row.list;
+        EXPECT_EQ(bad.text(), row.bad) << row.list;
     }
 }
 

@@ -1,4 +1,4 @@
-#include "http/host_check.h"
+#include "api/host_check.h"
 
 // Boost 1.74's Asio misses this include under C++20; see web_server.cpp.
 #include <utility>

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace tillvane {
 
 // A till's name: 1 to this many of A-Z a-z 0-9 . _ -
@@ -17,11 +19,11 @@ inline constexpr std::size_t kMinApiTokenLength = 16;
 
 class ApiTokens {
   public:
-    // Reads the list. False, with what is wrong in `fault`, when an entry does not parse or
-    // when the list holds separators but no entry; the list is left empty then. The fault
+    // Reads the list. Fails, saying what is wrong, when an entry does not parse or when the
+    // list holds separators but no entry; the list is left empty then. The failure
     // names an entry by its place and its till's name, never by its token: the log that
     // receives it is no place for one.
-    bool Parse(std::string_view list, std::string& fault);
+    platform::Error Parse(std::string_view list);
     // True when no tokens are set: nobody needs one.
     bool empty() const { return entries_.empty(); }
     // The name of the till whose token `presented` is; nothing when it is no till's. Every

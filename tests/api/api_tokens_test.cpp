@@ -1,7 +1,7 @@
 // apiTokens as an owner writes it: which lists open the service, what the log is told of a
 // list that does not read (never a token), and which till each token names.
 
-#include "http/api_tokens.h"
+#include "api/api_tokens.h"
 
 #include <gtest/gtest.h>
 
@@ -38,10 +38,10 @@ TEST(ApiTokensTest, ReadsNameTokenPairsOrNamesTheFaultWithoutItsToken) {
     };
     for (const Case& c : cases) {
         ApiTokens tokens;
-        std::string fault;
-        ASSERT_TRUE(tokens.Parse("earlier:0000000000000000", fault));
-        EXPECT_EQ(tokens.Parse(c.list, fault), c.fault.empty()) << c.list;
-        EXPECT_EQ(fault, c.fault) << c.list;
+        ASSERT_TRUE(tokens.Parse("earlier:0000000000000000").ok());
+        const platform::Error fault = tokens.Parse(c.list);
+        EXPECT_EQ(fault.ok(), c.fault.empty()) << c.list;
+        EXPECT_EQ(fault.text(), c.fault) << c.list;
         // A list that does not read leaves no token of an earlier one either.
         EXPECT_EQ(tokens.TillOf("0000000000000000"), std::nullopt) << c.list;
     }
@@ -49,8 +49,7 @@ TEST(ApiTokensTest, ReadsNameTokenPairsOrNamesTheFaultWithoutItsToken) {
 
 TEST(ApiTokensTest, EachTokenNamesItsTillAndNothingElseDoes) {
     ApiTokens tokens;
-    std::string fault;
-    ASSERT_TRUE(tokens.Parse("front:0123456789abcdef back:fedcba9876543210:x", fault));
+    ASSERT_TRUE(tokens.Parse("front:0123456789abcdef back:fedcba9876543210:x").ok());
     EXPECT_EQ(tokens.TillOf("0123456789abcdef"), "front");
     EXPECT_EQ(tokens.TillOf("fedcba9876543210:x"), "back");
     for (const char* other : {"", "0123456789abcde", "0123456789abcdef0", "0123456789ABCDEF",

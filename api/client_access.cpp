@@ -1,4 +1,4 @@
-#include "http/client_access.h"
+#include "api/client_access.h"
 
 // Boost 1.74's Asio misses this include under C++20; see web_server.cpp.
 #include <utility>
@@ -52,15 +52,14 @@ bool SamePrefix(const Bytes& a, const Bytes& b, unsigned bits) {
 
 }  // namespace
 
-bool ClientAccess::Parse(std::string_view list, std::string& badEntry) {
+platform::Error ClientAccess::Parse(std::string_view list) {
     ranges_.clear();
     std::vector<Range> ranges;
     for (const std::string_view entry : SplitList(list, kEntrySeparators)) {
         const std::size_t slash = entry.find('/');
         const std::optional<ip::address> address = ParseAddress(entry.substr(0, slash));
         if (!address) {
-            badEntry = entry;
-            return false;
+            return platform::Error::Message(std::string(entry));
         }
         // An IPv4 prefix counts from the end of the mapped form's fixed part.
         const unsigned offset = address->is_v4() ? kMappedIpv4Offset : 0;
@@ -73,19 +72,17 @@ bool ClientAccess::Parse(std::string_view list, std::string& badEntry) {
             const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), bits);
             if (digits.empty() || result.ec != std::errc() ||
                 result.ptr != digits.data() + digits.size() || bits > kIpv6Bits - offset) {
-                badEntry = entry;
-                return false;
+                return platform::Error::Message(std::string(entry));
             }
             range.prefixBits = offset + bits;
         }
         ranges.push_back(range);
     }
     if (ranges.empty() && list.find_first_not_of(kBlanks) != std::string_view::npos) {
-        badEntry = list;
-        return false;
+        return platform::Error::Message(std::string(list));
     }
     ranges_ = std::move(ranges);
-    return true;
+    return {};
 }
 
 bool ClientAccess::Allows(std::string_view text) const {

@@ -8,16 +8,18 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace tillvane {
 
 class ClientAccess {
   public:
     // Reads entries separated by commas or blanks ("127.0.0.1, 192.168.1.0/24, ::1").
-    // False, with the first entry that is neither an address nor a range in `badEntry`,
-    // when one does not parse, or with the whole list when it holds separators but no entry
+    // Fails, its text the first entry that is neither an address nor a range, when one does
+    // not parse, or the whole list when it holds separators but no entry
     // (","): a list that says nothing readable must not open the service to everyone. The
     // list is left empty then. A list of blanks only is the empty list.
-    bool Parse(std::string_view list, std::string& badEntry);
+    platform::Error Parse(std::string_view list);
     // True when `address` (as the server reports the peer) lies in one of the ranges, or
     // when there are none. IPv4 addresses and ranges count as their IPv4-mapped IPv6 form
     // (::ffff:a.b.c.d), so that an IPv4 client reached over an IPv6 socket, and a range

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "http/http_refusal.h"
 #include "requests/command_request.h"
 
 namespace tillvane {
@@ -18,8 +19,7 @@ inline constexpr std::string_view kIdempotencyKeyHeader = "Idempotency-Key";
 inline constexpr std::string_view kTokenField = "TOKEN";
 
 // The fields are copied: the pipeline may read them after the handler has returned.
-CommandRequest CommandRequestOf(const WebRequest& request, bool isPost, int refusalStatus,
-                                std::string refusal);
+CommandRequest CommandRequestOf(const WebRequest& request, bool isPost, HttpRefusal refusal);
 // Defers the answer of `request`; null when the server offered no way to answer later.
 std::shared_ptr<CommandAnswer> DeferCommandAnswer(WebRequest& request);
 

@@ -1,0 +1,30 @@
+#pragma once
+// Where the request pipeline's news goes in the running service: its entries to the logs,
+// each ended request to the counters, the driver's state after each run to the status.
+
+#include "requests/request_observer.h"
+
+namespace tillvane {
+
+class LogFiles;
+class ServiceStatus;
+class VirtualRegister;
+
+class ServiceObserver : public RequestObserver {
+  public:
+    // `driver` may be null (no driver); none of them is owned.
+    ServiceObserver(const LogFiles& logs, ServiceStatus& status, const VirtualRegister* driver)
+        : logs_(logs), status_(status), driver_(driver) {}
+
+    void Log(std::string_view entry) override;
+    void LogPostedCommand(std::string_view text) override;
+    void Ended(const JournaledRequest& request, const RequestOutcome& outcome) override;
+    void DriverRan() override;
+
+  private:
+    const LogFiles& logs_;
+    ServiceStatus& status_;
+    const VirtualRegister* driver_;
+};
+
+}  // namespace tillvane
