@@ -99,11 +99,11 @@ struct Service {
         port = testing::ListenOnFreePort([&](int candidate) {
             configure(candidate);
             context = std::make_unique<AppContext>((folder / "Tillvane_se").string());
-            const std::size_t offset = testing::FileSize(context->appLogPath);
+            const std::size_t offset = testing::FileSize(context->paths().appLog);
             if (!context->Init(&host)) return testing::ListenOutcome::failed;
             const testing::ListenOutcome outcome = testing::AwaitListening(
-                context->appLogPath, offset, candidate, [this] { return context->serverRunning(); },
-                kStartTimeout);
+                context->paths().appLog, offset, candidate,
+                [this] { return context->serverRunning(); }, kStartTimeout);
             if (outcome != testing::ListenOutcome::listening) context.reset();
             return outcome;
         });
@@ -118,8 +118,8 @@ struct Service {
 
     void EmptyLogs() const {
         std::error_code ignored;
-        std::filesystem::remove(context->appLogPath, ignored);
-        std::filesystem::remove(context->requestLogPath, ignored);
+        std::filesystem::remove(context->paths().appLog, ignored);
+        std::filesystem::remove(context->paths().requestLog, ignored);
     }
 
     RegisterHost host;  // outlives the context, as in the worker
