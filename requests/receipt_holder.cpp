@@ -27,7 +27,13 @@ std::string ReceiptHolder::Admit(std::string_view till, std::string_view text,
 }
 
 void ReceiptHolder::Settle(std::string_view till, const VirtualRegister& driver) {
-    holder_ = driver.state == ReceiptState::selling ? std::string(till) : std::string();
+    if (driver.state != ReceiptState::selling) {
+        holder_.clear();
+    } else if (holder_.empty()) {
+        // Only the till that opened the receipt takes it: a text of another till that touched
+        // nothing of it (unknown codes only, say) leaves it with its holder.
+        holder_ = till;
+    }
 }
 
 }  // namespace tillvane

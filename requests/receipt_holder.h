@@ -18,7 +18,8 @@ class ReceiptHolder {
     // receipt is never locked out, and the neighbour learns at its next line that its receipt
     // is gone. Without tokens (`till` empty) every text may run.
     std::string Admit(std::string_view till, std::string_view text, VirtualRegister& driver);
-    // After `till`'s text ran: it holds the receipt still open, if one is.
+    // After `till`'s text ran: it holds the receipt still open if it opened it; the holder of
+    // a receipt that stays open does not change.
     void Settle(std::string_view till, const VirtualRegister& driver);
 
   private:

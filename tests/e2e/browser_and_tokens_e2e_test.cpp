@@ -307,6 +307,7 @@ TEST_F(BrowserAndTokensEndToEnd, TillsKeepTheirOwnIdsAndReceipts) {
         {"back's x1 again: its own replay", kBackToken, "REQUESTID=x1&" + Sale(backSale.c_str()),
          "OK|", ""},
         {"front opens a receipt", kFrontToken, Sale("BS|SI^FrontItem^2.00^1^A"), "OK|", ""},
+        {"a text of unknown codes takes nothing", kBackToken, Sale("XX"), "OK|", ""},
         {"back's lines are not front's", kBackToken, Sale("SI^BackItem^1.00^1^A|AP^0^1.00|ES"),
          othersReceipt, ""},
         {"nor a text line before its report", kBackToken, Sale("PT^Back|XR"), othersReceipt, ""},
