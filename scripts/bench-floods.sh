@@ -9,38 +9,16 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 source scripts/lib.sh
-scripts/setup.sh wrk
-cmake --preset default >/dev/null
-cmake --build --preset default --target Tillvane_se -j 2
 
 port="${BENCH_PORT:-18093}"
 refused="${FLOOD_REFUSED:-100000}"
 ids="${FLOOD_IDS:-150000}"
 threads=4
-work="$root/build/bench-floods"
-rm -rf "$work" && mkdir -p "$work/receipts"
-cp build/default/service/Tillvane_se "$work/"
+bench_workdir bench-floods
 
-# A wrk script: POSTs "$2" (a Lua expression for the body) $3 times over all threads.
-flood_script() {
-    cat >"$1" <<LUA
-local threads = 0
-function setup(thread)
-    threads = threads + 1
-    thread:set("tid", threads)
-end
-function init(args) counter = 0 end
-function request()
-    counter = counter + 1
-    return wrk.format("POST", "/REGCMD",
-        {["Content-Type"] = "application/x-www-form-urlencoded"}, $2)
-end
-function response() if counter >= $3 / $threads then wrk.thread:stop() end end
-LUA
-}
-flood_script "$work/refused.lua" '"CMD=XR"' "$refused"
-flood_script "$work/ids.lua" '"CMD=&REQUESTID=f" .. tid .. "-" .. counter' "$ids"
-flood_script "$work/more_ids.lua" '"CMD=&REQUESTID=g" .. tid .. "-" .. counter' "$ids"
+counted_post_script "$work/refused.lua" '"CMD=XR"' $((refused / threads))
+counted_post_script "$work/ids.lua" '"CMD=&REQUESTID=f" .. tid .. "-" .. counter' $((ids / threads))
+counted_post_script "$work/more_ids.lua" '"CMD=&REQUESTID=g" .. tid .. "-" .. counter' $((ids / threads))
 
 service=
 start_service() {

@@ -13,36 +13,17 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 source scripts/lib.sh
-scripts/setup.sh wrk
-cmake --preset default >/dev/null
-cmake --build --preset default --target Tillvane_se -j "$(nproc)"
 
 port="${BENCH_PORT:-18092}"
 seconds="${BENCH_SECONDS:-5}"
 rounds="${BENCH_ROUNDS:-3}"
-work="$root/build/bench-request-ids"
-rm -rf "$work" && mkdir -p "$work/receipts"
-cp build/default/service/Tillvane_se "$work/"
+bench_workdir bench-request-ids
 printf 'driverModel=SELLTEXT\noutputFolder=%s\nTVA_GROUPS=A:1|B:2\ntcpPort=%s\n' \
     "$work/receipts" "$port" >"$work/Tillvane_se.ini"
 post_script "$work/receipt.lua" 'CMD=BS%7CSI%5EApa%5E2.50%5E2%5EA%7CAP%5E0%5E5.00%7CES'
-cat >"$work/receipt_with_id.lua" <<'LUA'
--- Every request a new id: "b<thread>-<count>".
-local threads = 0
-function setup(thread)
-    threads = threads + 1
-    thread:set("tid", threads)
-end
-function init(args)
-    counter = 0
-end
-function request()
-    counter = counter + 1
-    return wrk.format("POST", "/REGCMD",
-        {["Content-Type"] = "application/x-www-form-urlencoded"},
-        "CMD=BS%7CSI%5EApa%5E2.50%5E2%5EA%7CAP%5E0%5E5.00%7CES&REQUESTID=b" .. tid .. "-" .. counter)
-end
-LUA
+# Every request a new id: "b<thread>-<count>".
+counted_post_script "$work/receipt_with_id.lua" \
+    '"CMD=BS%7CSI%5EApa%5E2.50%5E2%5EA%7CAP%5E0%5E5.00%7CES&REQUESTID=b" .. tid .. "-" .. counter'
 
 service=
 start_service() {

@@ -14,9 +14,9 @@ jobs="$(nproc)"
 # The thread-sanitizer run: the tests where threads meet (worker and service stop, web server
 # thread, driver queue, app context, the drivers with the serial link's read time-outs) and
 # the end-to-end runs of the real program, itself built with the sanitizer, over HTTP and
-# against the printer simulator on a pty. The text helpers, configuration reader and
-# interpreter run on one thread and are left to the asan run; only the programs these tests
-# need are built.
+# against the printer simulator on a pty. The text helpers, configuration reader, the API's
+# access lists and the interpreter run on one thread and are left to the asan run; only the
+# programs these tests need are built.
 tsan_labels='^(http|requests|app|service|registers|e2e|e2e_serial)$'
 tsan_targets=(http_tests requests_tests app_tests service_tests registers_tests e2e_tests
     e2e_serial_tests Tillvane_se printer_simulator)
