@@ -56,4 +56,9 @@ Error LastSystemError();
 // The system's own words for its failure `code` (errno; a Windows or Winsock error code).
 std::string SystemErrorText(int code);
 
+// The failure of the system's `code`, in the system's own words.
+inline Error SystemError(int code, ErrorKind kind = ErrorKind::other) {
+    return Error(code, SystemErrorText(code), kind);
+}
+
 }  // namespace tillvane::platform

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/error.h"
+
 namespace tillvane::platform {
 
 class WorkQueue {
@@ -16,9 +18,9 @@ class WorkQueue {
     WorkQueue(const WorkQueue&) = delete;
     WorkQueue& operator=(const WorkQueue&) = delete;
 
-    // Starts `work` and returns at once. False, with the system's reason in `errorCode`, when
-    // the item could not be queued; `work` is then dropped without running.
-    bool Queue(std::function<void()> work, std::uint32_t& errorCode);
+    // Starts `work` and returns at once. Fails, with the system's reason, when the item could
+    // not be queued; `work` is then dropped without running.
+    Error Queue(std::function<void()> work);
 
   private:
     struct Threads;

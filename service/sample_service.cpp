@@ -32,8 +32,8 @@ CSampleService::~CSampleService() {
 
 void CSampleService::OnStart(std::uint32_t, char**) {
     LogEvent(std::string(serviceName()) + " in OnStart", kEventLogInformationType);
-    std::uint32_t error = kNoError;
-    if (!workQueue_.Queue([this] { WorkerLoop(); }, error)) throw ServiceError(error);
+    const platform::Error queued = workQueue_.Queue([this] { WorkerLoop(); });
+    if (!queued.ok()) throw ServiceError(static_cast<std::uint32_t>(queued.code()));
     startedEvent_.Wait();
     if (!startOutcome_.ok()) {
         // The worker has shut the front end down already.

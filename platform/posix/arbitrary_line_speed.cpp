@@ -21,53 +21,43 @@ bool CloseEnough(unsigned wanted, unsigned actual) {
            static_cast<unsigned long long>(wanted) * kMaxLineSpeedDeviationPercent;
 }
 
+// A speed the kernel does not take comes back as EINVAL.
+Error SpeedError(int code) {
+    return SystemError(code, code == EINVAL ? ErrorKind::valueRefused : ErrorKind::other);
+}
+
 }  // namespace
 
-bool SetArbitraryLineSpeed(int fd, unsigned baudRate, int& error) {
+Error SetArbitraryLineSpeed(int fd, unsigned baudRate) {
     termios2 options{};
-    if (ioctl(fd, TCGETS2, &options) != 0) {
-        error = errno;
-        return false;
-    }
+    if (ioctl(fd, TCGETS2, &options) != 0) return SpeedError(errno);
     // Input bits 0: the input runs at the output speed.
     options.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
     options.c_cflag |= BOTHER;
     options.c_ispeed = baudRate;
     options.c_ospeed = baudRate;
-    if (ioctl(fd, TCSETS2, &options) != 0) {
-        error = errno;
-        return false;
-    }
+    if (ioctl(fd, TCSETS2, &options) != 0) return SpeedError(errno);
     // A driver that cannot run the speed falls back to another one and says so here.
-    unsigned applied = 0;
-    if (!ReadLineSpeed(fd, applied, error)) return false;
-    if (!CloseEnough(baudRate, applied)) {
-        error = EINVAL;
-        return false;
-    }
-    return true;
+    const tillvane::Result<unsigned> applied = ReadLineSpeed(fd);
+    if (!applied.ok()) return SpeedError(applied.error().code());
+    if (!CloseEnough(baudRate, applied.value())) return SpeedError(EINVAL);
+    return {};
 }
 
-bool ReadLineSpeed(int fd, unsigned& baudRate, int& error) {
+tillvane::Result<unsigned> ReadLineSpeed(int fd) {
     termios2 options{};
-    if (ioctl(fd, TCGETS2, &options) != 0) {
-        error = errno;
-        return false;
-    }
-    baudRate = options.c_ospeed;
-    return true;
+    if (ioctl(fd, TCGETS2, &options) != 0) return SystemError(errno);
+    return static_cast<unsigned>(options.c_ospeed);
 }
 
 #else
 
-bool SetArbitraryLineSpeed(int, unsigned, int& error) {
-    error = EINVAL;
-    return false;
+Error SetArbitraryLineSpeed(int, unsigned) {
+    return SystemError(EINVAL, ErrorKind::valueRefused);
 }
 
-bool ReadLineSpeed(int, unsigned&, int& error) {
-    error = EINVAL;
-    return false;
+tillvane::Result<unsigned> ReadLineSpeed(int) {
+    return SystemError(EINVAL);
 }
 
 #endif

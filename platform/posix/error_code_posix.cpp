@@ -19,7 +19,7 @@ Error LastSystemError() {
     const ErrorKind kind = code == EEXIST   ? ErrorKind::nameTaken
                            : code == ENOENT ? ErrorKind::nameMissing
                                             : ErrorKind::other;
-    return Error(code, SystemErrorText(code), kind);
+    return SystemError(code, kind);
 }
 
 }  // namespace tillvane::platform

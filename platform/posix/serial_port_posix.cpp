@@ -30,10 +30,6 @@ constexpr std::string_view kWildcards = "*?[";
 constexpr std::array<std::string_view, 3> kSystemPortPatterns = {"/dev/ttyUSB*", "/dev/ttyACM*",
                                                                  "/dev/ttyS*"};
 
-Error SystemError(int code, ErrorKind kind = ErrorKind::other) {
-    return Error(code, std::generic_category().message(code), kind);
-}
-
 // A line whose other end went away reads as closed at once, with nothing in it.
 Error HangUp() {
     return Error(EIO, "the line hung up");
@@ -166,11 +162,10 @@ Error SerialPort::ApplyLineSettings(const SerialLineSettings& settings) {
         const int code = errno;
         return SystemError(code, code == EINVAL ? ErrorKind::valueRefused : ErrorKind::other);
     }
-    int speedError = 0;
-    if (!speed &&
-        !SetArbitraryLineSpeed(fd, static_cast<unsigned>(settings.baudRate), speedError)) {
-        return SystemError(speedError,
-                           speedError == EINVAL ? ErrorKind::valueRefused : ErrorKind::other);
+    if (!speed) {
+        const Error speedRefused =
+            SetArbitraryLineSpeed(fd, static_cast<unsigned>(settings.baudRate));
+        if (!speedRefused.ok()) return speedRefused;
     }
     // A pseudo-terminal has no modem lines; it refuses the request, which is no fault.
     const int lines = TIOCM_DTR | TIOCM_RTS;

@@ -53,7 +53,7 @@ void SetUpAndExec(const ProgramStart& start, pid_t starter, char* const* argv,
 StartedProgram StartProgram(const ProgramStart& start) {
     StartedProgram started;
     if (start.arguments.empty()) {
-        started.error = Error(EINVAL, SystemErrorText(EINVAL));
+        started.error = SystemError(EINVAL);
         return started;
     }
     std::vector<std::string> arguments = start.arguments;
@@ -89,7 +89,7 @@ StartedProgram StartProgram(const ProgramStart& start) {
     } while (got < 0 && errno == EINTR);
     if (got == static_cast<ssize_t>(sizeof error)) {
         WaitForExit(pid);
-        started.error = Error(error, SystemErrorText(error));
+        started.error = SystemError(error);
         return started;
     }
     started.pid = pid;

@@ -72,7 +72,7 @@ Error Failure(std::uint32_t code) {
         case kErrorServiceDoesNotExist:
             return Error(static_cast<int>(code), "no such service");
         default:
-            return Error(static_cast<int>(code), SystemErrorText(static_cast<int>(code)));
+            return SystemError(static_cast<int>(code));
     }
 }
 

@@ -20,10 +20,6 @@ namespace {
 // Bytes taken from the connection per call while dropping what arrived unread.
 constexpr std::size_t kDiscardChunk = 256;
 
-Error SystemError(int code) {
-    return Error(code, std::generic_category().message(code));
-}
-
 Error ClosedByPeer() {
     return Error(ECONNRESET, "the printer closed the connection");
 }
@@ -118,17 +114,8 @@ Error TcpConnection::Connect(const std::string& host, std::uint16_t port,
     return failure;
 }
 
-Error TcpConnection::ApplyReadTimeout(std::chrono::milliseconds timeout) {
-    readTimeout_ = timeout;
-    return {};
-}
-
 void TcpConnection::Close() {
     socket_.reset();
-}
-
-bool TcpConnection::isOpen() const {
-    return socket_ != nullptr;
 }
 
 Error TcpConnection::Write(std::string_view bytes) {

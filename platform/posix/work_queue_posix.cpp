@@ -23,15 +23,14 @@ WorkQueue::~WorkQueue() {
     for (std::thread& thread : toJoin) thread.join();
 }
 
-bool WorkQueue::Queue(std::function<void()> work, std::uint32_t& errorCode) {
+Error WorkQueue::Queue(std::function<void()> work) {
     std::lock_guard lock(threads_->mutex);
     try {
         threads_->running.emplace_back(std::move(work));
     } catch (const std::system_error& error) {
-        errorCode = static_cast<std::uint32_t>(error.code().value());
-        return false;
+        return SystemError(error.code().value());
     }
-    return true;
+    return {};
 }
 
 }  // namespace tillvane::platform

@@ -189,17 +189,8 @@ Error TcpConnection::Connect(const std::string& host, std::uint16_t port,
     return failure;
 }
 
-Error TcpConnection::ApplyReadTimeout(std::chrono::milliseconds timeout) {
-    readTimeout_ = timeout;
-    return {};
-}
-
 void TcpConnection::Close() {
     socket_.reset();
-}
-
-bool TcpConnection::isOpen() const {
-    return socket_ != nullptr;
 }
 
 Error TcpConnection::Write(std::string_view bytes) {

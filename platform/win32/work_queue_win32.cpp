@@ -51,7 +51,7 @@ WorkQueue::~WorkQueue() {
     running.allDone.wait(lock, [&running] { return running.count == 0; });
 }
 
-bool WorkQueue::Queue(std::function<void()> work, std::uint32_t& errorCode) {
+Error WorkQueue::Queue(std::function<void()> work) {
     RunningItems& running = threads_->running;
     auto item = std::make_unique<WorkItem>(WorkItem{std::move(work), &running});
     {
@@ -59,13 +59,13 @@ bool WorkQueue::Queue(std::function<void()> work, std::uint32_t& errorCode) {
         ++running.count;
     }
     if (!::QueueUserWorkItem(RunWorkItem, item.get(), WT_EXECUTELONGFUNCTION)) {
-        errorCode = static_cast<std::uint32_t>(::GetLastError());
+        const Error refused = LastSystemError();
         std::lock_guard lock(running.mutex);
         --running.count;
-        return false;
+        return refused;
     }
     item.release();  // the callback owns it now
-    return true;
+    return {};
 }
 
 }  // namespace tillvane::platform

@@ -162,10 +162,9 @@ TEST_F(PtyTest, AnySpeedTheKernelTakesIsSet) {
     for (const unsigned rate : {14400u, 12345u, 2000000u}) {
         auto driver = StartDriver(PortLine() + "baudRate=" + std::to_string(rate) + "\n");
         EXPECT_EQ(driver->state, ReceiptState::ready) << rate << Log();
-        unsigned applied = 0;
-        int error = 0;
-        ASSERT_TRUE(platform::ReadLineSpeed(terminal.fd(), applied, error)) << error;
-        EXPECT_EQ(applied, rate);
+        const Result<unsigned> applied = platform::ReadLineSpeed(terminal.fd());
+        ASSERT_TRUE(applied.ok()) << applied.error().text();
+        EXPECT_EQ(applied.value(), rate);
     }
     EXPECT_EQ(Log(), "");
 }
