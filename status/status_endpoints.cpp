@@ -8,8 +8,9 @@ namespace tillvane {
 
 std::optional<StatusAnswer> AnswerStatusPath(std::string_view path, const ServiceStatus& status,
                                              std::size_t queueLength) {
-    if (path == kStatusPath)
+    if (path == kStatusPath) {
         return StatusAnswer{kJsonContentType, StatusJson(status.Snapshot(queueLength))};
+    }
     if (path == kMetricsPath) {
         return StatusAnswer{kMetricsContentType, MetricsText(status.Snapshot(queueLength))};
     }
