@@ -1,6 +1,7 @@
 #include "api/routes.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "api/access_policy.h"
 #include "api/command_request_adapter.h"
@@ -46,7 +47,12 @@ void Routes::Handle(WebRequest& request, bool isPost) const {
             request.Write(commands_.Refuse(std::move(identity.refusal.text)));
             return;
         }
-        if (status_.Answer(request)) return;
+        if (std::optional<StatusContent> content = status_.Answer(path)) {
+            request.SetResponseHeader("Content-Type", std::move(content->contentType));
+            request.SetResponseHeader("Cache-Control", "no-store");
+            request.Write(content->body);
+            return;
+        }
     }
     if (refusal) {
         // Refused already.

@@ -4,7 +4,9 @@
 // handler), the root and any other path (an empty answer); and a browser's preflight.
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "requests/command_request.h"
@@ -15,12 +17,18 @@ class AccessPolicy;
 class WebRequest;
 class WebServer;
 
+// What a status path answers: sent as it is, never kept by a cache.
+struct StatusContent {
+    std::string contentType;
+    std::string body;
+};
+
 // The read-only status paths, answered from what is already published.
 class StatusAnswers {
   public:
     virtual ~StatusAnswers() = default;
-    // Answers a GET for one of the status paths; false for any other path.
-    virtual bool Answer(WebRequest& request) const = 0;
+    // The answer to a GET for `path`; none for a path that is no status path.
+    virtual std::optional<StatusContent> Answer(std::string_view path) const = 0;
 };
 
 struct RoutePaths {

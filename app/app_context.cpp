@@ -15,6 +15,7 @@
 #include "platform/machine_name.h"
 #include "platform/program_path.h"
 #include "registers/register_host.h"
+#include "registers/text/receipt_backlog.h"
 #include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
 #include "requests/replies.h"
@@ -68,6 +69,7 @@ AppPaths AppPathsOf(const std::string& programPath, const std::string& instanceN
 AppContext::AppContext(const std::string& programPath, InstanceIdentity instance)
     : paths_(AppPathsOf(programPath, instance.name)),
       logs_(paths_.appLog, paths_.requestLog),
+      status_(CountWaitingReceipts),
       access_([this](std::string_view text) { WriteAppLog(text); }) {
     status_.SetInstance(std::move(instance.serviceName));
 }

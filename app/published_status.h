@@ -14,7 +14,7 @@ class PublishedStatus : public StatusAnswers {
     PublishedStatus(const ServiceStatus& status, DriverQueue& queue)
         : status_(status), queue_(queue) {}
 
-    bool Answer(WebRequest& request) const override;
+    std::optional<StatusContent> Answer(std::string_view path) const override;
 
   private:
     const ServiceStatus& status_;

@@ -4,7 +4,9 @@
 // writes it; others see only the copies that thread publishes.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -71,5 +73,18 @@ struct ReceiptFolderHealth {
     // names; other files in the folder are none of its business.
     std::string fixedName;
 };
+
+// The receipts a driver left in its folder that the printer's own software has not taken yet.
+struct ReceiptBacklog {
+    std::size_t waiting = 0;
+    bool countCut = false;  // the count stopped at its bound: `waiting` or more
+    // The oldest waiting receipt's last change; none while none waits.
+    std::optional<std::chrono::system_clock::time_point> oldestSince;
+    std::string listProblem;  // why the folder could not be listed; empty when it could
+};
+
+// Counts the backlog of the folder a driver published, when the status is read: on the
+// reader's thread, so it may only look at the folder, never at the driver.
+using ReceiptBacklogCounter = std::function<ReceiptBacklog(const ReceiptFolderHealth& folder)>;
 
 }  // namespace tillvane

@@ -1,5 +1,7 @@
 #include "status/service_status.h"
 
+#include <utility>
+
 #include "registers/virtual_register.h"
 
 #ifndef TILLVANE_VERSION
@@ -30,9 +32,10 @@ std::string_view ReceiptStateName(int state) {
     return "unknown";
 }
 
-ServiceStatus::ServiceStatus()
+ServiceStatus::ServiceStatus(ReceiptBacklogCounter countBacklog)
     : startTime_(std::chrono::system_clock::now()),
-      startInstant_(std::chrono::steady_clock::now()) {}
+      startInstant_(std::chrono::steady_clock::now()),
+      countBacklog_(std::move(countBacklog)) {}
 
 void ServiceStatus::SetInstance(std::string serviceName) {
     std::lock_guard lock(mutex_);
@@ -141,9 +144,8 @@ StatusSnapshot ServiceStatus::Snapshot(std::size_t queueLength) const {
     lock.unlock();
     snapshot.recentRequests = recent_.Newest();
     // Outside the lock: the driver thread publishes while the folder is listed.
-    if (snapshot.driver.receiptFolder) {
-        snapshot.receiptBacklog = CountWaitingReceipts(snapshot.driver.receiptFolder->folder,
-                                                       snapshot.driver.receiptFolder->fixedName);
+    if (snapshot.driver.receiptFolder && countBacklog_) {
+        snapshot.receiptBacklog = countBacklog_(*snapshot.driver.receiptFolder);
     }
     return snapshot;
 }

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/settings.h"
 #include "registers/printer_health.h"
-#include "status/receipt_backlog.h"
 #include "status/recent_requests.h"
 
 namespace tillvane {
@@ -26,6 +26,8 @@ class VirtualRegister;
 // Upper bounds, in seconds, of the request duration histogram's buckets (+Inf comes on top).
 inline constexpr std::array<double, 10> kRequestDurationBuckets = {0.005, 0.01, 0.025, 0.05, 0.1,
                                                                    0.25,  0.5,  1.0,   2.5,  10.0};
+// From this age on, by default, a waiting receipt turns the banner to "Degraded".
+inline constexpr std::chrono::seconds kDefaultReceiptWaitAlert{kDefaultReceiptWaitAlertSeconds};
 
 // How a command request ended: the printer confirmed it, it failed, or it was refused before
 // it reached the driver (busy, too long, stopping, forbidden).
@@ -68,7 +70,8 @@ struct StatusSnapshot {
     std::vector<RecentRequest> recentRequests;  // newest first
     // Why the request journal cannot be written; empty while it can.
     std::string journalProblem;
-    // The receipt files waiting in the text driver's folder, counted for this snapshot.
+    // The receipt files waiting in the driver's folder, counted for this snapshot; none without
+    // a folder or a counter.
     std::optional<ReceiptBacklog> receiptBacklog;
     // From what age of the oldest the banner warns of them; 0: never.
     std::chrono::seconds receiptWaitAlert = kDefaultReceiptWaitAlert;
@@ -76,7 +79,9 @@ struct StatusSnapshot {
 
 class ServiceStatus {
   public:
-    ServiceStatus();
+    // `countBacklog` counts the receipts waiting in a driver's folder, for each snapshot that
+    // has one; without it no backlog is shown.
+    explicit ServiceStatus(ReceiptBacklogCounter countBacklog = {});
 
     // Set once, before the server thread starts: which instance of the service this is.
     void SetInstance(std::string serviceName);
@@ -106,6 +111,7 @@ class ServiceStatus {
   private:
     const std::chrono::system_clock::time_point startTime_;
     const std::chrono::steady_clock::time_point startInstant_;
+    const ReceiptBacklogCounter countBacklog_;
 
     std::atomic<std::uint64_t> requestsOk_{0};
     std::atomic<std::uint64_t> requestsError_{0};

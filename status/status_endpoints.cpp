@@ -1,35 +1,23 @@
 #include "status/status_endpoints.h"
 
-#include <string>
-
-#include "http/web_request.h"
 #include "status/service_status.h"
 #include "status/status_page.h"
 #include "status/status_report.h"
 
 namespace tillvane {
 
-bool AnswerStatusRequest(WebRequest& request, const ServiceStatus& status,
-                         std::size_t queueLength) {
-    const std::string& path = request.path();
-    std::string_view contentType;
-    std::string body;
+std::optional<StatusAnswer> AnswerStatusPath(std::string_view path, const ServiceStatus& status,
+                                             std::size_t queueLength) {
     if (path == kStatusPath) {
-        contentType = kJsonContentType;
-        body = StatusJson(status.Snapshot(queueLength));
-    } else if (path == kMetricsPath) {
-        contentType = kMetricsContentType;
-        body = MetricsText(status.Snapshot(queueLength));
-    } else if (path == kStatusPagePath) {
-        contentType = kHtmlContentType;
-        body = StatusPageHtml(status.Snapshot(queueLength));
-    } else {
-        return false;
+        return StatusAnswer{kJsonContentType, StatusJson(status.Snapshot(queueLength))};
     }
-    request.SetResponseHeader("Content-Type", std::string(contentType));
-    request.SetResponseHeader("Cache-Control", "no-store");
-    request.Write(body);
-    return true;
+    if (path == kMetricsPath) {
+        return StatusAnswer{kMetricsContentType, MetricsText(status.Snapshot(queueLength))};
+    }
+    if (path == kStatusPagePath) {
+        return StatusAnswer{kHtmlContentType, StatusPageHtml(status.Snapshot(queueLength))};
+    }
+    return std::nullopt;
 }
 
 }  // namespace tillvane

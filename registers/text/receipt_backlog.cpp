@@ -1,6 +1,8 @@
-#include "status/receipt_backlog.h"
+#include "registers/text/receipt_backlog.h"
 
+#include <chrono>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -20,10 +22,10 @@ bool IsReceiptName(const std::filesystem::path& path, const std::string& fixedNa
 
 }  // namespace
 
-ReceiptBacklog CountWaitingReceipts(const std::string& folder, const std::string& fixedName) {
+ReceiptBacklog CountWaitingReceipts(const ReceiptFolderHealth& folder) {
     ReceiptBacklog backlog;
     std::error_code error;
-    std::filesystem::directory_iterator it(folder, error);
+    std::filesystem::directory_iterator it(folder.folder, error);
     std::size_t seen = 0;
     for (const std::filesystem::directory_iterator end; !error && it != end; it.increment(error)) {
         if (++seen > kMaxReceiptFolderEntriesScanned) {
@@ -31,7 +33,8 @@ ReceiptBacklog CountWaitingReceipts(const std::string& folder, const std::string
             break;
         }
         std::error_code entryError;
-        if (!it->is_regular_file(entryError) || !IsReceiptName(it->path(), fixedName)) continue;
+        if (!it->is_regular_file(entryError) || !IsReceiptName(it->path(), folder.fixedName))
+            continue;
         const auto written = it->last_write_time(entryError);
         // Taken by the printer's software between the listing and this look: not waiting.
         if (entryError) continue;
