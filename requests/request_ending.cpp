@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -10,10 +11,10 @@ namespace tillvane {
 void RequestEnding::Finish(const JournaledRequest& request, const RequestOutcome& outcome,
                            std::shared_ptr<CommandAnswer> reply) {
     observer_.Ended(request, outcome);
-    // The newest record to wait for before answering; 0: none was written.
-    std::uint64_t ticket = 0;
+    // The newest record to wait for before answering; none when none was written.
+    std::optional<std::uint64_t> newestRecord;
     if (const Result<std::uint64_t> recorded = journal_.Record(request, outcome); recorded.ok())
-        ticket = recorded.value();
+        newestRecord = recorded.value();
     std::vector<Delivery> deliveries;
     if (reply && outcome.status != 0)
         deliveries.push_back({std::move(reply), outcome.status, outcome.reply});
@@ -30,14 +31,15 @@ void RequestEnding::Finish(const JournaledRequest& request, const RequestOutcome
             if (waiting != nullptr) {
                 observer_.Ended(*waiting, shared);
                 const Result<std::uint64_t> recorded = journal_.Record(*waiting, shared);
-                if (recorded.ok()) ticket = std::max(ticket, recorded.value());
+                if (recorded.ok())
+                    newestRecord = std::max(newestRecord.value_or(0), recorded.value());
             }
             if (waiter.reply && outcome.status != 0) {
                 deliveries.push_back({std::move(waiter.reply), outcome.status, outcome.reply});
             }
         }
     }
-    if (!deliveries.empty()) delivery_.Deliver(ticket, std::move(deliveries));
+    if (!deliveries.empty()) delivery_.Deliver(newestRecord, std::move(deliveries));
 }
 
 }  // namespace tillvane

@@ -63,7 +63,7 @@ void RequestIntake::Accept(const CommandRequest& request, std::shared_ptr<Comman
         return;
     }
     if (!hasId) {
-        Submit(std::move(reply), std::move(command), std::move(record), 0);
+        Submit(std::move(reply), std::move(command), std::move(record), std::nullopt);
         return;
     }
     AdmitWithId(std::move(reply), std::move(command), std::move(record));
@@ -125,7 +125,7 @@ void RequestIntake::AdmitWithId(std::shared_ptr<CommandAnswer> reply, RequestCom
 }
 
 void RequestIntake::Submit(std::shared_ptr<CommandAnswer> reply, RequestCommand command,
-                           JournaledRequest record, std::uint64_t startTicket) {
+                           JournaledRequest record, std::optional<std::uint64_t> startRecord) {
     const bool started = !record.id.empty();
     DriverJob job;
     job.refuse = [this, record, reply, started] {
@@ -135,8 +135,8 @@ void RequestIntake::Submit(std::shared_ptr<CommandAnswer> reply, RequestCommand 
         outcome.started = started;
         ending_.Finish(record, outcome, reply);
     };
-    job.run = [this, command, record, startTicket, reply] {
-        run_.Run(command, record, startTicket, reply);
+    job.run = [this, command, record, startRecord, reply] {
+        run_.Run(command, record, startRecord, reply);
         observer_.DriverRan();
     };
     if (!queue_.Submit(std::move(job))) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "requests/command_request.h"
 #include "requests/command_text_reader.h"
@@ -40,9 +41,9 @@ class RequestIntake {
     void AdmitWithId(std::shared_ptr<CommandAnswer> reply, RequestCommand command,
                      JournaledRequest record);
     // Queues the command for the driver thread, or refuses it when the queue is full.
-    // `startTicket`: the journal's start record of a request with an id.
+    // `startRecord`: the journal's start record of a request with an id; none without one.
     void Submit(std::shared_ptr<CommandAnswer> reply, RequestCommand command,
-                JournaledRequest record, std::uint64_t startTicket);
+                JournaledRequest record, std::optional<std::uint64_t> startRecord);
 
     RequestJournal& journal_;
     DriverQueue& queue_;

@@ -8,7 +8,8 @@
 namespace tillvane {
 
 void RequestRun::Run(const RequestCommand& command, const JournaledRequest& record,
-                     std::uint64_t startTicket, const std::shared_ptr<CommandAnswer>& reply) {
+                     std::optional<std::uint64_t> startRecord,
+                     const std::shared_ptr<CommandAnswer>& reply) {
     const bool started = !record.id.empty();
     RequestOutcome outcome;
     outcome.started = started;
@@ -24,7 +25,7 @@ void RequestRun::Run(const RequestCommand& command, const JournaledRequest& reco
         ending_.Finish(record, outcome, nullptr);
         return;
     }
-    if (started && !journal_.WaitDurable(startTicket).ok()) {
+    if (startRecord && !journal_.WaitDurable(*startRecord).ok()) {
         // Without its start on the disk, a crash during the run could print it twice.
         outcome.status = kHttpServiceUnavailable;
         outcome.reply = refusals_.Refuse(std::string(kJournalUnavailableReply));
@@ -33,11 +34,11 @@ void RequestRun::Run(const RequestCommand& command, const JournaledRequest& reco
     }
     VirtualRegister* driver = options_.driver;
     if (driver != nullptr) {
-        std::string refusal = receiptHolder_.Admit(record.till, command.text, *driver);
-        if (!refusal.empty()) {
+        const platform::Error refusal = receiptHolder_.Admit(record.till, command.text, *driver);
+        if (!refusal.ok()) {
             // Nothing ran: a later retry of its id may run.
             outcome.status = kHttpOk;
-            outcome.reply = refusals_.Refuse(std::move(refusal));
+            outcome.reply = refusals_.Refuse(refusal.text());
             ending_.Finish(record, outcome, reply);
             return;
         }

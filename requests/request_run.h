@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/cancel_token.h"
@@ -33,9 +34,9 @@ class RequestRun {
           ending_(ending) {}
 
     // On the driver thread: runs the command, unless nobody waits for it any more.
-    // `startTicket`: the journal's start record of a request with an id.
+    // `startRecord`: the journal's start record of a request with an id; none without one.
     void Run(const RequestCommand& command, const JournaledRequest& record,
-             std::uint64_t startTicket, const std::shared_ptr<CommandAnswer>& reply);
+             std::optional<std::uint64_t> startRecord, const std::shared_ptr<CommandAnswer>& reply);
 
   private:
     // The reply to a command: status prefix and the interpreter's reply text.
