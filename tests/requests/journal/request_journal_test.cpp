@@ -366,5 +366,18 @@ TEST_F(RequestJournalTest, TellsItsObserverWhenItCannotWriteAndWhenItCanAgain) {
     EXPECT_EQ(observer.states, (std::vector<std::string>{"", lost, "", lost}));
 }
 
+// A journal that cannot be written says why, naming its file, and tells its observer the
+// same: the status must show the operator which file to look at.
+TEST_F(RequestJournalTest, OpenSaysWhyItCannotWrite) {
+    testing::RecordingJournalObserver observer;
+    const std::string path = path_ + ".missing/journal.jsonl";
+    RequestJournal journal(path, JournalSettings{}, observer);
+    const platform::Error opened = journal.Open();
+    ASSERT_FALSE(opened.ok());
+    EXPECT_TRUE(opened.text().starts_with(path + ": ")) << opened.text();
+    EXPECT_EQ(observer.states, std::vector<std::string>{opened.text()});
+    EXPECT_FALSE(journal.RecordStart({"127.0.0.1", "", "id1", "XR"}).ok());
+}
+
 }  // namespace
 }  // namespace tillvane
