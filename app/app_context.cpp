@@ -200,21 +200,18 @@ void AppContext::ServerThread() {
         WebServer server(pump, CommandServerLimits());  // destroyed before the pump
         // A till tells a failure by "ERR|", whoever refused it.
         server.SetRefusalPrefix(std::string(kReplyFailurePrefix));
+        VirtualRegister* driver = registerHost_ != nullptr ? registerHost_->driver() : nullptr;
+        ServiceObserver observer(logs_, status_, driver);
         // Open before the port is: a retry must find its id.
-        RequestJournal journal(paths_.journal, JournalSettingsOf(settings_),
-                               [this](std::string_view text) { WriteAppLog(text); });
+        RequestJournal journal(paths_.journal, JournalSettingsOf(settings_), observer);
         // Sends its last answers before the pump goes; outlives the pipeline, whose stages
         // answer through it.
-        journal.ObserveState(
-            [this](std::string_view problem) { status_.SetJournalProblem(problem); });
         AnswerDelivery delivery(journal);
-        if (journal.Open() && !delivery.Start()) {
+        if (journal.Open().ok() && !delivery.Start().ok()) {
             journal.Disable();
             WriteAppLog("Request journal: cannot create its thread");
             status_.SetJournalProblem("cannot create its thread");
         }
-        VirtualRegister* driver = registerHost_ != nullptr ? registerHost_->driver() : nullptr;
-        ServiceObserver observer(logs_, status_, driver);
         PipelineOptions options;
         options.debugMode = settings_.debugMode;
         options.maxCommandLines = settings_.maxCommandLines;
@@ -242,7 +239,7 @@ void AppContext::Serve(EventPump& pump, WebServer& server, RequestPipeline& pipe
         {{std::string(kStatusPath), std::string(kStatusPagePath), std::string(kMetricsPath)},
          {std::string(kStatusPath), std::string(kMetricsPath)}});
     routes.Serve(server);
-    if (!driverQueue.Start()) WriteAppLog("Nu pot crea thread-ul driverului");
+    if (!driverQueue.Start().ok()) WriteAppLog("Nu pot crea thread-ul driverului");
     // The status shows the driver's state from the start.
     const VirtualRegister* driver = registerHost_ != nullptr ? registerHost_->driver() : nullptr;
     driverQueue.Submit({[this, driver] { status_.PublishDriver(driver); }, [] {}});

@@ -22,4 +22,8 @@ void ServiceObserver::DriverRan() {
     status_.PublishDriver(driver_);
 }
 
+void ServiceObserver::StateChanged(std::string_view problem) {
+    status_.SetJournalProblem(problem);
+}
+
 }  // namespace tillvane

@@ -1,7 +1,9 @@
 #pragma once
-// Where the request pipeline's news goes in the running service: its entries to the logs,
-// each ended request to the counters, the driver's state after each run to the status.
+// Where the request pipeline's and the request journal's news goes in the running service:
+// their entries to the logs, each ended request to the counters, the driver's state after
+// each run and whether the journal can write to the status.
 
+#include "requests/journal/journal_observer.h"
 #include "requests/request_observer.h"
 
 namespace tillvane {
@@ -10,7 +12,7 @@ class LogFiles;
 class ServiceStatus;
 class VirtualRegister;
 
-class ServiceObserver : public RequestObserver {
+class ServiceObserver : public RequestObserver, public JournalObserver {
   public:
     // `driver` may be null (no driver); none of them is owned.
     ServiceObserver(const LogFiles& logs, ServiceStatus& status, const VirtualRegister* driver)
@@ -20,6 +22,7 @@ class ServiceObserver : public RequestObserver {
     void LogPostedCommand(std::string_view text) override;
     void Ended(const JournaledRequest& request, const RequestOutcome& outcome) override;
     void DriverRan() override;
+    void StateChanged(std::string_view problem) override;
 
   private:
     const LogFiles& logs_;

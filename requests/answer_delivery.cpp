@@ -17,20 +17,21 @@ AnswerDelivery::~AnswerDelivery() {
     if (sender_.joinable()) sender_.join();
 }
 
-bool AnswerDelivery::Start() {
+platform::Error AnswerDelivery::Start() {
     try {
         sender_ = std::thread(&AnswerDelivery::SendLoop, this);
-    } catch (const std::system_error&) {
-        return false;
+    } catch (const std::system_error& error) {
+        return platform::Error(error.code().value(), error.what());
     }
-    return true;
+    return {};
 }
 
-void AnswerDelivery::Deliver(std::uint64_t ticket, std::vector<Delivery> deliveries) {
+void AnswerDelivery::Deliver(std::optional<std::uint64_t> newestRecord,
+                             std::vector<Delivery> deliveries) {
     {
         std::lock_guard lock(queueMutex_);
         if (sender_.joinable() && !stopping_) {
-            queue_.emplace_back(ticket, std::move(deliveries));
+            queue_.emplace_back(newestRecord, std::move(deliveries));
             queued_.notify_one();
             return;
         }
@@ -46,14 +47,16 @@ void AnswerDelivery::SendLoop() {
     for (;;) {
         queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) return;
-        std::deque<std::pair<std::uint64_t, std::vector<Delivery>>> batch;
+        std::deque<std::pair<std::optional<std::uint64_t>, std::vector<Delivery>>> batch;
         batch.swap(queue_);
         lock.unlock();
-        std::uint64_t ticket = 0;
-        for (const auto& item : batch) ticket = std::max(ticket, item.first);
+        std::optional<std::uint64_t> newestRecord;
+        for (const auto& item : batch) {
+            if (item.first) newestRecord = std::max(newestRecord.value_or(0), *item.first);
+        }
         // One flush for the whole batch; an answer whose record could not be written is
         // still sent: the till must learn what became of its receipt.
-        if (ticket != 0) (void)journal_.WaitDurable(ticket);
+        if (newestRecord) (void)journal_.WaitDurable(*newestRecord);
         for (auto& item : batch) {
             for (Delivery& delivery : item.second) {
                 delivery.reply->Deliver(delivery.status, std::move(delivery.body));

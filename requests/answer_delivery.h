@@ -7,10 +7,13 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/error.h"
 
 namespace tillvane {
 
@@ -31,12 +34,12 @@ class AnswerDelivery {
     AnswerDelivery(const AnswerDelivery&) = delete;
     AnswerDelivery& operator=(const AnswerDelivery&) = delete;
 
-    // Starts the thread that waits for the journal; false when the system cannot. Without it
-    // answers go out at once: there is no journal to wait for.
-    bool Start();
-    // Sends `deliveries` once the record of `ticket` (and all before it) is on the disk; 0:
-    // no record was written, nothing to wait for.
-    void Deliver(std::uint64_t ticket, std::vector<Delivery> deliveries);
+    // Starts the thread that waits for the journal; why not, when the system cannot. Without
+    // it answers go out at once: there is no journal to wait for.
+    platform::Error Start();
+    // Sends `deliveries` once the journal's `newestRecord` (and all before it) is on the disk;
+    // at once when no record was written.
+    void Deliver(std::optional<std::uint64_t> newestRecord, std::vector<Delivery> deliveries);
 
   private:
     void SendLoop();
@@ -44,7 +47,8 @@ class AnswerDelivery {
     RequestJournal& journal_;
     std::mutex queueMutex_;  // guards queue_ and stopping_
     std::condition_variable queued_;
-    std::deque<std::pair<std::uint64_t, std::vector<Delivery>>> queue_;
+    // The deliveries that wait, each with the newest record it waits for.
+    std::deque<std::pair<std::optional<std::uint64_t>, std::vector<Delivery>>> queue_;
     bool stopping_ = false;
     std::thread sender_;
 };

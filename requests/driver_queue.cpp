@@ -12,14 +12,14 @@ DriverQueue::~DriverQueue() {
     Join();
 }
 
-bool DriverQueue::Start() {
-    if (thread_.joinable()) return false;
+platform::Error DriverQueue::Start() {
+    if (thread_.joinable()) return platform::Error::Message("the driver thread runs already");
     try {
         thread_ = std::thread(&DriverQueue::Loop, this);
-    } catch (const std::system_error&) {
-        return false;
+    } catch (const std::system_error& error) {
+        return platform::Error(error.code().value(), error.what());
     }
-    return true;
+    return {};
 }
 
 bool DriverQueue::Submit(DriverJob job) {

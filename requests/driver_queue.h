@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/error.h"
+
 namespace tillvane {
 
 // Requests that may wait for the driver besides the one it runs; one more is refused. Requests
@@ -32,8 +34,8 @@ class DriverQueue {
     DriverQueue(const DriverQueue&) = delete;
     DriverQueue& operator=(const DriverQueue&) = delete;
 
-    // Creates the driver thread; false when the system cannot.
-    bool Start();
+    // Creates the driver thread; why not, when the system cannot or it runs already.
+    platform::Error Start();
     // Queues `job`; false, and nothing queued, when the queue is full or stopped.
     bool Submit(DriverJob job);
     // Takes a waiting place for a request that waits without a job of its own (for the run of

@@ -6,8 +6,8 @@
 
 namespace tillvane {
 
-std::string ReceiptHolder::Admit(std::string_view till, std::string_view text,
-                                 VirtualRegister& driver) {
+platform::Error ReceiptHolder::Admit(std::string_view till, std::string_view text,
+                                     VirtualRegister& driver) {
     if (till.empty() || holder_.empty() || holder_ == till ||
         driver.state != ReceiptState::selling) {
         return {};
@@ -23,7 +23,8 @@ std::string ReceiptHolder::Admit(std::string_view till, std::string_view text,
         case OpenReceiptUse::kContinues:
             break;
     }
-    return std::string(kOtherTillsReceiptReply) + holder_ + std::string(kOtherTillsReceiptTail);
+    return platform::Error::Message(std::string(kOtherTillsReceiptReply) + holder_ +
+                                    std::string(kOtherTillsReceiptTail));
 }
 
 void ReceiptHolder::Settle(std::string_view till, const VirtualRegister& driver) {

@@ -1,34 +1,27 @@
 #pragma once
-// The way of one request to REGCMD, each stage once and forward: its text read from the
-// request's fields, its id admitted, its start journaled, a place in the driver queue, its run
-// on the driver thread, its record journaled, and its answer sent once that record is durable
-// (with the answers of the requests that waited for the same id).
+// The way of one request to REGCMD, each stage once and forward: the intake (its text read
+// from the request's fields, its id admitted, its start journaled, a place in the driver
+// queue), its run on the driver thread, and its ending (its record journaled, its answer sent
+// once that record is durable, with the answers of the requests that waited for the same id).
+// The pipeline builds the stages, wires them together and stops them.
 
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "platform/cancel_token.h"
-#include "platform/error.h"
 #include "requests/answer_delivery.h"
 #include "requests/command_request.h"
+#include "requests/command_text_reader.h"
 #include "requests/driver_queue.h"
 #include "requests/journal/request_journal.h"
-#include "requests/receipt_holder.h"
+#include "requests/pipeline_options.h"
+#include "requests/refusal_log.h"
+#include "requests/request_ending.h"
+#include "requests/request_intake.h"
 #include "requests/request_observer.h"
+#include "requests/request_run.h"
 
 namespace tillvane {
-
-class VirtualRegister;
-
-struct PipelineOptions {
-    bool debugMode = false;  // refusals and command texts go to the logs
-    int maxCommandLines = kDefaultMaxCommandLines;
-    // The driver the commands run on; null when there is none. Not owned.
-    VirtualRegister* driver = nullptr;
-};
 
 class RequestPipeline : public CommandSink {
   public:
@@ -55,43 +48,15 @@ class RequestPipeline : public CommandSink {
     std::string Refuse(std::string reply) const override;
 
   private:
-    struct Command {
-        std::string text;
-        bool hexNames = false;
-    };
-
-    // A request with a valid id and a readable text.
-    void AdmitWithId(std::shared_ptr<CommandAnswer> reply, Command command,
-                     JournaledRequest record);
-    // Reads the command text of `request` into `command`; the refusal, as its reply text, when
-    // it may not run (`command` then holds as much as was read, for the journal).
-    platform::Error ReadCommand(const CommandRequest& request, Command& command) const;
-    // Queues the command for the driver thread, or refuses it when the queue is full.
-    // `startTicket`: the journal's start record of a request with an id.
-    void Submit(std::shared_ptr<CommandAnswer> reply, Command command, JournaledRequest record,
-                std::uint64_t startTicket);
-    // On the driver thread: runs the command, unless nobody waits for it any more.
-    void Run(const Command& command, const JournaledRequest& record, std::uint64_t startTicket,
-             const std::shared_ptr<CommandAnswer>& reply);
-    // The reply to a command: status prefix and the interpreter's reply text.
-    std::string Execute(const Command& command) const;
-    // Abandons the receipt of a request that the stop cut short.
-    void AbandonCutShortReceipt();
-    // Journals how `request` ended and answers it, once that record is durable; with
-    // `outcome.started` the requests that waited for the run of its id get the same answer,
-    // each with a replay record of its own.
-    void Finish(const JournaledRequest& request, const RequestOutcome& outcome,
-                std::shared_ptr<CommandAnswer> reply);
-
-    RequestJournal& journal_;
-    AnswerDelivery& delivery_;
     const PipelineOptions options_;
-    RequestObserver& observer_;
     // Cancelled by the stop: the driver's serial transfers then fail at once, and a run
     // learns from its refusals that it was cut short.
     platform::CancelToken cancelToken_;
-    // With tokens set, the till whose receipt is open; read and written on the driver thread.
-    ReceiptHolder receiptHolder_;
+    const RefusalLog refusals_;
+    RequestEnding ending_;
+    RequestRun run_;
+    const CommandTextReader reader_;
+    RequestIntake intake_;
     DriverQueue queue_;  // last: its jobs use the rest
 };
 

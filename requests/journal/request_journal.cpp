@@ -55,48 +55,51 @@ JsonLineWriter RecordHead(std::string_view event, const JournaledRequest& reques
 // Appends `line`, logging why it was not written or why the file could not move aside first;
 // the line's ticket.
 Result<std::uint64_t> AppendLogged(JournalFile& file, const std::string& line,
-                                   const RequestJournal::Log& log) {
+                                   JournalObserver& observer) {
     const JournalAppend appended = file.Append(line);
     const platform::Error& failure = appended.error.ok() ? appended.rotation : appended.error;
-    if (!failure.ok()) log("Request journal: " + failure.text());
+    if (!failure.ok()) observer.Log("Request journal: " + failure.text());
     if (appended.removedEarly > 0) {
-        log("Request journal: " + std::to_string(appended.removedEarly) +
-            " oldest file(s) removed before their time to keep the journal within " +
-            std::to_string(kMaxRotatedJournalFiles + 1) + " files; the ids they held are " +
-            "forgotten at the next start");
+        observer.Log("Request journal: " + std::to_string(appended.removedEarly) +
+                     " oldest file(s) removed before their time to keep the journal within " +
+                     std::to_string(kMaxRotatedJournalFiles + 1) +
+                     " files; the ids they held are " + "forgotten at the next start");
     }
     if (!appended.error.ok()) return appended.error;
     return appended.ticket;
 }
 }  // namespace
 
-RequestJournal::RequestJournal(std::string path, JournalSettings settings, Log log,
-                               platform::FileSystem& files)
+RequestJournal::RequestJournal(std::string path, JournalSettings settings,
+                               JournalObserver& observer, platform::FileSystem& files)
     : file_(std::move(path), settings.rotateBytes,
             static_cast<std::int64_t>(settings.journalRetention.count()) * kMillisPerSecond, files,
             settings.maxRotatedFiles),
       settings_(settings),
-      log_(std::move(log)),
-      ids_(settings.idRetention, settings.maxIds, log_) {}
+      observer_(observer),
+      ids_(settings.idRetention, settings.maxIds,
+           [&observer](std::string_view entry) { observer.Log(entry); }) {}
 
-bool RequestJournal::Open() {
+platform::Error RequestJournal::Open() {
     const std::int64_t now = UnixMillisNow();
     const auto retentionMillis = [](std::chrono::seconds retention) {
         return static_cast<std::int64_t>(retention.count()) * kMillisPerSecond;
     };
     const int removed =
         file_.RemoveRotatedBefore(now - retentionMillis(settings_.journalRetention));
-    if (removed > 0) log_("Request journal: " + std::to_string(removed) + " old file(s) removed");
+    if (removed > 0)
+        observer_.Log("Request journal: " + std::to_string(removed) + " old file(s) removed");
     Rebuild();
     if (const platform::Error error = file_.Open(); !error.ok()) {
-        log_("Request journal " + file_.path() + " cannot be written: " + error.text() +
-             "; requests with a REQUESTID are refused");
-        ReportState(file_.path() + ": " + error.text());
-        return false;
+        observer_.Log("Request journal " + file_.path() + " cannot be written: " + error.text() +
+                      "; requests with a REQUESTID are refused");
+        const platform::Error unwritable = error.Within(file_.path());
+        ReportState(unwritable.text());
+        return unwritable;
     }
     open_ = true;
     ReportState({});
-    return true;
+    return {};
 }
 
 void RequestJournal::Rebuild() {
@@ -149,7 +152,7 @@ Result<std::uint64_t> RequestJournal::RecordStart(const JournaledRequest& reques
 platform::Error RequestJournal::WaitDurable(std::uint64_t ticket) {
     const platform::Error error = file_.WaitDurable(ticket);
     if (error.ok()) return error;
-    log_("Request journal cannot be flushed to disk: " + error.text());
+    observer_.Log("Request journal cannot be flushed to disk: " + error.text());
     ReportState(file_.path() + ": " + error.text());
     return error;
 }
@@ -172,7 +175,7 @@ Result<std::uint64_t> RequestJournal::Record(const JournaledRequest& request,
 
 Result<std::uint64_t> RequestJournal::AppendReported(const std::string& line) {
     // A file that could not move aside still took the line: only a line lost is a problem.
-    Result<std::uint64_t> ticket = AppendLogged(file_, line, log_);
+    Result<std::uint64_t> ticket = AppendLogged(file_, line, observer_);
     ReportState(ticket.ok() ? std::string() : file_.path() + ": " + ticket.error().text());
     return ticket;
 }
@@ -182,7 +185,7 @@ void RequestJournal::ReportState(std::string_view problem) {
     if (stateReported_ && problem == problem_) return;
     stateReported_ = true;
     problem_ = problem;
-    if (observer_) observer_(problem_);
+    observer_.StateChanged(problem_);
 }
 
 }  // namespace tillvane

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -14,6 +13,7 @@
 #include "base/result.h"
 #include "config/settings.h"
 #include "requests/journal/journal_file.h"
+#include "requests/journal/journal_observer.h"
 #include "requests/journal/request_ids.h"
 
 namespace tillvane {
@@ -49,25 +49,19 @@ struct RequestOutcome {
 
 class RequestJournal {
   public:
-    using Log = std::function<void(std::string_view)>;
-
-    // The file calls go through `files`.
-    RequestJournal(std::string path, JournalSettings settings, Log log,
+    // The file calls go through `files`; what the journal has to tell goes to `observer`.
+    RequestJournal(std::string path, JournalSettings settings, JournalObserver& observer,
                    platform::FileSystem& files = platform::SystemFileSystem());
     RequestJournal(const RequestJournal&) = delete;
     RequestJournal& operator=(const RequestJournal&) = delete;
 
     // Removes rotated files past their retention, rebuilds the ids from the files still
-    // within the id retention, and opens the journal. False, logged, when it cannot be
+    // within the id retention, and opens the journal. Why not, logged, when it cannot be
     // written: requests with an id are refused then; others run and go unrecorded.
-    bool Open();
+    platform::Error Open();
     bool isOpen() const { return open_; }
     // Records nothing more: what the journal records could not be waited for.
     void Disable() { open_ = false; }
-    // Told, from whichever thread found out, each time the journal's state changes: an empty
-    // `problem` once it writes, else the system's reason why it cannot. Set before Open.
-    using StateObserver = std::function<void(std::string_view problem)>;
-    void ObserveState(StateObserver observer) { observer_ = std::move(observer); }
     RequestIds& ids() { return ids_; }
 
     // Appends the start record of a request with an id; its ticket, for WaitDurable.
@@ -87,10 +81,9 @@ class RequestJournal {
 
     JournalFile file_;
     const JournalSettings settings_;
-    Log log_;
+    JournalObserver& observer_;
     RequestIds ids_;
     bool open_ = false;
-    StateObserver observer_;
     std::mutex stateMutex_;  // orders the reports of threads that find out at once
     std::string problem_;    // as last reported
     bool stateReported_ = false;

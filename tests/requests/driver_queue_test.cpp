@@ -58,7 +58,8 @@ TEST(DriverQueueTest, RunsInArrivalOrderOnOneThreadAndRefusesWhenFull) {
     Journal journal;
     DriverQueue queue(kWaiting);
     EXPECT_FALSE(queue.Submit(journal.Job(0))) << "no thread yet";
-    ASSERT_TRUE(queue.Start());
+    ASSERT_TRUE(queue.Start().ok());
+    EXPECT_FALSE(queue.Start().ok()) << "one driver thread only";
     ASSERT_TRUE(queue.Submit(journal.Job(1, true)));
     ASSERT_TRUE(testing::WaitUntil([&] { return journal.holding.load(); }, kTimeout));
     for (int number = 2; number < 2 + static_cast<int>(kWaiting); ++number) {
@@ -82,7 +83,7 @@ TEST(DriverQueueTest, HeldPlacesCountAmongTheWaitingJobs) {
     std::shared_ptr<void> outliving;
     {
         DriverQueue queue(kWaiting);
-        ASSERT_TRUE(queue.Start());
+        ASSERT_TRUE(queue.Start().ok());
         ASSERT_TRUE(queue.Submit(journal.Job(1, true)));
         ASSERT_TRUE(testing::WaitUntil([&] { return journal.holding.load(); }, kTimeout));
         std::shared_ptr<void> first = queue.HoldPlace();
@@ -107,7 +108,7 @@ TEST(DriverQueueTest, HeldPlacesCountAmongTheWaitingJobs) {
 TEST(DriverQueueTest, StopRefusesTheWaitingJobsAndLetsTheRunningOneFinish) {
     Journal journal;
     DriverQueue queue;
-    ASSERT_TRUE(queue.Start());
+    ASSERT_TRUE(queue.Start().ok());
     ASSERT_TRUE(queue.Submit(journal.Job(1, true)));
     ASSERT_TRUE(testing::WaitUntil([&] { return journal.holding.load(); }, kTimeout));
     ASSERT_TRUE(queue.Submit(journal.Job(2)));
@@ -132,7 +133,7 @@ TEST(DriverQueueTest, JobsSubmittedFromManyThreadsRunOnceEach) {
     std::atomic<int> accepted{0};
     {
         DriverQueue queue(kThreads * kJobsPerThread);
-        ASSERT_TRUE(queue.Start());
+        ASSERT_TRUE(queue.Start().ok());
         std::vector<std::thread> submitters;
         for (int t = 0; t < kThreads; ++t) {
             submitters.emplace_back([&] {

@@ -16,6 +16,7 @@
 #include "requests/command_request.h"
 #include "requests/replies.h"
 #include "tests/commands/recording_register.h"
+#include "tests/requests/journal/recording_journal_observer.h"
 #include "tests/support/recording_file_system.h"
 #include "tests/support/temp_dir.h"
 
@@ -30,9 +31,9 @@ constexpr auto kAnswerTimeout = 5000ms;
 class RequestPipelineTest : public ::testing::Test {
   protected:
     RequestPipelineTest() {
-        journal_.Open();
-        delivery_.Start();
-        pipeline_.queue().Start();
+        EXPECT_TRUE(journal_.Open().ok());
+        EXPECT_TRUE(delivery_.Start().ok());
+        EXPECT_TRUE(pipeline_.queue().Start().ok());
     }
 
     // Keeps how each request ended.
@@ -90,7 +91,8 @@ class RequestPipelineTest : public ::testing::Test {
     Outcomes outcomes_;
     // The journal's file calls and the answers, in the order they happened.
     testing::RecordingFileSystem files_;
-    RequestJournal journal_{dir_.File("journal.jsonl"), JournalSettings{}, [](std::string_view) {},
+    testing::RecordingJournalObserver journalObserver_;
+    RequestJournal journal_{dir_.File("journal.jsonl"), JournalSettings{}, journalObserver_,
                             files_};
     AnswerDelivery delivery_{journal_};
     RequestPipeline pipeline_{journal_, delivery_, Options(), outcomes_};
@@ -195,14 +197,13 @@ TEST_F(RequestPipelineTest, AnIdRefusedByAStoppedQueueRunsAfterARestart) {
                                                                     {"REQUESTID", "q1"}};
     for (const Answer& expected :
          {Answer(kHttpServiceUnavailable, std::string(kStoppingReply)), Answer(kHttpOk, "OK|")}) {
-        RequestJournal journal(dir_.File("restarted.jsonl"), JournalSettings{},
-                               [](std::string_view) {});
-        ASSERT_TRUE(journal.Open());
+        RequestJournal journal(dir_.File("restarted.jsonl"), JournalSettings{}, journalObserver_);
+        ASSERT_TRUE(journal.Open().ok());
         AnswerDelivery delivery(journal);
-        ASSERT_TRUE(delivery.Start());
+        ASSERT_TRUE(delivery.Start().ok());
         RequestPipeline pipeline(journal, delivery, Options(), outcomes_);
         if (expected.first == kHttpOk) {
-            ASSERT_TRUE(pipeline.queue().Start());
+            ASSERT_TRUE(pipeline.queue().Start().ok());
         } else {
             pipeline.Stop();
         }

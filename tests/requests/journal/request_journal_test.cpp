@@ -18,6 +18,7 @@
 #include "requests/journal/journal_file.h"
 #include "requests/journal/request_journal.h"
 #include "requests/reply_status.h"
+#include "tests/requests/journal/recording_journal_observer.h"
 #include "tests/support/recording_file_system.h"
 #include "tests/support/result_value.h"
 #include "tests/support/temp_dir.h"
@@ -308,8 +309,9 @@ TEST_F(RequestJournalTest, RebuildsWhatIsKnownOfEachId) {
                   Record(now, "start", "torn", "XR") + "{\"time\":\"" + FormatUtcMillis(now) +
                   "\",\"event\":\"request\",\"id\":\"torn\",\"comm");
 
-    RequestJournal journal(path_, JournalSettings{}, [](std::string_view) {});
-    ASSERT_TRUE(journal.Open());
+    testing::RecordingJournalObserver observer;
+    RequestJournal journal(path_, JournalSettings{}, observer);
+    ASSERT_TRUE(journal.Open().ok());
     EXPECT_FALSE(std::filesystem::exists(ancient));
     struct Case {
         const char* id;
@@ -349,11 +351,9 @@ TEST_F(RequestJournalTest, RebuildsWhatIsKnownOfEachId) {
 // reported at once, and the next record written clears it.
 TEST_F(RequestJournalTest, TellsItsObserverWhenItCannotWriteAndWhenItCanAgain) {
     testing::RecordingFileSystem files;
-    RequestJournal journal(
-        path_, {}, [](std::string_view) {}, files);
-    std::vector<std::string> states;
-    journal.ObserveState([&](std::string_view problem) { states.emplace_back(problem); });
-    ASSERT_TRUE(journal.Open());
+    testing::RecordingJournalObserver observer;
+    RequestJournal journal(path_, {}, observer, files);
+    ASSERT_TRUE(journal.Open().ok());
     const JournaledRequest request{"127.0.0.1", "", "id1", "XR"};
     files.Fail("append");
     EXPECT_FALSE(journal.RecordStart(request).ok());
@@ -363,7 +363,20 @@ TEST_F(RequestJournalTest, TellsItsObserverWhenItCannotWriteAndWhenItCanAgain) {
     ASSERT_TRUE(ticket.ok());
     EXPECT_FALSE(journal.WaitDurable(ticket.value()).ok());
     const std::string lost = path_ + ": " + testing::RecordingFileSystem::kFailureText;
-    EXPECT_EQ(states, (std::vector<std::string>{"", lost, "", lost}));
+    EXPECT_EQ(observer.states, (std::vector<std::string>{"", lost, "", lost}));
+}
+
+// A journal that cannot be written says why, naming its file, and tells its observer the
+// same: the status must show the operator which file to look at.
+TEST_F(RequestJournalTest, OpenSaysWhyItCannotWrite) {
+    testing::RecordingJournalObserver observer;
+    const std::string path = path_ + ".missing/journal.jsonl";
+    RequestJournal journal(path, JournalSettings{}, observer);
+    const platform::Error opened = journal.Open();
+    ASSERT_FALSE(opened.ok());
+    EXPECT_TRUE(opened.text().starts_with(path + ": ")) << opened.text();
+    EXPECT_EQ(observer.states, std::vector<std::string>{opened.text()});
+    EXPECT_FALSE(journal.RecordStart({"127.0.0.1", "", "id1", "XR"}).ok());
 }
 
 }  // namespace
