@@ -22,7 +22,8 @@ class PrinterSimulatorTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(simulator.WaitForStdout("\n", 10s));
         const std::string out = simulator.Stdout();
-        ASSERT_TRUE(port.Open(out.substr(0, out.find('\n')), {}, 2000ms).ok()) << port.errorText;
+        const platform::Error opened = port.Open(out.substr(0, out.find('\n')), {}, 2000ms);
+        ASSERT_TRUE(opened.ok()) << opened.text();
     }
     void TearDown() override {
         simulator.Signal(SIGTERM);
