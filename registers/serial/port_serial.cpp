@@ -88,11 +88,12 @@ bool PortSerial::CheckLine() {
     return line.ok();
 }
 
-bool PortSerial::Write(std::string_view bytes) {
-    if (!isOpen || Refused()) return false;
+platform::Error PortSerial::Write(std::string_view bytes) {
+    if (!isOpen) return platform::Error::Message("port " + portName + " is not open");
+    if (Refused()) return platform::Error::Message("transfer cancelled");
     const platform::Error written = device_->Write(bytes);
     if (!written.ok()) Lose(written);
-    return written.ok();
+    return written;
 }
 
 std::optional<char> PortSerial::ReadByte() {

@@ -54,7 +54,8 @@ class PortSerial final : public ByteChannel {
     // otherwise the port is closed as lost.
     bool CheckLine();
 
-    bool Write(std::string_view bytes) override;
+    // Refused on a closed port and once the cancel token is; a failed write loses the port.
+    platform::Error Write(std::string_view bytes) override;
     std::optional<char> ReadByte() override;
     void DiscardInput() override {
         if (device_) device_->DiscardInput();
