@@ -167,12 +167,10 @@ platform::Error VirtualRegister::TotalsRefusal() const {
     return platform::Error::Message(std::move(text));
 }
 
-bool VirtualRegister::TotalsAllowClose(std::string* message) {
-    const platform::Error refusal = TotalsRefusal();
-    if (refusal.ok()) return true;
-    if (message != nullptr) *message = refusal.text();
-    AbandonReceipt(refusal.text());
-    return false;
+platform::Error VirtualRegister::CheckTotalsForClose() {
+    platform::Error refusal = TotalsRefusal();
+    if (!refusal.ok()) AbandonReceipt(refusal.text());
+    return refusal;
 }
 
 }  // namespace tillvane

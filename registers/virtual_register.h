@@ -125,9 +125,9 @@ class VirtualRegister {
     // differ as "%0.2f" texts, logs "Valoarea serviciilor difera de valoarea achitata. %s<>%s"
     // and refuses with that text; no failure when the receipt may close.
     platform::Error TotalsRefusal() const;
-    // Refuses the close of a receipt whose totals differ: the refusal goes into `message`
-    // when given, and the receipt is abandoned. True when the receipt may close.
-    bool TotalsAllowClose(std::string* message);
+    // Refuses the close of a receipt whose totals differ, with the text of TotalsRefusal,
+    // and abandons the receipt. No failure when the receipt may close.
+    platform::Error CheckTotalsForClose();
 
     RegisterLog log;
     ReceiptState state = ReceiptState::unconfigured;

@@ -283,7 +283,10 @@ bool SerialUFPRegister::Payment(int paymentType, double amount) {
 bool SerialUFPRegister::CloseReceipt(std::string* message) {
     if (state != ReceiptState::selling) return false;
     // Refused totals send nothing: the driver is ready for the next receipt.
-    if (!TotalsAllowClose(message)) return false;
+    if (const platform::Error refused = CheckTotalsForClose(); !refused.ok()) {
+        if (message != nullptr) *message = refused.text();
+        return false;
+    }
     if (!SendSaleCommand(printer::kCloseReceipt, kCloseReceiptData, "CloseReceipt")) {
         if (message != nullptr) *message = failureReason;
         return false;

@@ -127,7 +127,11 @@ bool FPrintRegister::CloseReceipt(std::string* message) {
         AbandonReceipt(kReceiptFullReason);
         return false;
     }
-    if (!TotalsAllowClose(message)) return false;  // abandoned: no file stays behind
+    // Refused totals abandon the receipt: no file stays behind.
+    if (const platform::Error refused = CheckTotalsForClose(); !refused.ok()) {
+        if (message != nullptr) *message = refused.text();
+        return false;
+    }
     // The whole receipt goes out in one write and reaches the disk before it gets the name
     // the printer watches for.
     const platform::Error error = receiptFile_.Publish(receiptText_, outputFolder_, receiptName_,
