@@ -30,16 +30,16 @@ using namespace commands;
 // One run of a command text. The line and field buffers are reused from line to line.
 class CommandTextRun {
   public:
-    CommandTextRun(std::string& reply, bool hexNames, VirtualRegister* driver)
-        : reply_(reply), hexNames_(hexNames), driver_(driver) {}
+    CommandTextRun(bool hexNames, VirtualRegister* driver) : hexNames_(hexNames), driver_(driver) {}
 
-    bool Run(std::string_view text) {
+    // The reply text, or a failure whose text is the reply.
+    Result<std::string> Run(std::string_view text) {
         reply_.clear();
         // A printer that cannot be reached fails the request before its first line, at once.
         ClearFailureReason();
         if (driver_ != nullptr && !driver_->ConnectPrinter()) {
             reply_.assign(driver_->RefusalReason().substr(0, kMaxReplyLength));
-            return false;
+            return platform::Error::Message(std::move(reply_));
         }
         std::size_t linePosition = 0;
         // The end of the text, or only blanks left, ends it successfully.
@@ -48,7 +48,7 @@ class CommandTextRun {
                 case Outcome::kNextLine:
                     break;
                 case Outcome::kSucceeded:
-                    return true;
+                    return std::move(reply_);
                 case Outcome::kFailed:
                     return Fail();
             }
@@ -57,19 +57,19 @@ class CommandTextRun {
             WriteLongLineError(text.substr(linePosition));
             return Fail();
         }
-        return true;
+        return std::move(reply_);
     }
 
   private:
     enum class Outcome { kNextLine, kSucceeded, kFailed };
 
     // Ends a failed request: the receipt it opened goes, so that the next one starts clean.
-    bool Fail() {
+    platform::Error Fail() {
         if (openedReceipt_ && driver_ != nullptr) {
             driver_->AbandonReceipt(reply_.empty() ? kRequestFailedReason
                                                    : std::string_view(reply_));
         }
-        return false;
+        return platform::Error::Message(std::move(reply_));
     }
 
     // "EROARE PROTOCOL WEB LA LINIA [<first 100 characters>…], line too long".
@@ -161,35 +161,38 @@ class CommandTextRun {
         return Outcome::kNextLine;
     }
 
-    // A missing argument reads as empty. An over-long one fails the line (false, with the
-    // reply written): read on, its text would land in the fields that follow.
-    bool ReadArgument(std::string& field, std::size_t maxLength) {
+    // A missing argument reads as empty. An over-long one fails the line, with the reply
+    // written: read on, its text would land in the fields that follow. `field` is the line's
+    // buffer the argument goes to.
+    platform::Error ReadArgument(std::string& field, std::size_t maxLength) {
         if (NextField(line_, fieldPosition_, field, maxLength, kFieldSeparator) ||
             !FieldWasTooLong(line_, fieldPosition_)) {
-            return true;
+            return {};
         }
-        WriteLineError(reply_, line_, kFieldTooLongDetail);
-        return false;
+        return LineError(kFieldTooLongDetail);
     }
 
     // A price, quantity, amount or percentage: a plain decimal number of at most `bound` in
-    // magnitude, or empty (0) where `emptyMeansZero`. Anything else fails the line (false, with
-    // "<detail><text>]" in the reply).
-    bool ReadNumber(const std::string& field, std::string_view detail, double& value,
-                    double bound = kMaxReceiptNumber, bool emptyMeansZero = true) {
+    // magnitude, or empty (0) where `emptyMeansZero`. Anything else fails the line, with
+    // "<detail><text>]" in the reply.
+    Result<double> ReadNumber(const std::string& field, std::string_view detail,
+                              double bound = kMaxReceiptNumber, bool emptyMeansZero = true) {
         // An empty field where a figure must stand is refused as a broken one is.
-        const bool missing = field.empty() && !emptyMeansZero;
+        if (field.empty() && !emptyMeansZero) return LineError(detail, field);
         const Result<double> number = ParsePlainDecimal(field, bound);
-        if (missing || !number) {
-            WriteLineError(reply_, line_, detail, field);
-            return false;
-        }
-        value = *number;
-        return true;
+        if (!number) return LineError(detail, field);
+        return number;
+    }
+
+    // Fails the line: the reply is the line error, and so is the failure's text.
+    platform::Error LineError(std::string_view detail,
+                              std::optional<std::string_view> value = std::nullopt) {
+        WriteLineError(reply_, line_, detail, value);
+        return platform::Error::Message(reply_);
     }
 
     Outcome PrintText() {
-        if (!ReadArgument(text_, kMaxPrintTextLength)) return Outcome::kFailed;
+        if (!ReadArgument(text_, kMaxPrintTextLength).ok()) return Outcome::kFailed;
         const std::string_view text = text_;
         const auto piece = [text](std::size_t index) {
             const std::size_t start = index * kMaxPrintTextPieceLength;
@@ -205,16 +208,16 @@ class CommandTextRun {
     }
 
     Outcome SellItem() {
-        if (!ReadArgument(name_, kMaxItemNameLength)) return Outcome::kFailed;
+        if (!ReadArgument(name_, kMaxItemNameLength).ok()) return Outcome::kFailed;
         if (hexNames_) {
             DecodeHexName(name_, scratch_);
             name_.swap(scratch_);
         }
-        if (!ReadArgument(price_, kMaxPriceLength) ||
-            !ReadArgument(quantity_, kMaxQuantityLength) ||
-            !ReadArgument(vatGroup_, kMaxVatGroupLength) ||
-            !ReadArgument(itemGroup_, kMaxItemGroupLength) ||
-            !ReadArgument(namePrefix_, kMaxNamePrefixLength)) {
+        if (!ReadArgument(price_, kMaxPriceLength).ok() ||
+            !ReadArgument(quantity_, kMaxQuantityLength).ok() ||
+            !ReadArgument(vatGroup_, kMaxVatGroupLength).ok() ||
+            !ReadArgument(itemGroup_, kMaxItemGroupLength).ok() ||
+            !ReadArgument(namePrefix_, kMaxNamePrefixLength).ok()) {
             return Outcome::kFailed;
         }
 
@@ -227,49 +230,46 @@ class CommandTextRun {
             scratch_.assign(namePrefix_).append(1, kNamePrefixSeparator).append(name_);
             name_.swap(scratch_);
         }
-        double price = 0.0;
-        double quantity = 0.0;
         // A sale at 0.00 or of nothing is never what an empty field meant.
-        if (!ReadNumber(price_, kPriceDetail, price, kMaxReceiptNumber, false) ||
-            !ReadNumber(quantity_, kQuantityDetail, quantity, kMaxReceiptNumber, false)) {
-            return Outcome::kFailed;
-        }
+        const Result<double> price = ReadNumber(price_, kPriceDetail, kMaxReceiptNumber, false);
+        if (!price) return Outcome::kFailed;
+        const Result<double> quantity =
+            ReadNumber(quantity_, kQuantityDetail, kMaxReceiptNumber, false);
+        if (!quantity) return Outcome::kFailed;
 
         ClearFailureReason();
         if (driver_ == nullptr ||
-            !driver_->SellItem(name_, price, quantity, vatGroup_, itemGroup, kSellItemNumber)) {
+            !driver_->SellItem(name_, *price, *quantity, vatGroup_, itemGroup, kSellItemNumber)) {
             return DriverRefused();
         }
         return Outcome::kNextLine;
     }
 
     Outcome Payment() {
-        if (!ReadArgument(paymentType_, kMaxPaymentTypeLength)) return Outcome::kFailed;
+        if (!ReadArgument(paymentType_, kMaxPaymentTypeLength).ok()) return Outcome::kFailed;
         // Empty is cash (0); "2x" or "abc" is no type at all, never a guessed one.
         const Result<int> paymentType = ParsePlainInt(paymentType_);
         if (!paymentType || *paymentType < kMinPaymentType || *paymentType > kMaxPaymentType) {
             WriteLineError(reply_, line_, kPaymentTypeDetail, paymentType_);
             return Outcome::kFailed;
         }
-        if (!ReadArgument(amount_, kMaxAmountLength)) return Outcome::kFailed;
-        double amount = 0.0;
-        if (!ReadNumber(amount_, kAmountDetail, amount)) return Outcome::kFailed;
+        if (!ReadArgument(amount_, kMaxAmountLength).ok()) return Outcome::kFailed;
+        const Result<double> amount = ReadNumber(amount_, kAmountDetail);
+        if (!amount) return Outcome::kFailed;
         if (driver_ == nullptr) return Outcome::kNextLine;
         ClearFailureReason();
-        if (!driver_->Payment(*paymentType, amount)) return DriverRefused();
+        if (!driver_->Payment(*paymentType, *amount)) return DriverRefused();
         return Outcome::kNextLine;
     }
 
     // A percentage off the total of the open receipt (a negative one is a surcharge). The
     // driver refuses it outside a receipt.
     Outcome Discount() {
-        if (!ReadArgument(percent_, kMaxPercentLength)) return Outcome::kFailed;
-        double percent = 0.0;
-        if (!ReadNumber(percent_, kPercentDetail, percent, kMaxDiscountPercent)) {
-            return Outcome::kFailed;
-        }
+        if (!ReadArgument(percent_, kMaxPercentLength).ok()) return Outcome::kFailed;
+        const Result<double> percent = ReadNumber(percent_, kPercentDetail, kMaxDiscountPercent);
+        if (!percent) return Outcome::kFailed;
         ClearFailureReason();
-        if (driver_ == nullptr || !driver_->Discount(static_cast<float>(percent))) {
+        if (driver_ == nullptr || !driver_->Discount(static_cast<float>(*percent))) {
             return DriverRefused();
         }
         return Outcome::kNextLine;
@@ -278,11 +278,11 @@ class CommandTextRun {
     // Cash put into the drawer (an amount of 0 or more) or taken out (a negative one), as a
     // line of the open receipt.
     Outcome CashInOut() {
-        if (!ReadArgument(amount_, kMaxAmountLength)) return Outcome::kFailed;
-        double amount = 0.0;
-        if (!ReadNumber(amount_, kAmountDetail, amount)) return Outcome::kFailed;
+        if (!ReadArgument(amount_, kMaxAmountLength).ok()) return Outcome::kFailed;
+        const Result<double> amount = ReadNumber(amount_, kAmountDetail);
+        if (!amount) return Outcome::kFailed;
         ClearFailureReason();
-        if (driver_ == nullptr || !driver_->CashInOut(amount)) return DriverRefused();
+        if (driver_ == nullptr || !driver_->CashInOut(*amount)) return DriverRefused();
         return Outcome::kNextLine;
     }
 
@@ -346,7 +346,7 @@ class CommandTextRun {
         return Outcome::kFailed;
     }
 
-    std::string& reply_;
+    std::string reply_;
     const bool hexNames_;
     VirtualRegister* const driver_;
 
@@ -371,9 +371,7 @@ class CommandTextRun {
 
 Result<std::string> ExecuteCommandText(std::string_view text, bool hexNames,
                                        VirtualRegister* driver) {
-    std::string reply;
-    if (CommandTextRun(reply, hexNames, driver).Run(text)) return reply;
-    return platform::Error::Message(std::move(reply));
+    return CommandTextRun(hexNames, driver).Run(text);
 }
 
 }  // namespace tillvane

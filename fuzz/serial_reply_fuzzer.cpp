@@ -23,7 +23,7 @@ class InputChannel : public ByteChannel {
   public:
     explicit InputChannel(std::string_view input) : input_(input) {}
 
-    bool Write(std::string_view /*bytes*/) override { return true; }
+    platform::Error Write(std::string_view /*bytes*/) override { return {}; }
     std::optional<char> ReadByte() override {
         if (input_.empty()) return std::nullopt;
         const char byte = input_.front();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/numbers.h"
+#include "base/result.h"
 #include "base/text_split.h"
 #include "config/ini_loader.h"
 #include "registers/field_text.h"
@@ -22,14 +23,16 @@ void ReadIntSetting(const INILoader& configuration, std::string_view key, int& s
     if (configuration.GetValue(value, key)) setting = ParseDecimalInt(value);
 }
 
-// Reads the name or the code of a VAT entry. False when the field is longer than its bound:
-// the field reader then leaves it empty, and an empty name or code is another group.
-bool ReadVatField(std::string_view entry, std::size_t& position, std::string& field,
-                  std::size_t maxLength) {
-    if (NextField(entry, position, field, kMaxVatFieldLength, kVatNameCodeSeparator)) {
-        return field.size() <= maxLength;
-    }
-    return position >= entry.size();  // a missing field stays empty; an over-long one is not
+// The name or the code of a VAT entry; a missing one is empty. Refused when the field is longer
+// than its bound: cut or left empty, it would name another group.
+Result<std::string> ReadVatField(std::string_view entry, std::size_t& position,
+                                 std::size_t maxLength) {
+    std::string field;
+    const bool read = NextField(entry, position, field, kMaxVatFieldLength, kVatNameCodeSeparator);
+    // Without a field read, one is missing only at the end of the entry.
+    if (read ? field.size() <= maxLength : position >= entry.size()) return field;
+    return platform::Error::Message("longer than " + std::to_string(maxLength) + " characters")
+        .As(platform::ErrorKind::valueRefused);
 }
 
 // A name or code that holds a ";" or a control byte (a typo such as "A:1;B:2") would put a
@@ -72,15 +75,17 @@ std::vector<VatGroup> ParseVatGroups(std::string_view value, const RegisterLog& 
     std::string entry;
     while (NextField(value, entryPosition, entry, kMaxVatEntryLength, kVatEntrySeparator)) {
         if (entry.empty()) continue;
-        VatGroup group;
         std::size_t fieldPosition = 0;
-        if (!ReadVatField(entry, fieldPosition, group.name, kMaxVatGroupNameLength) ||
-            !ReadVatField(entry, fieldPosition, group.code, kMaxVatGroupCodeLength)) {
+        Result<std::string> name = ReadVatField(entry, fieldPosition, kMaxVatGroupNameLength);
+        Result<std::string> code =
+            name ? ReadVatField(entry, fieldPosition, kMaxVatGroupCodeLength) : name;
+        if (!name || !code) {
             log.Write("TVA_GROUPS entry [" + entry + "] refused: a name holds at most " +
                       std::to_string(kMaxVatGroupNameLength) + " characters, a code at most " +
                       std::to_string(kMaxVatGroupCodeLength));
             continue;
         }
+        VatGroup group{std::move(*name), std::move(*code)};
         if (RefuseBrokenVatEntry(group, entry, log) ||
             RefuseIncompleteVatEntry(group, entry, log)) {
             continue;
@@ -151,7 +156,7 @@ void VirtualRegister::AbandonReceipt(std::string_view why) {
     state = ReceiptState::ready;
 }
 
-std::string VirtualRegister::TotalsRefusal() const {
+platform::Error VirtualRegister::TotalsRefusal() const {
     constexpr int kTotalDecimals = 2;
     if (alwaysSellEqualsPayed != 1) return {};
     const std::string sold = FormatFixed(soldTotal, kTotalDecimals);
@@ -159,15 +164,13 @@ std::string VirtualRegister::TotalsRefusal() const {
     if (sold == paid) return {};
     std::string text = "Valoarea serviciilor difera de valoarea achitata. " + sold + "<>" + paid;
     WriteLog(text);
-    return text;
+    return platform::Error::Message(std::move(text));
 }
 
-bool VirtualRegister::TotalsAllowClose(std::string* message) {
-    const std::string refusal = TotalsRefusal();
-    if (refusal.empty()) return true;
-    if (message != nullptr) *message = refusal;
-    AbandonReceipt(refusal);
-    return false;
+platform::Error VirtualRegister::CheckTotalsForClose() {
+    platform::Error refusal = TotalsRefusal();
+    if (!refusal.ok()) AbandonReceipt(refusal.text());
+    return refusal;
 }
 
 }  // namespace tillvane

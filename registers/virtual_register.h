@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/error.h"
 #include "registers/printer_health.h"
 #include "registers/register_log.h"
 
@@ -122,11 +123,11 @@ class VirtualRegister {
     const VatGroup* FindVatGroup(std::string_view name) const;
     // The equal-totals rule: when alwaysSellEqualsPayed is 1 and soldTotal and paidTotal
     // differ as "%0.2f" texts, logs "Valoarea serviciilor difera de valoarea achitata. %s<>%s"
-    // and returns that text. Empty when the receipt may close.
-    std::string TotalsRefusal() const;
-    // Refuses the close of a receipt whose totals differ: the refusal goes into `message`
-    // when given, and the receipt is abandoned. True when the receipt may close.
-    bool TotalsAllowClose(std::string* message);
+    // and refuses with that text; no failure when the receipt may close.
+    platform::Error TotalsRefusal() const;
+    // Refuses the close of a receipt whose totals differ, with the text of TotalsRefusal,
+    // and abandons the receipt. No failure when the receipt may close.
+    platform::Error CheckTotalsForClose();
 
     RegisterLog log;
     ReceiptState state = ReceiptState::unconfigured;

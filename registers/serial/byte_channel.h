@@ -4,14 +4,16 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/error.h"
+
 namespace tillvane {
 
 class ByteChannel {
   public:
     virtual ~ByteChannel() = default;
 
-    // Writes every byte; false when the channel refused them.
-    virtual bool Write(std::string_view bytes) = 0;
+    // Writes every byte, or says why the channel refused them.
+    virtual platform::Error Write(std::string_view bytes) = 0;
     // One byte, or nothing when none arrived within the channel's read time-out or the read
     // failed.
     virtual std::optional<char> ReadByte() = 0;

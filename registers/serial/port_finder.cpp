@@ -27,7 +27,8 @@ bool EndsWithReply(std::string_view received) {
 bool Answers(PortSerial& port, std::string_view accessCode) {
     port.DiscardInput();
     if (!port.Write(link::BuildRequestFrame(link::kFirstSequence, printer::kSoftwareVersion,
-                                            accessCode, {}))) {
+                                            accessCode, {}))
+             .ok()) {
         return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + kProbeReplyTimeout;

@@ -5,6 +5,20 @@
 
 namespace tillvane {
 
+std::string PortOpenFailureText(std::string_view name, const platform::Error& error) {
+    const std::string port = "Port " + std::string(name);
+    if (IsNetworkPortName(name)) {
+        return error.valueRefused() ? port + " is not tcp://<host>:<port>"
+                                    : port + " cannot be opened: " + error.text();
+    }
+    if (error.valueRefused()) {
+        return "Eroare " + std::to_string(error.code()) +
+               " la la setare parametrii specificati in DCB";
+    }
+    return error.nameMissing() ? port + " missing: " + error.text()
+                               : "Eroare : " + port + " inaccesibil";
+}
+
 platform::Error PortSerial::Open(std::string_view name,
                                  const platform::SerialLineSettings& settings,
                                  std::chrono::milliseconds readTimeout) {
@@ -28,23 +42,15 @@ platform::Error PortSerial::OpenSerialPort(const platform::SerialLineSettings& s
                                            std::chrono::milliseconds readTimeout) {
     auto serial = std::make_unique<platform::SerialPort>();
     const platform::Error opened = serial->Open(platform::SerialDevicePath(portName));
-    if (!opened.ok()) {
-        errorText = opened.nameMissing() ? "Port " + portName + " missing: " + opened.text()
-                                         : "Eroare : Port " + portName + " inaccesibil";
-        return opened;
+    if (!opened.ok()) return opened;
+    platform::Error configured = serial->ApplyLineSettings(settings);
+    if (configured.ok()) configured = serial->ApplyReadTimeout(readTimeout);
+    // Only a value the port does not take is a settings problem; any other refusal comes from
+    // a device that is not there (a name the system keeps for an absent adapter).
+    if (!configured.ok() && !configured.valueRefused()) {
+        return configured.As(platform::ErrorKind::nameMissing);
     }
-    const platform::Error configured = serial->ApplyLineSettings(settings);
-    if (!configured.ok()) {
-        // Only a value the port does not take is a settings problem; any other refusal comes
-        // from a device that is not there (a name the system keeps for an absent adapter).
-        errorText = configured.valueRefused()
-                        ? "Eroare " + std::to_string(configured.code()) +
-                              " la la setare parametrii specificati in DCB"
-                        : "Port " + portName + " missing: " + configured.text();
-        return configured;
-    }
-    const platform::Error timed = serial->ApplyReadTimeout(readTimeout);
-    if (!timed.ok()) return timed;
+    if (!configured.ok()) return configured;
     device_ = std::move(serial);
     return {};
 }
@@ -53,7 +59,6 @@ platform::Error PortSerial::ConnectToPrinter(std::chrono::milliseconds readTimeo
     const Result<NetworkAddress> address = ParseNetworkPortName(portName);
     if (!address) {
         // Written wrong, it stays wrong: the driver does not try it again.
-        errorText = "Port " + portName + " is not tcp://<host>:<port>";
         return platform::Error::Message("not tcp://<host>:<port>")
             .As(platform::ErrorKind::valueRefused);
     }
@@ -61,10 +66,7 @@ platform::Error PortSerial::ConnectToPrinter(std::chrono::milliseconds readTimeo
     platform::Error connected =
         connection->Connect(address->host, address->port, kPortConnectTimeout);
     if (connected.ok()) connected = connection->ApplyReadTimeout(readTimeout);
-    if (!connected.ok()) {
-        errorText = "Port " + portName + " cannot be opened: " + connected.text();
-        return connected;
-    }
+    if (!connected.ok()) return connected;
     device_ = std::move(connection);
     return {};
 }
@@ -74,8 +76,9 @@ void PortSerial::Close() {
     isOpen = false;
 }
 
-bool PortSerial::SetReadTimeout(std::chrono::milliseconds timeout) {
-    return device_ && device_->ApplyReadTimeout(timeout).ok();
+platform::Error PortSerial::SetReadTimeout(std::chrono::milliseconds timeout) {
+    if (!device_) return platform::Error::Message("port " + portName + " is not open");
+    return device_->ApplyReadTimeout(timeout);
 }
 
 bool PortSerial::CheckLine() {
@@ -85,11 +88,12 @@ bool PortSerial::CheckLine() {
     return line.ok();
 }
 
-bool PortSerial::Write(std::string_view bytes) {
-    if (!isOpen || Refused()) return false;
+platform::Error PortSerial::Write(std::string_view bytes) {
+    if (!isOpen) return platform::Error::Message("port " + portName + " is not open");
+    if (Refused()) return platform::Error::Message("transfer cancelled");
     const platform::Error written = device_->Write(bytes);
     if (!written.ok()) Lose(written);
-    return written.ok();
+    return written;
 }
 
 std::optional<char> PortSerial::ReadByte() {
@@ -104,8 +108,7 @@ void PortSerial::Lose(const platform::Error& why) {
     Close();
     ++losses;
     lostAt = std::chrono::system_clock::now();
-    errorText = "Port " + portName + " lost: " + why.text();
-    if (log_ != nullptr) log_->Write(errorText);
+    if (log_ != nullptr) log_->Write("Port " + portName + " lost: " + why.text());
 }
 
 }  // namespace tillvane

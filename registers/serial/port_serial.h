@@ -27,29 +27,35 @@ inline constexpr std::chrono::milliseconds kPortReadTimeout{1000};
 // A printer on the network that has not taken the connection after this long is unreachable.
 inline constexpr std::chrono::milliseconds kPortConnectTimeout{3000};
 
+// The register log's words for `error`, a failure of PortSerial::Open(`name`): "Port <name>
+// missing: <why>" for a device that is not there, the settings message for a refused line
+// setting, "Eroare : Port <name> inaccesibil" for one that cannot be opened otherwise, "Port
+// <name> is not tcp://<host>:<port>" for a network name written wrong and "Port <name> cannot
+// be opened: <why>" for a printer on the network that could not be reached.
+std::string PortOpenFailureText(std::string_view name, const platform::Error& error);
+
 class PortSerial final : public ByteChannel {
   public:
     // Losses are written to `log` when given; it must outlive the port.
     explicit PortSerial(const RegisterLog* log = nullptr) : log_(log) {}
 
     // Opens and configures the port named `name` (COMn, a device path or tcp://host:port) and
-    // says why it could not. `errorText` then holds the register log's words for it: "Port
-    // <name> missing: <why>" for a device that is not there or does not work as a serial
-    // port, the settings message for a refused value, "Eroare : Port <name> inaccesibil" for
-    // one that cannot be opened otherwise (another program holds it), "Port <name> cannot be
-    // opened: <why>" for a printer on the network that could not be reached; a refused read
-    // time-out leaves it as it was. A port that cannot be configured is closed again. The
+    // says why it could not: nameMissing for a device that is not there or does not work as a
+    // serial port, valueRefused for line settings the port refuses or a network name written
+    // wrong, the system's failure otherwise (another program holds the port, a printer on the
+    // network could not be reached). A port that cannot be configured is closed again. The
     // line settings do not apply to a network printer.
     platform::Error Open(std::string_view name, const platform::SerialLineSettings& settings,
                          std::chrono::milliseconds readTimeout = kPortReadTimeout);
     void Close();
-    // A one-byte read gives up after `timeout` from now on. False when the system refuses.
-    bool SetReadTimeout(std::chrono::milliseconds timeout);
+    // A one-byte read gives up after `timeout` from now on, unless the system refuses.
+    platform::Error SetReadTimeout(std::chrono::milliseconds timeout);
     // True while the device is still there as far as the system tells without a transfer;
     // otherwise the port is closed as lost.
     bool CheckLine();
 
-    bool Write(std::string_view bytes) override;
+    // Refused on a closed port and once the cancel token is; a failed write loses the port.
+    platform::Error Write(std::string_view bytes) override;
     std::optional<char> ReadByte() override;
     void DiscardInput() override {
         if (device_) device_->DiscardInput();
@@ -58,9 +64,8 @@ class PortSerial final : public ByteChannel {
     // transfer is no loss of the port.
     void SetCancelToken(platform::CancelToken* token) { cancelToken_ = token; }
 
-    std::string portName;   // the name the port was opened with
-    std::string errorText;  // the last port error message
-    bool isOpen = false;    // open and configured
+    std::string portName;  // the name the port was opened with
+    bool isOpen = false;   // open and configured
     // Since when the port has been lost, or could not be opened; none while it is open.
     std::optional<std::chrono::system_clock::time_point> lostAt;
     std::uint64_t losses = 0;  // open ports that went away

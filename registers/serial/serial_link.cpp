@@ -69,7 +69,7 @@ bool SerialLink::Exchange(std::uint8_t command, std::string_view accessCode, std
     // Whatever waits in the input (a late reply, an answer to a command sent without reading
     // one) belongs to an earlier exchange, not to this one.
     channel_.DiscardInput();
-    if (!channel_.Write(link::BuildRequestFrame(sequenceNumber_, command, code, text))) {
+    if (!channel_.Write(link::BuildRequestFrame(sequenceNumber_, command, code, text)).ok()) {
         lastError = kLinkWriteFailed;
         return false;
     }

@@ -283,7 +283,10 @@ bool SerialUFPRegister::Payment(int paymentType, double amount) {
 bool SerialUFPRegister::CloseReceipt(std::string* message) {
     if (state != ReceiptState::selling) return false;
     // Refused totals send nothing: the driver is ready for the next receipt.
-    if (!TotalsAllowClose(message)) return false;
+    if (const platform::Error refused = CheckTotalsForClose(); !refused.ok()) {
+        if (message != nullptr) *message = refused.text();
+        return false;
+    }
     if (!SendSaleCommand(printer::kCloseReceipt, kCloseReceiptData, "CloseReceipt")) {
         if (message != nullptr) *message = failureReason;
         return false;
@@ -339,7 +342,7 @@ bool SerialUFPRegister::LoadDriverSettings(const INILoader& configuration) {
     settingsLoaded_ = true;
     const platform::Error opened = OpenPort();
     if (!opened.ok()) {
-        WriteLog(findPort ? opened.text() : port.errorText);
+        WriteLog(findPort ? opened.text() : PortOpenFailureText(portName, opened));
         // Line settings the port refuses would be refused again: the driver stays
         // unconfigured. A missing or busy port is tried again by the next request.
         if (opened.valueRefused()) {
@@ -363,8 +366,7 @@ platform::Error SerialUFPRegister::OpenPort() {
         return platform::Error::Message("no printer answered on " +
                                         JoinNames(names.empty() ? portCandidates : names));
     }
-    return port.Open(portName, lineSettings)
-        .Within("printer port " + portName + " cannot be opened");
+    return port.Open(portName, lineSettings);
 }
 
 bool SerialUFPRegister::ConnectPrinter() {
@@ -372,7 +374,10 @@ bool SerialUFPRegister::ConnectPrinter() {
     // Whatever the printer held of a receipt went with the line.
     AbandonReceipt("the printer's port was lost");
     const platform::Error opened = OpenPort();
-    return opened.ok() || Refuse(opened.text());
+    if (opened.ok()) return true;
+    return Refuse(findPort
+                      ? opened.text()
+                      : opened.Within("printer port " + portName + " cannot be opened").text());
 }
 
 PortHealth SerialUFPRegister::Port() const {

@@ -134,7 +134,8 @@ class SerialUFPRegister : public VirtualRegister {
     // Adds what clears the unfinished receipt, if there is one, to failureReason.
     void NameUnfinishedReceipt();
     // Opens the configured port, or finds the printer's, and makes the next receipt begin
-    // with the handshake. A failure says why in the words the till is given.
+    // with the handshake. A failure is the port's own (see PortSerial::Open), or names the
+    // candidates that did not answer; the register log and the till each word it their way.
     platform::Error OpenPort();
 
     bool settingsLoaded_ = false;  // the line settings were taken: the port may be opened

@@ -83,29 +83,24 @@ std::string FPrintRegister::NewReceiptName() const {
            MillisecondsText(now.milliseconds);
 }
 
-bool FPrintRegister::CreateTemporaryFile() {
+platform::Error FPrintRegister::CreateTemporaryFile() {
     receiptName_ = NewReceiptName();
     receiptPath_ = ReceiptPath(outputFolder_, receiptName_);
     // Another service writing into the same folder may hold this temporary name: the next
     // suffix is as good, since the temporary name never reaches the printer.
-    for (int suffix = 0; suffix <= kMaxReceiptNameSuffix; ++suffix) {
+    for (int suffix = 0;; ++suffix) {
         const std::string path =
             TemporaryReceiptPath(outputFolder_, SuffixedReceiptName(receiptName_, suffix));
         if (path.size() > kMaxReceiptPathLength) {
-            return RefuseUnwritableFolder("BeginSell",
-                                          "Receipt path longer than " +
-                                              std::to_string(kMaxReceiptPathLength) +
-                                              " characters refused: " + path,
-                                          0);
+            return platform::Error::Message("Receipt path longer than " +
+                                            std::to_string(kMaxReceiptPathLength) +
+                                            " characters refused: " + path);
         }
         const platform::Error error = receiptFile_.Create(path);
-        if (error.ok()) return true;
-        if (!error.nameTaken() || suffix == kMaxReceiptNameSuffix) {
-            return RefuseUnwritableFolder(
-                "BeginSell", "Error creating file " + path + ": " + error.text(), error.code());
+        if (error.ok() || !error.nameTaken() || suffix == kMaxReceiptNameSuffix) {
+            return error.Within("Error creating file " + path);
         }
     }
-    return false;
 }
 
 bool FPrintRegister::BeginSell() {
@@ -115,7 +110,9 @@ bool FPrintRegister::BeginSell() {
     }
     receiptText_.clear();
     receiptFull_ = false;
-    if (!CreateTemporaryFile()) return false;
+    if (const platform::Error created = CreateTemporaryFile(); !created.ok()) {
+        return RefuseUnwritableFolder("BeginSell", created);
+    }
     state = ReceiptState::selling;
     soldTotal = 0.0;
     paidTotal = 0.0;
@@ -130,7 +127,11 @@ bool FPrintRegister::CloseReceipt(std::string* message) {
         AbandonReceipt(kReceiptFullReason);
         return false;
     }
-    if (!TotalsAllowClose(message)) return false;  // abandoned: no file stays behind
+    // Refused totals abandon the receipt: no file stays behind.
+    if (const platform::Error refused = CheckTotalsForClose(); !refused.ok()) {
+        if (message != nullptr) *message = refused.text();
+        return false;
+    }
     // The whole receipt goes out in one write and reaches the disk before it gets the name
     // the printer watches for.
     const platform::Error error = receiptFile_.Publish(receiptText_, outputFolder_, receiptName_,
@@ -159,12 +160,12 @@ void FPrintRegister::AbandonReceipt(std::string_view why) {
     VirtualRegister::AbandonReceipt(why);
 }
 
-bool FPrintRegister::RefuseUnwritableFolder(std::string_view operation, const std::string& reason,
-                                            int systemCode) {
-    WriteLog(reason);
-    failureReason = reason;
-    folderProblem_ = reason;
-    health.RecordDriverError(systemCode, std::string(operation), reason);
+bool FPrintRegister::RefuseUnwritableFolder(std::string_view operation,
+                                            const platform::Error& why) {
+    WriteLog(why.text());
+    failureReason = why.text();
+    folderProblem_ = why.text();
+    health.RecordDriverError(why.code(), std::string(operation), why.text());
     return false;
 }
 

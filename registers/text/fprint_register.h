@@ -74,8 +74,8 @@ class FPrintRegister : public VirtualRegister {
     virtual platform::LocalTime CurrentTime() const { return platform::NowLocal(); }
 
   private:
-    // Creates the open receipt's temporary file; false (logged) when none could be made.
-    bool CreateTemporaryFile();
+    // Creates the open receipt's temporary file, or says why none could be made.
+    platform::Error CreateTemporaryFile();
     // The receipt's name without suffix: outputFileName, or the time stamp of now.
     std::string NewReceiptName() const;
     // A command line without data fields ("H,1,______,_,__;\n" and the like).
@@ -87,8 +87,7 @@ class FPrintRegister : public VirtualRegister {
     bool AppendLine(std::string_view line);
     // A receipt that cannot be written to the folder: the register log, the till's reply and
     // the status all say where and why. Returns false, the operation's result.
-    bool RefuseUnwritableFolder(std::string_view operation, const std::string& reason,
-                                int systemCode);
+    bool RefuseUnwritableFolder(std::string_view operation, const platform::Error& why);
     // Removes the open receipt's temporary file, logging a failure to do so.
     void RemoveTemporaryFile();
     // Removes, with a register log entry each, temporary files left in the output folder.

@@ -22,7 +22,8 @@ class PrinterSimulatorTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(simulator.WaitForStdout("\n", 10s));
         const std::string out = simulator.Stdout();
-        ASSERT_TRUE(port.Open(out.substr(0, out.find('\n')), {}, 2000ms).ok()) << port.errorText;
+        const platform::Error opened = port.Open(out.substr(0, out.find('\n')), {}, 2000ms);
+        ASSERT_TRUE(opened.ok()) << opened.text();
     }
     void TearDown() override {
         simulator.Signal(SIGTERM);
@@ -39,7 +40,7 @@ class PrinterSimulatorTest : public ::testing::Test {
         return bytes;
     }
     std::string Exchange(int sequence, std::uint8_t command, std::string_view data) {
-        EXPECT_TRUE(port.Write(link::BuildRequestFrame(sequence, command, "482917", data)));
+        EXPECT_TRUE(port.Write(link::BuildRequestFrame(sequence, command, "482917", data)).ok());
         return Answer();
     }
 
@@ -66,11 +67,11 @@ TEST_F(PrinterSimulatorTest, AnswersLikeAPrinterAndRefusesDamage) {
 
     std::string damaged = link::BuildRequestFrame(0x33, 0x65, "482917", "1;");
     damaged[damaged.size() - 2] ^= 1;  // a checksum digit
-    ASSERT_TRUE(port.Write(damaged));
+    ASSERT_TRUE(port.Write(damaged).ok());
     EXPECT_EQ(Answer(), std::string(1, link::kNak));
 
     // A frame that stops halfway is answered once the line has stayed quiet.
-    ASSERT_TRUE(port.Write(link::BuildRequestFrame(0x34, 0x65, "482917", "1;").substr(0, 8)));
+    ASSERT_TRUE(port.Write(link::BuildRequestFrame(0x34, 0x65, "482917", "1;").substr(0, 8)).ok());
     EXPECT_EQ(Answer(), std::string(1, link::kNak));
 }
 

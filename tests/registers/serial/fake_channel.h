@@ -26,11 +26,11 @@ class FakeChannel : public ByteChannel {
     int discards = 0;
     int emptyReads = 0;
 
-    bool Write(std::string_view bytes) override {
-        if (refuseWrites) return false;
+    platform::Error Write(std::string_view bytes) override {
+        if (refuseWrites) return platform::Error::Message("write refused");
         frames.emplace_back(bytes);
         if (respond) input += respond(frames.back());
-        return true;
+        return {};
     }
     std::optional<char> ReadByte() override {
         if (input.empty()) {

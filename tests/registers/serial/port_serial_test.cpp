@@ -107,7 +107,7 @@ TEST_F(PtyTest, CancelledTokenRefusesEveryTransferUntilReset) {
     port.SetCancelToken(&token);
     token.Cancel();
     const auto start = Clock::now();
-    EXPECT_FALSE(port.Write("A"));
+    EXPECT_FALSE(port.Write("A").ok());
     EXPECT_EQ(port.ReadByte(), std::nullopt);
     EXPECT_LT(Clock::now() - start, kPortReadTimeout);  // no read waited for its time-out
     EXPECT_EQ(token.refusals(), 2u);
@@ -115,7 +115,7 @@ TEST_F(PtyTest, CancelledTokenRefusesEveryTransferUntilReset) {
     EXPECT_EQ(poll(&entry, 1, 0), 0);  // nothing reached the line
 
     token.Reset();
-    EXPECT_TRUE(port.Write("B"));
+    EXPECT_TRUE(port.Write("B").ok());
     ASSERT_EQ(poll(&entry, 1, 10000), 1);
     char byte = 0;
     ASSERT_EQ(read(terminal.fd(), &byte, 1), 1);
@@ -235,7 +235,7 @@ TEST_F(PtyTest, MissingDeviceIsOpenedOnceItAppears) {
 TEST_F(PtyTest, LineThatHangsUpClosesThePort) {
     const std::pair<const char*, std::function<bool(PortSerial&)>> rows[] = {
         {"check", [](PortSerial& port) { return port.CheckLine(); }},
-        {"write", [](PortSerial& port) { return port.Write("A"); }},
+        {"write", [](PortSerial& port) { return port.Write("A").ok(); }},
         {"read", [](PortSerial& port) { return port.ReadByte().has_value(); }},
     };
     for (const auto& [name, transfer] : rows) {
@@ -255,7 +255,7 @@ TEST_F(PtyTest, LineThatHangsUpClosesThePort) {
         EXPECT_FALSE(port.isOpen);
         EXPECT_EQ(port.losses, 1u);
         EXPECT_TRUE(port.lostAt.has_value());
-        EXPECT_FALSE(port.Write("B"));  // a closed port is no second loss
+        EXPECT_FALSE(port.Write("B").ok());  // a closed port is no second loss
         EXPECT_EQ(port.losses, 1u);
         const std::string entries = testing::ReadFile(dir.File(std::string(name) + ".log"));
         EXPECT_NE(entries.find("->Port " + path + " lost: "), std::string::npos) << entries;
