@@ -28,19 +28,14 @@ std::string PercentEncodeAll(std::string_view bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text = fuzzing::AsText(data, size);
-    std::string decoded;
     for (const bool plusIsSpace : {false, true}) {
-        if (PercentDecode(text, plusIsSpace, decoded) && decoded.size() > text.size()) {
-            Violated("decoding grew the text");
-        }
+        const Result<std::string> decoded = PercentDecode(text, plusIsSpace);
+        if (decoded.ok() && decoded->size() > text.size()) Violated("decoding grew the text");
     }
-    if (!PercentDecode(PercentEncodeAll(text), false, decoded) || decoded != text) {
-        Violated("percent round trip changed the bytes");
-    }
+    const Result<std::string> roundTrip = PercentDecode(PercentEncodeAll(text), false);
+    if (!roundTrip.ok() || *roundTrip != text) Violated("percent round trip changed the bytes");
 
-    FormFields fields;
-    ParseUrlEncoded(text, fields);
-    fields.Value("CMD");
+    if (const Result<FormFields> fields = ParseUrlEncoded(text); fields.ok()) fields->Value("CMD");
 
     const std::string mediaType = MediaTypeOf(text);
     if (mediaType.size() > text.size()) Violated("media type longer than its header");
@@ -50,9 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first line is the boundary, the rest the body.
     const std::size_t lineEnd = text.find('\n');
     if (lineEnd != std::string_view::npos) {
-        FormFields parts;
-        ParseMultipartForm(text.substr(lineEnd + 1), text.substr(0, lineEnd), parts);
-        parts.Value("CMD");
+        const Result<FormFields> parts =
+            ParseMultipartForm(text.substr(lineEnd + 1), text.substr(0, lineEnd));
+        if (parts.ok()) parts->Value("CMD");
     }
     return 0;
 }

@@ -42,18 +42,26 @@ std::string_view HeaderFieldValue(std::string_view headers, std::string_view nam
     return {};
 }
 
+platform::Error InvalidEscape() {
+    return platform::Error::Message("invalid percent-encoding");
+}
+
+platform::Error MalformedMultipart() {
+    return platform::Error::Message("malformed multipart form");
+}
+
 }  // namespace
 
-bool PercentDecode(std::string_view text, bool plusIsSpace, std::string& decoded) {
-    decoded.clear();
+Result<std::string> PercentDecode(std::string_view text, bool plusIsSpace) {
+    std::string decoded;
     decoded.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '%') {
-            if (i + 2 >= text.size()) return false;
+            if (i + 2 >= text.size()) return InvalidEscape();
             const auto high = HexDigitValue(text[i + 1]);
             const auto low = HexDigitValue(text[i + 2]);
-            if (!high || !low) return false;
+            if (!high || !low) return InvalidEscape();
             decoded += static_cast<char>(*high * 16 + *low);
             i += 2;
         } else if (c == '+' && plusIsSpace) {
@@ -62,26 +70,25 @@ bool PercentDecode(std::string_view text, bool plusIsSpace, std::string& decoded
             decoded += c;
         }
     }
-    return true;
+    return decoded;
 }
 
-bool ParseUrlEncoded(std::string_view text, FormFields& fields) {
+Result<FormFields> ParseUrlEncoded(std::string_view text) {
+    FormFields fields;
     while (!text.empty()) {
         const std::size_t ampersand = text.find('&');
         const std::string_view piece = text.substr(0, ampersand);
         text.remove_prefix(ampersand == std::string_view::npos ? text.size() : ampersand + 1);
         if (piece.empty()) continue;
         const std::size_t equals = piece.find('=');
-        std::string name;
-        std::string value;
-        if (!PercentDecode(piece.substr(0, equals), true, name)) return false;
-        if (equals != std::string_view::npos &&
-            !PercentDecode(piece.substr(equals + 1), true, value)) {
-            return false;
-        }
-        fields.Add(std::move(name), std::move(value));
+        Result<std::string> name = PercentDecode(piece.substr(0, equals), true);
+        if (!name.ok()) return name.error();
+        Result<std::string> value = std::string();
+        if (equals != std::string_view::npos) value = PercentDecode(piece.substr(equals + 1), true);
+        if (!value.ok()) return value.error();
+        fields.Add(std::move(name.value()), std::move(value.value()));
     }
-    return true;
+    return fields;
 }
 
 std::string MediaTypeOf(std::string_view contentType) {
@@ -120,8 +127,9 @@ std::string HeaderParameter(std::string_view headerValue, std::string_view name)
     return {};
 }
 
-bool ParseMultipartForm(std::string_view body, std::string_view boundary, FormFields& fields) {
-    if (boundary.empty()) return false;
+Result<FormFields> ParseMultipartForm(std::string_view body, std::string_view boundary) {
+    if (boundary.empty()) return MalformedMultipart();
+    FormFields fields;
     const std::string delimiter = std::string(kDelimiterLead) + std::string(boundary);
     const std::string partEnd = std::string(kCrlf) + delimiter;
 
@@ -131,17 +139,17 @@ bool ParseMultipartForm(std::string_view body, std::string_view boundary, FormFi
         position = delimiter.size();
     } else {
         position = body.find(partEnd);
-        if (position == std::string_view::npos) return false;
+        if (position == std::string_view::npos) return MalformedMultipart();
         position += partEnd.size();
     }
 
     for (;;) {
         // After a delimiter: "--" closes the body, otherwise optional blanks and a line break.
-        if (body.substr(position, kDelimiterLead.size()) == kDelimiterLead) return true;
+        if (body.substr(position, kDelimiterLead.size()) == kDelimiterLead) return fields;
         while (position < body.size() && (body[position] == ' ' || body[position] == '\t')) {
             ++position;
         }
-        if (body.substr(position, kCrlf.size()) != kCrlf) return false;
+        if (body.substr(position, kCrlf.size()) != kCrlf) return MalformedMultipart();
         position += kCrlf.size();
 
         // The part's header lines end with an empty line; a part may have none at all.
@@ -150,13 +158,13 @@ bool ParseMultipartForm(std::string_view body, std::string_view boundary, FormFi
             position += kCrlf.size();
         } else {
             const std::size_t headersEnd = body.find(kHeaderEnd, position);
-            if (headersEnd == std::string_view::npos) return false;
+            if (headersEnd == std::string_view::npos) return MalformedMultipart();
             headers = body.substr(position, headersEnd - position);
             position = headersEnd + kHeaderEnd.size();
         }
 
         const std::size_t contentEnd = body.find(partEnd, position);
-        if (contentEnd == std::string_view::npos) return false;
+        if (contentEnd == std::string_view::npos) return MalformedMultipart();
         const std::string name =
             HeaderParameter(HeaderFieldValue(headers, kContentDisposition), "name");
         if (!name.empty()) {

@@ -66,15 +66,14 @@ HttpRefusal ParseForm(const BeastRequest& request, FormFields& form,
                       std::optional<std::string>& bodyNotAFormType) {
     const std::string_view contentType = ToStd(request[http::field::content_type]);
     const std::string mediaType = MediaTypeOf(contentType);
-    if (mediaType == kUrlEncodedForm) {
-        if (ParseUrlEncoded(request.body(), form)) return {};
-        return Refused(http::status::bad_request, "invalid percent-encoding");
-    }
-    if (mediaType == kMultipartForm) {
-        if (ParseMultipartForm(request.body(), HeaderParameter(contentType, "boundary"), form)) {
-            return {};
-        }
-        return Refused(http::status::bad_request, "malformed multipart form");
+    if (mediaType == kUrlEncodedForm || mediaType == kMultipartForm) {
+        Result<FormFields> fields =
+            mediaType == kUrlEncodedForm
+                ? ParseUrlEncoded(request.body())
+                : ParseMultipartForm(request.body(), HeaderParameter(contentType, "boundary"));
+        if (!fields.ok()) return Refused(http::status::bad_request, fields.error().text());
+        form = std::move(fields.value());
+        return {};
     }
     if (!request.body().empty()) bodyNotAFormType = mediaType;
     return {};
@@ -101,18 +100,20 @@ RequestRead ReadWebRequest(const BeastRequest& request, std::string_view client,
     }
     const std::string_view target = parts.pathAndQuery;
     const std::size_t questionMark = target.find('?');
-    std::string path;
-    FormFields query;
-    FormFields form;
-    if (!PercentDecode(
-            target.substr(1, questionMark == std::string_view::npos ? std::string_view::npos
-                                                                    : questionMark - 1),
-            false, path) ||
-        (questionMark != std::string_view::npos &&
-         !ParseUrlEncoded(target.substr(questionMark + 1), query))) {
-        return Refusing(Refused(http::status::bad_request, "invalid percent-encoding"));
+    Result<std::string> path = PercentDecode(
+        target.substr(
+            1, questionMark == std::string_view::npos ? std::string_view::npos : questionMark - 1),
+        false);
+    Result<FormFields> query = FormFields();
+    if (path.ok() && questionMark != std::string_view::npos) {
+        query = ParseUrlEncoded(target.substr(questionMark + 1));
     }
-    if (path.size() > maxPathLength) {
+    if (!path.ok() || !query.ok()) {
+        const platform::Error& invalid = path.ok() ? query.error() : path.error();
+        return Refusing(Refused(http::status::bad_request, invalid.text()));
+    }
+    FormFields form;
+    if (path->size() > maxPathLength) {
         return Refusing(Refused(http::status::uri_too_long, "request path too long"));
     }
     std::optional<std::string> bodyNotAFormType;
@@ -121,7 +122,8 @@ RequestRead ReadWebRequest(const BeastRequest& request, std::string_view client,
             return Refusing(std::move(refusal));
         }
     }
-    RequestRead read{WebRequest(std::move(path), std::move(query), std::move(form)), {}};
+    RequestRead read{WebRequest(std::move(path.value()), std::move(query.value()), std::move(form)),
+                     {}};
     WebRequest& webRequest = read.request;
     webRequest.SetClientAddress(std::string(client));
     if (bodyNotAFormType) webRequest.MarkBodyNotAForm(std::move(*bodyNotAFormType));
