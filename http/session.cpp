@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "http/allowed_methods.h"
 #include "http/server_state.h"
 #include "http/web_server.h"
 
@@ -11,15 +10,7 @@ namespace tillvane {
 
 namespace {
 
-// Replies are single-byte texts passed on byte for byte; ISO-8859-1 maps every byte to a
-// character, so no client rejects a reply as badly encoded.
-constexpr std::string_view kResponseContentType = "text/plain; charset=ISO-8859-1";
 constexpr std::string_view kContinueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
-
-// After refusing a request, the rest of what the client sends is read and dropped for a
-// while before the connection closes, so that the refusal reaches the client instead of
-// being lost to a connection reset.
-constexpr std::chrono::milliseconds kLingerTimeout{2000};
 
 // An IPv4 client that reached an IPv6 socket is named by its IPv4 address.
 std::string ClientAddressText(const asio::ip::address& client) {
@@ -50,19 +41,22 @@ Session::~Session() {
 void Session::Start() {
     entry_ = state_->sessions.insert(state_->sessions.end(), weak_from_this());
     registered_ = true;
+    // The awaiter lives as long as the session; the channel holds it as weakly as the session.
+    replyChannel_ = std::make_shared<ReplyChannel>(
+        stream_.get_executor(), std::shared_ptr<AnswerAwaiter>(shared_from_this(), &awaiter_));
     ReadRequest();
 }
 
 void Session::Close() {
     if (phase_ == Phase::closed) return;
-    const auto keep = std::move(heldForAnswer_);  // this object lives to the end of Close
+    const auto keep = awaiter_.Abandon();  // this object lives to the end of Close
     phase_ = Phase::closed;
     ReleasePendingBytes();
-    if (pendingReply_) pendingReply_->MarkClientGone();
     ErrorCode ignored;
     stream_.socket().shutdown(TcpSocket::shutdown_both, ignored);
     stream_.close();
-    FinishOutstanding();
+    awaiter_.OnClosed();
+    writer_.OnClosed();
 }
 
 ConnectionState Session::Describe() const {
@@ -186,15 +180,17 @@ void Session::Respond() {
         outcome = {http::status::internal_server_error,
                    state_->refusalPrefix + "internal error",
                    {},
-                   nullptr};
+                   false};
         keepAlive_ = false;
     }
     // The request's bytes are not needed any more, whatever waits for its answer.
     parser_.reset();
     if (buffer_.size() == 0) buffer_.shrink_to_fit();
     ReleasePendingBytes();
-    if (outcome.deferred) return AwaitReply(std::move(outcome));
-    Send(outcome.status, std::move(outcome.body), keepAlive_, outcome.headers);
+    if (outcome.deferred) {
+        return awaiter_.Await(replyChannel_->current(), std::move(outcome.headers));
+    }
+    writer_.Send(outcome.status, std::move(outcome.body), keepAlive_, outcome.headers);
 }
 
 Session::Outcome Session::Handle(const BeastRequest& request) {
@@ -203,13 +199,13 @@ Session::Outcome Session::Handle(const BeastRequest& request) {
         return {static_cast<http::status>(read.refusal.status),
                 state_->refusalPrefix + read.refusal.text,
                 {},
-                nullptr};
+                false};
     }
     if (state_->owner == nullptr || state_->shuttingDown) {
         return {http::status::service_unavailable,
                 state_->refusalPrefix + "server stopping",
                 {},
-                nullptr};
+                false};
     }
     WebRequest& webRequest = read.request;
     const http::verb method = request.method();
@@ -217,145 +213,20 @@ Session::Outcome Session::Handle(const BeastRequest& request) {
                                     : method == http::verb::options ? state_->optionsHandler
                                                                     : state_->getHandler;
     if (method == http::verb::options && !handler) {
-        return {http::status::method_not_allowed, std::string(kMethodNotAllowedReply), {}, nullptr};
+        return {http::status::method_not_allowed, std::string(kMethodNotAllowedReply), {}, false};
     }
-    webRequest.OfferDeferral([this] { return MakePendingReply(); });
+    replyChannel_->NextRequest();
+    webRequest.SetReplyChannel(replyChannel_.get());
     if (handler) handler(*state_->owner, webRequest);
-    return {static_cast<http::status>(webRequest.status()), webRequest.responseBody(),
-            webRequest.responseHeaders(), webRequest.pendingReply()};
-}
-
-std::shared_ptr<PendingReply> Session::MakePendingReply() {
-    return std::make_shared<PendingReply>(
-        [weak = weak_from_this(), executor = stream_.get_executor()](int status, std::string body) {
-            asio::post(executor, [weak, status, body = std::move(body)]() mutable {
-                if (auto self = weak.lock()) self->OnDeferredReply(status, std::move(body));
-            });
-        });
-}
-
-void Session::AwaitReply(Outcome outcome) {
-    phase_ = Phase::awaitingReply;
-    countsAsOutstanding_ = true;
-    ++state_->repliesOutstanding;
-    pendingReply_ = std::move(outcome.deferred);
-    replyHeaders_ = std::move(outcome.headers);
-    stream_.expires_never();
-    WatchClient();
-}
-
-void Session::WatchClient() {
-    const std::size_t room = std::min(kMaxBytesReadAhead, buffer_.max_size()) -
-                             std::min(kMaxBytesReadAhead, buffer_.size());
-    if (room == 0) {
-        // A client that sends its next requests ahead: stop looking, and keep the
-        // connection alive without a pending read until the answer comes.
-        heldForAnswer_ = shared_from_this();
-        return;
-    }
-    watching_ = true;
-    stream_.async_read_some(buffer_.prepare(std::min(kReadChunkBytes, room)),
-                            [self = shared_from_this()](const ErrorCode& error, std::size_t bytes) {
-                                self->OnWatch(error, bytes);
-                            });
-}
-
-void Session::OnWatch(const ErrorCode& error, std::size_t bytes) {
-    watching_ = false;
-    if (phase_ == Phase::closed) return;
-    buffer_.commit(bytes);
-    if (answer_) return SendDeferredAnswer();
-    if (error == asio::error::operation_aborted) return;
-    if (error) {
-        if (pendingReply_) pendingReply_->MarkClientGone();
-        return Close();
-    }
-    WatchClient();
-}
-
-void Session::OnDeferredReply(int status, std::string body) {
-    if (phase_ != Phase::awaitingReply || answer_) return;
-    answer_ = Answer{status, std::move(body)};
-    if (watching_) {
-        // The pending read ends now and OnWatch sends the answer.
-        ErrorCode ignored;
-        stream_.socket().cancel(ignored);
-        return;
-    }
-    SendDeferredAnswer();
-}
-
-void Session::SendDeferredAnswer() {
-    const auto keep = std::move(heldForAnswer_);
-    Answer answer = std::move(*answer_);
-    answer_.reset();
-    pendingReply_.reset();
-    Send(static_cast<http::status>(answer.status), std::move(answer.body), keepAlive_,
-         replyHeaders_);
-    replyHeaders_.clear();
-}
-
-void Session::FinishOutstanding() {
-    if (!countsAsOutstanding_) return;
-    countsAsOutstanding_ = false;
-    --state_->repliesOutstanding;
-    state_->CheckQuiet();
-}
-
-void Session::Send(http::status status, std::string body, bool keepAlive,
-                   const HeaderFields& headers) {
-    if (state_->shuttingDown) keepAlive = false;
-    phase_ = Phase::writing;
-    response_ = {};
-    response_.version(version_ == 0 ? kHttp11 : version_);
-    response_.result(status);
-    // A handler may name another type (JSON, a page); every other answer is plain text.
-    bool typeGiven = false;
-    for (const auto& field : headers) {
-        typeGiven = typeGiven || beast::iequals(ToBeast(field.first), "Content-Type");
-    }
-    if (!typeGiven) response_.set(http::field::content_type, ToBeast(kResponseContentType));
-    if (status == http::status::method_not_allowed) {
-        response_.set(http::field::allow, ToBeast(kAllowedMethods));
-    }
-    for (const auto& [name, value] : headers) response_.insert(ToBeast(name), ToBeast(value));
-    response_.keep_alive(keepAlive);
-    response_.body() = std::move(body);
-    response_.prepare_payload();
-    stream_.expires_after(state_->limits.requestTimeout);
-    http::async_write(stream_, response_,
-                      [self = shared_from_this(), keepAlive](const ErrorCode& error, std::size_t) {
-                          if (self->phase_ == Phase::closed) return;
-                          self->FinishOutstanding();
-                          if (self->phase_ == Phase::closed) return;
-                          if (error) return self->Close();
-                          if (keepAlive && !self->state_->shuttingDown) return self->ReadRequest();
-                          self->Linger();
-                      });
+    return {static_cast<http::status>(webRequest.status()), webRequest.TakeResponseBody(),
+            webRequest.TakeResponseHeaders(), webRequest.deferred()};
 }
 
 void Session::Refuse(http::status status, std::string_view text) {
     if (parser_ && parser_->is_header_done()) version_ = parser_->get().version();
     parser_.reset();
     ReleasePendingBytes();
-    Send(status, state_->refusalPrefix + std::string(text), false);
-}
-
-void Session::Linger() {
-    phase_ = Phase::lingering;
-    ErrorCode ignored;
-    stream_.socket().shutdown(TcpSocket::shutdown_send, ignored);
-    stream_.expires_after(kLingerTimeout);
-    Drain();
-}
-
-void Session::Drain() {
-    stream_.async_read_some(asio::buffer(drain_),
-                            [self = shared_from_this()](const ErrorCode& error, std::size_t) {
-                                if (self->phase_ == Phase::closed) return;
-                                if (error) return self->Close();
-                                self->Drain();
-                            });
+    writer_.Refuse(status, text);
 }
 
 }  // namespace tillvane

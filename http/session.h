@@ -1,7 +1,6 @@
 #pragma once
 // One connection of the server, internal to it.
 
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <list>
@@ -10,7 +9,10 @@
 #include <string>
 
 #include "http/admission_policy.h"
+#include "http/answer_awaiter.h"
+#include "http/answer_writer.h"
 #include "http/beast.h"
+#include "http/reply_channel.h"
 #include "http/request_reading.h"
 #include "http/web_request.h"
 
@@ -18,9 +20,9 @@ namespace tillvane {
 
 struct WebServerState;
 
-// One connection: reads requests one after the other, answers each (at once or once its
-// deferred answer comes), and closes on error, on time-out, or when either side does not keep
-// the connection alive.
+// One connection: reads its requests one after the other and hands each to its handler; the
+// answer goes out through the writer, at once or once the awaiter has it. Closes on error, on
+// time-out, or when either side does not keep the connection alive.
 class Session : public std::enable_shared_from_this<Session> {
   public:
     enum class Phase { reading, handling, awaitingReply, writing, lingering, closed };
@@ -39,15 +41,15 @@ class Session : public std::enable_shared_from_this<Session> {
     // What the admission policy weighs of an open connection.
     ConnectionState Describe() const;
 
-  private:
     // Bytes read from the socket at a time; unfinished requests grow by at most this much
     // before the memory bound is checked again.
     static constexpr std::size_t kReadChunkBytes = 16 * 1024;
-    // While a deferred answer is awaited the connection is read to notice a client that goes
-    // away; bytes of a next request are kept, up to this many.
-    static constexpr std::size_t kMaxBytesReadAhead = 64 * 1024;
-    static constexpr std::size_t kDrainChunkBytes = 16 * 1024;
     static constexpr unsigned kHttp11 = 11;
+
+  private:
+    // The answer side of the connection shares its socket, buffer and phase.
+    friend class AnswerAwaiter;
+    friend class AnswerWriter;
 
     void ReadRequest();
 
@@ -74,52 +76,17 @@ class Session : public std::enable_shared_from_this<Session> {
         http::status status = http::status::ok;
         std::string body;
         HeaderFields headers;
-        std::shared_ptr<PendingReply> deferred;
+        bool deferred = false;
     };
 
     Outcome Handle(const BeastRequest& request);
 
-    // The answer comes through the pump: from whatever thread it is sent, it is written on
-    // the pump's thread, and not at all when the connection has gone by then. Whoever holds
-    // the reply must send it (or drop it) before the pump is destroyed.
-    std::shared_ptr<PendingReply> MakePendingReply();
-
-    // Waits for the deferred answer without a deadline (the handler bounds the wait), reading
-    // meanwhile so that a client that goes away is noticed and its request can be dropped.
-    void AwaitReply(Outcome outcome);
-
-    void WatchClient();
-
-    void OnWatch(const ErrorCode& error, std::size_t bytes);
-
-    void OnDeferredReply(int status, std::string body);
-
-    void SendDeferredAnswer();
-
-    void FinishOutstanding();
-
-    void Send(http::status status, std::string body, bool keepAlive,
-              const HeaderFields& headers = {});
-
-    // Refuses what could not be read as a request and closes the connection afterwards.
+    // Refuses what could not be read as a request.
     void Refuse(http::status status, std::string_view text);
-
-    // Closes our side for sending, then drops what the client still sends until it closes
-    // too or the linger time has passed.
-    void Linger();
-
-    void Drain();
-
-    struct Answer {
-        int status;
-        std::string body;
-    };
 
     TcpStream stream_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
-    http::response<http::string_body> response_;
-    std::array<char, kDrainChunkBytes> drain_{};
     std::shared_ptr<WebServerState> state_;
     asio::ip::address address_;
     std::string addressText_;  // as the admission policy counts it
@@ -132,12 +99,9 @@ class Session : public std::enable_shared_from_this<Session> {
     bool continueSent_ = false;
     unsigned version_ = kHttp11;
     bool keepAlive_ = false;
-    std::shared_ptr<PendingReply> pendingReply_;
-    HeaderFields replyHeaders_;
-    std::optional<Answer> answer_;
-    bool watching_ = false;
-    bool countsAsOutstanding_ = false;
-    std::shared_ptr<Session> heldForAnswer_;
+    std::shared_ptr<ReplyChannel> replyChannel_;  // made once the session is shared
+    AnswerAwaiter awaiter_{*this};
+    AnswerWriter writer_{*this};
 };
 
 }  // namespace tillvane

@@ -4,7 +4,7 @@
 // handler writes, at once or later through a PendingReply.
 
 #include <atomic>
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,26 +21,25 @@ using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 // The status of an answer whose handler set none.
 inline constexpr int kDefaultAnswerStatus = 200;
 
+class ReplyChannel;
+
 // The answer to a request that its handler could not give at once. Send may be called from
-// any thread; the server writes the answer on its own thread. Only the first Send counts.
+// any thread; the server writes the answer on its own thread, and only when the connection
+// still waits for this request's answer. Only the first Send counts.
 class PendingReply {
   public:
-    using Deliver = std::function<void(int status, std::string body)>;
+    PendingReply(std::shared_ptr<ReplyChannel> channel, std::uint64_t request)
+        : channel_(std::move(channel)), request_(request) {}
 
-    explicit PendingReply(Deliver deliver) : deliver_(std::move(deliver)) {}
-
-    void Send(int status, std::string body) {
-        if (sent_.exchange(true)) return;
-        deliver_(status, std::move(body));
-    }
-    // True once the client has closed its connection: nobody waits for the answer any more.
-    bool clientGone() const { return clientGone_; }
-    void MarkClientGone() { clientGone_ = true; }
+    void Send(int status, std::string body);
+    // True once the client has closed its connection while it waited for this answer: nobody
+    // waits for it any more.
+    bool clientGone() const;
 
   private:
-    Deliver deliver_;
+    std::shared_ptr<ReplyChannel> channel_;
+    std::uint64_t request_;
     std::atomic<bool> sent_{false};
-    std::atomic<bool> clientGone_{false};
 };
 
 class WebRequest {
@@ -104,24 +103,22 @@ class WebRequest {
     // Appends `body` to the response body, bytes as they are.
     void Write(std::string_view body) { responseBody_.append(body); }
     const std::string& responseBody() const { return responseBody_; }
+    std::string TakeResponseBody() { return std::move(responseBody_); }
 
     // A header field the response carries besides the server's own.
     void SetResponseHeader(std::string name, std::string value) {
         responseHeaders_.emplace_back(std::move(name), std::move(value));
     }
     const HeaderFields& responseHeaders() const { return responseHeaders_; }
+    HeaderFields TakeResponseHeaders() { return std::move(responseHeaders_); }
 
     // Lets the handler answer later: the server sends nothing for this request until the
-    // returned reply is sent. Null when the server cannot wait (it offered no way to).
-    std::shared_ptr<PendingReply> Defer() {
-        if (!makePendingReply_) return nullptr;
-        pendingReply_ = makePendingReply_();
-        return pendingReply_;
-    }
-    const std::shared_ptr<PendingReply>& pendingReply() const { return pendingReply_; }
-    void OfferDeferral(std::function<std::shared_ptr<PendingReply>()> make) {
-        makePendingReply_ = std::move(make);
-    }
+    // returned reply is sent. Null when the server cannot wait (it gave no channel to answer
+    // through).
+    std::shared_ptr<PendingReply> Defer();
+    bool deferred() const { return deferred_; }
+    // The connection's way to answer later, which the server gives every request it reads.
+    void SetReplyChannel(ReplyChannel* channel) { replyChannel_ = channel; }
 
   private:
     std::string path_;
@@ -134,8 +131,8 @@ class WebRequest {
     int status_ = kDefaultAnswerStatus;
     std::string responseBody_;
     HeaderFields responseHeaders_;
-    std::function<std::shared_ptr<PendingReply>()> makePendingReply_;
-    std::shared_ptr<PendingReply> pendingReply_;
+    ReplyChannel* replyChannel_ = nullptr;
+    bool deferred_ = false;
 };
 
 }  // namespace tillvane

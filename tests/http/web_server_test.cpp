@@ -41,9 +41,12 @@ class WebServerTest : public ::testing::Test {
         server_ = std::make_unique<WebServer>(pump_, limits);
         server_->OnPost([](WebServer&, WebRequest& r) { EchoHandler("POST", r, true); });
         server_->OnGet([this](WebServer&, WebRequest& r) {
-            if (r.path() != "defer") return EchoHandler("GET", r, false);
+            if (r.path() != "defer" && r.path() != "defer-twice") {
+                return EchoHandler("GET", r, false);
+            }
             std::lock_guard lock(deferredMutex_);
             deferred_.push_back(r.Defer());
+            if (r.path() == "defer-twice") deferred_.push_back(r.Defer());
         });
         std::string reason;
         port_ = testing::ListenOnFreePort([&](int port) {
@@ -253,6 +256,20 @@ TEST_F(WebServerTest, NoticesAClientThatLeavesBeforeItsDeferredAnswer) {
     EXPECT_TRUE(WaitUntil([&] { return replies[0]->clientGone(); }, kStartTimeout));
     replies[0]->Send(200, "nobody listens");  // dropped without harm
     EXPECT_EQ(testing::Get(port_, "/after").status, 200);
+}
+
+TEST_F(WebServerTest, ALateReplyToAnEarlierRequestDoesNotAnswerTheNext) {
+    Start();
+    HttpConnection client(port_);
+    ASSERT_TRUE(client.Send("GET /defer-twice HTTP/1.1\r\n\r\n"));
+    const auto first = Deferred(2);
+    first[0]->Send(200, "first");
+    EXPECT_EQ(client.ReadResponse().body, "first");
+    ASSERT_TRUE(client.Send("GET /defer HTTP/1.1\r\n\r\n"));
+    const auto next = Deferred(3);
+    first[1]->Send(500, "late");  // the same request's second reply: dropped
+    next[2]->Send(200, "next");
+    EXPECT_EQ(client.ReadResponse().body, "next");
 }
 
 TEST_F(WebServerTest, BoundsTheMemoryOfUnfinishedRequests) {
