@@ -14,7 +14,7 @@ void AnswerAwaiter::Await(std::uint64_t request, HeaderFields headers) {
     ++session_.state_->repliesOutstanding;
     awaited_ = request;
     headers_ = std::move(headers);
-    session_.stream_.expires_never();
+    session_.ExpireNever();
     WatchClient();
 }
 
@@ -29,7 +29,7 @@ void AnswerAwaiter::WatchClient() {
         return;
     }
     watching_ = true;
-    session_.stream_.async_read_some(
+    session_.socket_.async_read_some(
         buffer.prepare(std::min(Session::kReadChunkBytes, room)),
         [self = session_.shared_from_this(), this](const ErrorCode& error, std::size_t bytes) {
             OnWatch(error, bytes);
@@ -54,7 +54,7 @@ void AnswerAwaiter::Take(std::uint64_t request, int status, std::string body) {
     if (watching_) {
         // The pending read ends now and OnWatch passes the answer on.
         ErrorCode ignored;
-        session_.stream_.socket().cancel(ignored);
+        session_.socket_.cancel(ignored);
         return;
     }
     PassOn();

@@ -43,9 +43,9 @@ void AnswerWriter::Send(http::status status, std::string body, bool keepAlive,
     response_.keep_alive(keepAlive);
     response_.body() = std::move(body);
     response_.prepare_payload();
-    session_.stream_.expires_after(state.limits.requestTimeout);
+    session_.ExpireAfter(state.limits.requestTimeout);
     http::async_write(
-        session_.stream_, response_,
+        session_.socket_, response_,
         [self = session_.shared_from_this(), this, keepAlive](const ErrorCode& error, std::size_t) {
             if (self->phase_ == Session::Phase::closed) return;
             SettleOwed();
@@ -73,13 +73,13 @@ void AnswerWriter::SettleOwed() {
 void AnswerWriter::Linger() {
     session_.phase_ = Session::Phase::lingering;
     ErrorCode ignored;
-    session_.stream_.socket().shutdown(TcpSocket::shutdown_send, ignored);
-    session_.stream_.expires_after(kLingerTimeout);
+    session_.socket_.shutdown(TcpSocket::shutdown_send, ignored);
+    session_.ExpireAfter(kLingerTimeout);
     Drain();
 }
 
 void AnswerWriter::Drain() {
-    session_.stream_.async_read_some(
+    session_.socket_.async_read_some(
         asio::buffer(drain_),
         [self = session_.shared_from_this(), this](const ErrorCode& error, std::size_t) {
             if (self->phase_ == Session::Phase::closed) return;

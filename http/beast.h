@@ -13,6 +13,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <chrono>
 #include <string_view>
 
 namespace tillvane {
@@ -27,7 +28,9 @@ using ErrorCode = boost::system::error_code;
 using PumpExecutor = asio::io_context::executor_type;
 using TcpSocket = asio::basic_stream_socket<tcp, PumpExecutor>;
 using TcpAcceptor = asio::basic_socket_acceptor<tcp, PumpExecutor>;
-using TcpStream = beast::basic_stream<tcp, PumpExecutor, beast::unlimited_rate_policy>;
+using PumpTimer =
+    asio::basic_waitable_timer<std::chrono::steady_clock,
+                               asio::wait_traits<std::chrono::steady_clock>, PumpExecutor>;
 
 inline std::string_view ToStd(beast::string_view text) {
     return {text.data(), text.size()};

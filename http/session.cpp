@@ -26,7 +26,8 @@ bool IsHttpParseError(const ErrorCode& error) {
 }  // namespace
 
 Session::Session(TcpSocket socket, asio::ip::address address, std::shared_ptr<WebServerState> state)
-    : stream_(std::move(socket)),
+    : socket_(std::move(socket)),
+      deadlineTimer_(socket_.get_executor(), std::chrono::steady_clock::time_point::max()),
       buffer_(state->limits.maxHeaderBytes + kReadChunkBytes),
       state_(std::move(state)),
       address_(std::move(address)),
@@ -43,7 +44,7 @@ void Session::Start() {
     registered_ = true;
     // The awaiter lives as long as the session; the channel holds it as weakly as the session.
     replyChannel_ = std::make_shared<ReplyChannel>(
-        stream_.get_executor(), std::shared_ptr<AnswerAwaiter>(shared_from_this(), &awaiter_));
+        socket_.get_executor(), std::shared_ptr<AnswerAwaiter>(shared_from_this(), &awaiter_));
     ReadRequest();
 }
 
@@ -53,8 +54,9 @@ void Session::Close() {
     phase_ = Phase::closed;
     ReleasePendingBytes();
     ErrorCode ignored;
-    stream_.socket().shutdown(TcpSocket::shutdown_both, ignored);
-    stream_.close();
+    socket_.shutdown(TcpSocket::shutdown_both, ignored);
+    socket_.close(ignored);
+    deadlineTimer_.cancel();
     awaiter_.OnClosed();
     writer_.OnClosed();
 }
@@ -71,6 +73,31 @@ ConnectionState Session::Describe() const {
     return {addressText_, phase, readingSince_, pendingBytes_};
 }
 
+void Session::ExpireAfter(std::chrono::steady_clock::duration timeout) {
+    deadline_ = std::chrono::steady_clock::now() + timeout;
+    // The timer is moved only when it fires; a deadline nearer than its wait cannot wait.
+    if (deadline_ < deadlineTimer_.expiry()) WaitForDeadline();
+}
+
+void Session::WaitForDeadline() {
+    deadlineTimer_.expires_at(deadline_);
+    // A closed connection is not kept alive by its timer.
+    deadlineTimer_.async_wait([weak = weak_from_this()](const ErrorCode& error) {
+        const auto self = weak.lock();
+        if (self && error != asio::error::operation_aborted) self->OnDeadline();
+    });
+}
+
+void Session::OnDeadline() {
+    if (phase_ == Phase::closed) return;
+    const auto now = std::chrono::steady_clock::now();
+    // Re-armed for a nearer deadline after this wait had already ended: that wait counts.
+    if (deadlineTimer_.expiry() > now) return;
+    // Closing the socket ends the pending read or write with an error, as its handler expects.
+    if (deadline_ <= now) return Close();
+    WaitForDeadline();
+}
+
 void Session::ReadRequest() {
     phase_ = Phase::reading;
     readingSince_ = std::chrono::steady_clock::now();
@@ -79,7 +106,7 @@ void Session::ReadRequest() {
     parser_->header_limit(static_cast<std::uint32_t>(state_->limits.maxHeaderBytes));
     parser_->body_limit(static_cast<std::uint64_t>(state_->limits.maxBodyBytes));
     // One deadline for the whole request: a client that trickles its bytes gains nothing.
-    stream_.expires_after(state_->limits.requestTimeout);
+    ExpireAfter(state_->limits.requestTimeout);
     Parse();
 }
 
@@ -115,7 +142,7 @@ void Session::ReadMore() {
     if (room == 0) {
         return Refuse(http::status::request_header_fields_too_large, "request header too large");
     }
-    stream_.async_read_some(buffer_.prepare(std::min(kReadChunkBytes, room)),
+    socket_.async_read_some(buffer_.prepare(std::min(kReadChunkBytes, room)),
                             [self = shared_from_this()](const ErrorCode& error, std::size_t bytes) {
                                 self->OnRead(error, bytes);
                             });
@@ -133,7 +160,7 @@ void Session::OnRead(const ErrorCode& error, std::size_t bytes) {
 void Session::SendContinue() {
     // The client waits for leave to send its body.
     continueSent_ = true;
-    asio::async_write(stream_, asio::buffer(kContinueResponse.data(), kContinueResponse.size()),
+    asio::async_write(socket_, asio::buffer(kContinueResponse.data(), kContinueResponse.size()),
                       [self = shared_from_this()](const ErrorCode& error, std::size_t) {
                           if (self->phase_ == Phase::closed) return;
                           if (error) return self->Close();

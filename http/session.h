@@ -51,6 +51,16 @@ class Session : public std::enable_shared_from_this<Session> {
     friend class AnswerAwaiter;
     friend class AnswerWriter;
 
+    // The connection closes once `timeout` has passed, unless the deadline is set again
+    // first. Runs several times per request, so it only moves the deadline: the timer, armed
+    // once, follows it when it fires (a per-operation timer cost a fair share of each request).
+    void ExpireAfter(std::chrono::steady_clock::duration timeout);
+    void ExpireNever() { deadline_ = std::chrono::steady_clock::time_point::max(); }
+
+    void WaitForDeadline();
+
+    void OnDeadline();
+
     void ReadRequest();
 
     // Feeds the buffered bytes to the parser and reads more until the request is complete.
@@ -84,7 +94,9 @@ class Session : public std::enable_shared_from_this<Session> {
     // Refuses what could not be read as a request.
     void Refuse(http::status status, std::string_view text);
 
-    TcpStream stream_;
+    TcpSocket socket_;
+    PumpTimer deadlineTimer_;  // fires at or before deadline_
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     std::shared_ptr<WebServerState> state_;

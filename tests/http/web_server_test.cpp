@@ -211,6 +211,9 @@ TEST_F(WebServerTest, SilentAndBrokenClientsDoNotBlockOthers) {
     HttpConnection silent(port_);
     HttpConnection halfHeader(port_);
     ASSERT_TRUE(halfHeader.Send("POST /p HTTP/1.1\r\nContent-Len"));
+    HttpConnection awaiting(port_);
+    ASSERT_TRUE(awaiting.Send("GET /defer HTTP/1.1\r\n\r\n"));
+    const auto replies = Deferred(1);
     {
         HttpConnection halfBody(port_);
         ASSERT_TRUE(halfBody.Send("POST /p HTTP/1.1\r\nContent-Length: 100\r\n\r\nCMD="));
@@ -220,6 +223,10 @@ TEST_F(WebServerTest, SilentAndBrokenClientsDoNotBlockOthers) {
     // Clients that send nothing, or stop half-way, are dropped after the idle time-out.
     EXPECT_TRUE(silent.WaitForClose());
     EXPECT_TRUE(halfHeader.WaitForClose());
+    // A deferred answer has no time-out; once it is out, the idle time-out holds again.
+    replies[0]->Send(200, "late");
+    EXPECT_EQ(awaiting.ReadResponse().body, "late");
+    EXPECT_TRUE(awaiting.WaitForClose());
     EXPECT_EQ(testing::Get(port_, "/again").status, 200);
 }
 
