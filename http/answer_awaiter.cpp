@@ -77,11 +77,7 @@ std::shared_ptr<Session> AnswerAwaiter::Abandon() {
 }
 
 void AnswerAwaiter::OnClosed() {
-    if (!owed_) return;
-    owed_ = false;
-    WebServerState& state = *session_.state_;
-    --state.repliesOutstanding;
-    state.CheckQuiet();
+    session_.state_->SettleOwedReply(owed_);
 }
 
 }  // namespace tillvane

@@ -63,11 +63,7 @@ void AnswerWriter::Refuse(http::status status, std::string_view text) {
 }
 
 void AnswerWriter::SettleOwed() {
-    if (!owed_) return;
-    owed_ = false;
-    WebServerState& state = *session_.state_;
-    --state.repliesOutstanding;
-    state.CheckQuiet();
+    session_.state_->SettleOwedReply(owed_);
 }
 
 void AnswerWriter::Linger() {

@@ -32,6 +32,9 @@ struct WebServerState : std::enable_shared_from_this<WebServerState> {
     // take it off the list.
     std::vector<std::shared_ptr<Session>> LiveSessions(bool mayGiveWayOnly) const;
     void CheckQuiet();
+    // A deferred answer that `owed` marks as owed is written, or its connection closed: the
+    // shutdown waits for one less. Does nothing when `owed` is false; clears it.
+    void SettleOwedReply(bool& owed);
     // Runs the shutdown's `done` callback, once.
     void RunWhenQuiet();
     void CloseAll();

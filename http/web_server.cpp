@@ -105,6 +105,13 @@ void WebServerState::CheckQuiet() {
     if (shuttingDown && repliesOutstanding == 0) RunWhenQuiet();
 }
 
+void WebServerState::SettleOwedReply(bool& owed) {
+    if (!owed) return;
+    owed = false;
+    --repliesOutstanding;
+    CheckQuiet();
+}
+
 void WebServerState::RunWhenQuiet() {
     if (!whenQuiet) return;
     auto done = std::move(whenQuiet);
