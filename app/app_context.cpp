@@ -219,7 +219,7 @@ void AppContext::ServerThread() {
         // Destroyed first: its jobs answer through the server's pump, and its driver thread is
         // the only one that touches the driver.
         RequestPipeline pipeline(journal, delivery, options, observer);
-        Serve(pump, server, pipeline);
+        Serve(pump, server, pipeline, driver);
         pipeline.Stop();
         pipeline.Join();
         access_.FlushRefusalLog();
@@ -231,7 +231,8 @@ void AppContext::ServerThread() {
     MarkServerDone();
 }
 
-void AppContext::Serve(EventPump& pump, WebServer& server, RequestPipeline& pipeline) {
+void AppContext::Serve(EventPump& pump, WebServer& server, RequestPipeline& pipeline,
+                       const VirtualRegister* driver) {
     DriverQueue& driverQueue = pipeline.queue();
     const PublishedStatus statusAnswers(status_, driverQueue);
     const Routes routes(
@@ -241,7 +242,6 @@ void AppContext::Serve(EventPump& pump, WebServer& server, RequestPipeline& pipe
     routes.Serve(server);
     if (!driverQueue.Start().ok()) WriteAppLog("Nu pot crea thread-ul driverului");
     // The status shows the driver's state from the start.
-    const VirtualRegister* driver = registerHost_ != nullptr ? registerHost_->driver() : nullptr;
     driverQueue.Submit({[this, driver] { status_.PublishDriver(driver); }, [] {}});
     const platform::Error listenError = server.Host(listenAddress_, settings_.tcpPort);
     if (!listenError.ok()) {

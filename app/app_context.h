@@ -27,6 +27,7 @@ namespace tillvane {
 class EventPump;
 class RegisterHost;
 class RequestPipeline;
+class VirtualRegister;
 class WebServer;
 
 // The files of one service, beside its program.
@@ -102,7 +103,9 @@ class AppContext {
     // Starts the stop of a server whose pump exists; with pumpMutex_ held.
     void BeginServerStop();
     // Runs the server until it is asked to stop; with the journal open and the pump made.
-    void Serve(EventPump& pump, WebServer& server, RequestPipeline& pipeline);
+    // `driver`: the one the pipeline runs its commands on (none without a printer).
+    void Serve(EventPump& pump, WebServer& server, RequestPipeline& pipeline,
+               const VirtualRegister* driver);
     void MarkServerDone();
     // Logs `reason` and returns it as the failed start `code`.
     ServerStart FailStart(std::uint32_t code, std::string reason);

@@ -102,14 +102,12 @@ class WebRequest {
 
     // Appends `body` to the response body, bytes as they are.
     void Write(std::string_view body) { responseBody_.append(body); }
-    const std::string& responseBody() const { return responseBody_; }
     std::string TakeResponseBody() { return std::move(responseBody_); }
 
     // A header field the response carries besides the server's own.
     void SetResponseHeader(std::string name, std::string value) {
         responseHeaders_.emplace_back(std::move(name), std::move(value));
     }
-    const HeaderFields& responseHeaders() const { return responseHeaders_; }
     HeaderFields TakeResponseHeaders() { return std::move(responseHeaders_); }
 
     // Lets the handler answer later: the server sends nothing for this request until the

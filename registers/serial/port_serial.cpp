@@ -76,11 +76,6 @@ void PortSerial::Close() {
     isOpen = false;
 }
 
-platform::Error PortSerial::SetReadTimeout(std::chrono::milliseconds timeout) {
-    if (!device_) return platform::Error::Message("port " + portName + " is not open");
-    return device_->ApplyReadTimeout(timeout);
-}
-
 bool PortSerial::CheckLine() {
     if (!isOpen) return false;
     const platform::Error line = device_->CheckLine();

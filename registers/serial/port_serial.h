@@ -48,8 +48,6 @@ class PortSerial final : public ByteChannel {
     platform::Error Open(std::string_view name, const platform::SerialLineSettings& settings,
                          std::chrono::milliseconds readTimeout = kPortReadTimeout);
     void Close();
-    // A one-byte read gives up after `timeout` from now on, unless the system refuses.
-    platform::Error SetReadTimeout(std::chrono::milliseconds timeout);
     // True while the device is still there as far as the system tells without a transfer;
     // otherwise the port is closed as lost.
     bool CheckLine();
