@@ -38,8 +38,9 @@ CommandLine ReadCommandLine(int argc, const char* const* argv) {
         return line;
     }
     const char* name = argc >= 3 && argv[2] != nullptr ? argv[2] : "";
-    auto instance = ServiceInstance::Named(name, line.refusal);
+    Result<ServiceInstance> instance = ServiceInstance::Named(name);
     if (!instance) {
+        line.refusal = instance.error().text();
         line.action = CommandLineAction::kRefused;
         return line;
     }

@@ -21,25 +21,23 @@ ServiceInstance::ServiceInstance() : serviceName_(kServiceName) {}
 ServiceInstance::ServiceInstance(std::string name)
     : name_(std::move(name)), serviceName_(platform::ServiceName(kServiceName, name_).full()) {}
 
-std::optional<ServiceInstance> ServiceInstance::Named(std::string_view name, std::string& fault) {
+Result<ServiceInstance> ServiceInstance::Named(std::string_view name) {
     const std::string shown = "Instance name [" + std::string(name) + "] ";
     if (name.empty()) {
-        fault = "-instance needs a name: -instance <name> [-install [auto] | -remove]";
-        return std::nullopt;
+        return platform::Error::Message(
+            "-instance needs a name: -instance <name> [-install [auto] | -remove]");
     }
     if (name.size() > kMaxInstanceNameLength) {
-        fault = shown + "is longer than " + std::to_string(kMaxInstanceNameLength) + " characters";
-        return std::nullopt;
+        return platform::Error::Message(shown + "is longer than " +
+                                        std::to_string(kMaxInstanceNameLength) + " characters");
     }
     // A name that begins like a switch is a forgotten name: "-instance -install".
     if (!IsInstanceNameCharacter(name.front()) || name.front() == '-' || name.front() == '_') {
-        fault = shown + "must begin with a letter or a digit";
-        return std::nullopt;
+        return platform::Error::Message(shown + "must begin with a letter or a digit");
     }
     for (const char c : name) {
         if (!IsInstanceNameCharacter(c)) {
-            fault = shown + "may hold only letters, digits, '-' and '_'";
-            return std::nullopt;
+            return platform::Error::Message(shown + "may hold only letters, digits, '-' and '_'");
         }
     }
     return ServiceInstance(std::string(name));

@@ -6,9 +6,10 @@
 // that can fail, restart or stall without touching the others.
 
 #include <cstddef>
-#include <optional>
 #include <string>
+
 #include <string_view>
+#include "base/result.h"
 
 namespace tillvane {
 
@@ -21,9 +22,9 @@ class ServiceInstance {
     // The default instance.
     ServiceInstance();
 
-    // The instance called `name`, or nothing when `name` is no instance name; `fault` then
-    // says why, in words for the person who typed it.
-    static std::optional<ServiceInstance> Named(std::string_view name, std::string& fault);
+    // The instance called `name`, or why `name` is no instance name, in words for the person
+    // who typed it.
+    static Result<ServiceInstance> Named(std::string_view name);
 
     bool isDefault() const { return name_.empty(); }
     // Empty for the default instance.

@@ -135,10 +135,10 @@ std::string SystemdTemplateFileName(const std::string& baseName) {
     return baseName + "@.service";
 }
 
-bool SystemdUnitText(const ServiceDefinition& service, std::string& text) {
+tillvane::Result<std::string> SystemdUnitText(const ServiceDefinition& service) {
     if (HasControlCharacter(service.programPath) || HasControlCharacter(service.displayName) ||
         HasControlCharacter(service.description) || HasControlCharacter(service.name.base)) {
-        return false;
+        return Error(EINVAL, "a control character cannot stand in a unit file");
     }
     const bool isTemplate = !service.name.instance.empty();
     // The template names each instance by its own name ("%i" is the part after the "@").
@@ -154,7 +154,7 @@ bool SystemdUnitText(const ServiceDefinition& service, std::string& text) {
         : service.start == ServiceStart::automatic
             ? "# Started with the system: systemctl enable " + unit
             : "# Started on demand: systemctl start " + unit;
-    text = firstLine +
+    return firstLine +
            "\n"
            "[Unit]\n"
            "Description=" +
@@ -209,7 +209,6 @@ bool SystemdUnitText(const ServiceDefinition& service, std::string& text) {
            "\n"
            "[Install]\n"
            "WantedBy=multi-user.target\n";
-    return true;
 }
 
 SystemdServiceInstaller::SystemdServiceInstaller(SystemdSettings settings)
@@ -229,8 +228,9 @@ Error SystemdServiceInstaller::CreateService(const ServiceDefinition& service) {
         isInstance ? MarkerDirectory(service.name) : UnitPath(service.name);
     struct stat info {};
     if (lstat(installedPath.c_str(), &info) == 0) return Failure(kErrorServiceExists);
-    std::string text;
-    if (!SystemdUnitText(service, text)) return Failure(EINVAL);
+    const tillvane::Result<std::string> unit = SystemdUnitText(service);
+    if (!unit) return Failure(EINVAL);
+    const std::string& text = unit.value();
     if (auto error = EnsureServiceAccount(); !error.ok()) return error;
     if (isInstance) return CreateInstance(service, text);
 

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "base/result.h"
 #include "platform/service_installer.h"
 
 namespace tillvane::platform {
@@ -42,7 +43,7 @@ inline constexpr int kSystemdRestartSeconds = 5;
 // The unit file for `service`: what `-install` writes and what the Debian package ships; for
 // a named instance, the template all instances share. False when its program path cannot
 // stand in a unit file (it holds a line break or another control character).
-bool SystemdUnitText(const ServiceDefinition& service, std::string& text);
+tillvane::Result<std::string> SystemdUnitText(const ServiceDefinition& service);
 
 class SystemdServiceInstaller final : public ServiceInstaller {
   public:

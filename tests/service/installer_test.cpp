@@ -38,9 +38,10 @@ TEST(SystemdUnitTest, ProgramPathIsAlwaysOneQuotedWord) {
          "WorkingDirectory=/opt/100%%/$HOME"},
     };
     for (const Case& c : cases) {
-        std::string text;
-        ASSERT_TRUE(SystemdUnitText(
-            {"Tillvane_SE", "Tillvane_SE", c.program, "", ServiceStart::onDemand}, text));
+        const Result<std::string> unit =
+            SystemdUnitText({"Tillvane_SE", "Tillvane_SE", c.program, "", ServiceStart::onDemand});
+        ASSERT_TRUE(unit.ok());
+        const std::string& text = unit.value();
         std::istringstream lines(text);
         std::vector<std::string> all;
         for (std::string line; std::getline(lines, line);) all.push_back(line);
@@ -54,10 +55,9 @@ TEST(SystemdUnitTest, ProgramPathIsAlwaysOneQuotedWord) {
 }
 
 TEST(SystemdUnitTest, PathWithALineBreakIsRefused) {
-    std::string text;
-    EXPECT_FALSE(SystemdUnitText(
-        {"Tillvane_SE", "Tillvane_SE", "/opt/x\nExecStartPre=/bin/sh", "", ServiceStart::onDemand},
-        text));
+    EXPECT_FALSE(SystemdUnitText({"Tillvane_SE", "Tillvane_SE", "/opt/x\nExecStartPre=/bin/sh", "",
+                                  ServiceStart::onDemand})
+                     .ok());
 }
 
 // A unit folder and fake helpers. The fake systemctl logs its arguments and answers
@@ -149,10 +149,11 @@ TEST_F(InstallerFixture, AutomaticStartEnablesTheUnitAndRemovalDisablesIt) {
 }
 
 TEST(SystemdUnitTest, RestartsAfterAFailureAndKeepsToItsFolders) {
-    std::string text;
-    ASSERT_TRUE(SystemdUnitText({"Tillvane_SE", "Tillvane_SE", "/opt/tillvane/Tillvane_se",
-                                 "Receipt printer", ServiceStart::onDemand},
-                                text));
+    const Result<std::string> unit =
+        SystemdUnitText({"Tillvane_SE", "Tillvane_SE", "/opt/tillvane/Tillvane_se",
+                         "Receipt printer", ServiceStart::onDemand});
+    ASSERT_TRUE(unit.ok());
+    const std::string& text = unit.value();
     std::istringstream lines(text);
     std::vector<std::string> all;
     for (std::string line; std::getline(lines, line);) all.push_back(line);

@@ -13,13 +13,13 @@
 namespace {
 
 bool WriteUnit(const tillvane::platform::ServiceDefinition& service, const char* path) {
-    std::string text;
-    if (!tillvane::platform::SystemdUnitText(service, text)) {
+    const tillvane::Result<std::string> text = tillvane::platform::SystemdUnitText(service);
+    if (!text) {
         std::cerr << "the program path cannot stand in a unit file\n";
         return false;
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    out << *text;
     out.close();
     if (!out) {
         std::cerr << "cannot write " << path << "\n";
